@@ -1,0 +1,102 @@
+// Operating-system calls the engine needs. Everything above this folder is
+// portable; names use "\" as separator and the POSIX side converts them to "/"
+// at the file-system boundary.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace quv::platform {
+
+#ifdef _WIN32
+inline constexpr bool kIsWindows = true;
+#else
+inline constexpr bool kIsWindows = false;
+#endif
+
+// The operating system's form of an engine name ("\" becomes "/" on POSIX).
+std::string NativePath(const std::string& name);
+
+// ---- files ---------------------------------------------------------------
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kInvalidHandle = -1;
+
+// Open modes, numbered as the engine's callers use them.
+inline constexpr std::uint16_t fmOpenRead = 0x0000;
+inline constexpr std::uint16_t fmOpenWrite = 0x0001;
+inline constexpr std::uint16_t fmOpenReadWrite = 0x0002;
+inline constexpr std::uint16_t fmShareExclusive = 0x0010;
+inline constexpr std::uint16_t fmShareDenyWrite = 0x0020;
+inline constexpr std::uint16_t fmShareDenyRead = 0x0030;
+inline constexpr std::uint16_t fmShareDenyNone = 0x0040;
+inline constexpr std::uint16_t fmCreate = 0xFFFF;
+
+// Opens (or with fmCreate creates/truncates) a file. On failure answers
+// kInvalidHandle and puts the system's reason into *error when given.
+FileHandle FileOpen(const std::string& name, std::uint16_t mode, std::string* error = nullptr);
+std::int32_t FileRead(FileHandle h, void* buffer, std::int32_t count);    // -1 on error
+std::int32_t FileWrite(FileHandle h, const void* buffer, std::int32_t count);  // -1 on error
+std::int64_t FileSeek(FileHandle h, std::int64_t offset, int origin);     // -1 on error
+void FileClose(FileHandle h);
+bool FileCommit(FileHandle h);  // FlushFileBuffers / fsync
+
+// Modification time as a packed DOS date/time in local time; -1 if unknown.
+std::int32_t FileGetDate(FileHandle h);
+bool FileSetDate(FileHandle h, std::int32_t dosDateTime);
+// Same by name; -1 when the file does not exist.
+std::int32_t FileAge(const std::string& name);
+
+// Windows attribute bits; the POSIX side maps read-only to the write bits.
+inline constexpr std::uint32_t faReadOnly = 0x01;
+inline constexpr std::uint32_t faHidden = 0x02;
+inline constexpr std::uint32_t faSysFile = 0x04;
+inline constexpr std::uint32_t faVolumeID = 0x08;
+inline constexpr std::uint32_t faDirectory = 0x10;
+inline constexpr std::uint32_t faArchive = 0x20;
+
+// -1 when the path does not exist.
+std::int32_t FileGetAttr(const std::string& name);
+bool FileSetAttr(const std::string& name, std::uint32_t attributes);
+// POSIX permission bits (rwx for user, group, others); ignored on Windows,
+// where only the attribute bits exist. Set-id and sticky bits are never set.
+bool FileSetPermissions(const std::string& name, std::uint32_t mode);
+
+bool FileDelete(const std::string& name);
+bool RenameFile(const std::string& from, const std::string& to);
+bool FileExists(const std::string& name);
+bool DirExists(const std::string& name);
+bool CreateDir(const std::string& name);
+bool RemoveDir(const std::string& name);
+// Creates every missing folder along the path; answers whether it exists after.
+bool ForceDirs(const std::string& path);
+std::string GetCurrentDir();
+// Current directory of a drive (0 = the current drive). POSIX has one tree.
+std::string GetDriveDir(std::uint8_t drive);
+
+// ---- drives and volumes -------------------------------------------------
+enum class DriveType { Unknown, NoRootDir, Removable, Fixed, Remote, CdRom, RamDisk };
+
+// rootPath such as "A:\"; anything else is judged by the path's own drive.
+DriveType QueryDriveType(const std::string& rootPath);
+// Volume label of the drive; empty when the query fails.
+std::string GetVolumeLabel(const std::string& rootPath);
+
+// Test seam: replaces the drive-type and volume-label answers (no removable
+// disk exists on a build machine). Pass empty functions to restore the real ones.
+void SetDriveSeam(std::function<DriveType(const std::string&)> driveType,
+                  std::function<std::string(const std::string&)> volumeLabel);
+
+// ---- text ----------------------------------------------------------------
+// Converts a name from the OEM code page to the system (ANSI) code page:
+// OemToCharA on Windows; code page 437 to UTF-8 on POSIX.
+std::string ConvertOemToAnsi(const std::string& text);
+// Whether c starts a double-byte character in the system code page.
+bool IsLeadByte(unsigned char c);
+// Index of the first byte of the last character of text (text not empty).
+std::size_t LastCharStart(const std::string& text);
+
+// ---- process ---------------------------------------------------------------
+void SleepMs(unsigned milliseconds);
+
+}  // namespace quv::platform

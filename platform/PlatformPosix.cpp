@@ -1,0 +1,289 @@
+// POSIX side of the platform layer: "\" names become "/" paths, the read-only
+// attribute maps to the write permission bits, dates are local time.
+#ifndef _WIN32
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "platform/Platform.h"
+
+namespace quv::platform {
+
+namespace {
+
+std::string ToNative(const std::string& name) {
+  std::string path = name;
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  return path;
+}
+
+std::int32_t ToDos(time_t t) {
+  struct tm tm {};
+  if (localtime_r(&t, &tm) == nullptr) return -1;
+  int year = tm.tm_year + 1900;
+  if (year < 1980) return (1 << 21) | (1 << 16);  // 1980-01-01 00:00:00
+  if (year > 2107) year = 2107;
+  std::uint32_t date = static_cast<std::uint32_t>(((year - 1980) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
+  std::uint32_t time = static_cast<std::uint32_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+  return static_cast<std::int32_t>((date << 16) | time);
+}
+
+bool FromDos(std::int32_t dos, time_t& out) {
+  auto v = static_cast<std::uint32_t>(dos);
+  struct tm tm {};
+  tm.tm_sec = static_cast<int>((v & 0x1F) * 2);
+  tm.tm_min = static_cast<int>((v >> 5) & 0x3F);
+  tm.tm_hour = static_cast<int>((v >> 11) & 0x1F);
+  tm.tm_mday = static_cast<int>((v >> 16) & 0x1F);
+  tm.tm_mon = static_cast<int>(((v >> 21) & 0x0F)) - 1;
+  tm.tm_year = static_cast<int>((v >> 25) & 0x7F) + 80;
+  tm.tm_isdst = -1;
+  if (tm.tm_mday < 1 || tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_hour > 23 || tm.tm_min > 59 || tm.tm_sec > 59)
+    return false;
+  out = mktime(&tm);
+  return out != static_cast<time_t>(-1);
+}
+
+std::function<DriveType(const std::string&)> seam_drive_type;
+std::function<std::string(const std::string&)> seam_volume_label;
+
+}  // namespace
+
+std::string NativePath(const std::string& name) { return ToNative(name); }
+
+FileHandle FileOpen(const std::string& name, std::uint16_t mode, std::string* error) {
+  int flags = O_CLOEXEC;
+  if (mode == fmCreate) {
+    flags |= O_RDWR | O_CREAT | O_TRUNC;
+  } else {
+    switch (mode & 3) {
+      case 1: flags |= O_WRONLY; break;
+      case 2: flags |= O_RDWR; break;
+      default: flags |= O_RDONLY; break;
+    }
+  }
+  const std::string path = ToNative(name);
+  int fd = ::open(path.c_str(), flags, 0666);
+  if (fd >= 0) {
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      fd = -1;
+      errno = EISDIR;
+    }
+  }
+  if (fd < 0) {
+    if (error) *error = std::strerror(errno);
+    return kInvalidHandle;
+  }
+  return fd;
+}
+
+std::int32_t FileRead(FileHandle h, void* buffer, std::int32_t count) {
+  if (count <= 0) return 0;
+  auto* p = static_cast<char*>(buffer);
+  std::int32_t total = 0;
+  while (total < count) {
+    ssize_t n = ::read(static_cast<int>(h), p + total, static_cast<size_t>(count - total));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return total > 0 ? total : -1;
+    }
+    if (n == 0) break;
+    total += static_cast<std::int32_t>(n);
+  }
+  return total;
+}
+
+std::int32_t FileWrite(FileHandle h, const void* buffer, std::int32_t count) {
+  if (count <= 0) return 0;
+  const auto* p = static_cast<const char*>(buffer);
+  std::int32_t total = 0;
+  while (total < count) {
+    ssize_t n = ::write(static_cast<int>(h), p + total, static_cast<size_t>(count - total));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return total > 0 ? total : -1;
+    }
+    total += static_cast<std::int32_t>(n);
+  }
+  return total;
+}
+
+std::int64_t FileSeek(FileHandle h, std::int64_t offset, int origin) {
+  int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : SEEK_END;
+  off_t r = ::lseek(static_cast<int>(h), static_cast<off_t>(offset), whence);
+  return r < 0 ? -1 : static_cast<std::int64_t>(r);
+}
+
+void FileClose(FileHandle h) {
+  if (h != kInvalidHandle) ::close(static_cast<int>(h));
+}
+
+bool FileCommit(FileHandle h) { return ::fsync(static_cast<int>(h)) == 0; }
+
+std::int32_t FileGetDate(FileHandle h) {
+  struct stat st {};
+  if (fstat(static_cast<int>(h), &st) != 0) return -1;
+  return ToDos(st.st_mtime);
+}
+
+bool FileSetDate(FileHandle h, std::int32_t dosDateTime) {
+  time_t t;
+  if (!FromDos(dosDateTime, t)) return false;
+  struct timespec times[2];
+  times[0].tv_sec = t;
+  times[0].tv_nsec = 0;
+  times[1] = times[0];
+  return futimens(static_cast<int>(h), times) == 0;
+}
+
+std::int32_t FileAge(const std::string& name) {
+  struct stat st {};
+  if (stat(ToNative(name).c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
+  return ToDos(st.st_mtime);
+}
+
+std::int32_t FileGetAttr(const std::string& name) {
+  struct stat st {};
+  if (stat(ToNative(name).c_str(), &st) != 0) return -1;
+  std::int32_t attr = 0;
+  if (S_ISDIR(st.st_mode)) attr |= faDirectory;
+  else attr |= faArchive;
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attr |= faReadOnly;
+  return attr;
+}
+
+bool FileSetAttr(const std::string& name, std::uint32_t attributes) {
+  const std::string path = ToNative(name);
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return false;
+  mode_t mode = st.st_mode & 07777;
+  if (attributes & faReadOnly) {
+    mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
+  } else if ((mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    // Clearing read-only gives back the owner's write permission (as umask 022 would).
+    mode |= S_IWUSR;
+  }
+  return chmod(path.c_str(), mode) == 0;
+}
+
+bool FileSetPermissions(const std::string& name, std::uint32_t mode) {
+  return chmod(ToNative(name).c_str(), static_cast<mode_t>(mode & 0777)) == 0;
+}
+
+bool FileDelete(const std::string& name) { return ::unlink(ToNative(name).c_str()) == 0; }
+
+bool RenameFile(const std::string& from, const std::string& to) {
+  return ::rename(ToNative(from).c_str(), ToNative(to).c_str()) == 0;
+}
+
+bool FileExists(const std::string& name) {
+  struct stat st {};
+  return stat(ToNative(name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirExists(const std::string& name) {
+  struct stat st {};
+  return stat(ToNative(name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateDir(const std::string& name) { return ::mkdir(ToNative(name).c_str(), 0777) == 0; }
+
+bool RemoveDir(const std::string& name) { return ::rmdir(ToNative(name).c_str()) == 0; }
+
+bool ForceDirs(const std::string& path) {
+  std::string p = ToNative(path);
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  if (p.empty()) return false;
+  if (DirExists(p)) return true;
+  auto slash = p.find_last_of('/');
+  if (slash != std::string::npos && slash > 0) {
+    if (!ForceDirs(p.substr(0, slash))) return false;
+  }
+  return ::mkdir(p.c_str(), 0777) == 0 || DirExists(p);
+}
+
+std::string GetCurrentDir() {
+  char buf[4096];
+  if (::getcwd(buf, sizeof buf) == nullptr) return std::string();
+  return buf;
+}
+
+std::string GetDriveDir(std::uint8_t /*drive*/) { return GetCurrentDir(); }
+
+DriveType QueryDriveType(const std::string& rootPath) {
+  if (seam_drive_type) return seam_drive_type(rootPath);
+  return DriveType::Fixed;
+}
+
+std::string GetVolumeLabel(const std::string& rootPath) {
+  if (seam_volume_label) return seam_volume_label(rootPath);
+  return std::string();
+}
+
+void SetDriveSeam(std::function<DriveType(const std::string&)> driveType,
+                  std::function<std::string(const std::string&)> volumeLabel) {
+  seam_drive_type = std::move(driveType);
+  seam_volume_label = std::move(volumeLabel);
+}
+
+namespace {
+// Code page 437, bytes 0x80-0xFF, as Unicode code points.
+constexpr std::uint16_t kCp437High[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE,
+    0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9, 0x00FF, 0x00D6,
+    0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA,
+    0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB, 0x2591, 0x2592, 0x2593, 0x2502,
+    0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510, 0x2514,
+    0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F, 0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550,
+    0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C,
+    0x2588, 0x2584, 0x258C, 0x2590, 0x2580, 0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,
+    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320,
+    0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0};
+}  // namespace
+
+std::string ConvertOemToAnsi(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+      continue;
+    }
+    std::uint16_t u = kCp437High[c - 0x80];
+    if (u < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (u >> 6)));
+      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xE0 | (u >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+    }
+  }
+  return out;
+}
+
+// UTF-8 has no lead byte whose trail could be mistaken for ASCII.
+bool IsLeadByte(unsigned char /*c*/) { return false; }
+
+std::size_t LastCharStart(const std::string& text) {
+  std::size_t i = text.size() - 1;
+  while (i > 0 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) --i;
+  return i;
+}
+
+void SleepMs(unsigned milliseconds) { ::usleep(milliseconds * 1000u); }
+
+}  // namespace quv::platform
+
+#endif  // !_WIN32

@@ -1,0 +1,226 @@
+// Win32 side of the platform layer: the real calls, with the system's ANSI
+// code page for names.
+#ifdef _WIN32
+
+#include <windows.h>
+
+
+#include "platform/Platform.h"
+
+namespace quv::platform {
+
+namespace {
+std::function<DriveType(const std::string&)> seam_drive_type;
+std::function<std::string(const std::string&)> seam_volume_label;
+
+std::string LastErrorText() {
+  DWORD code = GetLastError();
+  char* text = nullptr;
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string s = n && text ? std::string(text, n) : "error " + std::to_string(code);
+  if (text) LocalFree(text);
+  while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == '.')) s.pop_back();
+  return s;
+}
+}  // namespace
+
+std::string NativePath(const std::string& name) { return name; }
+
+FileHandle FileOpen(const std::string& name, std::uint16_t mode, std::string* error) {
+  HANDLE h;
+  if (mode == fmCreate) {
+    h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                    nullptr);
+  } else {
+    static const DWORD kAccess[3] = {GENERIC_READ, GENERIC_WRITE, GENERIC_READ | GENERIC_WRITE};
+    static const DWORD kShare[5] = {0, 0, FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE};
+    DWORD access = kAccess[(mode & 3) < 3 ? (mode & 3) : 0];
+    unsigned share_index = (mode & 0xF0) >> 4;
+    DWORD share = share_index < 5 ? kShare[share_index] : 0;
+    h = CreateFileA(name.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  if (h == INVALID_HANDLE_VALUE) {
+    if (error) *error = LastErrorText();
+    return kInvalidHandle;
+  }
+  return reinterpret_cast<FileHandle>(h);
+}
+
+std::int32_t FileRead(FileHandle h, void* buffer, std::int32_t count) {
+  if (count <= 0) return 0;
+  DWORD got = 0;
+  if (!ReadFile(reinterpret_cast<HANDLE>(h), buffer, static_cast<DWORD>(count), &got, nullptr)) return -1;
+  return static_cast<std::int32_t>(got);
+}
+
+std::int32_t FileWrite(FileHandle h, const void* buffer, std::int32_t count) {
+  if (count <= 0) return 0;
+  DWORD put = 0;
+  if (!WriteFile(reinterpret_cast<HANDLE>(h), buffer, static_cast<DWORD>(count), &put, nullptr)) return -1;
+  return static_cast<std::int32_t>(put);
+}
+
+std::int64_t FileSeek(FileHandle h, std::int64_t offset, int origin) {
+  LARGE_INTEGER distance, result;
+  distance.QuadPart = offset;
+  DWORD method = origin == 0 ? FILE_BEGIN : origin == 1 ? FILE_CURRENT : FILE_END;
+  if (!SetFilePointerEx(reinterpret_cast<HANDLE>(h), distance, &result, method)) return -1;
+  return result.QuadPart;
+}
+
+void FileClose(FileHandle h) {
+  if (h != kInvalidHandle) CloseHandle(reinterpret_cast<HANDLE>(h));
+}
+
+bool FileCommit(FileHandle h) { return FlushFileBuffers(reinterpret_cast<HANDLE>(h)) != 0; }
+
+std::int32_t FileGetDate(FileHandle h) {
+  FILETIME write, local;
+  WORD date, time;
+  if (!GetFileTime(reinterpret_cast<HANDLE>(h), nullptr, nullptr, &write)) return -1;
+  if (!FileTimeToLocalFileTime(&write, &local) || !FileTimeToDosDateTime(&local, &date, &time)) return -1;
+  return static_cast<std::int32_t>((static_cast<std::uint32_t>(date) << 16) | time);
+}
+
+bool FileSetDate(FileHandle h, std::int32_t dosDateTime) {
+  FILETIME local, utc;
+  auto v = static_cast<std::uint32_t>(dosDateTime);
+  if (!DosDateTimeToFileTime(static_cast<WORD>(v >> 16), static_cast<WORD>(v & 0xFFFF), &local)) return false;
+  if (!LocalFileTimeToFileTime(&local, &utc)) return false;
+  return SetFileTime(reinterpret_cast<HANDLE>(h), nullptr, nullptr, &utc) != 0;
+}
+
+std::int32_t FileAge(const std::string& name) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(name.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return -1;
+  FindClose(find);
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
+  FILETIME local;
+  WORD date, time;
+  if (!FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) || !FileTimeToDosDateTime(&local, &date, &time))
+    return -1;
+  return static_cast<std::int32_t>((static_cast<std::uint32_t>(date) << 16) | time);
+}
+
+std::int32_t FileGetAttr(const std::string& name) {
+  DWORD a = GetFileAttributesA(name.c_str());
+  return a == INVALID_FILE_ATTRIBUTES ? -1 : static_cast<std::int32_t>(a);
+}
+
+bool FileSetAttr(const std::string& name, std::uint32_t attributes) {
+  return SetFileAttributesA(name.c_str(), attributes) != 0;
+}
+
+bool FileSetPermissions(const std::string& /*name*/, std::uint32_t /*mode*/) { return true; }
+
+bool FileDelete(const std::string& name) { return DeleteFileA(name.c_str()) != 0; }
+
+bool RenameFile(const std::string& from, const std::string& to) { return MoveFileA(from.c_str(), to.c_str()) != 0; }
+
+bool FileExists(const std::string& name) {
+  DWORD a = GetFileAttributesA(name.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirExists(const std::string& name) {
+  DWORD a = GetFileAttributesA(name.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool CreateDir(const std::string& name) { return CreateDirectoryA(name.c_str(), nullptr) != 0; }
+
+bool RemoveDir(const std::string& name) { return RemoveDirectoryA(name.c_str()) != 0; }
+
+bool ForceDirs(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && (p.back() == '\\' || p.back() == '/')) {
+    // A trailing backslash may be the second byte of a double-byte character.
+    if (LastCharStart(p) != p.size() - 1) break;
+    p.pop_back();
+  }
+  if (p.empty()) return false;
+  if (DirExists(p) || (p.size() == 2 && p[1] == ':')) return true;
+  // Find the parent: the last separator that starts a character of its own.
+  std::size_t cut = std::string::npos;
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(p[i]);
+    if (IsLeadByte(c) && i + 1 < p.size()) {
+      ++i;
+      continue;
+    }
+    if (c == '\\' || c == '/') cut = i;
+  }
+  if (cut != std::string::npos && cut > 0) {
+    if (!ForceDirs(p.substr(0, cut))) return false;
+  }
+  return CreateDirectoryA(p.c_str(), nullptr) != 0 || DirExists(p);
+}
+
+std::string GetCurrentDir() {
+  char buf[MAX_PATH + 1];
+  DWORD n = GetCurrentDirectoryA(sizeof buf, buf);
+  return n && n < sizeof buf ? std::string(buf, n) : std::string();
+}
+
+std::string GetDriveDir(std::uint8_t drive) {
+  if (drive == 0) return GetCurrentDir();
+  char spec[3] = {static_cast<char>('A' + drive - 1), ':', 0};
+  char buf[MAX_PATH + 1];
+  char* file_part = nullptr;
+  DWORD n = GetFullPathNameA(spec, sizeof buf, buf, &file_part);
+  return n && n < sizeof buf ? std::string(buf, n) : std::string(spec) + "\\";
+}
+
+DriveType QueryDriveType(const std::string& rootPath) {
+  if (seam_drive_type) return seam_drive_type(rootPath);
+  switch (GetDriveTypeA(rootPath.c_str())) {
+    case DRIVE_NO_ROOT_DIR: return DriveType::NoRootDir;
+    case DRIVE_REMOVABLE: return DriveType::Removable;
+    case DRIVE_FIXED: return DriveType::Fixed;
+    case DRIVE_REMOTE: return DriveType::Remote;
+    case DRIVE_CDROM: return DriveType::CdRom;
+    case DRIVE_RAMDISK: return DriveType::RamDisk;
+    default: return DriveType::Unknown;
+  }
+}
+
+std::string GetVolumeLabel(const std::string& rootPath) {
+  if (seam_volume_label) return seam_volume_label(rootPath);
+  char label[15] = {};
+  DWORD serial = 0, max_len = 0, flags = 0;
+  if (!GetVolumeInformationA(rootPath.c_str(), label, 14, &serial, &max_len, &flags, nullptr, 0)) return std::string();
+  return label;
+}
+
+void SetDriveSeam(std::function<DriveType(const std::string&)> driveType,
+                  std::function<std::string(const std::string&)> volumeLabel) {
+  seam_drive_type = std::move(driveType);
+  seam_volume_label = std::move(volumeLabel);
+}
+
+std::string ConvertOemToAnsi(const std::string& text) {
+  std::string out = text;
+  if (!out.empty()) OemToCharBuffA(text.data(), out.data(), static_cast<DWORD>(out.size()));
+  return out;
+}
+
+bool IsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != 0; }
+
+std::size_t LastCharStart(const std::string& text) {
+  // Walk forward: in a double-byte code page only a forward walk knows
+  // whether a byte is a trail byte.
+  std::size_t last = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    last = i;
+    if (IsLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) ++i;
+  }
+  return last;
+}
+
+void SleepMs(unsigned milliseconds) { Sleep(milliseconds); }
+
+}  // namespace quv::platform
+
+#endif  // _WIN32
