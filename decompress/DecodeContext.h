@@ -1,0 +1,105 @@
+// The per-entry decoding state every decoder works on: buffered input of the
+// entry's compressed bytes (with decryption and disk changes), the bit
+// readers, the output buffer with its size guard, CRC-32 and progress.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace quv {
+
+// The narrow view of the extracting component that decoding needs. The unzip
+// component implements it; tests implement it over memory.
+class DecodeHost {
+ public:
+  virtual ~DecodeHost() = default;
+
+  // The working entry's compressed size. From the start of decoding it counts
+  // the compressed bytes still to be read from the archive; input refills
+  // reduce it.
+  virtual std::int32_t& RemainingCompressed() = 0;
+  // Bit 0 of the working entry's flags.
+  virtual bool EntryEncrypted() const = 0;
+  // The component's DoProcessMessages.
+  virtual bool DoProcessMessages() const = 0;
+  // Reads from the archive stream (the context's InStream); answers the count read.
+  virtual std::int32_t ReadInput(void* buffer, std::int32_t count) = 0;
+  // A spanned archive (end record's ThisDisk not 0) with OnGetNextDisk assigned.
+  virtual bool CanSpan() const = 0;
+  // OpenDisk(current disk + 2); the disk's stream becomes the input.
+  // Answers false when no disk was obtained.
+  virtual bool OpenNextDisk() = 0;
+  // OnDecrypt when assigned, otherwise the built-in traditional cipher.
+  virtual void Decrypt(std::uint8_t* buffer, std::int32_t length) = 0;
+  // The destination file (the context's OutStream).
+  virtual std::int64_t OutputPosition() = 0;
+  virtual std::int32_t WriteOutput(const void* buffer, std::int32_t count) = 0;
+  // The component's running CRC register.
+  virtual std::uint32_t& Crc() = 0;
+  // After a block of n bytes was written: OnFilePercentDone with the entry's
+  // percentage and, when assigned, OnTotalPercentDone for the run.
+  virtual void BlockWritten(std::int32_t n, std::int32_t entryBytesOut, std::int32_t unpackedSize) = 0;
+};
+
+inline constexpr std::int32_t kInBufferSize = 32768;
+inline constexpr std::int32_t kOutBufferSize = 32768;
+inline constexpr std::int32_t kWorkAreaSize = 32780;
+
+struct TDecodeContext {
+  explicit TDecodeContext(DecodeHost& host);
+
+  DecodeHost* Component;
+
+  std::unique_ptr<std::uint8_t[]> InBuffer;  // kInBufferSize + 1 bytes
+  std::uint8_t* InNext = nullptr;
+  std::uint16_t InAvail = 0;
+  std::int32_t PackedLeft = 0;
+  std::int32_t UnpackedSize = 0;
+
+  std::uint32_t BitHold = 0;
+  std::uint16_t BitCount = 0;
+  bool EndOfInput = false;
+  std::uint16_t ByteHold = 0;
+
+  std::unique_ptr<std::uint8_t[]> OutBuffer;  // kOutBufferSize + 1 bytes
+  std::uint8_t* OutNext = nullptr;
+  std::uint16_t OutFill = 0;
+
+  // Decoder-owned memory; zeroed when a run starts so that nothing from
+  // before the run can leak into an entry.
+  std::unique_ptr<std::uint8_t[]> WorkArea;  // kWorkAreaSize bytes
+  std::uint16_t TableEntryCount = 0;
+  std::int32_t EntryBytesOut = 0;
+
+  // Per-entry reset: bit readers, buffers, counters, the CRC register;
+  // packedSize is the compressed byte count (without an encryption header).
+  void ResetForEntry(std::int32_t packedSize, std::int32_t unpackedSize);
+};
+
+extern const std::uint16_t LowBitMask[17];
+extern const std::uint32_t CrcTable[256];
+
+// Answers 8 when a byte was delivered into b, 0 when the data is exhausted.
+int GetInputByte(TDecodeContext& ctx, std::uint16_t& b);
+void RefillBitHold(TDecodeContext& ctx);
+std::uint32_t TakeBits(TDecodeContext& ctx, int n);
+void EnsureBits(TDecodeContext& ctx, int n, std::uint32_t& holder, std::uint16_t& count);
+void DropBits(int n, std::uint32_t& holder, std::uint16_t& count);
+void PutOutputByte(TDecodeContext& ctx, std::uint8_t b);
+void WriteOutputBuffer(TDecodeContext& ctx);
+// Moves n bytes from the start of the work area into the output buffer.
+void CopyWindowToOutput(TDecodeContext& ctx, std::int32_t n);
+std::uint32_t UpdateCrc(std::uint32_t crc, const std::uint8_t* buffer, std::size_t length);
+
+// The decoders, one per compression method.
+void CopyStoredEntry(TDecodeContext& ctx);   // 0
+void DecodeShrunk(TDecodeContext& ctx);      // 1
+void DecodeReduced(TDecodeContext& ctx, int factor);  // 2..5 (factor 1..4)
+void DecodeImploded(TDecodeContext& ctx, std::uint16_t bitFlag);  // 6
+void DecodeDeflated(TDecodeContext& ctx);    // 8
+
+// Decodes the working entry with the decoder for method; answers false when
+// no decoder exists for it (the caller reports "Unknown Compression Method").
+bool DecodeEntry(TDecodeContext& ctx, std::uint16_t method, std::uint16_t bitFlag);
+
+}  // namespace quv
