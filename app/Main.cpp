@@ -26,13 +26,16 @@ class ComApartment {
   bool ok_;
 };
 
+// The loop takes the messages in their Unicode form: typed characters then
+// reach the (Unicode) system controls as typed, whatever the input language's
+// code page; the wizard's own windows still get ANSI messages.
 int RunMessageLoop(HWND window) {
   MSG msg;
-  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     // Tab, arrow and mnemonic keys move between the controls as in a dialog.
-    if (!IsDialogMessageA(window, &msg)) {
+    if (!IsDialogMessageW(window, &msg)) {
       TranslateMessage(&msg);
-      DispatchMessageA(&msg);
+      DispatchMessageW(&msg);
     }
   }
   return static_cast<int>(msg.wParam);

@@ -134,8 +134,11 @@ HWND TfStep::Label(HWND parent, int x, int y, const char* text, bool bold, int w
     r.bottom = r.bottom > Px(height) ? r.bottom : Px(height);
   }
   if (r.bottom == 0) r.bottom = tm.tmHeight;
-  HWND label = CreateWindowExA(0, "STATIC", text, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SS_LEFT, Px(x), Px(y),
-                               r.right, r.bottom, parent, nullptr, instance_, nullptr);
+  // A single-line label never wraps: should the control measure its text a
+  // pixel wider than DrawText did, the end stays on the line.
+  const DWORD wrap = width ? SS_LEFT : SS_LEFTNOWORDWRAP;
+  HWND label = CreateWindowExA(0, "STATIC", text, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | wrap, Px(x), Px(y),
+                               r.right + (width ? 0 : 1), r.bottom, parent, nullptr, instance_, nullptr);
   SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   return label;
 }
