@@ -134,11 +134,14 @@ HWND TfStep::Label(HWND parent, int x, int y, const char* text, bool bold, int w
     r.bottom = r.bottom > Px(height) ? r.bottom : Px(height);
   }
   if (r.bottom == 0) r.bottom = tm.tmHeight;
-  // A single-line label never wraps: should the control measure its text a
-  // pixel wider than DrawText did, the end stays on the line.
+  // A single-line label never wraps, and gets one average character of
+  // room to spare: with a substitute font (Wine's for 宋体) the control can
+  // draw the text a little wider than DrawText measured it. The label's
+  // background is its panel's, so the spare room is not seen.
   const DWORD wrap = width ? SS_LEFT : SS_LEFTNOWORDWRAP;
+  const int spare = width ? 0 : tm.tmAveCharWidth + 1;
   HWND label = CreateWindowExA(0, "STATIC", text, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | wrap, Px(x), Px(y),
-                               r.right + (width ? 0 : 1), r.bottom, parent, nullptr, instance_, nullptr);
+                               r.right + spare, r.bottom, parent, nullptr, instance_, nullptr);
   SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   return label;
 }
