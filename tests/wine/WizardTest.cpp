@@ -138,6 +138,18 @@ class InstallGate {
   HANDLE event_;
 };
 
+// Makes the test build's installation run fail while it exists.
+class InstallFailure {
+ public:
+  InstallFailure() : event_(CreateEventA(nullptr, TRUE, FALSE, "QuvWizardTestInstallFailure")) {}
+  ~InstallFailure() { CloseHandle(event_); }
+  InstallFailure(const InstallFailure&) = delete;
+  InstallFailure& operator=(const InstallFailure&) = delete;
+
+ private:
+  HANDLE event_;
+};
+
 std::string StateOf(HWND button) {
   std::string s = d::TextOf(button);
   s += d::Visible(button) ? " visible" : " hidden";
@@ -417,6 +429,37 @@ TEST(Wizard, InstallingPageWhileTheRunWorks) {
   EXPECT_TRUE(d::Visible(w.window));
 
   // The title-bar close ends the program on the finish page too.
+  d::ClickTitleBarClose(w.window);
+  EXPECT_TRUE(w.program().WaitForExit());
+}
+
+TEST(Wizard, AFailedRunIsShownInABoxAndLeavesTheInstallingPage) {
+  auto failure = std::make_unique<InstallFailure>();
+  Wizard w(Env("QUV_WIZARD_HELD_EXE"));
+  w.GoToFolderPage();
+  d::Click(w.BNext);
+  // The application's error box: titled with the application title, the
+  // message with a full stop, an error icon and an OK button, modal to the window.
+  HWND box = w.program().WaitForTopWindow("#32770", kTitle);
+  ASSERT_NE(box, nullptr);
+  failure.reset();
+  EXPECT_NE(d::Find(box, "Static", "Unable to create directory."), nullptr);
+  bool icon = false;
+  for (HWND s : d::FindAll(box, "Static")) icon = icon || (GetWindowLongA(s, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+  EXPECT_TRUE(icon);
+  EXPECT_FALSE(d::Enabled(w.window));
+  HWND ok = GetDlgItem(box, IDOK);
+  ASSERT_NE(ok, nullptr);
+  d::Click(ok);
+  ASSERT_TRUE(d::WaitUntil([&] { return !IsWindow(box); }));
+
+  // The wizard stays on the installing page with only the title-bar close left.
+  EXPECT_TRUE(d::WaitUntil([&] { return d::Enabled(w.window); }));
+  EXPECT_TRUE(d::Visible(w.window));
+  EXPECT_EQ(w.ShownPage(), "Panel12");
+  EXPECT_FALSE(d::Visible(w.BPre));
+  EXPECT_FALSE(d::Visible(w.BNext));
+  EXPECT_BUTTON(w.BCancel, kCancel, true, false);
   d::ClickTitleBarClose(w.window);
   EXPECT_TRUE(w.program().WaitForExit());
 }
