@@ -22,7 +22,7 @@ using namespace std::chrono_literals;
 using Duration = std::chrono::milliseconds;
 
 // Polls pred until it is true or timeout has passed; answers its last value.
-bool WaitUntil(const std::function<bool()>& pred, Duration timeout = 5000ms);
+bool WaitUntil(const std::function<bool()>& pred, Duration timeout = 10000ms);
 
 // A program started by the driver; ended (if still running) on destruction.
 class Program {
