@@ -35,6 +35,8 @@ test: deps
 	@$(MAKE) --no-print-directory test-wine
 	@scripts/test-summary
 
+# The wizard under Wine: on $DISPLAY when set, otherwise driven through on
+# Xvfb, leaving screenshots of its pages (see scripts/run-main).
 run: deps
 	@scripts/run-main
 

@@ -1,0 +1,21 @@
+#include "app/Text.h"
+
+#include "platform/Platform.h"
+
+namespace quv {
+
+std::string WithTrailingBackslash(const std::string& text) {
+  if (text.empty()) return text;
+  const std::size_t last = platform::LastCharStart(text);
+  if (last == text.size() - 1 && text[last] == '\\') return text;
+  return text + '\\';
+}
+
+std::string ErrorBoxText(const std::string& message) {
+  if (message.empty()) return message;
+  // A double-byte character compares by its lead byte, which is above '.'.
+  const auto first = static_cast<unsigned char>(message[platform::LastCharStart(message)]);
+  return first > '.' ? message + '.' : message;
+}
+
+}  // namespace quv
