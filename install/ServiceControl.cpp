@@ -1,0 +1,209 @@
+#include "install/ServiceControl.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstring>
+
+#include "install/Errors.h"
+#include "install/Paths.h"
+#include "platform/Platform.h"
+
+namespace quv {
+
+using namespace paths;
+
+namespace {
+
+constexpr char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services\\";
+constexpr unsigned kPollMs = 100;
+// About two seconds for processes that do not go away at once.
+constexpr int kKillPasses = 20;
+
+// Closes a service manager or service handle when it leaves scope; declared in
+// opening order, they close in reverse.
+class ServiceHandle {
+ public:
+  explicit ServiceHandle(SC_HANDLE h) : h_(h) {}
+  ~ServiceHandle() {
+    if (h_) CloseServiceHandle(h_);
+  }
+  ServiceHandle(const ServiceHandle&) = delete;
+  ServiceHandle& operator=(const ServiceHandle&) = delete;
+  SC_HANDLE get() const { return h_; }
+  explicit operator bool() const { return h_ != nullptr; }
+
+ private:
+  SC_HANDLE h_;
+};
+
+class RegKey {
+ public:
+  RegKey() = default;
+  ~RegKey() {
+    if (h_) RegCloseKey(h_);
+  }
+  RegKey(const RegKey&) = delete;
+  RegKey& operator=(const RegKey&) = delete;
+  HKEY* out() { return &h_; }
+  HKEY get() const { return h_; }
+
+ private:
+  HKEY h_ = nullptr;
+};
+
+bool ServiceKeyExists(const std::string& name) {
+  RegKey key;
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, (kServicesKey + name).c_str(), 0, KEY_QUERY_VALUE, key.out()) ==
+         ERROR_SUCCESS;
+}
+
+// The snapshot functions are looked up at first use: systems without them
+// simply show no processes.
+struct ToolHelp {
+  decltype(&CreateToolhelp32Snapshot) snapshot = nullptr;
+  decltype(&Process32First) first = nullptr;
+  decltype(&Process32Next) next = nullptr;
+};
+
+template <typename F>
+F Lookup(HMODULE module, const char* name) {
+  // Through a plain function pointer type: a direct cast between unrelated
+  // function types draws a warning.
+  return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+const ToolHelp& Tools() {
+  static const ToolHelp tools = [] {
+    ToolHelp t;
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (!kernel) return t;
+    t.snapshot = Lookup<decltype(t.snapshot)>(kernel, "CreateToolhelp32Snapshot");
+    t.first = Lookup<decltype(t.first)>(kernel, "Process32First");
+    t.next = Lookup<decltype(t.next)>(kernel, "Process32Next");
+    return t;
+  }();
+  return tools;
+}
+
+bool Matches(const PROCESSENTRY32& entry, const std::string& wanted) {
+  std::string name(entry.szExeFile, strnlen(entry.szExeFile, sizeof entry.szExeFile));
+  return UpperAscii(FileNamePart(name)) == wanted || UpperAscii(name) == wanted;
+}
+
+// Calls visit(process id) for every process whose name matches; answers
+// whether any did. The whole list is always walked.
+template <typename Visit>
+bool ForEachMatchingProcess(const std::string& exeName, Visit visit) {
+  const ToolHelp& tools = Tools();
+  if (!tools.snapshot || !tools.first || !tools.next) return false;
+  HANDLE snapshot = tools.snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  const std::string wanted = UpperAscii(exeName);
+  bool found = false;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = tools.first(snapshot, &entry); more; more = tools.next(snapshot, &entry)) {
+    if (Matches(entry, wanted)) {
+      found = true;
+      visit(entry.th32ProcessID);
+    }
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+}  // namespace
+
+bool IsNtPlatform() {
+  OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  return GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+std::uint32_t QueryServiceState(const std::string& machine, const std::string& name) {
+  ServiceHandle manager(OpenSCManagerA(machine.empty() ? nullptr : machine.c_str(), nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return 0;
+  ServiceHandle service(OpenServiceA(manager.get(), name.c_str(), SERVICE_QUERY_STATUS));
+  if (!service) return 0;
+  SERVICE_STATUS status{};
+  return QueryServiceStatus(service.get(), &status) ? status.dwCurrentState : 0;
+}
+
+bool StartServiceByName(const std::string& name) {
+  ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return false;
+  ServiceHandle service(OpenServiceA(manager.get(), name.c_str(), SERVICE_ALL_ACCESS));
+  if (!service) return false;
+  return StartServiceA(service.get(), 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
+}
+
+bool StopAndDeleteService(const std::string& name) {
+  ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return false;
+  ServiceHandle service(OpenServiceA(manager.get(), name.c_str(), SERVICE_ALL_ACCESS));
+  if (!service) return false;
+  SERVICE_STATUS status{};
+  bool stopped = ControlService(service.get(), SERVICE_CONTROL_STOP, &status) != 0;
+  DeleteService(service.get());
+  return stopped;
+}
+
+void SetServiceDescription(const std::string& name, const std::string& text) {
+  RegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (kServicesKey + name).c_str(), 0, KEY_SET_VALUE, key.out()) !=
+      ERROR_SUCCESS)
+    return;
+  if (RegSetValueExA(key.get(), "Description", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                     static_cast<DWORD>(text.size() + 1)) != ERROR_SUCCESS)
+    throw ERegistryException("Failed to set data for 'Description'");
+}
+
+bool WaitForService(const std::string& name, bool present, unsigned timeoutMs) {
+  for (unsigned waited = 0;; waited += kPollMs) {
+    bool known = QueryServiceState("", name) != 0;
+    if (present ? known && ServiceKeyExists(name) : !known) return true;
+    if (waited >= timeoutMs) return false;
+    platform::SleepMs(kPollMs);
+  }
+}
+
+bool IsProcessRunning(const std::string& exeName) {
+  return ForEachMatchingProcess(exeName, [](DWORD) {});
+}
+
+bool KillProcessByName(const std::string& exeName) {
+  for (int pass = 0; pass < kKillPasses; ++pass) {
+    if (pass > 0) platform::SleepMs(kPollMs);
+    EnableDebugPrivilege();
+    ForEachMatchingProcess(exeName, [](DWORD id) {
+      if (HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, id)) {
+        TerminateProcess(process, 0);
+        CloseHandle(process);
+      }
+    });
+    if (!IsProcessRunning(exeName)) return true;
+  }
+  return false;
+}
+
+bool EnableDebugPrivilege() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) return false;
+  bool ok = SetTokenPrivilege(token, "SeDebugPrivilege", true);
+  CloseHandle(token);
+  return ok;
+}
+
+bool SetTokenPrivilege(void* token, const std::string& privilegeName, bool enable) {
+  TOKEN_PRIVILEGES privileges{};
+  if (!LookupPrivilegeValueA(nullptr, privilegeName.c_str(), &privileges.Privileges[0].Luid)) return false;
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
+  // A privilege the account does not hold is "adjusted" with the error
+  // ERROR_NOT_ALL_ASSIGNED; only a clean zero counts.
+  AdjustTokenPrivileges(static_cast<HANDLE>(token), FALSE, &privileges, sizeof privileges, nullptr, nullptr);
+  return GetLastError() == ERROR_SUCCESS;
+}
+
+}  // namespace quv

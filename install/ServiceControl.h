@@ -1,0 +1,50 @@
+// The wizard's thin wrappers over the service control manager, the registry,
+// the process list and the process token. They answer failure by their
+// result (0 or false) and never show anything.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quv {
+
+inline constexpr char kServiceName[] = "ZRQuvSvr";
+inline constexpr char kServiceProgram[] = "QuvSvr.exe";
+
+// True on the NT family (platform identifier 2); false on the older family,
+// which has no service control manager.
+bool IsNtPlatform();
+
+// Current state of the service (1 stopped ... 7 paused), or 0 when it is not
+// registered or cannot be queried. An empty machine means this computer.
+std::uint32_t QueryServiceState(const std::string& machine, const std::string& name);
+// Starts the service; a service that already runs counts as started.
+bool StartServiceByName(const std::string& name);
+// Sends the stop control (its success is the result) and marks the service
+// for deletion whatever the stop gave. Waits for neither.
+bool StopAndDeleteService(const std::string& name);
+// Writes the string value "Description" under the service's key in
+// HKEY_LOCAL_MACHINE when that key exists; raises ERegistryException when the
+// key opened but the write was refused.
+void SetServiceDescription(const std::string& name, const std::string& text);
+
+// Polls, for at most timeoutMs, until the service is known to the manager and
+// its registry key exists, or (present == false) until it is gone. Answers
+// whether that happened in time.
+bool WaitForService(const std::string& name, bool present, unsigned timeoutMs);
+
+// Whether a process with that executable name runs: the file-name part of a
+// process's name, or the whole name (the older family stores full paths),
+// compared with only a to z folded to upper case.
+bool IsProcessRunning(const std::string& exeName);
+// Ends every process with that executable name, taking a fresh look after
+// each pass. Gives up after a bounded number of passes with a short pause in
+// between (a process of another account may refuse to end). Answers whether
+// none is left.
+bool KillProcessByName(const std::string& exeName);
+
+bool EnableDebugPrivilege();
+// token is a process token handle (HANDLE).
+bool SetTokenPrivilege(void* token, const std::string& privilegeName, bool enable);
+
+}  // namespace quv

@@ -1,0 +1,99 @@
+// The service, process and version functions against Wine's real service
+// manager, registry and process list.
+#include <gtest/gtest.h>
+
+#include "InstallTestSupport.h"
+#include "install/Errors.h"
+#include "install/ServiceControl.h"
+
+namespace quv::test {
+namespace {
+
+const std::string kServiceKey = std::string("SYSTEM\\CurrentControlSet\\Services\\") + kServiceName;
+
+TEST(ServiceControl, UnregisteredServiceAnswersFailureQuietly) {
+  RemoveServiceCompletely(kServiceName);
+  EXPECT_EQ(QueryServiceState("", kServiceName), 0u);
+  EXPECT_FALSE(StartServiceByName(kServiceName));
+  EXPECT_FALSE(StopAndDeleteService(kServiceName));
+  SetServiceDescription(kServiceName, "text");
+  EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kServiceKey)) << "the description must not create the key";
+  EXPECT_TRUE(IsNtPlatform());
+}
+
+TEST(ServiceControl, RegistersStartsStopsAndDeletesTheStandInService) {
+  ScratchDir dir(std::string("svc ") + kGbkService + " a");
+  const std::string program = dir / "QuvSvr.exe";
+  ASSERT_TRUE(CopyOne(ProgramDir() + "QuvSvr.exe", program));
+
+  ASSERT_EQ(RunProgram("\"" + program + "\" -install /silent"), 0);
+  EXPECT_EQ(QueryServiceState("", kServiceName), static_cast<std::uint32_t>(SERVICE_STOPPED));
+  EXPECT_EQ(ServiceBinaryPath(kServiceName), "\"" + program + "\"");
+
+  SetServiceDescription(kServiceName, kGbkDescription);
+  std::string description;
+  ASSERT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kServiceKey, "Description", description));
+  EXPECT_EQ(description, kGbkDescription);
+
+  ASSERT_TRUE(StartServiceByName(kServiceName));
+  EXPECT_TRUE(WaitUntil([] { return QueryServiceState("", kServiceName) == SERVICE_RUNNING; }, 10000));
+  EXPECT_TRUE(StartServiceByName(kServiceName)) << "an already running service counts as started";
+  EXPECT_TRUE(IsProcessRunning("QuvSvr.exe"));
+  EXPECT_TRUE(IsProcessRunning("quvsvr.EXE"));
+  EXPECT_FALSE(IsProcessRunning("QuvSvr"));
+
+  EXPECT_TRUE(StopAndDeleteService(kServiceName));
+  EXPECT_TRUE(WaitForService(kServiceName, false, 10000));
+  EXPECT_TRUE(WaitUntil([] { return !IsProcessRunning("QuvSvr.exe"); }, 10000)) << "the stop control ends it";
+  EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kServiceKey));
+}
+
+TEST(ProcessControl, KillsEveryOrdinaryCopyByName) {
+  ScratchDir dir(std::string("kill ") + kGbkService);
+  const std::string program = dir / "QuvSvr.exe";
+  ASSERT_TRUE(CopyOne(ProgramDir() + "QuvSvr.exe", program));
+  Program first("\"" + program + "\"");
+  Program second("\"" + program + "\"");
+  ASSERT_TRUE(first.started() && second.started());
+  ASSERT_TRUE(WaitUntil([] { return IsProcessRunning("QuvSvr.exe"); }, 10000));
+  EXPECT_EQ(first.Wait(500), -1) << "without arguments it runs until it is ended";
+
+  EXPECT_TRUE(KillProcessByName("quvsvr.exe"));
+  EXPECT_FALSE(IsProcessRunning("QuvSvr.exe"));
+  EXPECT_EQ(first.Wait(5000), 0);
+  EXPECT_EQ(second.Wait(5000), 0);
+}
+
+TEST(ProcessControl, KillGivesUpOnAProcessThatRefusesToEnd) {
+  ScratchDir dir("guard");
+  const std::string guarded = dir / "Guarded.exe";
+  ASSERT_TRUE(CopyOne(ProgramPath(), guarded));
+  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, "QuvTestGuarded");
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, "QuvTestRelease");
+  Program child("\"" + guarded + "\" --role=guarded");
+  ASSERT_TRUE(child.started());
+  ASSERT_EQ(WaitForSingleObject(ready, 20000), WAIT_OBJECT_0);
+
+  DWORD start = GetTickCount();
+  EXPECT_FALSE(KillProcessByName("Guarded.exe"));
+  DWORD elapsed = GetTickCount() - start;
+  EXPECT_GE(elapsed, 1000u) << "it keeps trying for a while";
+  EXPECT_LT(elapsed, 10000u);
+  EXPECT_TRUE(IsProcessRunning("Guarded.exe"));
+
+  SetEvent(release);
+  EXPECT_EQ(child.Wait(10000), 0);
+  CloseHandle(ready);
+  CloseHandle(release);
+}
+
+TEST(ProcessControl, DebugPrivilegeAndUnknownPrivilege) {
+  EXPECT_TRUE(EnableDebugPrivilege());
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
+  EXPECT_FALSE(SetTokenPrivilege(token, "SeNoSuchPrivilege", true));
+  CloseHandle(token);
+}
+
+}  // namespace
+}  // namespace quv::test
