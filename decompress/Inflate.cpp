@@ -33,8 +33,8 @@ constexpr std::ptrdiff_t kBlock = 32768;        // output write size
 constexpr std::ptrdiff_t kHistory = 32768;      // longest distance
 constexpr std::ptrdiff_t kFresh = 3 * 32768;    // output decoded before sliding
 // A symbol starts before the block end, adds at most 258 bytes and the
-// word-wide copies may write up to 7 more.
-static_assert(kHistory + kFresh + 258 + 8 <= kWorkAreaAllocated);
+// word-wide copies may write up to 15 more.
+static_assert(kHistory + kFresh + 258 + 16 <= kWorkAreaAllocated);
 
 // Past the end of the compressed data the last byte is fed again (as the
 // shared bit reader does). A sound stream needs at most two such bytes, to
@@ -234,12 +234,18 @@ inline void Refill(std::uint64_t& bits, unsigned& count, const std::uint8_t*& in
 
 inline constexpr std::uint64_t Mask(unsigned n) { return (std::uint64_t{1} << n) - 1; }
 
-// Copies a match of length bytes from dist bytes back; may write up to 7
+// Copies a match of length bytes from dist bytes back; may write up to 15
 // bytes past its end.
 inline std::uint8_t* CopyMatch(std::uint8_t* to, unsigned dist, unsigned length) {
   const std::uint8_t* from = to - dist;
   std::uint8_t* const end = to + length;
-  if (dist >= 8) {
+  if (dist >= 16) {
+    do {
+      std::memcpy(to, from, 16);
+      to += 16;
+      from += 16;
+    } while (to < end);
+  } else if (dist >= 8) {
     do {
       Copy8(to, from);
       to += 8;
@@ -603,12 +609,18 @@ Status Inflater::FastLoop(const Table& lit, const Table& dist) {
       bits >>= CodeBits(e);
       count -= CodeBits(e);
       *out++ = static_cast<std::uint8_t>(Value(e));
-      // At least 41 bits remain: room for one more literal without a refill.
+      // At least 41 bits remain: room for two more literals without a refill.
       e = lt[bits & litMask];
       if (Kind(e) == kLiteral) {
         bits >>= CodeBits(e);
         count -= CodeBits(e);
         *out++ = static_cast<std::uint8_t>(Value(e));
+        e = lt[bits & litMask];
+        if (Kind(e) == kLiteral) {
+          bits >>= CodeBits(e);
+          count -= CodeBits(e);
+          *out++ = static_cast<std::uint8_t>(Value(e));
+        }
       }
       continue;
     }
