@@ -136,19 +136,23 @@ int CheckLengths(const std::uint16_t* lens, int n, unsigned count[16], unsigned&
 }
 
 // Builds a one- or two-level table for lens[0..n) (each 0 to 15) into
-// storage. Answers the check result (2: nothing built); the caller decides
-// whether an incomplete code is acceptable.
+// storage. Answers the check result; nothing is built for 2, nor for 1
+// unless acceptIncomplete (the fixed distance code leaves two slots unused).
 int BuildTable(const std::uint16_t* lens, int n, Alphabet alphabet, unsigned wantBits, unsigned classicBits,
-               std::uint32_t* storage, int capacity, Table& out, std::uint16_t& entriesUsed) {
+               std::uint32_t* storage, int capacity, Table& out, std::uint16_t& entriesUsed,
+               bool acceptIncomplete = false) {
   unsigned count[16];
   unsigned minLen = 0;
   unsigned maxLen = 0;
   bool incomplete = false;
   const int check = CheckLengths(lens, n, count, minLen, maxLen, incomplete);
   out = Table{};
-  if (check == 2 || maxLen == 0) return check;
+  if (check == 2 || (check == 1 && !acceptIncomplete) || maxLen == 0) return check;
 
   const unsigned root = std::clamp(wantBits, minLen, maxLen);
+  // Only an incomplete code can have its shortest code longer than the
+  // wanted bits, and so want a larger first-level table than there is room for.
+  if ((1u << root) > static_cast<unsigned>(capacity)) return 1;
   out.rootBits = root;
   out.lookupBits = std::clamp(classicBits, minLen, maxLen);
   out.entries = storage;
@@ -446,7 +450,7 @@ int Inflater::DecodeFixedBlock() {
     BuildTable(lens, 288, Alphabet::LiteralLength, kLitRootBits, 7, t_.fixedLit, 512, t_.fixedLitTable, unused);
     std::fill(lens, lens + 30, 5);
     // Two of the 32 five-bit codes stay unused; that is accepted here.
-    BuildTable(lens, 30, Alphabet::Distance, kDistRootBits, 5, t_.fixedDist, 32, t_.fixedDistTable, unused);
+    BuildTable(lens, 30, Alphabet::Distance, kDistRootBits, 5, t_.fixedDist, 32, t_.fixedDistTable, unused, true);
     t_.fixedBuilt = true;
   }
   ctx_.TableEntryCount = static_cast<std::uint16_t>(512 + 32);
