@@ -51,6 +51,13 @@ int PruneLeafCodes(std::int16_t* prefix, int nextFree) {
 
 // Appends a decoded string to the output buffer, writing each full buffer out.
 void PutString(TDecodeContext& ctx, const std::uint8_t* p, std::int32_t len) {
+  if (len <= 16 && ctx.OutFill + len < kOutBufferSize) {
+    // Most strings are a few bytes: a call to memcpy would cost more.
+    for (std::int32_t i = 0; i < len; ++i) ctx.OutNext[i] = p[i];
+    ctx.OutNext += len;
+    ctx.OutFill = static_cast<std::uint16_t>(ctx.OutFill + len);
+    return;
+  }
   while (len > 0) {
     std::int32_t k = std::min<std::int32_t>(len, kOutBufferSize - ctx.OutFill);
     std::memcpy(ctx.OutNext, p, static_cast<std::size_t>(k));
