@@ -37,9 +37,10 @@ constexpr std::ptrdiff_t kFresh = 3 * 32768;    // output decoded before sliding
 static_assert(kHistory + kFresh + 258 + 8 <= kWorkAreaAllocated);
 
 // Past the end of the compressed data the last byte is fed again (as the
-// shared bit reader does). A stream that goes on living on such bytes is
-// broken; this many of them end its decoding, so no input can loop forever.
-constexpr std::uint32_t kPhantomLimit = 1u << 16;
+// shared bit reader does). A sound stream needs at most two such bytes, to
+// complete the lookup of its last code; one that goes on living on them is
+// broken, and this many end its decoding, so no input can loop forever.
+constexpr std::uint32_t kPhantomLimit = 64;
 
 struct StopDecoding {};
 
