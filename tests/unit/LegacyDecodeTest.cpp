@@ -278,5 +278,17 @@ TEST(Unshrink, PartialClearFreesLeavesAndReusesTheLowestCode) {
   EXPECT_EQ(d.output, "ababc" "ab" "ca");
 }
 
+// Damaged data: the first code 300 is not defined, yet becomes the prefix of
+// 257. Marking 300 "used" during the clear would turn its undefined prefix
+// (-1) into 32767 and send the next expansion outside the tables; instead 300
+// stays undefined and reads as the previous string plus its first byte.
+TEST(Unshrink, PartialClearNeverDefinesAnUndefinedParent) {
+  Bits s;
+  s.Put(300, 9).Put('a', 9).Put(256, 9).Put(2, 9).Put(300, 9).Put('b', 9);
+  Decoded d = Decode(s.str(), 1, 0, 100);
+  EXPECT_FALSE(d.threw) << d.error;
+  EXPECT_EQ(d.output, std::string(",a") + "aa" + "b");
+}
+
 }  // namespace
 }  // namespace quv::test
