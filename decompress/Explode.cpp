@@ -111,7 +111,7 @@ int ExplodeData(TDecodeContext& ctx, int lowBits, const Trees& trees) {
       if (in.Overrun()) return 1;
       window[w++] = b;
       if (w == kWindowSize) {
-        CopyWindowToOutput(ctx, static_cast<std::int32_t>(kWindowSize));
+        legacy::FlushWindow<kWindowSize>(ctx, window);
         w = 0;
         writtenOut = true;
       }

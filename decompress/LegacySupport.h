@@ -82,6 +82,32 @@ class BitInput {
   int padBits_ = 0;
 };
 
+// Moves e bytes forward eight at a time. Safe when the source lies ahead of
+// the destination or at least eight bytes behind it: every load then reads
+// bytes that are final. Short matches are the common case; a call to memmove
+// for each would cost more than the copy.
+inline void CopyForward(std::uint8_t* out, const std::uint8_t* in, std::uint32_t e) {
+  while (e >= 8) {
+    std::uint64_t v;
+    std::memcpy(&v, in, 8);
+    std::memcpy(out, &v, 8);
+    in += 8;
+    out += 8;
+    e -= 8;
+  }
+  while (e-- > 0) *out++ = *in++;
+}
+
+// Moves the window to the output; a full window goes out in one block
+// without passing through the output buffer when that is empty.
+template <std::uint32_t kSize>
+inline void FlushWindow(TDecodeContext& ctx, const std::uint8_t* window) {
+  if (kSize == static_cast<std::uint32_t>(kOutBufferSize) && ctx.OutFill == 0)
+    WriteOutputBlock(ctx, window, static_cast<std::int32_t>(kSize));
+  else
+    CopyWindowToOutput(ctx, static_cast<std::int32_t>(kSize));
+}
+
 // Copies a match of n bytes from src to the window position w in a window of
 // kSize bytes, moving each full window to the output. Before the window was
 // first written out, a source at or past w lies before the entry's first byte
@@ -97,30 +123,28 @@ inline void CopyMatch(TDecodeContext& ctx, std::uint8_t* window, std::uint32_t& 
     const std::uint8_t* in = window + src;
     if (!writtenOut && src >= w) {
       std::memset(out, 0, e);
-    } else if (src > w || w - src >= e) {
+    } else if (src < w && w - src < e) {
+      // The source overlaps the bytes being written: its period repeats,
+      // as a copy one byte at a time would make it.
+      const std::uint32_t period = w - src;
+      if (period == 1) {
+        std::memset(out, *in, e);
+      } else if (period < 8) {
+        for (std::uint32_t i = 0; i < e; ++i) out[i] = in[i];
+      } else {
+        CopyForward(out, in, e);
+      }
+    } else if (e <= 64) {
+      CopyForward(out, in, e);
+    } else {
       // Disjoint, or the source lies ahead of the destination: a forward
       // move gives the same bytes as a copy one at a time.
       std::memmove(out, in, e);
-    } else {
-      // The source overlaps the bytes being written: repeat its period.
-      std::uint32_t period = w - src;
-      if (period == 1) {
-        std::memset(out, *in, e);
-      } else {
-        std::uint32_t left = e;
-        while (left >= period) {
-          std::memcpy(out, in, period);
-          out += period;
-          in += period;
-          left -= period;
-        }
-        std::memcpy(out, in, left);
-      }
     }
     w += e;
     src += e;
     if (w == kSize) {
-      CopyWindowToOutput(ctx, static_cast<std::int32_t>(kSize));
+      FlushWindow<kSize>(ctx, window);
       w = 0;
       writtenOut = true;
     }
