@@ -33,8 +33,8 @@ constexpr std::ptrdiff_t kBlock = 32768;        // output write size
 constexpr std::ptrdiff_t kHistory = 32768;      // longest distance
 constexpr std::ptrdiff_t kFresh = 3 * 32768;    // output decoded before sliding
 // A symbol starts before the block end, adds at most 258 bytes and the
-// word-wide copies may write up to 7 more.
-static_assert(kHistory + kFresh + 258 + 8 <= kWorkAreaAllocated);
+// word-wide copies may write up to 15 more.
+static_assert(kHistory + kFresh + 258 + 16 <= kWorkAreaAllocated);
 
 // Past the end of the compressed data the last byte is fed again (as the
 // shared bit reader does). A sound stream needs at most two such bytes, to
@@ -136,19 +136,23 @@ int CheckLengths(const std::uint16_t* lens, int n, unsigned count[16], unsigned&
 }
 
 // Builds a one- or two-level table for lens[0..n) (each 0 to 15) into
-// storage. Answers the check result (2: nothing built); the caller decides
-// whether an incomplete code is acceptable.
+// storage. Answers the check result; nothing is built for 2, nor for 1
+// unless acceptIncomplete (the fixed distance code leaves two slots unused).
 int BuildTable(const std::uint16_t* lens, int n, Alphabet alphabet, unsigned wantBits, unsigned classicBits,
-               std::uint32_t* storage, int capacity, Table& out, std::uint16_t& entriesUsed) {
+               std::uint32_t* storage, int capacity, Table& out, std::uint16_t& entriesUsed,
+               bool acceptIncomplete = false) {
   unsigned count[16];
   unsigned minLen = 0;
   unsigned maxLen = 0;
   bool incomplete = false;
   const int check = CheckLengths(lens, n, count, minLen, maxLen, incomplete);
   out = Table{};
-  if (check == 2 || maxLen == 0) return check;
+  if (check == 2 || (check == 1 && !acceptIncomplete) || maxLen == 0) return check;
 
   const unsigned root = std::clamp(wantBits, minLen, maxLen);
+  // Only an incomplete code can have its shortest code longer than the
+  // wanted bits, and so want a larger first-level table than there is room for.
+  if ((1u << root) > static_cast<unsigned>(capacity)) return 1;
   out.rootBits = root;
   out.lookupBits = std::clamp(classicBits, minLen, maxLen);
   out.entries = storage;
@@ -234,12 +238,18 @@ inline void Refill(std::uint64_t& bits, unsigned& count, const std::uint8_t*& in
 
 inline constexpr std::uint64_t Mask(unsigned n) { return (std::uint64_t{1} << n) - 1; }
 
-// Copies a match of length bytes from dist bytes back; may write up to 7
+// Copies a match of length bytes from dist bytes back; may write up to 15
 // bytes past its end.
 inline std::uint8_t* CopyMatch(std::uint8_t* to, unsigned dist, unsigned length) {
   const std::uint8_t* from = to - dist;
   std::uint8_t* const end = to + length;
-  if (dist >= 8) {
+  if (dist >= 16) {
+    do {
+      std::memcpy(to, from, 16);
+      to += 16;
+      from += 16;
+    } while (to < end);
+  } else if (dist >= 8) {
     do {
       Copy8(to, from);
       to += 8;
@@ -440,7 +450,7 @@ int Inflater::DecodeFixedBlock() {
     BuildTable(lens, 288, Alphabet::LiteralLength, kLitRootBits, 7, t_.fixedLit, 512, t_.fixedLitTable, unused);
     std::fill(lens, lens + 30, 5);
     // Two of the 32 five-bit codes stay unused; that is accepted here.
-    BuildTable(lens, 30, Alphabet::Distance, kDistRootBits, 5, t_.fixedDist, 32, t_.fixedDistTable, unused);
+    BuildTable(lens, 30, Alphabet::Distance, kDistRootBits, 5, t_.fixedDist, 32, t_.fixedDistTable, unused, true);
     t_.fixedBuilt = true;
   }
   ctx_.TableEntryCount = static_cast<std::uint16_t>(512 + 32);
@@ -603,12 +613,18 @@ Status Inflater::FastLoop(const Table& lit, const Table& dist) {
       bits >>= CodeBits(e);
       count -= CodeBits(e);
       *out++ = static_cast<std::uint8_t>(Value(e));
-      // At least 41 bits remain: room for one more literal without a refill.
+      // At least 41 bits remain: room for two more literals without a refill.
       e = lt[bits & litMask];
       if (Kind(e) == kLiteral) {
         bits >>= CodeBits(e);
         count -= CodeBits(e);
         *out++ = static_cast<std::uint8_t>(Value(e));
+        e = lt[bits & litMask];
+        if (Kind(e) == kLiteral) {
+          bits >>= CodeBits(e);
+          count -= CodeBits(e);
+          *out++ = static_cast<std::uint8_t>(Value(e));
+        }
       }
       continue;
     }

@@ -357,6 +357,15 @@ TEST(InflateEdges, DynamicCodesAcceptedAndRejected) {
   }
 }
 
+TEST(InflateEdges, FuzzFindings) {
+  // 277 literal/length codes of 14 bits: incomplete, and its shortest code
+  // longer than the first-level table; refused without building anything.
+  const Result r =
+      Inflate(std::string("\xa5\xef\x01\x00\x00\x00\x00\x00\x02\x00\xff\xff", 12) + std::string(10, '\0'), 1 << 16);
+  EXPECT_EQ(r.status, kInflateBadData);
+  EXPECT_TRUE(r.output.empty());
+}
+
 TEST(InflateEdges, BadDataStopsQuietly) {
   // Block type 3.
   EXPECT_EQ(Inflate(std::string("\x07\x00", 2), 10).status, kInflateBadCode);
