@@ -30,6 +30,8 @@ class TS_BufferStream : public TStream {
   std::string ClassName() const override { return "TS_BufferStream"; }
 
   std::int32_t Read(void* dest, std::int32_t count) override;
+  // Answers the bytes of this call that were written or are still pending;
+  // bytes lost with a block the underlying stream refused are not counted.
   std::int32_t Write(const void* src, std::int32_t count) override;
   // Raises Exception "Invalid seek origin (%d)" and, when pending bytes
   // cannot be written, Exception "Seek error".
@@ -53,6 +55,10 @@ class TS_BufferStream : public TStream {
   std::uint8_t State = kEmpty;
   bool FlushOnDestroy = false;
   bool Written = false;
+  // Set when the underlying stream accepted fewer bytes than were pending;
+  // stays set. Lets a writer notice a lost final block, which the
+  // destructor's flush cannot report.
+  bool WriteError = false;
   TNotifyEvent OnFillBuffer;
   TNotifyEvent OnFlushBuffer;
 
