@@ -82,17 +82,17 @@ TS_BufferStream* TUnZip::OpenDisk(std::int32_t N) {
 void TUnZip::DefaultGetNextDisk(TObject* /*Sender*/, std::int32_t NextDisk, std::string& FName) {
   if (MultiDiskMode() == mdRemovable) {
     CursorShown arrow(platform::Cursor::Default);
-    const platform::Answer answer =
-        platform::Ui().ShowMessage("Please insert disk " + std::to_string(NextDisk) + " of the multi-disk set.",
-                                   std::string(), platform::Buttons::OkCancel);
+    std::string text = "Please insert disk ";
+    text.append(std::to_string(NextDisk)).append(" of the multi-disk set.");
+    const platform::Answer answer = platform::Ui().ShowMessage(text, std::string(), platform::Buttons::OkCancel);
     if (answer != platform::Answer::Ok) FName.clear();
     return;
   }
-  const std::string numbered = names::ChangeFileExt(FName, "." + names::ZeroPadded(NextDisk, 3));
+  const std::string numbered = names::ChangeFileExt(FName, std::string(".").append(names::ZeroPadded(NextDisk, 3)));
   if (!platform::FileExists(numbered)) {
     // The usual naming of split archives: name.z01, name.z02, ... with the
     // last disk under the set's own name.
-    const std::string split = names::ChangeFileExt(FName, ".z" + names::ZeroPadded(NextDisk, 2));
+    const std::string split = names::ChangeFileExt(FName, std::string(".z").append(names::ZeroPadded(NextDisk, 2)));
     if (platform::FileExists(split)) {
       FName = split;
       return;

@@ -37,9 +37,16 @@ std::string Fold(const std::string& s) {
   return out;
 }
 
+// The part after the last separator; the second byte of a double-byte
+// character in the system code page is no separator.
 std::string NamePart(const std::string& engineName) {
-  const std::size_t cut = engineName.find_last_of("\\:");
-  return cut == std::string::npos ? engineName : engineName.substr(cut + 1);
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < engineName.size(); ++i) {
+    const auto c = static_cast<unsigned char>(engineName[i]);
+    if (c == '\\' || c == ':') start = i + 1;
+    if (platform::IsLeadByte(c)) ++i;
+  }
+  return engineName.substr(start);
 }
 
 std::unique_ptr<TUnZip> Load(const std::string& path, TZipSortMode mode = ByNone,
