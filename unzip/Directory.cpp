@@ -98,6 +98,7 @@ void TUnZip::LoadDirectory() {
 }
 
 void TUnZip::ReadDirectory() {
+  OpenArchiveStream();
   archiveDate_ = platform::FileGetDate(archiveStream_->Handle());
   ReleaseDirectory();
   try {
@@ -277,7 +278,7 @@ void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
 }
 
 bool TUnZip::ScanLocalHeaders() {
-  if (localScan_) return false;
+  if (localScan_ || !archiveStream_) return false;
   localScan_ = true;
   ReleaseDirectory();
   TS_BufferStream& stream = *archiveStream_;

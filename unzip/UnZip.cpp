@@ -236,11 +236,15 @@ void TUnZip::LoadArchiveComment(TStream& stream) {
 
 // ---- archive file and views ----------------------------------------------------
 
-void TUnZip::OpenArchive() {
+void TUnZip::OpenArchiveStream() {
   if (!archiveStream_) {
     archiveStream_ = std::make_unique<TLFNFileStream>(zipName_, streamBufferSize_, flushFilesOnClose_,
                                                       platform::fmOpenRead | platform::fmShareDenyWrite);
   }
+}
+
+void TUnZip::OpenArchive() {
+  OpenArchiveStream();
   if (!directory_ || platform::FileGetDate(archiveStream_->Handle()) != archiveDate_) ReadDirectory();
 }
 

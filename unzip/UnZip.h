@@ -176,10 +176,12 @@ class TUnZip : public TPersistent, public DecodeHost {
   // asking OnInCompleteZip again while it keeps answering an incomplete
   // archive; every other failure clears the archive first.
   void LoadDirectory();
-  // Reads the directory from the open archive stream (called by OpenArchive).
+  // Reads the directory from the archive stream (called by OpenArchive;
+  // opens the file when it is not open).
   void ReadDirectory();
-  // Rebuilds the directory from the local headers; false when none is found
-  // or a scan already ran for this archive.
+  // Rebuilds the directory from the local headers of the open archive
+  // stream; false when none is found, a scan already ran for this archive
+  // or the archive is not open.
   bool ScanLocalHeaders();
 
   // ---- multi-disk sets -------------------------------------------------------
@@ -309,6 +311,8 @@ class TUnZip : public TPersistent, public DecodeHost {
   bool LoadEntryComment(TStream& stream, TZipHeaderInfo& entry);
   // Reads and caches the archive comment from stream.
   void LoadArchiveComment(TStream& stream);
+  // Opens ZipName as the archive stream unless it is open.
+  void OpenArchiveStream();
   // Closes whatever archive stream is open (also with KeepZipOpen set).
   void ReleaseArchiveStream() { archiveStream_.reset(); }
 };

@@ -283,6 +283,18 @@ if [ -d "$corpus" ]; then
     mkdir -p "corpus/$(dirname "$rel")"
     lister "$f=corpus/$rel.list"
   done
+  # The manifest's expected entries: every stored name a readable case
+  # extracts, by the corpus path of the file it opens.
+  python3 - "$corpus/MANIFEST.json" > corpus/manifest.list <<'PY'
+import json, sys
+for case in json.load(open(sys.argv[1]))['cases']:
+    if case['exit'] not in (0, 1) or case.get('patterns'):
+        continue
+    opened = [f['src'] for f in case['files'] if f.get('as', f['src'].split('/')[-1]) == case['open']]
+    for e in case['entries']:
+        raw = bytes.fromhex(e['stored_hex']) if 'stored_hex' in e else e['stored'].encode('utf-8')
+        print(opened[0] + '\t' + raw.hex())
+PY
   for set in "$corpus"/real/*.001; do
     [ -f "$set" ] || continue
     base=${set%.001}

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <set>
 #include <string>
 #include <tuple>
@@ -132,6 +134,31 @@ TEST(UnZipDirectory, EveryReadableCorpusArchiveUnderEverySortMode) {
     }
   }
   EXPECT_GE(archives, 40);
+}
+
+TEST(UnZipDirectory, EveryEntryTheCorpusManifestExpectsIsListed) {
+  std::map<std::string, std::vector<std::string>> expected;
+  std::istringstream lines(test::ReadFile(Join(UnzipData("corpus"), "manifest.list")));
+  std::string line;
+  while (std::getline(lines, line)) {
+    const std::size_t tab = line.find('\t');
+    ASSERT_NE(tab, std::string::npos);
+    test::ListedEntry e;
+    for (std::size_t i = tab + 1; i + 1 < line.size(); i += 2) {
+      e.name.push_back(static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16)));
+    }
+    expected[line.substr(0, tab)].push_back(e.EngineName());
+  }
+  EXPECT_GE(expected.size(), 30u);
+  for (const auto& [source, names] : expected) {
+    SCOPED_TRACE(source);
+    std::string path = test::CorpusDir() + (platform::kIsWindows ? "\\" : "/");
+    for (char c : source) path.push_back(c == '/' ? (platform::kIsWindows ? '\\' : '/') : c);
+    auto u = Load(path);
+    std::set<std::string> listed;
+    for (std::int32_t i = 0; i < u->Count(); ++i) listed.insert(u->Entry(i).StoredPath());
+    for (const std::string& name : names) EXPECT_EQ(listed.count(name), 1u) << name;
+  }
 }
 
 TEST(UnZipDirectory, CorpusSplitSetsOpenedAsTheirLastFile) {
