@@ -122,6 +122,8 @@ class TZipHeaderInfo : public TPersistent {
   const std::string& FileName() const { return fileName_; }
   void SetFileName(const std::string& text);
   const std::string& Directory() const { return directory_; }
+  // Appends "\" unless the text is empty or already ends in one (judged by
+  // characters of the system code page unless BitFlag marks a UTF-8 name).
   void SetDirectory(const std::string& text);
   // Directory() + FileName().
   std::string StoredPath() const { return directory_ + fileName_; }
@@ -144,6 +146,9 @@ class TZipHeaderInfo : public TPersistent {
   std::uint32_t CRC32;
   std::int32_t CompressedSize;
   std::int32_t UncompressedSize;
+  // Follows the name as kept (Directory + FileName), which OEM conversion may
+  // lengthen on POSIX; to step over the stored name in the file use the
+  // record's own length (the readers leave the stream just after the name).
   std::uint16_t FileNameLength;
   std::uint16_t CentralExtraFieldLength;
   std::uint16_t LocalExtraFieldLength;

@@ -2,12 +2,14 @@
 // every sort mode of the archive directory.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "zip/Exception.h"
 #include "zip/ObjectList.h"
 #include "zip/SortedZip.h"
+#include "zip/StringList.h"
 
 namespace {
 
@@ -271,6 +273,41 @@ TEST(SortedZip, RateAndPhysicalOrder) {
   TSortedZip odd(quv::AcceptDuplicates);
   odd.SetSortMode(static_cast<quv::TZipSortMode>(42));
   EXPECT_EQ(odd.Compare(stored, stored), -1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(StringList, KeepsOrderCopiesAndReportsBadIndexes) {
+  quv::TStringList list;
+  EXPECT_EQ(list.Add("File1=C:\\a.exe"), 0);
+  list.Add("file2=x");
+  list.Insert(0, "first");
+  EXPECT_EQ(list.Count(), 3);
+  EXPECT_EQ(list.Strings(0), "first");
+  EXPECT_EQ(list.IndexOf("FILE2=X"), 2);
+  EXPECT_EQ(list.Text(), "first\r\nFile1=C:\\a.exe\r\nfile2=x\r\n");
+  quv::TStringList copy;
+  copy.Add("old");
+  copy.Assign(&list);
+  EXPECT_EQ(copy.Lines(), list.Lines());
+  EXPECT_EQ(ListMessage([&] { copy.Strings(3); }), "List index out of bounds (3)");
+  EXPECT_EQ(ListMessage([&] { copy.Delete(-1); }), "List index out of bounds (-1)");
+  copy.Delete(0);
+  EXPECT_EQ(copy.Strings(0), "File1=C:\\a.exe");
+  copy.Clear();
+  EXPECT_EQ(copy.Count(), 0);
+
+  TZipHeaderInfo entry;
+  try {
+    list.Assign(&entry);
+    FAIL() << "an entry was assigned to a string list";
+  } catch (const quv::EConvertError& e) {
+    EXPECT_STREQ(e.what(), "Cannot assign a TZipHeaderInfo to a TStringList");
+  }
+  EXPECT_THROW(list.Assign(nullptr), quv::EConvertError);
+  EXPECT_EQ(list.Count(), 3);
 }
 
 }  // namespace
