@@ -179,7 +179,9 @@ void TUnZip::ReadDirectory() {
 
 void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
   const TNextVolume nextVolume = [this](void*, TZipHeaderInfo&, TStream*& volume) {
-    volume = OpenDisk(currentDisk_ + 2);
+    // Past the disk of the end record there is no disk to ask for: the
+    // header is simply not there.
+    if (currentDisk_ < endCentral_->ThisDisk) volume = OpenDisk(currentDisk_ + 2);
   };
   const TNextVolume noVolume;
   const bool eagerComments = configMode || endCentral_->ThisDisk != 0;
@@ -203,7 +205,7 @@ void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
       // The previous entry's extra field was not there: read it as absent.
       previous->CentralExtraFieldLength = 0;
       stream->Seek(-static_cast<std::int32_t>(previousExtra), soFromCurrent);
-      if (previous->FileCommentLoaded()) {
+      if (previous->FileCommentLoaded() && stream->Position() >= previous->FileCommentLength) {
         // Its comment, read at once, was taken from the wrong place.
         const std::int64_t back = stream->Position();
         stream->Seek(static_cast<std::int32_t>(back - previous->FileCommentLength), soFromBeginning);

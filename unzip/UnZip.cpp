@@ -320,7 +320,11 @@ std::int32_t TUnZip::ReadInput(void* buffer, std::int32_t count) {
 
 bool TUnZip::CanSpan() const { return endCentral_->ThisDisk != 0 && static_cast<bool>(OnGetNextDisk); }
 
-bool TUnZip::OpenNextDisk() { return OpenDisk(currentDisk_ + 2) != nullptr; }
+bool TUnZip::OpenNextDisk() {
+  // No disk follows the one with the end record.
+  if (currentDisk_ >= endCentral_->ThisDisk) return false;
+  return OpenDisk(currentDisk_ + 2) != nullptr;
+}
 
 void TUnZip::Decrypt(std::uint8_t* buffer, std::int32_t length) {
   if (OnDecrypt) {

@@ -157,6 +157,32 @@ TEST(UnZipDisks, MissingDiskIsAskedForTwiceThenCancelled) {
   EXPECT_FALSE(nobody.CanSpan());
 }
 
+TEST(UnZipDisks, DirectoryShorterThanItsEndRecordSaysIsBad) {
+  TempDir dir;
+  const std::string last = CopySet(dir, "num", false, "set");
+  std::string bytes = test::ReadFile(last);
+  const std::size_t end = bytes.rfind(std::string("PK\x05\x06", 4));
+  ASSERT_NE(end, std::string::npos);
+  bytes[end + 10] = static_cast<char>(static_cast<unsigned char>(bytes[end + 10]) + 5);  // total entries
+  test::WriteFile(last, bytes);
+  std::vector<std::int32_t> asked;
+  TUnZip u;
+  const TGetNextDisk own = u.OnGetNextDisk;
+  u.OnGetNextDisk = [&](TObject* sender, std::int32_t disk, std::string& name) {
+    asked.push_back(disk);
+    own(sender, disk, name);
+  };
+  u.SetZipName(last);
+  try {
+    u.LoadDirectory();
+    ADD_FAILURE() << "no exception";
+  } catch (const EBadZipFile& e) {
+    EXPECT_STREQ(e.what(), "Not a valid zip file!");
+  }
+  // No disk beyond the last one was asked for.
+  EXPECT_EQ(asked, (std::vector<std::int32_t>{4, 5, 6}));
+}
+
 TEST(UnZipDisks, DefaultHandlerNaming) {
   TempDir dir;
   TUnZip u;
