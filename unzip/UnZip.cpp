@@ -62,6 +62,15 @@ void TUnZip::Assign(const TPersistent* source) {
     TPersistent::Assign(source);
     return;
   }
+  // The names are taken as they are (no dialog for a "?"), but a directory
+  // read from another file must not pass for the new one's.
+  if (!names::SameText(zipName_, other->zipName_)) {
+    ReleaseDirectory();
+    ReleaseArchiveStream();
+    endCentral_->Clear();
+    archiveDate_ = 0;
+    localScan_ = false;
+  }
   zipName_ = other->zipName_;
   destDir_ = other->destDir_;
   rootDir_ = other->rootDir_;

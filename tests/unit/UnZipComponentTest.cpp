@@ -303,9 +303,12 @@ TEST(UnZipComponent, AssignCopiesSettingsAndEventsOnly) {
   source->OnDecrypt = [&](TObject*, std::uint8_t*, std::int32_t, const std::string&) { ++calls; };
 
   TUnZip target;
+  target.SetZipName(UnzipData("bare.zip"));
+  target.LoadDirectory();
+  ASSERT_EQ(target.Count(), 4);
   target.Assign(source.get());
   EXPECT_EQ(target.ZipName(), UnzipData("plain.zip"));
-  EXPECT_EQ(target.Count(), 0);  // no archive state
+  EXPECT_EQ(target.Count(), 0);  // neither the source's archive state nor its own old one
   EXPECT_EQ(target.DestDir(), "out");
   EXPECT_EQ(target.RootDir(), "root\\");
   EXPECT_EQ(target.SortMode(), ByDate);
