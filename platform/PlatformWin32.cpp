@@ -166,11 +166,11 @@ std::string GetCurrentDir() {
 
 std::string GetDriveDir(std::uint8_t drive) {
   if (drive == 0) return GetCurrentDir();
-  char spec[3] = {static_cast<char>('A' + drive - 1), ':', 0};
+  char drive_spec[3] = {static_cast<char>('A' + drive - 1), ':', 0};
   char buf[MAX_PATH + 1];
   char* file_part = nullptr;
-  DWORD n = GetFullPathNameA(spec, sizeof buf, buf, &file_part);
-  return n && n < sizeof buf ? std::string(buf, n) : std::string(spec) + "\\";
+  DWORD n = GetFullPathNameA(drive_spec, sizeof buf, buf, &file_part);
+  return n && n < sizeof buf ? std::string(buf, n) : std::string(drive_spec) + "\\";
 }
 
 DriveType QueryDriveType(const std::string& rootPath) {
