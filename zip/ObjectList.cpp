@@ -1,0 +1,174 @@
+#include "zip/ObjectList.h"
+
+#include <cstring>
+#include <string>
+#include <unordered_set>
+
+#include "zip/Exception.h"
+
+namespace quv {
+
+// ---- TObjectList -------------------------------------------------------------
+
+TObjectList::TObjectList() = default;
+
+TObjectList::~TObjectList() {
+  FreeAll();
+  Clear();
+}
+
+void TObjectList::Error(std::int32_t index) const {
+  throw EListError("List index out of bounds (" + std::to_string(index) + ")");
+}
+
+void TObjectList::Grow() {
+  std::int32_t delta = 4;
+  if (capacity_ > 8) {
+    delta = 16;
+  } else if (capacity_ > 4) {
+    delta = 8;
+  }
+  SetCapacity(capacity_ + delta);
+}
+
+TObject* TObjectList::Get(std::int32_t index) const {
+  if (index < 0 || index >= count_) Error(index);
+  return items_[static_cast<std::size_t>(index)];
+}
+
+void TObjectList::Put(std::int32_t index, TObject* item) {
+  if (index < 0 || index >= count_) Error(index);
+  items_[static_cast<std::size_t>(index)] = item;
+}
+
+void TObjectList::FreeObject(TObject* item) {
+  if (ownsObjects_) delete item;
+}
+
+std::int32_t TObjectList::Add(TObject* item) {
+  if (count_ == capacity_) Grow();
+  items_[static_cast<std::size_t>(count_)] = item;
+  return count_++;
+}
+
+void TObjectList::Clear() {
+  SetCount(0);
+  SetCapacity(0);
+}
+
+std::int32_t TObjectList::IndexOf(const TObject* item) const {
+  for (std::int32_t i = 0; i < count_; ++i) {
+    if (items_[static_cast<std::size_t>(i)] == item) return i;
+  }
+  return -1;
+}
+
+void TObjectList::Insert(std::int32_t index, TObject* item) {
+  if (index < 0 || index > count_) Error(index);
+  if (count_ == capacity_) Grow();
+  TObject** slots = items_.get();
+  if (index < count_)
+    std::memmove(slots + index + 1, slots + index, static_cast<std::size_t>(count_ - index) * sizeof(TObject*));
+  slots[index] = item;
+  ++count_;
+}
+
+TObject* TObjectList::First() const { return Get(0); }
+
+TObject* TObjectList::Last() const { return Get(count_ - 1); }
+
+TObject* TObjectList::Next(const TObject* item, bool forward) const {
+  if (item == nullptr) return forward ? First() : Last();
+  const std::int32_t index = IndexOf(item);
+  if (index < 0) throw EListError("tObject " + item->ClassName() + " not in item list");
+  const std::int32_t next = forward ? index + 1 : index - 1;
+  if (next < 0 || next >= count_) return nullptr;
+  return items_[static_cast<std::size_t>(next)];
+}
+
+void TObjectList::FreeAll() {
+  if (ownsObjects_) {
+    // A reference may sit in more than one slot; free each object once.
+    std::unordered_set<TObject*> freed;
+    for (std::int32_t i = 0; i < count_; ++i) {
+      TObject* item = items_[static_cast<std::size_t>(i)];
+      if (item != nullptr && freed.insert(item).second) FreeObject(item);
+    }
+  }
+  Clear();
+}
+
+void TObjectList::SetCapacity(std::int32_t n) {
+  if (n == capacity_) return;
+  if (n < count_ || n >= kMaxListSize) Error(n);
+  std::unique_ptr<TObject*[]> block;
+  if (n > 0) {
+    block.reset(new TObject*[static_cast<std::size_t>(n)]);
+    if (count_ > 0) std::memcpy(block.get(), items_.get(), static_cast<std::size_t>(count_) * sizeof(TObject*));
+  }
+  items_ = std::move(block);
+  capacity_ = n;
+}
+
+void TObjectList::SetCount(std::int32_t n) {
+  if (n < 0 || n >= kMaxListSize) Error(n);
+  if (n > capacity_) SetCapacity(n);
+  for (std::int32_t i = count_; i < n; ++i) items_[static_cast<std::size_t>(i)] = nullptr;
+  count_ = n;
+}
+
+// ---- TSortedObjectList -----------------------------------------------------------
+
+TSortedObjectList::TSortedObjectList(TDuplicates duplicates) : duplicates_(duplicates) {}
+
+void TSortedObjectList::Put(std::int32_t /*index*/, TObject* /*item*/) {
+  throw EListError("Cannot <Put> an Object in a sorted list!");
+}
+
+std::int32_t TSortedObjectList::Add(TObject* item) {
+  Insert(0, item);
+  return 0;
+}
+
+std::int32_t TSortedObjectList::IndexOf(const TObject* item) const {
+  std::int32_t index = 0;
+  return Search(KeyOf(item), index) ? index : -1;
+}
+
+void TSortedObjectList::Insert(std::int32_t /*index*/, TObject* item) {
+  std::int32_t position = 0;
+  if (Search(KeyOf(item), position)) {
+    if (duplicates_ == IgnoreDuplicates) return;
+    if (duplicates_ == RejectDuplicates) throw EListError("Duplicate Object index");
+  }
+  TObjectList::Insert(position, item);
+}
+
+const TObject* TSortedObjectList::KeyOf(const TObject* item) const { return item; }
+
+int TSortedObjectList::Compare(const TObject* /*a*/, const TObject* /*b*/) const {
+  throw EAbstractError("Abstract Error");
+}
+
+bool TSortedObjectList::Search(const TObject* key, std::int32_t& index) const {
+  std::int32_t lo = 0;
+  std::int32_t hi = count_ - 1;
+  bool found = false;
+  while (lo <= hi) {
+    const auto mid = static_cast<std::int32_t>((static_cast<std::uint32_t>(lo) + static_cast<std::uint32_t>(hi)) >> 1);
+    const int c = Compare(KeyOf(items_[static_cast<std::size_t>(mid)]), key);
+    if (c < 0) {
+      lo = mid + 1;
+    } else {
+      hi = mid - 1;
+      if (c == 0) {
+        found = true;
+        if (duplicates_ != AcceptDuplicates) lo = mid;
+      }
+    }
+  }
+  index = lo;
+  return found;
+}
+
+}  // namespace quv

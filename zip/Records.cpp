@@ -1,0 +1,444 @@
+#include "zip/Records.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "platform/Platform.h"
+#include "zip/Utils.h"
+
+namespace quv {
+
+namespace {
+
+ZipSignatureTable g_signatures;  // standard values until SetZipSignatures
+
+const std::string kEmpty;
+
+constexpr std::uint16_t kUtf8NameFlag = 0x0800;  // general purpose bit 11
+
+std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+
+std::uint32_t Le32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Reads exactly count bytes into text; false on a short read.
+bool ReadName(TStream& stream, std::uint16_t count, std::string& text) {
+  text.assign(count, '\0');
+  if (count == 0) return true;
+  return stream.Read(text.data(), count) == count;
+}
+
+// Whether the name's bytes are in the system code page (so that a
+// double-byte character's trail byte can look like a backslash).
+bool IsCodePageName(std::uint16_t bitFlag) { return (bitFlag & kUtf8NameFlag) == 0; }
+
+// Index of the last "\" or ":" that starts a character; npos when none.
+std::size_t LastSeparator(const std::string& name, bool codePage) {
+  std::size_t cut = std::string::npos;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    if (codePage && platform::IsLeadByte(c) && i + 1 < name.size()) {
+      ++i;
+      continue;
+    }
+    if (c == '\\' || c == ':') cut = i;
+  }
+  return cut;
+}
+
+// Whether the text's last character is a backslash on its own.
+bool EndsWithBackslash(const std::string& text, bool codePage) {
+  if (text.empty() || text.back() != '\\') return false;
+  if (!codePage) return true;
+  return platform::LastCharStart(text) == text.size() - 1;
+}
+
+std::uint16_t ClampLength(std::size_t n) { return static_cast<std::uint16_t>(std::min<std::size_t>(n, 0xFFFF)); }
+
+}  // namespace
+
+// ---- signatures ------------------------------------------------------------------
+
+void SetZipSignatures(std::uint32_t central, std::uint32_t local, std::uint32_t endCentral) {
+  g_signatures.Central = central != 0 ? central : kCentralSignature;
+  g_signatures.Local = local != 0 ? local : kLocalSignature;
+  g_signatures.EndCentral = endCentral != 0 ? endCentral : kEndCentralSignature;
+  for (int i = 0; i < 4; ++i) g_signatures.LocalBytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(g_signatures.Local >> (8 * i));
+  g_signatures.EndCentralFirstByte = static_cast<std::uint8_t>(g_signatures.EndCentral & 0xFF);
+}
+
+const ZipSignatureTable& ZipSignatures() { return g_signatures; }
+
+// ---- raw records -------------------------------------------------------------------
+
+LocalFileHeader LocalFileHeader::FromBytes(const std::uint8_t* p) {
+  LocalFileHeader r;
+  r.Signature = Le32(p);
+  r.VersionNeeded = Le16(p + 4);
+  r.BitFlag = Le16(p + 6);
+  r.CompressionMethod = Le16(p + 8);
+  r.LastModFileDateTime = Le32(p + 10);
+  r.CRC32 = Le32(p + 14);
+  r.CompressedSize = static_cast<std::int32_t>(Le32(p + 18));
+  r.UncompressedSize = static_cast<std::int32_t>(Le32(p + 22));
+  r.FileNameLength = Le16(p + 26);
+  r.ExtraFieldLength = Le16(p + 28);
+  return r;
+}
+
+CentralFileHeader CentralFileHeader::FromBytes(const std::uint8_t* p) {
+  CentralFileHeader r;
+  r.Signature = Le32(p);
+  r.VersionMadeBy = Le16(p + 4);
+  r.VersionNeeded = Le16(p + 6);
+  r.BitFlag = Le16(p + 8);
+  r.CompressionMethod = Le16(p + 10);
+  r.LastModFileDateTime = Le32(p + 12);
+  r.CRC32 = Le32(p + 16);
+  r.CompressedSize = static_cast<std::int32_t>(Le32(p + 20));
+  r.UncompressedSize = static_cast<std::int32_t>(Le32(p + 24));
+  r.FileNameLength = Le16(p + 28);
+  r.ExtraFieldLength = Le16(p + 30);
+  r.FileCommentLength = Le16(p + 32);
+  r.DiskNumberStart = Le16(p + 34);
+  r.InternalFileAttributes = Le16(p + 36);
+  r.ExternalFileAttributes = Le32(p + 38);
+  r.RelativeOffsetOfLocalHeader = Le32(p + 42);
+  return r;
+}
+
+EndCentralRecord EndCentralRecord::FromBytes(const std::uint8_t* p) {
+  EndCentralRecord r;
+  r.Signature = Le32(p);
+  r.ThisDisk = Le16(p + 4);
+  r.CentralDisk = Le16(p + 6);
+  r.EntriesThisDisk = static_cast<std::int16_t>(Le16(p + 8));
+  r.TotalEntries = Le16(p + 10);
+  r.CentralDirSize = Le32(p + 12);
+  r.CentralDirOffset = Le32(p + 16);
+  r.ZipCommentLength = Le16(p + 20);
+  return r;
+}
+
+std::uint32_t FixDosDateTime(std::uint32_t value) {
+  std::uint32_t seconds = (value & 0x1F) * 2;
+  std::uint32_t minutes = (value >> 5) & 0x3F;
+  std::uint32_t hours = (value >> 11) & 0x1F;
+  std::uint32_t day = (value >> 16) & 0x1F;
+  std::uint32_t month = (value >> 21) & 0x0F;
+  std::uint32_t year = ((value >> 25) & 0x7F) + 1980;
+  bool clamped = false;
+  auto clampAbove = [&clamped](std::uint32_t& v, std::uint32_t limit) {
+    if (v > limit) {
+      v = limit;
+      clamped = true;
+    }
+  };
+  auto clampBelow = [&clamped](std::uint32_t& v, std::uint32_t limit) {
+    if (v < limit) {
+      v = limit;
+      clamped = true;
+    }
+  };
+  clampAbove(hours, 23);
+  clampAbove(minutes, 59);
+  clampAbove(seconds, 59);
+  clampBelow(year, 1980);
+  clampAbove(year, 2099);
+  clampAbove(month, 12);
+  clampBelow(month, 1);
+  clampAbove(day, 31);
+  clampBelow(day, 1);
+  if (!clamped) return value;
+  return ((year - 1980) << 25) | (month << 21) | (day << 16) | (hours << 11) | (minutes << 5) | (seconds / 2);
+}
+
+// ---- TZipHeaderInfo ----------------------------------------------------------------
+
+TZipHeaderInfo::TZipHeaderInfo() { Clear(); }
+
+void TZipHeaderInfo::Clear() {
+  VersionMadeBy = 20;
+  VersionNeeded = 20;
+  BitFlag = 0;
+  CompressionMethod = 8;
+  LastModFileDateTime = 0;
+  CRC32 = 0xFFFFFFFFu;
+  CompressedSize = 0;
+  UncompressedSize = 0;
+  FileNameLength = 0;
+  CentralExtraFieldLength = 0;
+  LocalExtraFieldLength = 0;
+  FileCommentLength = 0;
+  DiskNumberStart = 0;
+  InternalFileAttributes = 1;
+  ExternalFileAttributes = 0x20;
+  RelativeOffsetOfLocalHeader = 0;
+  CentralHeaderOffset = 0;
+  fileName_.clear();
+  directory_.clear();
+  fileComment_.reset();
+  MatchFlag = false;
+  Selected = false;
+  OEMConvert = false;
+}
+
+void TZipHeaderInfo::AssignTo(TPersistent* dest) const {
+  if (auto* entry = dynamic_cast<TZipHeaderInfo*>(dest)) {
+    entry->Assign(this);
+    return;
+  }
+  TPersistent::AssignTo(dest);
+}
+
+void TZipHeaderInfo::Assign(const TPersistent* source) {
+  const auto* src = dynamic_cast<const TZipHeaderInfo*>(source);
+  if (src == nullptr) {
+    TPersistent::Assign(source);
+    return;
+  }
+  if (src == this) return;
+  VersionMadeBy = src->VersionMadeBy;
+  VersionNeeded = src->VersionNeeded;
+  BitFlag = src->BitFlag;
+  CompressionMethod = src->CompressionMethod;
+  LastModFileDateTime = src->LastModFileDateTime;
+  CRC32 = src->CRC32;
+  CompressedSize = src->CompressedSize;
+  UncompressedSize = src->UncompressedSize;
+  FileNameLength = src->FileNameLength;
+  CentralExtraFieldLength = src->CentralExtraFieldLength;
+  LocalExtraFieldLength = src->LocalExtraFieldLength;
+  FileCommentLength = src->FileCommentLength;
+  DiskNumberStart = src->DiskNumberStart;
+  InternalFileAttributes = src->InternalFileAttributes;
+  ExternalFileAttributes = src->ExternalFileAttributes;
+  RelativeOffsetOfLocalHeader = src->RelativeOffsetOfLocalHeader;
+  CentralHeaderOffset = src->CentralHeaderOffset;
+  SetFileName(src->fileName_);
+  SetDirectory(src->directory_);
+  if (src->FileCommentLength != 0 && src->fileComment_.has_value()) fileComment_ = src->fileComment_;
+  MatchFlag = src->MatchFlag;
+  Selected = src->Selected;
+}
+
+void TZipHeaderInfo::SetFileName(const std::string& text) {
+  if (text == fileName_) return;
+  fileName_ = text;
+  FileNameLength = ClampLength(directory_.size() + fileName_.size());
+}
+
+void TZipHeaderInfo::SetDirectory(const std::string& text) {
+  std::string dir = text;
+  if (!dir.empty() && !EndsWithBackslash(dir, IsCodePageName(BitFlag))) dir += '\\';
+  if (dir == directory_) return;
+  directory_ = std::move(dir);
+  FileNameLength = ClampLength(directory_.size() + fileName_.size());
+}
+
+void TZipHeaderInfo::SplitName(const std::string& name) {
+  const std::size_t cut = LastSeparator(name, IsCodePageName(BitFlag));
+  if (cut == std::string::npos) {
+    SetFileName(name);
+    SetDirectory(std::string());
+  } else {
+    SetFileName(name.substr(cut + 1));
+    SetDirectory(name.substr(0, cut + 1));
+  }
+}
+
+const std::string& TZipHeaderInfo::FileComment() const { return fileComment_.has_value() ? *fileComment_ : kEmpty; }
+
+void TZipHeaderInfo::SetFileComment(std::optional<std::string> text) {
+  fileComment_ = std::move(text);
+  FileCommentLength = fileComment_.has_value() ? ClampLength(fileComment_->size()) : 0;
+}
+
+void TZipHeaderInfo::SetFromCentral(const CentralFileHeader& record, const std::string& name) {
+  VersionMadeBy = record.VersionMadeBy;
+  VersionNeeded = record.VersionNeeded;
+  BitFlag = record.BitFlag;
+  CompressionMethod = record.CompressionMethod;
+  LastModFileDateTime = FixDosDateTime(record.LastModFileDateTime);
+  CRC32 = record.CRC32;
+  CompressedSize = record.CompressedSize;
+  UncompressedSize = record.UncompressedSize;
+  FileNameLength = record.FileNameLength;
+  CentralExtraFieldLength = record.ExtraFieldLength;
+  FileCommentLength = record.FileCommentLength;
+  DiskNumberStart = record.DiskNumberStart;
+  InternalFileAttributes = record.InternalFileAttributes;
+  ExternalFileAttributes = record.ExternalFileAttributes;
+  RelativeOffsetOfLocalHeader = record.RelativeOffsetOfLocalHeader;
+  CentralHeaderOffset = 0;
+  SplitName(name);
+  fileComment_.reset();
+  MatchFlag = false;
+  Selected = false;
+}
+
+void TZipHeaderInfo::SetFromLocal(const LocalFileHeader& record, const std::string& name) {
+  VersionMadeBy = 0;
+  VersionNeeded = record.VersionNeeded;
+  BitFlag = record.BitFlag;
+  CompressionMethod = record.CompressionMethod;
+  LastModFileDateTime = FixDosDateTime(record.LastModFileDateTime);
+  CRC32 = record.CRC32;
+  CompressedSize = record.CompressedSize;
+  UncompressedSize = record.UncompressedSize;
+  FileNameLength = record.FileNameLength;
+  LocalExtraFieldLength = record.ExtraFieldLength;
+  FileCommentLength = 0;
+  DiskNumberStart = 0;
+  InternalFileAttributes = 0;
+  ExternalFileAttributes = 0;
+  RelativeOffsetOfLocalHeader = 0;
+  CentralHeaderOffset = 0;
+  SplitName(name);
+  fileComment_.reset();
+  MatchFlag = false;
+  Selected = false;
+}
+
+bool TZipHeaderInfo::ReadCentralFromStream(TStream*& stream, const TNextVolume& nextVolume, void* owner) {
+  const std::int32_t start = stream->Seek(0, soFromCurrent);
+  std::uint8_t raw[CentralFileHeader::kSize];
+  std::int32_t got = std::max(stream->Read(raw, CentralFileHeader::kSize), 0);
+  if (got < CentralFileHeader::kSize && nextVolume) {
+    // Only a header that begins here (or nothing at all) continues on the next volume.
+    std::uint8_t sig[4];
+    for (int i = 0; i < 4; ++i) sig[i] = static_cast<std::uint8_t>(ZipSignatures().Central >> (8 * i));
+    const bool begins = got == 0 || std::memcmp(raw, sig, static_cast<std::size_t>(std::min(got, 4))) == 0;
+    if (begins) {
+      nextVolume(owner, *this, stream);
+      got += std::max(stream->Read(raw + got, CentralFileHeader::kSize - got), 0);
+    }
+  }
+  if (got < CentralFileHeader::kSize || Le32(raw) != ZipSignatures().Central) {
+    stream->Seek(start, soFromBeginning);
+    return false;
+  }
+  const CentralFileHeader record = CentralFileHeader::FromBytes(raw);
+  std::string name;
+  if (!ReadName(*stream, record.FileNameLength, name)) {
+    stream->Seek(start, soFromBeginning);
+    return false;
+  }
+  SlashesToBackslashes(name);
+  // UTF-8 names (bit 11) are never in the OEM code page.
+  if (record.HostSystem() == 0 && OEMConvert && IsCodePageName(record.BitFlag))
+    name = platform::ConvertOemToAnsi(name);
+  SetFromCentral(record, name);
+  CentralHeaderOffset = static_cast<std::uint32_t>(start);
+  return true;
+}
+
+bool TZipHeaderInfo::ReadLocalFromStream(TStream& stream) {
+  const std::int32_t start = stream.Seek(0, soFromCurrent);
+  std::uint8_t raw[LocalFileHeader::kSize];
+  if (stream.Read(raw, LocalFileHeader::kSize) != LocalFileHeader::kSize || Le32(raw) != ZipSignatures().Local) {
+    stream.Seek(start, soFromBeginning);
+    return false;
+  }
+  const LocalFileHeader record = LocalFileHeader::FromBytes(raw);
+  std::string name;
+  if (!ReadName(stream, record.FileNameLength, name)) {
+    stream.Seek(start, soFromBeginning);
+    return false;
+  }
+  SlashesToBackslashes(name);
+  if (OEMConvert && IsCodePageName(record.BitFlag)) name = platform::ConvertOemToAnsi(name);
+  SetFromLocal(record, name);
+  RelativeOffsetOfLocalHeader = static_cast<std::uint32_t>(start);
+  return true;
+}
+
+// ---- TEndCentral -----------------------------------------------------------------
+
+TEndCentral::TEndCentral() { Clear(); }
+
+void TEndCentral::Clear() {
+  Signature = ZipSignatures().EndCentral;
+  ThisDisk = 0;
+  CentralDisk = 0;
+  EntriesThisDisk = 0;
+  TotalEntries = 0;
+  CentralDirSize = 0;
+  CentralDirOffset = 0;
+  ZipCommentLength = 0;
+  zipComment_.reset();
+  ZipCommentOffset = 0;
+  Modified = false;
+}
+
+void TEndCentral::AssignTo(TPersistent* dest) const {
+  if (auto* end = dynamic_cast<TEndCentral*>(dest)) {
+    end->Assign(this);
+    return;
+  }
+  TPersistent::AssignTo(dest);
+}
+
+void TEndCentral::Assign(const TPersistent* source) {
+  const auto* src = dynamic_cast<const TEndCentral*>(source);
+  if (src == nullptr) {
+    TPersistent::Assign(source);
+    return;
+  }
+  if (src == this) return;
+  Signature = src->Signature;
+  ThisDisk = src->ThisDisk;
+  CentralDisk = src->CentralDisk;
+  EntriesThisDisk = src->EntriesThisDisk;
+  TotalEntries = src->TotalEntries;
+  CentralDirSize = src->CentralDirSize;
+  CentralDirOffset = src->CentralDirOffset;
+  ZipCommentLength = src->ZipCommentLength;
+  if (src->ZipCommentLength != 0 && src->zipComment_.has_value()) {
+    zipComment_ = src->zipComment_;
+    ZipCommentLength = ClampLength(zipComment_->size());
+  }
+  ZipCommentOffset = src->ZipCommentOffset;
+}
+
+bool TEndCentral::FindEndCentral(TStream& stream) {
+  const std::int64_t size = stream.Size();
+  if (size < EndCentralRecord::kSize) return size == 0;
+  const auto length = static_cast<std::int32_t>(Min64(size, 65557));
+  stream.Seek(-length, soFromEnd);
+  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[static_cast<std::size_t>(length)]);
+  if (stream.Read(buffer.get(), length) != length) return false;
+  const std::uint32_t signature = ZipSignatures().EndCentral;
+  const std::uint8_t first = ZipSignatures().EndCentralFirstByte;
+  for (std::int32_t i = length - EndCentralRecord::kSize; i >= 0; --i) {
+    const std::uint8_t* p = buffer.get() + i;
+    if (*p != first || Le32(p) != signature) continue;
+    const EndCentralRecord record = EndCentralRecord::FromBytes(p);
+    ThisDisk = record.ThisDisk;
+    CentralDisk = record.CentralDisk;
+    EntriesThisDisk = record.EntriesThisDisk;
+    TotalEntries = record.TotalEntries;
+    CentralDirSize = record.CentralDirSize;
+    CentralDirOffset = record.CentralDirOffset;
+    ZipCommentLength = record.ZipCommentLength;
+    ZipCommentOffset = static_cast<std::int32_t>(size - length + i + EndCentralRecord::kSize);
+    return true;
+  }
+  return false;
+}
+
+const std::string& TEndCentral::ZipComment() const { return zipComment_.has_value() ? *zipComment_ : kEmpty; }
+
+void TEndCentral::SetZipComment(const std::string& text) {
+  if (text.empty()) {
+    zipComment_.reset();
+  } else {
+    zipComment_ = text;
+  }
+  ZipCommentLength = ClampLength(text.size());
+}
+
+}  // namespace quv

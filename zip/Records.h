@@ -1,0 +1,207 @@
+// The ZIP records the engine reads (local header, central directory header,
+// end-of-central-directory record) and their in-memory forms. The records are
+// only read, never written; readers answer false and restore the stream
+// position instead of raising on bad data.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "zip/Persistent.h"
+#include "zip/Stream.h"
+
+namespace quv {
+
+// ---- record signatures -----------------------------------------------------
+inline constexpr std::uint32_t kCentralSignature = 0x02014B50;
+inline constexpr std::uint32_t kLocalSignature = 0x04034B50;
+inline constexpr std::uint32_t kEndCentralSignature = 0x06054B50;
+
+struct ZipSignatureTable {
+  std::uint32_t Central = kCentralSignature;
+  std::uint32_t Local = kLocalSignature;
+  std::uint32_t EndCentral = kEndCentralSignature;
+  // The local signature's bytes in file order, for byte-wise scans.
+  std::array<std::uint8_t, 4> LocalBytes{0x50, 0x4B, 0x03, 0x04};
+  // First byte in the file of the end-of-central-directory signature.
+  std::uint8_t EndCentralFirstByte = 0x50;
+};
+
+// Sets the module-wide signatures; 0 selects the standard value.
+void SetZipSignatures(std::uint32_t central, std::uint32_t local, std::uint32_t endCentral);
+const ZipSignatureTable& ZipSignatures();
+
+// ---- raw records (decoded from little-endian bytes) ------------------------
+struct LocalFileHeader {
+  static constexpr std::int32_t kSize = 30;
+  std::uint32_t Signature = 0;
+  std::uint16_t VersionNeeded = 0;
+  std::uint16_t BitFlag = 0;
+  std::uint16_t CompressionMethod = 0;
+  std::uint32_t LastModFileDateTime = 0;  // time low, date high
+  std::uint32_t CRC32 = 0;
+  std::int32_t CompressedSize = 0;
+  std::int32_t UncompressedSize = 0;
+  std::uint16_t FileNameLength = 0;
+  std::uint16_t ExtraFieldLength = 0;
+
+  static LocalFileHeader FromBytes(const std::uint8_t* p);  // kSize bytes
+};
+
+struct CentralFileHeader {
+  static constexpr std::int32_t kSize = 46;
+  std::uint32_t Signature = 0;
+  std::uint16_t VersionMadeBy = 0;  // low byte: version, high byte: host system
+  std::uint16_t VersionNeeded = 0;
+  std::uint16_t BitFlag = 0;
+  std::uint16_t CompressionMethod = 0;
+  std::uint32_t LastModFileDateTime = 0;
+  std::uint32_t CRC32 = 0;
+  std::int32_t CompressedSize = 0;
+  std::int32_t UncompressedSize = 0;
+  std::uint16_t FileNameLength = 0;
+  std::uint16_t ExtraFieldLength = 0;
+  std::uint16_t FileCommentLength = 0;
+  std::uint16_t DiskNumberStart = 0;
+  std::uint16_t InternalFileAttributes = 0;
+  std::uint32_t ExternalFileAttributes = 0;
+  std::uint32_t RelativeOffsetOfLocalHeader = 0;
+
+  std::uint8_t HostSystem() const { return static_cast<std::uint8_t>(VersionMadeBy >> 8); }
+  static CentralFileHeader FromBytes(const std::uint8_t* p);  // kSize bytes
+};
+
+struct EndCentralRecord {
+  static constexpr std::int32_t kSize = 22;
+  std::uint32_t Signature = 0;
+  std::uint16_t ThisDisk = 0;
+  std::uint16_t CentralDisk = 0;
+  std::int16_t EntriesThisDisk = 0;
+  std::uint16_t TotalEntries = 0;
+  std::uint32_t CentralDirSize = 0;
+  std::uint32_t CentralDirOffset = 0;
+  std::uint16_t ZipCommentLength = 0;
+
+  static EndCentralRecord FromBytes(const std::uint8_t* p);  // kSize bytes
+};
+
+// Clamps each part of a packed DOS date/time into range; a valid value
+// comes back unchanged.
+std::uint32_t FixDosDateTime(std::uint32_t value);
+
+// ---- one archive entry -------------------------------------------------------
+class TZipHeaderInfo;
+
+// Makes stream the next volume of a spanned archive, positioned at its start.
+using TNextVolume = std::function<void(void* owner, TZipHeaderInfo& entry, TStream*& stream)>;
+
+class TZipHeaderInfo : public TPersistent {
+ public:
+  TZipHeaderInfo();
+  ~TZipHeaderInfo() override = default;
+  std::string ClassName() const override { return "TZipHeaderInfo"; }
+
+  void AssignTo(TPersistent* dest) const override;
+  void Assign(const TPersistent* source) override;
+
+  void Clear();
+
+  // Reads one central directory header at the stream's position; stream may
+  // be replaced by nextVolume (called only when set). The stream is left
+  // just after the name. False (position restored) when no header is there.
+  bool ReadCentralFromStream(TStream*& stream, const TNextVolume& nextVolume, void* owner);
+  // Reads one local file header at the stream's position; as above.
+  bool ReadLocalFromStream(TStream& stream);
+  // Fill the entry from a record and its already converted name.
+  void SetFromCentral(const CentralFileHeader& record, const std::string& name);
+  void SetFromLocal(const LocalFileHeader& record, const std::string& name);
+
+  const std::string& FileName() const { return fileName_; }
+  void SetFileName(const std::string& text);
+  const std::string& Directory() const { return directory_; }
+  void SetDirectory(const std::string& text);
+  // Directory() + FileName().
+  std::string StoredPath() const { return directory_ + fileName_; }
+
+  // The comment text once loaded (empty otherwise).
+  const std::string& FileComment() const;
+  bool FileCommentLoaded() const { return fileComment_.has_value(); }
+  // With text: keeps a copy and sets FileCommentLength; none clears both.
+  void SetFileComment(std::optional<std::string> text);
+
+  bool HasComment() const { return FileCommentLength != 0; }
+  bool IsEncrypted() const { return (BitFlag & 0x0001) != 0; }
+  bool HasDataDescriptor() const { return (BitFlag & 0x0008) != 0; }
+
+  std::uint16_t VersionMadeBy;
+  std::uint16_t VersionNeeded;
+  std::uint16_t BitFlag;
+  std::uint16_t CompressionMethod;
+  std::uint32_t LastModFileDateTime;
+  std::uint32_t CRC32;
+  std::int32_t CompressedSize;
+  std::int32_t UncompressedSize;
+  std::uint16_t FileNameLength;
+  std::uint16_t CentralExtraFieldLength;
+  std::uint16_t LocalExtraFieldLength;
+  std::uint16_t FileCommentLength;
+  std::uint16_t DiskNumberStart;
+  std::uint16_t InternalFileAttributes;
+  std::uint32_t ExternalFileAttributes;
+  std::uint32_t RelativeOffsetOfLocalHeader;
+  std::uint32_t CentralHeaderOffset;
+
+ private:
+  void SplitName(const std::string& name);
+  std::string fileName_;
+  std::string directory_;
+  std::optional<std::string> fileComment_;
+
+ public:
+  bool MatchFlag;
+  bool Selected;
+  bool OEMConvert;
+};
+
+// ---- the archive's end record ------------------------------------------------
+class TEndCentral : public TPersistent {
+ public:
+  TEndCentral();
+  ~TEndCentral() override = default;
+  std::string ClassName() const override { return "TEndCentral"; }
+
+  void AssignTo(TPersistent* dest) const override;
+  void Assign(const TPersistent* source) override;
+
+  void Clear();
+  // Locates the record within the last 65,557 bytes and reads its fields;
+  // an empty stream counts as found. The stream is left at its end.
+  bool FindEndCentral(TStream& stream);
+  bool HasComment() const { return ZipCommentLength != 0; }
+
+  const std::string& ZipComment() const;
+  bool ZipCommentLoaded() const { return zipComment_.has_value(); }
+  // Keeps a copy (none for the empty text); ZipCommentLength = its length.
+  void SetZipComment(const std::string& text);
+
+  std::uint32_t Signature;
+  std::uint16_t ThisDisk;
+  std::uint16_t CentralDisk;
+  std::int16_t EntriesThisDisk;
+  std::uint16_t TotalEntries;
+  std::uint32_t CentralDirSize;
+  std::uint32_t CentralDirOffset;
+  std::uint16_t ZipCommentLength;
+
+ private:
+  std::optional<std::string> zipComment_;
+
+ public:
+  std::int32_t ZipCommentOffset;
+  bool Modified;
+};
+
+}  // namespace quv

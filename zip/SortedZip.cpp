@@ -1,0 +1,96 @@
+#include "zip/SortedZip.h"
+
+#include <string_view>
+
+#include "zip/Utils.h"
+
+namespace quv {
+
+namespace {
+
+unsigned char Fold(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u + ('a' - 'A')) : u;
+}
+
+// CompareText over a1+a2 and b1+b2 without building the joined texts.
+int CompareJoined(std::string_view a1, std::string_view a2, std::string_view b1, std::string_view b2) {
+  const std::size_t na = a1.size() + a2.size();
+  const std::size_t nb = b1.size() + b2.size();
+  const std::size_t n = na < nb ? na : nb;
+  for (std::size_t i = 0; i < n; ++i) {
+    const char ca = i < a1.size() ? a1[i] : a2[i - a1.size()];
+    const char cb = i < b1.size() ? b1[i] : b2[i - b1.size()];
+    const int d = static_cast<int>(Fold(ca)) - static_cast<int>(Fold(cb));
+    if (d != 0) return d;
+  }
+  return na < nb ? -1 : (na > nb ? 1 : 0);
+}
+
+bool IsLeapYear(std::uint32_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+// The packed DOS value as a calendar key (yyyymmddhhmmss); 0 when it is
+// not a real date and time, which sorts before every real one.
+std::int64_t CalendarKey(std::uint32_t packed) {
+  static constexpr std::uint32_t kDaysInMonth[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const std::uint32_t seconds = (packed & 0x1F) * 2;
+  const std::uint32_t minutes = (packed >> 5) & 0x3F;
+  const std::uint32_t hours = (packed >> 11) & 0x1F;
+  const std::uint32_t day = (packed >> 16) & 0x1F;
+  const std::uint32_t month = (packed >> 21) & 0x0F;
+  const std::uint32_t year = ((packed >> 25) & 0x7F) + 1980;
+  if (hours > 23 || minutes > 59 || seconds > 59 || month < 1 || month > 12 || day < 1) return 0;
+  const std::uint32_t monthLength = kDaysInMonth[month - 1] + ((month == 2 && IsLeapYear(year)) ? 1 : 0);
+  if (day > monthLength) return 0;
+  return ((((static_cast<std::int64_t>(year) * 100 + month) * 100 + day) * 100 + hours) * 100 + minutes) * 100 +
+         seconds;
+}
+
+}  // namespace
+
+int CompareText(const std::string& a, const std::string& b) { return CompareJoined(a, {}, b, {}); }
+
+TSortedZip::TSortedZip(TDuplicates duplicates) : TSortedObjectList(duplicates) {}
+
+TZipHeaderInfo* TSortedZip::Items(std::int32_t index) const { return static_cast<TZipHeaderInfo*>(Get(index)); }
+
+int TSortedZip::Compare(const TObject* a, const TObject* b) const {
+  const auto& x = *static_cast<const TZipHeaderInfo*>(a);
+  const auto& y = *static_cast<const TZipHeaderInfo*>(b);
+  switch (sortMode_) {
+    case ByName:
+      return CompareJoined(x.Directory(), x.FileName(), y.Directory(), y.FileName());
+    case ByFileName:
+      return CompareText(x.FileName(), y.FileName());
+    case ByDirectoryName:
+      return CompareText(x.Directory(), y.Directory());
+    case ByDate:
+      return CalendarKey(y.LastModFileDateTime) > CalendarKey(x.LastModFileDateTime) ? 1 : -1;
+    case ByCompressedSize:
+    case ByUnCompressedSize: {
+      const std::int32_t sa = sortMode_ == ByCompressedSize ? x.CompressedSize : x.UncompressedSize;
+      const std::int32_t sb = sortMode_ == ByCompressedSize ? y.CompressedSize : y.UncompressedSize;
+      // The difference taken in 32-bit arithmetic, wrapping as stored sizes do.
+      const auto diff = static_cast<std::int32_t>(static_cast<std::uint32_t>(sb) - static_cast<std::uint32_t>(sa));
+      return diff > 0 ? 1 : -1;
+    }
+    case ByRate: {
+      // Rates of negative (over 2 GiB) sizes can be far below 0: subtract in 64 bits.
+      const std::int64_t d = static_cast<std::int64_t>(Percentage(y.UncompressedSize, y.CompressedSize)) -
+                             Percentage(x.UncompressedSize, x.CompressedSize);
+      return d > 1000 ? 1000 : (d < -1000 ? -1000 : static_cast<int>(d));
+    }
+    case ByNone:
+      if (x.DiskNumberStart != y.DiskNumberStart)
+        return static_cast<int>(x.DiskNumberStart) - static_cast<int>(y.DiskNumberStart);
+      {
+        const auto oa = static_cast<std::int32_t>(x.RelativeOffsetOfLocalHeader);
+        const auto ob = static_cast<std::int32_t>(y.RelativeOffsetOfLocalHeader);
+        return oa > ob ? 1 : (oa < ob ? -1 : 0);
+      }
+    default:
+      return -1;
+  }
+}
+
+}  // namespace quv

@@ -1,0 +1,157 @@
+#include "zip/Stream.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "zip/Exception.h"
+
+namespace quv {
+
+namespace {
+
+std::int32_t ToPosition32(std::int64_t value) {
+  if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
+    throw EStreamError("Stream position out of range");
+  return static_cast<std::int32_t>(value);
+}
+
+}  // namespace
+
+// ---- TStream -----------------------------------------------------------------
+
+std::int64_t TStream::Position() { return Seek(0, soFromCurrent); }
+
+void TStream::SetPosition(std::int64_t position) { Seek(ToPosition32(position), soFromBeginning); }
+
+std::int64_t TStream::Size() {
+  const std::int32_t pos = Seek(0, soFromCurrent);
+  const std::int32_t size = Seek(0, soFromEnd);
+  Seek(pos, soFromBeginning);
+  return size;
+}
+
+void TStream::ReadBuffer(void* buffer, std::int32_t count) {
+  if (count != 0 && Read(buffer, count) != count) throw EReadError("Stream read error");
+}
+
+void TStream::WriteBuffer(const void* buffer, std::int32_t count) {
+  if (count != 0 && Write(buffer, count) != count) throw EWriteError("Stream write error");
+}
+
+std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count) {
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.Size();
+  }
+  const std::int64_t result = count;
+  constexpr std::int32_t kChunk = 61440;
+  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kChunk]);
+  while (count > 0) {
+    const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(count, kChunk));
+    source.ReadBuffer(buffer.get(), n);
+    WriteBuffer(buffer.get(), n);
+    count -= n;
+  }
+  return result;
+}
+
+// ---- THandleStream -------------------------------------------------------------
+
+std::int32_t THandleStream::Read(void* buffer, std::int32_t count) {
+  if (count <= 0) return 0;
+  const std::int32_t n = platform::FileRead(handle_, buffer, count);
+  return n < 0 ? 0 : n;
+}
+
+std::int32_t THandleStream::Write(const void* buffer, std::int32_t count) {
+  if (count <= 0) return 0;
+  const std::int32_t n = platform::FileWrite(handle_, buffer, count);
+  return n < 0 ? 0 : n;
+}
+
+std::int32_t THandleStream::Seek(std::int32_t offset, int origin) {
+  const std::int64_t r = platform::FileSeek(handle_, offset, origin);
+  // Positions past 2 GiB cannot be expressed in this interface.
+  if (r < 0 || r > std::numeric_limits<std::int32_t>::max()) return -1;
+  return static_cast<std::int32_t>(r);
+}
+
+std::int64_t THandleStream::Size() {
+  const std::int64_t pos = platform::FileSeek(handle_, 0, soFromCurrent);
+  const std::int64_t size = platform::FileSeek(handle_, 0, soFromEnd);
+  if (pos >= 0) platform::FileSeek(handle_, pos, soFromBeginning);
+  return size < 0 ? 0 : size;
+}
+
+// ---- TFileStream ---------------------------------------------------------------
+
+TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode)
+    : THandleStream(platform::kInvalidHandle), fileName_(fileName) {
+  std::string reason;
+  handle_ = platform::FileOpen(fileName, mode, &reason);
+  if (handle_ == platform::kInvalidHandle) {
+    if (mode == platform::fmCreate)
+      throw EFCreateError("Cannot create file \"" + fileName + "\". " + reason);
+    throw EFOpenError("Cannot open file \"" + fileName + "\". " + reason);
+  }
+}
+
+TFileStream::~TFileStream() { platform::FileClose(handle_); }
+
+// ---- TMemoryStream -------------------------------------------------------------
+
+TMemoryStream::TMemoryStream(std::string bytes) : data_(bytes.begin(), bytes.end()) {}
+
+std::int32_t TMemoryStream::Read(void* buffer, std::int32_t count) {
+  const auto size = static_cast<std::int64_t>(data_.size());
+  if (count <= 0 || position_ < 0 || position_ >= size) return 0;
+  const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(count, size - position_));
+  std::memcpy(buffer, data_.data() + position_, static_cast<std::size_t>(n));
+  position_ += n;
+  return n;
+}
+
+std::int32_t TMemoryStream::Write(const void* buffer, std::int32_t count) {
+  if (count <= 0 || position_ < 0) return 0;
+  const std::int64_t end = position_ + count;
+  if (end > static_cast<std::int64_t>(data_.size())) data_.resize(static_cast<std::size_t>(end));
+  std::memcpy(data_.data() + position_, buffer, static_cast<std::size_t>(count));
+  position_ = end;
+  return count;
+}
+
+std::int32_t TMemoryStream::Seek(std::int32_t offset, int origin) {
+  switch (origin) {
+    case soFromBeginning: position_ = offset; break;
+    case soFromCurrent: position_ += offset; break;
+    case soFromEnd: position_ = static_cast<std::int64_t>(data_.size()) + offset; break;
+    default: break;
+  }
+  return ToPosition32(position_);
+}
+
+void TMemoryStream::SetSize(std::int64_t size) {
+  data_.resize(static_cast<std::size_t>(std::max<std::int64_t>(size, 0)));
+  if (position_ > size) position_ = size;
+}
+
+void TMemoryStream::Clear() {
+  data_.clear();
+  position_ = 0;
+}
+
+void TMemoryStream::LoadFromFile(const std::string& fileName) {
+  TFileStream file(fileName, platform::fmOpenRead | platform::fmShareDenyWrite);
+  const std::int64_t size = file.Size();
+  data_.assign(static_cast<std::size_t>(size), 0);
+  position_ = 0;
+  if (size > 0) file.ReadBuffer(data_.data(), ToPosition32(size));
+}
+
+void TMemoryStream::SaveToFile(const std::string& fileName) {
+  TFileStream file(fileName, platform::fmCreate);
+  if (!data_.empty()) file.WriteBuffer(data_.data(), ToPosition32(static_cast<std::int64_t>(data_.size())));
+}
+
+}  // namespace quv
