@@ -153,6 +153,8 @@ class TUnZip : public TPersistent, public DecodeHost {
   // Index addresses the sorted view; outside 0 .. Count-1 raises EListError
   // "Index %d is out of range".
   std::string EntryFileName(std::int32_t Index) const;
+  // The whole entry Index of the sorted view (checked like EntryFileName).
+  const TZipHeaderInfo& Entry(std::int32_t Index) const { return *CheckedEntry(Index); }
   // Read lazily from the archive and cached in the entry.
   std::string EntryComment(std::int32_t Index);
   // Changes the cached comment only; nothing is written to the archive.

@@ -115,9 +115,14 @@ void ParseStarSet(std::string_view pattern, std::size_t& pos, TStarSet& star) {
     star.Negated = true;
     ++pos;
   }
-  while (pos < plen && pattern[pos] != '>') {
+  bool closed = false;
+  while (pos < plen) {
+    if (pattern[pos] == '>') {
+      closed = true;
+      break;
+    }
     if (pos + 1 < plen && pattern[pos + 1] == '-') {
-      if (pos + 2 >= plen) break;  // runs past the end
+      if (pos + 2 >= plen) break;  // the range runs past the end
       const unsigned char lo = Byte(pattern, pos);
       const unsigned char hi = Byte(pattern, pos + 2);
       for (unsigned v = lo; v <= hi; ++v) star.Members.set(v);
@@ -127,7 +132,7 @@ void ParseStarSet(std::string_view pattern, std::size_t& pos, TStarSet& star) {
       ++pos;
     }
   }
-  if (pos >= plen) {
+  if (!closed) {
     // Not closed: the set is discarded.
     star.Members.reset();
     pos = plen;
