@@ -88,11 +88,11 @@ void TUnZip::DefaultGetNextDisk(TObject* /*Sender*/, std::int32_t NextDisk, std:
     if (answer != platform::Answer::Ok) FName.clear();
     return;
   }
-  const std::string numbered = names::ChangeFileExt(FName, "." + names::ZeroPadded(NextDisk, 3));
+  const std::string numbered = names::ChangeFileExt(FName, std::string(".").append(names::ZeroPadded(NextDisk, 3)));
   if (!platform::FileExists(numbered)) {
     // The usual naming of split archives: name.z01, name.z02, ... with the
     // last disk under the set's own name.
-    const std::string split = names::ChangeFileExt(FName, ".z" + names::ZeroPadded(NextDisk, 2));
+    const std::string split = names::ChangeFileExt(FName, std::string(".z").append(names::ZeroPadded(NextDisk, 2)));
     if (platform::FileExists(split)) {
       FName = split;
       return;
