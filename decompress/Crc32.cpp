@@ -1,8 +1,16 @@
 // CRC-32 of the ZIP format (reflected polynomial EDB88320). The byte table is
 // the standard one, kept as constant data; seven more tables derived from it
-// at compile time let the update take eight bytes per step.
+// at compile time let the update take eight bytes per step. On x86 processors
+// with carry-less multiplication, long buffers are folded 64 bytes at a time
+// instead (Gopal et al., "Fast CRC Computation for Generic Polynomials Using
+// PCLMULQDQ Instruction", Intel 2009), several times faster again.
 #include <bit>
 #include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define QUV_CRC_CLMUL 1
+#endif
 
 #include "decompress/DecodeContext.h"
 
@@ -76,10 +84,71 @@ inline std::uint32_t Load32(const std::uint8_t* p) {
   return v;
 }
 
+#ifdef QUV_CRC_CLMUL
+[[gnu::target("sse2,pclmul")]] inline __m128i Load128(const std::uint8_t* q) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+}
+
+// x * k (both halves) added to next: one fold step of 128 bits.
+[[gnu::target("sse2,pclmul")]] inline __m128i Fold(__m128i x, __m128i k, __m128i next) {
+  return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x11), _mm_clmulepi64_si128(x, k, 0x00)), next);
+}
+
+// Folds length bytes (at least 64, a multiple of 16) into the register.
+[[gnu::target("sse2,pclmul")]] std::uint32_t FoldClmul(std::uint32_t crc, const std::uint8_t* p,
+                                                         std::size_t length) {
+  // Constants of the reflected polynomial: x^(4*128+32), x^(4*128-32) mod P;
+  // x^(128+32), x^(128-32); x^64; then P and its Barrett reciprocal.
+  const __m128i k1k2 = _mm_set_epi64x(0x01c6e41596, 0x0154442bd4);
+  const __m128i k3k4 = _mm_set_epi64x(0x00ccaa009e, 0x01751997d0);
+  const __m128i k5k0 = _mm_set_epi64x(0, 0x0163cd6124);
+  const __m128i poly = _mm_set_epi64x(0x01f7011641, 0x01db710641);
+  const __m128i low32 = _mm_setr_epi32(~0, 0, ~0, 0);
+
+  __m128i x1 = _mm_xor_si128(Load128(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
+  __m128i x2 = Load128(p + 16);
+  __m128i x3 = Load128(p + 32);
+  __m128i x4 = Load128(p + 48);
+  p += 64;
+  length -= 64;
+  for (; length >= 64; p += 64, length -= 64) {
+    x1 = Fold(x1, k1k2, Load128(p));
+    x2 = Fold(x2, k1k2, Load128(p + 16));
+    x3 = Fold(x3, k1k2, Load128(p + 32));
+    x4 = Fold(x4, k1k2, Load128(p + 48));
+  }
+  x1 = Fold(x1, k3k4, x2);
+  x1 = Fold(x1, k3k4, x3);
+  x1 = Fold(x1, k3k4, x4);
+  for (; length >= 16; p += 16, length -= 16) x1 = Fold(x1, k3k4, Load128(p));
+
+  // 128 bits to 64, then Barrett reduction to 32.
+  __m128i x = _mm_xor_si128(_mm_srli_si128(x1, 8), _mm_clmulepi64_si128(x1, k3k4, 0x10));
+  x = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x, low32), k5k0, 0x00), _mm_srli_si128(x, 4));
+  __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x, low32), poly, 0x10);
+  t = _mm_clmulepi64_si128(_mm_and_si128(t, low32), poly, 0x00);
+  x = _mm_xor_si128(x, t);
+  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(x, 4)));
+}
+
+bool HaveClmul() {
+  static const bool have = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
+  return have;
+}
+#endif
+
 }  // namespace
 
 std::uint32_t UpdateCrc(std::uint32_t crc, const std::uint8_t* buffer, std::size_t length) {
   const std::uint8_t* p = buffer;
+#ifdef QUV_CRC_CLMUL
+  if (length >= 64 && HaveClmul()) {
+    const std::size_t n = length & ~std::size_t{15};
+    crc = FoldClmul(crc, p, n);
+    p += n;
+    length -= n;
+  }
+#endif
   if constexpr (std::endian::native == std::endian::little) {
     const auto& t = kSlice.t;
     for (; length >= 8; length -= 8, p += 8) {
