@@ -256,14 +256,16 @@ this, cdisk = struct.unpack('<HH', d[e + 4:e + 8])
 disks = sorted(glob.glob('split.z[0-9][0-9]')) + ['split.zip']
 for i, name in enumerate(disks):
     shutil.copy(name, 'cut.%03d' % (i + 1))
-# Move the last 20 bytes of the central directory's first disk to the next one.
+# Move the central directory's first disk's last header, from its 21st
+# byte on, to the start of the next disk.
 a = 'cut.%03d' % (cdisk + 1)
 b = 'cut.%03d' % (cdisk + 2)
 x = open(a, 'rb').read()
 y = open(b, 'rb').read()
-assert b'PK\x01\x02' in x[-200:]
-open(a, 'wb').write(x[:-20])
-open(b, 'wb').write(x[-20:] + y)
+cut = x.rfind(b'PK\x01\x02') + 20
+assert cut > 20
+open(a, 'wb').write(x[:cut])
+open(b, 'wb').write(x[cut:] + y)
 open('span.info', 'w').write('%d %d %d\n' % (this, cdisk, len(disks)))
 PY
 rm -rf span

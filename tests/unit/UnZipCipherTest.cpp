@@ -147,6 +147,7 @@ TEST(UnZipCipher, OnDecryptReplacesTheBuiltInCipher) {
 TEST(UnZipCipher, HeaderCutShortByTheEndOfTheArchiveNeverPasses) {
   // The local header and 5 bytes of the encryption header, recovered by the scan.
   const std::string whole = test::ReadFile(UnzipData("enc-7z-stored.zip"));
+  ASSERT_GT(whole.size(), 30u);
   const std::size_t nameLength = static_cast<unsigned char>(whole[26]) | (static_cast<unsigned char>(whole[27]) << 8);
   const std::size_t extraLength = static_cast<unsigned char>(whole[28]) | (static_cast<unsigned char>(whole[29]) << 8);
   TempDir dir;

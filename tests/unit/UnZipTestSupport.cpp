@@ -42,7 +42,7 @@ Listing ReadListing(const std::string& path) {
     if (f.size() == 2 && f[0] == "C") {
       listing.comment = FromHex(f[1]);
       listing.loaded = true;
-    } else if (f.size() == 13 && f[0] == "E") {
+    } else if (f.size() == 12 && f[0] == "E") {
       ListedEntry e;
       e.name = FromHex(f[1]);
       e.comment = FromHex(f[2]);
