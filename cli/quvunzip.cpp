@@ -264,7 +264,7 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
 bool Selected(const std::vector<std::string>& patterns, const std::string& storedPath) {
   if (patterns.empty()) return true;
   for (const std::string& p : patterns) {
-    if (WildcardMatches(p, storedPath)) return true;
+    if (WildcardMatches(ToEngine(p), storedPath)) return true;
   }
   return false;
 }
