@@ -91,10 +91,7 @@ bool IsPlainName(const std::string& name) {
   if (name.empty()) return false;
   if (name.find('\0') != std::string::npos) return false;
   if (name.find_first_not_of(". ") == std::string::npos) return false;
-  if constexpr (platform::kIsWindows) {
-    if (IsDeviceName(name)) return false;
-  }
-  return true;
+  return !(platform::kIsWindows && IsDeviceName(name));
 }
 
 // Resolves the "." and ".." parts of a folder path taken from an archive and
