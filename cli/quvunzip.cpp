@@ -328,10 +328,12 @@ int Run(const Options& o) {
 
   const bool progress = !o.quiet && platform::IsTerminal(platform::StdStream::Error);
   bool progressShown = false;
+  std::size_t lastLineLength = 0;
   auto endProgressLine = [&]() {
     if (progressShown) {
       std::cerr << '\n';
       progressShown = false;
+      lastLineLength = 0;
     }
   };
   questions.breakProgress = endProgressLine;
@@ -363,9 +365,14 @@ int Run(const Options& o) {
       const int filled = percent * kWidth / 100;
       std::string name = questions.currentEntry;
       if (name.size() > 40) name = "..." + name.substr(name.size() - 37);
-      std::cerr << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
-                << std::string(static_cast<std::size_t>(kWidth - filled), ' ') << "] " << (percent < 10 ? "  " : percent < 100 ? " " : "")
-                << percent << "% " << name << "\x1b[K" << std::flush;
+      std::string line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                         std::string(static_cast<std::size_t>(kWidth - filled), ' ') + "] " +
+                         (percent < 10 ? "  " : percent < 100 ? " " : "") + std::to_string(percent) + "% " + name;
+      // Blanks over what a longer name left on the line.
+      const std::size_t shown = line.size();
+      if (line.size() < lastLineLength) line.append(lastLineLength - line.size(), ' ');
+      lastLineLength = shown;
+      std::cerr << '\r' << line << std::flush;
       progressShown = true;
     };
   }

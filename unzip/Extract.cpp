@@ -174,14 +174,16 @@ bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) 
   return text.size() >= prefix.size() && names::SameText(text.substr(0, prefix.size()), prefix);
 }
 
-// Gives the run's state back on every way out of it.
+// Gives the run's state back on every way out of it (also to a run that a
+// handler started inside another one).
 class RunGuard {
  public:
-  RunGuard(bool& keepOpen, TDecodeContext*& context) : keepOpen_(keepOpen), saved_(keepOpen), context_(context) {
+  RunGuard(bool& keepOpen, TDecodeContext*& context)
+      : keepOpen_(keepOpen), saved_(keepOpen), context_(context), savedContext_(context) {
     keepOpen_ = true;
   }
   ~RunGuard() {
-    context_ = nullptr;
+    context_ = savedContext_;
     keepOpen_ = saved_;
   }
   RunGuard(const RunGuard&) = delete;
@@ -191,6 +193,7 @@ class RunGuard {
   bool& keepOpen_;
   bool saved_;
   TDecodeContext*& context_;
+  TDecodeContext* savedContext_;
 };
 
 }  // namespace
@@ -212,6 +215,7 @@ std::int32_t TUnZip::RunExtraction(TS_BufferStream& /*stream*/) {
   const TZipSortMode savedSort = sortMode_;
 
   auto finish = [&]() {
+    decodeContext_ = nullptr;
     filesList_.Clear();
     if (sortChanged) ApplySortMode(savedSort);
     if (OnUnZipComplete) OnUnZipComplete(this, extractedCount_);
