@@ -34,14 +34,23 @@ class SilentUi final : public quv::platform::UserInterface {
   void ProcessMessages() override {}
 };
 
+void RemoveScratch();
+
+// Never destroyed: the exit handler still needs it.
 const fs::path& Scratch() {
-  static const fs::path dir = [] {
+  static const fs::path* dir = [] {
     const fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-    fs::path d = base / ("quv-extract-fuzz-" + std::to_string(::getpid()));
-    fs::create_directories(d);
+    auto* d = new fs::path(base / ("quv-extract-fuzz-" + std::to_string(::getpid())));
+    fs::create_directories(*d);
+    std::atexit(RemoveScratch);
     return d;
   }();
-  return dir;
+  return *dir;
+}
+
+void RemoveScratch() {
+  std::error_code ec;
+  fs::remove_all(Scratch(), ec);
 }
 
 // Whether name lies below folder without climbing out through "..".
