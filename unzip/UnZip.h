@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "decompress/DecodeContext.h"
@@ -184,6 +185,17 @@ class TUnZip : public TPersistent, public DecodeHost {
   // or the archive is not open.
   bool ScanLocalHeaders();
 
+  // ---- extraction (Extract.cpp) ------------------------------------------------
+  // Extracts the entries chosen by DoAll or FilesList from ZipName into
+  // DestDir; answers how many were extracted. Failures to read the archive
+  // and fatal decoding errors propagate; single entries are reported through
+  // the events.
+  std::int32_t UnZipFiles();
+  // Test mode: every selected entry is decoded and its CRC checked with the
+  // same events, but the output goes nowhere and no file or folder is made.
+  bool TestMode() const { return testMode_; }
+  void SetTestMode(bool Value) { testMode_ = Value; }
+
   // ---- multi-disk sets -------------------------------------------------------
   // Makes the archive stream the file of disk N (1-based), asking
   // OnGetNextDisk for it; raises EUserCanceled "User canceled loading new
@@ -290,9 +302,24 @@ class TUnZip : public TPersistent, public DecodeHost {
   // Extraction state.
   std::uint32_t keys_[3] = {0x12345678, 0x23456789, 0x34567890};
   std::uint32_t crc_ = 0xFFFFFFFF;
-  std::unique_ptr<TLFNFileStream> outStream_;
+  std::unique_ptr<TStream> outStream_;
   std::int64_t runTotalBytes_ = 0;
   std::int64_t runBytesDone_ = 0;
+  // The run's decoding state, the entries extracted so far, and the retry
+  // flags (see RunExtraction); all live only while a run is going on.
+  TDecodeContext* decodeContext_ = nullptr;
+  std::int32_t extractedCount_ = 0;
+  bool retryEntry_ = false;
+  bool skipRetry_ = false;
+  bool testMode_ = false;
+
+  std::int32_t RunExtraction(TS_BufferStream& stream);
+  void ExtractEntry(std::int32_t Index);
+  // The current entry's destination folder, ending with "\" (or empty for
+  // the current folder when DestDir is empty); none when the entry's stored
+  // folder would lead outside the destination.
+  std::optional<std::string> ComposeDestDir() const;
+  void SkipEntry();
 
   // The list that indexes address.
   TSortedZip* View() const { return sortedView_ ? sortedView_.get() : directory_.get(); }
