@@ -3,6 +3,7 @@
 // readers, the output buffer with its size guard, CRC-32 and progress.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -44,6 +45,11 @@ class DecodeHost {
 inline constexpr std::int32_t kInBufferSize = 32768;
 inline constexpr std::int32_t kOutBufferSize = 32768;
 inline constexpr std::int32_t kWorkAreaSize = 32780;
+// What the context really allocates for WorkArea: Inflate keeps a longer
+// history there (32 KB of window plus 96 KB of fresh output and a margin for
+// word-wide match copies) so that it rarely has to move bytes around. Every
+// decoder may rely on the first kWorkAreaSize bytes.
+inline constexpr std::int32_t kWorkAreaAllocated = 32768 + 3 * 32768 + 512;
 
 struct TDecodeContext {
   explicit TDecodeContext(DecodeHost& host);
@@ -67,7 +73,7 @@ struct TDecodeContext {
 
   // Decoder-owned memory; zeroed when a run starts so that nothing from
   // before the run can leak into an entry.
-  std::unique_ptr<std::uint8_t[]> WorkArea;  // kWorkAreaSize bytes
+  std::unique_ptr<std::uint8_t[]> WorkArea;  // kWorkAreaAllocated bytes
   std::uint16_t TableEntryCount = 0;
   std::int32_t EntryBytesOut = 0;
 
@@ -82,11 +88,21 @@ extern const std::uint32_t CrcTable[256];
 // Answers 8 when a byte was delivered into b, 0 when the data is exhausted.
 int GetInputByte(TDecodeContext& ctx, std::uint16_t& b);
 void RefillBitHold(TDecodeContext& ctx);
+// Takes n (1 to 16) bits. When the compressed data runs out before n bits
+// are there, it answers the bits that remain (zeros above them), empties the
+// holder and sets EndOfInput, so the decoder's end test stops it instead of
+// the bit count wrapping round.
 std::uint32_t TakeBits(TDecodeContext& ctx, int n);
+// n at most 24: the holder is 32 bits wide and filled a byte at a time.
 void EnsureBits(TDecodeContext& ctx, int n, std::uint32_t& holder, std::uint16_t& count);
 void DropBits(int n, std::uint32_t& holder, std::uint16_t& count);
 void PutOutputByte(TDecodeContext& ctx, std::uint8_t b);
 void WriteOutputBuffer(TDecodeContext& ctx);
+// Writes n bytes straight from data exactly as WriteOutputBuffer writes the
+// output buffer (size guard, write, CRC, progress), so a decoder holding a
+// full block elsewhere need not copy it into OutBuffer first. OutBuffer must
+// be empty.
+void WriteOutputBlock(TDecodeContext& ctx, const std::uint8_t* data, std::int32_t n);
 // Moves n bytes from the start of the work area into the output buffer.
 void CopyWindowToOutput(TDecodeContext& ctx, std::int32_t n);
 std::uint32_t UpdateCrc(std::uint32_t crc, const std::uint8_t* buffer, std::size_t length);

@@ -99,4 +99,8 @@ std::size_t LastCharStart(const std::string& text);
 // ---- process ---------------------------------------------------------------
 void SleepMs(unsigned milliseconds);
 
+// Whether a standard stream is attached to a terminal (a console on Windows).
+enum class StdStream { Input, Output, Error };
+bool IsTerminal(StdStream stream);
+
 }  // namespace quv::platform

@@ -284,6 +284,11 @@ std::size_t LastCharStart(const std::string& text) {
 
 void SleepMs(unsigned milliseconds) { ::usleep(milliseconds * 1000u); }
 
+bool IsTerminal(StdStream stream) {
+  const int fd = stream == StdStream::Input ? STDIN_FILENO : stream == StdStream::Output ? STDOUT_FILENO : STDERR_FILENO;
+  return ::isatty(fd) != 0;
+}
+
 }  // namespace quv::platform
 
 #endif  // !_WIN32

@@ -221,6 +221,15 @@ std::size_t LastCharStart(const std::string& text) {
 
 void SleepMs(unsigned milliseconds) { Sleep(milliseconds); }
 
+bool IsTerminal(StdStream stream) {
+  const DWORD which = stream == StdStream::Input    ? STD_INPUT_HANDLE
+                      : stream == StdStream::Output ? STD_OUTPUT_HANDLE
+                                                    : STD_ERROR_HANDLE;
+  HANDLE h = GetStdHandle(which);
+  DWORD mode = 0;
+  return h != nullptr && h != INVALID_HANDLE_VALUE && GetFileType(h) == FILE_TYPE_CHAR && GetConsoleMode(h, &mode) != 0;
+}
+
 }  // namespace quv::platform
 
 #endif  // _WIN32

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "platform/Platform.h"
@@ -27,8 +28,11 @@ std::string EnvOr(const char* name) {
 
 TempDir::TempDir() {
   static std::atomic<int> counter{0};
+  // Tests run as parallel processes: each needs its own prefix (rand()
+  // unseeded gives every process the same one).
+  static const unsigned prefix = std::random_device{}();
   std::ostringstream name;
-  name << "quvtest-" << std::rand() << "-" << counter++;
+  name << "quvtest-" << prefix << "-" << counter++;
   fs::path base = fs::temp_directory_path() / name.str();
   fs::create_directories(base);
   path_ = base.string();

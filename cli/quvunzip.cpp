@@ -1,0 +1,457 @@
+// quvunzip: the engine's command-line tool. Lists, tests or extracts the
+// entries of a ZIP archive with TUnZip.
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <functional>
+#include <iostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "platform/Ui.h"
+#include "unzip/UnZip.h"
+#include "zip/Exception.h"
+#include "zip/Wildcard.h"
+
+namespace quv::cli {
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitEntries = 1;
+constexpr int kExitArchive = 2;
+constexpr int kExitUsage = 3;
+
+const char kUsage[] =
+    "usage: quvunzip [options] ARCHIVE [PATTERN ...]\n"
+    "  -l          list entries (name, sizes, method, date, CRC), extract nothing\n"
+    "  -t          test: decode every selected entry and check its CRC, write nothing\n"
+    "  -d DIR      destination folder (default: the current folder)\n"
+    "  -o          overwrite existing files without asking\n"
+    "  -n          never overwrite existing files\n"
+    "  -j          do not recreate the entries' folders\n"
+    "  -P PASSWORD password for encrypted entries\n"
+    "  -B          rebuild the directory from the local headers when the archive has no usable end record\n"
+    "  -q          quiet\n"
+    "Patterns select entries by wildcard against their stored path; none selects every entry.\n";
+
+struct Options {
+  bool list = false;
+  bool test = false;
+  bool overwrite = false;
+  bool never = false;
+  bool junkPaths = false;
+  bool assumeBad = false;
+  bool quiet = false;
+  bool hasPassword = false;
+  std::string password;
+  std::string destDir;
+  std::string archive;
+  std::vector<std::string> patterns;
+};
+
+// Entry names as users write them: "/" between folders.
+std::string Shown(std::string name) {
+  for (char& c : name) {
+    if (c == '\\') c = '/';
+  }
+  return name;
+}
+
+std::string ToEngine(std::string name) {
+  for (char& c : name) {
+    if (c == '/') c = '\\';
+  }
+  return name;
+}
+
+std::string MethodName(std::uint16_t method) {
+  switch (method) {
+    case 0: return "Stored";
+    case 1: return "Shrunk";
+    case 2: case 3: case 4: case 5: return "Reduce" + std::to_string(method - 1);
+    case 6: return "Implode";
+    case 7: return "Tokenize";
+    case 8: return "Deflate";
+    case 9: return "Deflate64";
+    case 10: return "PKImplode";
+    case 12: return "BZip2";
+    case 14: return "LZMA";
+    case 18: return "Terse";
+    case 19: return "LZ77";
+    case 93: return "Zstd";
+    case 95: return "XZ";
+    case 96: return "JPEG";
+    case 97: return "WavPack";
+    case 98: return "PPMd";
+    case 99: return "AES";
+    default: return "Unk:" + std::to_string(method);
+  }
+}
+
+std::string DosDate(std::uint32_t v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u", ((v >> 25) & 0x7F) + 1980, (v >> 21) & 0x0F,
+                (v >> 16) & 0x1F, (v >> 11) & 0x1F, (v >> 5) & 0x3F);
+  return buf;
+}
+
+std::string Hex8(std::uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%08x", v);
+  return buf;
+}
+
+// TUnZip with access to its directory for the listing and the messages.
+class Extractor : public TUnZip {
+ public:
+  const TZipHeaderInfo& Entry(std::int32_t index) const { return *CheckedEntry(index); }
+};
+
+// What the engine asks (replace a file? insert a disk?) is asked on the
+// terminal; without one the answer is no. Its messages go to stderr as one
+// line naming the entry being extracted.
+class ConsoleQuestions final : public platform::UserInterface {
+ public:
+  std::string currentEntry;
+  std::uint16_t currentMethod = 0;
+  bool unknownMethodShown = false;
+  // A progress line is on the terminal and must be ended before a message.
+  std::function<void()> breakProgress;
+
+  platform::Answer ShowMessage(const std::string& text, const std::string& caption,
+                               platform::Buttons buttons) override {
+    if (breakProgress) breakProgress();
+    if (buttons == platform::Buttons::Ok) {
+      if (text == "Unknown Compression Method") {
+        unknownMethodShown = true;
+        std::cerr << "quvunzip: " << currentEntry << ": unsupported compression method " << currentMethod << " ("
+                  << MethodName(currentMethod) << "), not extracted\n";
+      } else {
+        std::cerr << "quvunzip: " << (currentEntry.empty() ? std::string() : currentEntry + ": ") << text << '\n';
+      }
+      return platform::Answer::Ok;
+    }
+    const bool interactive = platform::IsTerminal(platform::StdStream::Input) &&
+                             platform::IsTerminal(platform::StdStream::Error);
+    const platform::Answer refusal =
+        buttons == platform::Buttons::OkCancel ? platform::Answer::Cancel : platform::Answer::No;
+    if (!interactive) return refusal;
+    const std::string head = caption.empty() ? text : text + " (" + caption + ")";
+    for (;;) {
+      std::string line;
+      switch (buttons) {
+        case platform::Buttons::OkCancel:
+          std::cerr << head << " [o]k, [c]ancel: " << std::flush;
+          if (!std::getline(std::cin, line)) return refusal;
+          if (line == "o" || line == "ok") return platform::Answer::Ok;
+          if (line == "c" || line == "cancel") return platform::Answer::Cancel;
+          break;
+        case platform::Buttons::YesNo:
+          std::cerr << head << " [y]es, [n]o: " << std::flush;
+          if (!std::getline(std::cin, line)) return refusal;
+          if (line == "y" || line == "yes") return platform::Answer::Yes;
+          if (line == "n" || line == "no") return platform::Answer::No;
+          break;
+        default:
+          std::cerr << head << " [y]es, [n]o, [A]ll, [N]one: " << std::flush;
+          if (!std::getline(std::cin, line)) return refusal;
+          if (line == "y" || line == "yes") return platform::Answer::Yes;
+          if (line == "n" || line == "no") return platform::Answer::No;
+          if (line == "A" || line == "all") return platform::Answer::YesToAll;
+          if (line == "N" || line == "none") return platform::Answer::NoToAll;
+          break;
+      }
+    }
+  }
+  bool PickFile(const std::string&, const std::string&, const std::string&, std::string&) override { return false; }
+  bool PickFolder(const std::string&, std::string&) override { return false; }
+  platform::Cursor SetCursor(platform::Cursor cursor) override {
+    const platform::Cursor old = cursor_;
+    cursor_ = cursor;
+    return old;
+  }
+  void ProcessMessages() override {}
+
+ private:
+  platform::Cursor cursor_ = platform::Cursor::Default;
+};
+
+// Answers the option's value (attached, as in -dDIR, or the next argument).
+bool TakeValue(const std::vector<std::string>& args, std::size_t& i, std::size_t& pos, std::string& value) {
+  const std::string& arg = args[i];
+  if (pos + 1 < arg.size()) {
+    value = arg.substr(pos + 1);
+  } else if (i + 1 < args.size()) {
+    value = args[++i];
+  } else {
+    return false;
+  }
+  pos = arg.size();
+  return true;
+}
+
+bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& error) {
+  bool optionsEnded = false;
+  bool haveArchive = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      if (!haveArchive) {
+        o.archive = arg;
+        haveArchive = true;
+      } else {
+        o.patterns.push_back(arg);
+      }
+      continue;
+    }
+    for (std::size_t pos = 1; pos < arg.size(); ++pos) {
+      switch (arg[pos]) {
+        case 'l': o.list = true; break;
+        case 't': o.test = true; break;
+        case 'o': o.overwrite = true; break;
+        case 'n': o.never = true; break;
+        case 'j': o.junkPaths = true; break;
+        case 'B': o.assumeBad = true; break;
+        case 'q': o.quiet = true; break;
+        case 'd':
+          if (!TakeValue(args, i, pos, o.destDir)) {
+            error = "-d needs a folder";
+            return false;
+          }
+          if (o.destDir.empty()) {
+            error = "-d needs a folder";
+            return false;
+          }
+          break;
+        case 'P':
+          if (!TakeValue(args, i, pos, o.password)) {
+            error = "-P needs a password";
+            return false;
+          }
+          o.hasPassword = true;
+          break;
+        case 'h':
+          error.clear();
+          return false;
+        default:
+          error = std::string("unknown option -") + arg[pos];
+          return false;
+      }
+    }
+  }
+  if (!haveArchive) {
+    error = "no archive given";
+    return false;
+  }
+  if (o.overwrite && o.never) {
+    error = "-o and -n exclude each other";
+    return false;
+  }
+  if (o.list && o.test) {
+    error = "-l and -t exclude each other";
+    return false;
+  }
+  return true;
+}
+
+bool Selected(const std::vector<std::string>& patterns, const std::string& storedPath) {
+  if (patterns.empty()) return true;
+  for (const std::string& p : patterns) {
+    if (WildcardMatches(p, storedPath)) return true;
+  }
+  return false;
+}
+
+int List(Extractor& zip, const Options& o) {
+  zip.LoadDirectory();
+  zip.OpenArchive();
+  std::int64_t totalSize = 0;
+  std::int64_t totalPacked = 0;
+  int shown = 0;
+  std::printf("   Length     Packed Method    Date       Time  CRC-32   Name\n");
+  std::printf("---------- ---------- --------- ---------- ----- -------- ----\n");
+  for (std::int32_t i = 0; i < zip.Count(); ++i) {
+    const TZipHeaderInfo& e = zip.Entry(i);
+    if (!Selected(o.patterns, e.StoredPath())) continue;
+    const std::uint32_t size = static_cast<std::uint32_t>(e.UncompressedSize);
+    const std::uint32_t packed = static_cast<std::uint32_t>(e.CompressedSize);
+    std::printf("%10u %10u %-9s %s %s %s%s\n", size, packed, MethodName(e.CompressionMethod).c_str(),
+                DosDate(e.LastModFileDateTime).c_str(), Hex8(e.CRC32).c_str(), Shown(e.StoredPath()).c_str(),
+                e.IsEncrypted() ? " (encrypted)" : "");
+    totalSize += size;
+    totalPacked += packed;
+    ++shown;
+  }
+  std::printf("---------- ----------                                 ----\n");
+  std::printf("%10lld %10lld                                 %d %s\n", static_cast<long long>(totalSize),
+              static_cast<long long>(totalPacked), shown, shown == 1 ? "entry" : "entries");
+  zip.CloseArchive();
+  return kExitOk;
+}
+
+// Installs the tool's questions for as long as it lives.
+class UiInstalled {
+ public:
+  explicit UiInstalled(platform::UserInterface& ui) { platform::SetUi(&ui); }
+  ~UiInstalled() { platform::SetUi(nullptr); }
+  UiInstalled(const UiInstalled&) = delete;
+  UiInstalled& operator=(const UiInstalled&) = delete;
+};
+
+int Run(const Options& o) {
+  ConsoleQuestions questions;
+  UiInstalled installed(questions);
+  Extractor zip;
+  zip.SetDoProcessMessages(false);
+  zip.SetZipName(o.archive);
+  if (o.assumeBad) zip.SetIncompleteZipMode(izAssumeBad);
+  if (o.list) return List(zip, o);
+
+  zip.SetDestDir(o.destDir.empty() ? std::string(".") : ToEngine(o.destDir));
+  zip.SetRecreateDirs(!o.junkPaths);
+  zip.SetOverwriteMode(o.overwrite ? Always : o.never ? Never : Prompt);
+  zip.SetRetainAttributes(true);
+  zip.SetTestMode(o.test);
+  if (o.hasPassword) zip.SetPassword(o.password);
+  if (o.patterns.empty()) {
+    zip.SetDoAll(true);
+  } else {
+    for (const std::string& p : o.patterns) zip.FilesList().Add(ToEngine(p));
+  }
+
+  const bool progress = !o.quiet && platform::IsTerminal(platform::StdStream::Error);
+  bool progressShown = false;
+  auto endProgressLine = [&]() {
+    if (progressShown) {
+      std::cerr << '\n';
+      progressShown = false;
+    }
+  };
+  questions.breakProgress = endProgressLine;
+
+  int failures = 0;
+  int done = 0;
+  std::int32_t selected = 0;
+  std::set<std::int32_t> started;
+  int lastPercent = -1;
+
+  zip.OnStartUnZipInfo = [&](TObject*, std::int32_t numFiles, std::int64_t, bool&) { selected = numFiles; };
+  zip.OnStartUnZip = [&](TObject*, std::int32_t index, std::string&, bool&) {
+    const TZipHeaderInfo& e = zip.Entry(index);
+    started.insert(index);
+    questions.currentEntry = Shown(e.StoredPath());
+    questions.currentMethod = e.CompressionMethod;
+    questions.unknownMethodShown = false;
+    if (progress) {
+      lastPercent = -1;
+    } else if (!o.quiet) {
+      std::cout << (o.test ? "    testing: " : " extracting: ") << questions.currentEntry << '\n';
+    }
+  };
+  if (progress) {
+    zip.OnTotalPercentDone = [&](TObject*, std::int32_t percent) {
+      if (percent == lastPercent) return;
+      lastPercent = percent;
+      constexpr int kWidth = 30;
+      const int filled = percent * kWidth / 100;
+      std::string name = questions.currentEntry;
+      if (name.size() > 40) name = "..." + name.substr(name.size() - 37);
+      std::cerr << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
+                << std::string(static_cast<std::size_t>(kWidth - filled), ' ') << "] " << (percent < 10 ? "  " : percent < 100 ? " " : "")
+                << percent << "% " << name << "\x1b[K" << std::flush;
+      progressShown = true;
+    };
+  }
+  zip.OnEndUnZip = [&](TObject*, std::int32_t, const std::string&) { ++done; };
+  zip.OnBadCRC = [&](TObject*, std::int32_t calc, std::int32_t stored, std::int32_t) {
+    ++failures;
+    endProgressLine();
+    if (questions.unknownMethodShown) return;
+    std::cerr << "quvunzip: " << questions.currentEntry << ": CRC error (computed " << Hex8(static_cast<std::uint32_t>(calc))
+              << ", stored " << Hex8(static_cast<std::uint32_t>(stored)) << ")" << (o.test ? "" : ", file removed")
+              << '\n';
+  };
+  zip.OnSkippingFile = [&](TObject*, TSkipReason reason, const std::string& fName, std::int32_t index, bool&) {
+    ++failures;
+    endProgressLine();
+    const std::string entry = Shown(zip.Entry(index).StoredPath());
+    switch (reason) {
+      case skBadPassword:
+        std::cerr << "quvunzip: " << entry << ": " << (o.hasPassword ? "wrong password" : "encrypted, no password or a wrong one")
+                  << ", skipped\n";
+        break;
+      case skNotOverwritten:
+        if (!o.quiet) std::cerr << "quvunzip: " << Shown(fName) << ": exists, not overwritten\n";
+        break;
+      default:
+        if (started.count(index) == 0) {
+          std::cerr << "quvunzip: " << entry << ": unsafe path (leads outside the destination), skipped\n";
+        } else {
+          std::cerr << "quvunzip: " << Shown(fName) << ": cannot create, skipped\n";
+        }
+        break;
+    }
+  };
+  if (!o.overwrite && !o.never) {
+    // "all" and "none" answer every later question of the run.
+    int remembered = 0;  // 1 all, -1 none
+    zip.OnPromptForOverwrite = [&, remembered](TObject*, bool& overWriteIt, std::int32_t index, std::string&) mutable {
+      if (remembered != 0) {
+        overWriteIt = remembered > 0;
+        return;
+      }
+      endProgressLine();
+      const platform::Answer a = platform::Ui().ShowMessage(
+          "Replace existing file " + Shown(zip.Entry(index).StoredPath()) + "?", "File Exists Alert",
+          platform::Buttons::YesNoAll);
+      if (a == platform::Answer::YesToAll) remembered = 1;
+      if (a == platform::Answer::NoToAll) remembered = -1;
+      overWriteIt = a == platform::Answer::Yes || a == platform::Answer::YesToAll;
+    };
+  }
+
+  try {
+    zip.UnZipFiles();
+  } catch (const std::exception& e) {
+    endProgressLine();
+    const std::string where = questions.currentEntry.empty() ? o.archive : o.archive + " (" + questions.currentEntry + ")";
+    std::cerr << "quvunzip: " << where << ": " << e.what() << '\n';
+    return kExitArchive;
+  }
+  endProgressLine();
+  if (!o.quiet) {
+    if (selected == 0 && !o.patterns.empty()) std::cerr << "quvunzip: no entry matches the patterns given\n";
+    if (o.test && failures == 0) std::cout << "No errors in " << done << (done == 1 ? " file" : " files") << " tested.\n";
+  }
+  return failures > 0 ? kExitEntries : kExitOk;
+}
+
+}  // namespace
+
+int Main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  Options o;
+  std::string error;
+  if (!ParseArgs(args, o, error)) {
+    if (!error.empty()) std::cerr << "quvunzip: " << error << '\n';
+    std::cerr << kUsage;
+    return kExitUsage;
+  }
+  try {
+    return Run(o);
+  } catch (const std::exception& e) {
+    std::cerr << "quvunzip: " << o.archive << ": " << e.what() << '\n';
+    return kExitArchive;
+  }
+}
+
+}  // namespace quv::cli
+
+int main(int argc, char** argv) { return quv::cli::Main(argc, argv); }

@@ -1,0 +1,204 @@
+// The decoding state shared by all decoders: buffered input with decryption
+// and disk changes, the two bit readers, the output buffer with its size
+// guard, CRC and progress, the stored method and the choice of decoder.
+#include "decompress/DecodeContext.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "platform/Ui.h"
+#include "zip/Exception.h"
+
+namespace quv {
+
+const std::uint16_t LowBitMask[17] = {0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F, 0x003F, 0x007F, 0x00FF,
+                                      0x01FF, 0x03FF, 0x07FF, 0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
+
+TDecodeContext::TDecodeContext(DecodeHost& host)
+    : Component(&host),
+      // Value-initialised (zeroed): a decoder never sees bytes from before
+      // the run, whatever distance a damaged entry asks for.
+      InBuffer(new std::uint8_t[kInBufferSize + 1]()),
+      OutBuffer(new std::uint8_t[kOutBufferSize + 1]()),
+      WorkArea(new std::uint8_t[kWorkAreaAllocated]()) {
+  InNext = InBuffer.get();
+  OutNext = OutBuffer.get();
+}
+
+void TDecodeContext::ResetForEntry(std::int32_t packedSize, std::int32_t unpackedSize) {
+  BitCount = 0;
+  BitHold = 0;
+  EntryBytesOut = 0;
+  InAvail = 0;
+  OutFill = 0;
+  InNext = InBuffer.get();
+  OutNext = OutBuffer.get();
+  Component->Crc() = 0xFFFFFFFFu;
+  PackedLeft = packedSize;
+  UnpackedSize = unpackedSize;
+}
+
+namespace {
+
+// Fills buffer[0..count) from the archive, going on to the next disks of a
+// spanned set when one runs short. Answers the count read (== count).
+std::int32_t ReadArchiveBlock(DecodeHost& host, std::uint8_t* buffer, std::int32_t count) {
+  std::int32_t got = std::max<std::int32_t>(0, host.ReadInput(buffer, count));
+  if (got < count) {
+    if (!host.CanSpan()) throw EFatalUnzipError("Premature end of file reached");
+    while (got < count) {
+      if (!host.OpenNextDisk()) throw EUserCanceled("User Aborted Operation");
+      got += std::max<std::int32_t>(0, host.ReadInput(buffer + got, count - got));
+    }
+  }
+  return got;
+}
+
+// Takes the next block of up to 32 768 compressed bytes off the entry's
+// remaining size; answers how many to read.
+std::int32_t NextBlockSize(DecodeHost& host) {
+  if (host.DoProcessMessages()) platform::Ui().ProcessMessages();
+  std::int32_t& remaining = host.RemainingCompressed();
+  const std::int32_t c = std::clamp<std::int32_t>(remaining, 0, kInBufferSize);
+  remaining -= c;
+  return c;
+}
+
+}  // namespace
+
+int GetInputByte(TDecodeContext& ctx, std::uint16_t& b) {
+  if (ctx.PackedLeft <= 0) {
+    // Keep counting down like the data still being asked for, but never wrap.
+    if (ctx.PackedLeft > std::numeric_limits<std::int32_t>::min()) --ctx.PackedLeft;
+    return 0;
+  }
+  --ctx.PackedLeft;
+  if (ctx.InAvail == 0) {
+    DecodeHost& host = *ctx.Component;
+    const std::int32_t c = NextBlockSize(host);
+    ctx.InAvail = static_cast<std::uint16_t>(ReadArchiveBlock(host, ctx.InBuffer.get(), c));
+    if (c > 0 && host.EntryEncrypted()) host.Decrypt(ctx.InBuffer.get(), c);
+    if (ctx.InAvail == 0) return 0;
+    ctx.InNext = ctx.InBuffer.get();
+  }
+  b = *ctx.InNext++;
+  --ctx.InAvail;
+  return 8;
+}
+
+void RefillBitHold(TDecodeContext& ctx) {
+  ctx.EndOfInput = true;
+  std::uint16_t b = 0;
+  while (ctx.BitCount < 25 && GetInputByte(ctx, b) == 8) {
+    ctx.BitHold |= static_cast<std::uint32_t>(b) << ctx.BitCount;
+    ctx.BitCount += 8;
+    ctx.EndOfInput = false;
+  }
+}
+
+std::uint32_t TakeBits(TDecodeContext& ctx, int n) {
+  if (n > ctx.BitCount) RefillBitHold(ctx);
+  const std::uint32_t result = ctx.BitHold & LowBitMask[n];
+  if (n > ctx.BitCount) {
+    // Past the end of the data: hand out what is left and say so.
+    ctx.BitHold = 0;
+    ctx.BitCount = 0;
+    ctx.EndOfInput = true;
+    return result;
+  }
+  ctx.BitHold >>= n;
+  ctx.BitCount = static_cast<std::uint16_t>(ctx.BitCount - n);
+  return result;
+}
+
+void EnsureBits(TDecodeContext& ctx, int n, std::uint32_t& holder, std::uint16_t& count) {
+  while (count < n) {
+    // Past the end of the data ByteHold keeps the last byte, which is fed again.
+    GetInputByte(ctx, ctx.ByteHold);
+    holder |= static_cast<std::uint32_t>(ctx.ByteHold & 0xFF) << count;
+    count += 8;
+  }
+}
+
+void DropBits(int n, std::uint32_t& holder, std::uint16_t& count) {
+  holder = n >= 32 ? 0 : holder >> n;
+  count = static_cast<std::uint16_t>(count - n);
+}
+
+void PutOutputByte(TDecodeContext& ctx, std::uint8_t b) {
+  *ctx.OutNext++ = b;
+  if (++ctx.OutFill >= kOutBufferSize) WriteOutputBuffer(ctx);
+}
+
+void WriteOutputBlock(TDecodeContext& ctx, const std::uint8_t* data, std::int32_t n) {
+  if (n <= 0) return;
+  DecodeHost& host = *ctx.Component;
+  if (host.OutputPosition() + n > static_cast<std::int64_t>(ctx.UnpackedSize))
+    throw EBiggerThanUncompressed("File is larger than uncompressed size!");
+  if (host.WriteOutput(data, n) < n) throw ECantWriteUCF("Cant write uncompressed file");
+  host.Crc() = UpdateCrc(host.Crc(), data, static_cast<std::size_t>(n));
+  ctx.EntryBytesOut += n;
+  host.BlockWritten(n, ctx.EntryBytesOut, ctx.UnpackedSize);
+}
+
+void WriteOutputBuffer(TDecodeContext& ctx) {
+  if (ctx.OutFill == 0) return;
+  WriteOutputBlock(ctx, ctx.OutBuffer.get(), ctx.OutFill);
+  ctx.OutFill = 0;
+  ctx.OutNext = ctx.OutBuffer.get();
+}
+
+void CopyWindowToOutput(TDecodeContext& ctx, std::int32_t n) {
+  n = std::clamp<std::int32_t>(n, 0, 32768);
+  const std::uint8_t* from = ctx.WorkArea.get();
+  while (n > 0) {
+    const std::int32_t k = std::min<std::int32_t>(n, kOutBufferSize - ctx.OutFill);
+    std::memcpy(ctx.OutNext, from, static_cast<std::size_t>(k));
+    ctx.OutNext += k;
+    ctx.OutFill = static_cast<std::uint16_t>(ctx.OutFill + k);
+    from += k;
+    if (ctx.OutFill >= kOutBufferSize) WriteOutputBuffer(ctx);
+    n -= k;
+  }
+}
+
+void CopyStoredEntry(TDecodeContext& ctx) {
+  DecodeHost& host = *ctx.Component;
+  std::int32_t& remaining = host.RemainingCompressed();
+  while (remaining > 0) {
+    const std::int32_t c = NextBlockSize(host);
+    ctx.OutFill = static_cast<std::uint16_t>(c);
+    ctx.InAvail = static_cast<std::uint16_t>(ReadArchiveBlock(host, ctx.OutBuffer.get(), c));
+    if (host.EntryEncrypted()) host.Decrypt(ctx.OutBuffer.get(), ctx.OutFill);
+    WriteOutputBuffer(ctx);
+  }
+  ctx.OutFill = 0;
+}
+
+bool DecodeEntry(TDecodeContext& ctx, std::uint16_t method, std::uint16_t bitFlag) {
+  switch (method) {
+    case 0:
+      CopyStoredEntry(ctx);
+      return true;
+    case 1:
+      DecodeShrunk(ctx);
+      return true;
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+      DecodeReduced(ctx, method - 1);
+      return true;
+    case 6:
+      DecodeImploded(ctx, bitFlag);
+      return true;
+    case 8:
+      DecodeDeflated(ctx);
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace quv

@@ -1,0 +1,693 @@
+// Inflate (RFC 1951).
+//
+// Speed comes from a 64-bit bit buffer refilled eight bytes at a time
+// straight from InBuffer, one-step table lookups for most codes, and decoding
+// straight into a long flat window in WorkArea that is written to the output
+// in 32 768-byte blocks from where it lies. The fast loop only runs while
+// InBuffer holds enough bytes; near its end, and for block headers, bits are
+// fetched the careful way, one GetInputByte at a time and only when needed,
+// so buffer refills (with their decryption, disk changes and short-archive
+// checks) happen exactly when the data calls for them.
+//
+// Window: WorkArea holds 32 KB of history followed by 96 KB of fresh output
+// and a margin. Output goes to the file every 32 768 bytes; when the fresh
+// part is full its last 32 KB move down to become the history. Every
+// distance therefore reaches bytes inside WorkArea, which starts zeroed, so
+// a damaged stream can never see memory from before the run.
+#include "decompress/Inflate.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "platform/Ui.h"
+#include "zip/Exception.h"
+
+namespace quv {
+
+namespace {
+
+constexpr std::ptrdiff_t kBlock = 32768;        // output write size
+constexpr std::ptrdiff_t kHistory = 32768;      // longest distance
+constexpr std::ptrdiff_t kFresh = 3 * 32768;    // output decoded before sliding
+// A symbol starts before the block end, adds at most 258 bytes and the
+// word-wide copies may write up to 15 more.
+static_assert(kHistory + kFresh + 258 + 16 <= kWorkAreaAllocated);
+
+// Past the end of the compressed data the last byte is fed again (as the
+// shared bit reader does). A sound stream needs at most two such bytes, to
+// complete the lookup of its last code; one that goes on living on them is
+// broken, and this many end its decoding, so no input can loop forever.
+constexpr std::uint32_t kPhantomLimit = 64;
+
+struct StopDecoding {};
+
+// ---- decoding tables ---------------------------------------------------------
+//
+// One 32-bit entry per slot:
+//   bits 0-4   code bits consumed at this level
+//   bits 5-7   kind
+//   bits 8-13  code bits + extra bits; for a sub-table link: its index bits
+//   bits 16-31 literal byte, length or distance base, or sub-table offset
+constexpr std::uint32_t kKindMask = 7u << 5;
+constexpr std::uint32_t kInvalid = 0u << 5;
+constexpr std::uint32_t kLiteral = 1u << 5;
+constexpr std::uint32_t kBaseExtra = 2u << 5;  // length or distance
+constexpr std::uint32_t kEnd = 3u << 5;
+constexpr std::uint32_t kLink = 4u << 5;
+
+constexpr std::uint32_t Entry(std::uint32_t kind, unsigned bits, unsigned total, unsigned value) {
+  return value << 16 | total << 8 | kind | bits;
+}
+constexpr unsigned CodeBits(std::uint32_t e) { return e & 31; }
+constexpr unsigned TotalBits(std::uint32_t e) { return (e >> 8) & 63; }
+constexpr std::uint32_t Kind(std::uint32_t e) { return e & kKindMask; }
+constexpr unsigned Value(std::uint32_t e) { return e >> 16; }
+
+// RFC 1951, 3.2.5.
+constexpr std::uint16_t kLengthBase[31] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27, 31,
+                                           35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 0,  0};
+constexpr std::uint16_t kLengthExtra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
+                                            3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 99, 99};
+constexpr std::uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
+                                         33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
+                                         1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr std::uint16_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
+                                          6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+// RFC 1951, 3.2.7.
+constexpr std::uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+enum class Alphabet { LiteralLength, Distance, CodeLength };
+
+constexpr int kLitRootBits = 11;
+constexpr int kDistRootBits = 8;
+// Room for the largest possible tables: every sub-table covers at least one
+// code and is at most 2^(15 - root bits) entries.
+constexpr int kLitCapacity = (1 << kLitRootBits) + 288 * (1 << (15 - kLitRootBits));
+constexpr int kDistCapacity = (1 << kDistRootBits) + 32 * (1 << (15 - kDistRootBits));
+
+struct Table {
+  const std::uint32_t* entries = nullptr;  // nullptr: every length was zero
+  unsigned rootBits = 0;
+  unsigned lookupBits = 0;  // first-level lookup bits of the classic tables, for the careful path
+};
+
+std::uint32_t SymbolEntry(Alphabet alphabet, unsigned symbol, unsigned bits) {
+  switch (alphabet) {
+    case Alphabet::LiteralLength:
+      if (symbol < 256) return Entry(kLiteral, bits, bits, symbol);
+      if (symbol == 256) return Entry(kEnd, bits, bits, 0);
+      if (kLengthExtra[symbol - 257] == 99) return Entry(kInvalid, bits, bits, 0);
+      return Entry(kBaseExtra, bits, bits + kLengthExtra[symbol - 257], kLengthBase[symbol - 257]);
+    case Alphabet::Distance:
+      if (symbol >= 30) return Entry(kInvalid, bits, bits, 0);
+      return Entry(kBaseExtra, bits, bits + kDistExtra[symbol], kDistBase[symbol]);
+    case Alphabet::CodeLength:
+      break;
+  }
+  return Entry(kLiteral, bits, bits, symbol);
+}
+
+// Checks the n code lengths like the classic builder: 2 when they
+// over-subscribe the code, 1 when slots stay unused (except for a code whose
+// longest length is 1), else 0. min/max: shortest and longest length (0 when
+// every length is 0); incomplete: some slots stay unused.
+int CheckLengths(const std::uint16_t* lens, int n, unsigned count[16], unsigned& minLen, unsigned& maxLen,
+                 bool& incomplete) {
+  std::fill(count, count + 16, 0u);
+  for (int i = 0; i < n; ++i) ++count[lens[i]];
+  minLen = maxLen = 0;
+  incomplete = false;
+  if (count[0] == static_cast<unsigned>(n)) return 0;
+  minLen = 1;
+  while (count[minLen] == 0) ++minLen;
+  maxLen = 15;
+  while (count[maxLen] == 0) --maxLen;
+  int left = 1 << minLen;
+  for (unsigned j = minLen; j <= maxLen; ++j) {
+    left -= static_cast<int>(count[j]);
+    if (left < 0) return 2;
+    if (j < maxLen) left <<= 1;
+  }
+  incomplete = left != 0;
+  return (incomplete && maxLen != 1) ? 1 : 0;
+}
+
+// Builds a one- or two-level table for lens[0..n) (each 0 to 15) into
+// storage. Answers the check result (2: nothing built); the caller decides
+// whether an incomplete code is acceptable.
+int BuildTable(const std::uint16_t* lens, int n, Alphabet alphabet, unsigned wantBits, unsigned classicBits,
+               std::uint32_t* storage, int capacity, Table& out, std::uint16_t& entriesUsed) {
+  unsigned count[16];
+  unsigned minLen = 0;
+  unsigned maxLen = 0;
+  bool incomplete = false;
+  const int check = CheckLengths(lens, n, count, minLen, maxLen, incomplete);
+  out = Table{};
+  if (check == 2 || maxLen == 0) return check;
+
+  const unsigned root = std::clamp(wantBits, minLen, maxLen);
+  out.rootBits = root;
+  out.lookupBits = std::clamp(classicBits, minLen, maxLen);
+  out.entries = storage;
+
+  // Symbols in canonical order: by length, then by symbol.
+  std::uint16_t offset[17] = {};
+  for (unsigned len = 1; len < 16; ++len) offset[len + 1] = static_cast<std::uint16_t>(offset[len] + count[len]);
+  std::uint16_t sorted[288];
+  for (int sym = 0; sym < n; ++sym)
+    if (lens[sym] != 0) sorted[offset[lens[sym]]++] = static_cast<std::uint16_t>(sym);
+  const unsigned total = n - count[0];
+
+  // Slots no code reaches (incomplete codes only) stay invalid; their length
+  // is that of the longest code, as if dummy codes filled them.
+  const std::uint32_t invalid = Entry(kInvalid, std::min(maxLen, root), std::min(maxLen, root), 0);
+  unsigned used = 1u << root;
+  if (incomplete) std::fill(storage, storage + used, invalid);
+  unsigned remaining[16];  // codes of each length not yet placed
+  std::copy(count, count + 16, remaining);
+
+  std::uint32_t* next = storage;  // current (sub-)table
+  unsigned curr = root;           // its index bits
+  unsigned drop = 0;              // bits decoded before it
+  const unsigned mask = (1u << root) - 1;
+  unsigned low = ~0u;             // root index of the current sub-table
+  unsigned huff = 0;              // current code, bit-reversed
+  unsigned len = minLen;
+  for (unsigned i = 0;;) {
+    const std::uint32_t e = SymbolEntry(alphabet, sorted[i], len - drop);
+    const unsigned step = 1u << (len - drop);
+    for (unsigned fill = 1u << curr; fill != 0;) {
+      fill -= step;
+      next[(huff >> drop) + fill] = e;
+    }
+    // Next code in bit-reversed order.
+    unsigned incr = 1u << (len - 1);
+    while ((huff & incr) != 0) incr >>= 1;
+    huff = incr != 0 ? (huff & (incr - 1)) + incr : 0;
+
+    --remaining[len];
+    if (++i == total) break;
+    len = lens[sorted[i]];
+    if (len > root && (huff & mask) != low) {
+      // A new sub-table for the codes sharing these root bits, as large as
+      // the longer codes that follow need.
+      if (drop == 0) drop = root;
+      next += 1u << curr;
+      curr = len - drop;
+      int left = 1 << curr;
+      while (curr + drop < maxLen) {
+        left -= static_cast<int>(remaining[curr + drop]);
+        if (left <= 0) break;
+        ++curr;
+        left <<= 1;
+      }
+      used += 1u << curr;
+      if (used > static_cast<unsigned>(capacity)) return 1;  // cannot happen for codes that passed the check
+      if (incomplete) std::fill(next, next + (1u << curr), invalid);
+      low = huff & mask;
+      storage[low] = Entry(kLink, root, curr, static_cast<unsigned>(next - storage));
+    }
+  }
+  entriesUsed = static_cast<std::uint16_t>(entriesUsed + used);
+  return check;
+}
+
+inline std::uint64_t Load64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return v;
+}
+
+inline void Copy8(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 8); }
+
+// Adds whole bytes from in until at least 56 bits are held; in must have 8
+// readable bytes. Bits above the count are the next input bits, never junk.
+inline void Refill(std::uint64_t& bits, unsigned& count, const std::uint8_t*& in) {
+  bits |= Load64(in) << count;
+  in += (63 - count) >> 3;
+  count |= 56;
+}
+
+inline constexpr std::uint64_t Mask(unsigned n) { return (std::uint64_t{1} << n) - 1; }
+
+// Copies a match of length bytes from dist bytes back; may write up to 15
+// bytes past its end.
+inline std::uint8_t* CopyMatch(std::uint8_t* to, unsigned dist, unsigned length) {
+  const std::uint8_t* from = to - dist;
+  std::uint8_t* const end = to + length;
+  if (dist >= 16) {
+    do {
+      std::memcpy(to, from, 16);
+      to += 16;
+      from += 16;
+    } while (to < end);
+  } else if (dist >= 8) {
+    do {
+      Copy8(to, from);
+      to += 8;
+      from += 8;
+    } while (to < end);
+  } else if (dist == 1) {
+    const std::uint64_t v = from[0] * 0x0101010101010101ull;
+    do {
+      std::memcpy(to, &v, 8);
+      to += 8;
+    } while (to < end);
+  } else {
+    // Lay down the first 8 bytes one by one, then repeat them in words at a
+    // multiple of the distance that is at least 8.
+    for (int k = 0; k < 8; ++k) to[k] = from[k];
+    static constexpr std::uint8_t kPeriod[8] = {0, 0, 8, 9, 8, 10, 12, 14};
+    const unsigned period = kPeriod[dist];
+    for (to += 8; to < end; to += 8) Copy8(to, to - period);
+  }
+  return end;
+}
+
+struct Tables {
+  std::uint32_t lit[kLitCapacity];
+  std::uint32_t dist[kDistCapacity];
+  std::uint32_t fixedLit[512];
+  std::uint32_t fixedDist[32];
+  std::uint32_t codeLengths[128];
+  Table fixedLitTable;
+  Table fixedDistTable;
+  bool fixedBuilt = false;
+};
+
+enum Status { kGoOn, kEndOfBlock, kBad };
+
+class Inflater {
+ public:
+  Inflater(TDecodeContext& ctx, Tables& tables)
+      : ctx_(ctx),
+        t_(tables),
+        base_(ctx.WorkArea.get()),
+        out_(base_ + kHistory),
+        blockEnd_(out_ + kBlock) {}
+
+  int DecodeBlock(bool& last);
+  void WriteRest() { WriteOutputBlock(ctx_, blockEnd_ - kBlock, static_cast<std::int32_t>(out_ - (blockEnd_ - kBlock))); }
+
+ private:
+  int CopyStoredBlock();
+  int DecodeFixedBlock();
+  int DecodeDynamicBlock();
+  int DecodeCompressedData(const Table& lit, const Table& dist);
+  Status FastLoop(const Table& lit, const Table& dist);
+  Status SlowSymbol(const Table& lit, const Table& dist);
+  std::uint32_t SlowDecode(const Table& t);
+
+  std::int32_t Available() const { return std::min<std::int32_t>(ctx_.InAvail, ctx_.PackedLeft); }
+  void Consumed(const std::uint8_t* in) {
+    const auto k = static_cast<std::int32_t>(in - ctx_.InNext);
+    if (k == 0) return;
+    ctx_.InNext += k;
+    ctx_.InAvail = static_cast<std::uint16_t>(ctx_.InAvail - k);
+    ctx_.PackedLeft -= k;
+    ctx_.ByteHold = ctx_.InNext[-1];
+  }
+  void Need(unsigned n);
+  std::uint32_t Peek(unsigned n) const { return static_cast<std::uint32_t>(bits_ & Mask(n)); }
+  void Drop(unsigned n) {
+    bits_ >>= n;
+    count_ -= n;
+  }
+  void FlushIfFull() {
+    if (out_ >= blockEnd_) Flush();
+  }
+  void Flush();
+
+  TDecodeContext& ctx_;
+  Tables& t_;
+  std::uint64_t bits_ = 0;
+  unsigned count_ = 0;
+  std::uint8_t* const base_;
+  std::uint8_t* out_;
+  std::uint8_t* blockEnd_;
+  std::uint32_t phantom_ = 0;
+};
+
+// Makes at least n (at most 32) bits available. From InBuffer in one step
+// when it holds enough; otherwise a byte at a time through GetInputByte, so
+// a refill happens only when these bits really need it.
+void Inflater::Need(unsigned n) {
+  while (count_ < n) {
+    if (Available() >= 8) {
+      const std::uint8_t* in = ctx_.InNext;
+      Refill(bits_, count_, in);
+      Consumed(in);
+      continue;
+    }
+    std::uint16_t b = 0;
+    if (GetInputByte(ctx_, b) == 8) {
+      ctx_.ByteHold = b;
+    } else {
+      if (++phantom_ > kPhantomLimit) throw StopDecoding{};
+      b = ctx_.ByteHold;
+    }
+    bits_ |= static_cast<std::uint64_t>(b & 0xFF) << count_;
+    count_ += 8;
+  }
+}
+
+void Inflater::Flush() {
+  WriteOutputBlock(ctx_, blockEnd_ - kBlock, static_cast<std::int32_t>(kBlock));
+  if (blockEnd_ == base_ + kHistory + kFresh) {
+    const std::ptrdiff_t keep = out_ - (base_ + kFresh);
+    std::memmove(base_, base_ + kFresh, static_cast<std::size_t>(keep));
+    out_ -= kFresh;
+    blockEnd_ = base_ + kHistory + kBlock;
+  } else {
+    blockEnd_ += kBlock;
+  }
+}
+
+int Inflater::DecodeBlock(bool& last) {
+  Need(1);
+  last = Peek(1) != 0;
+  Drop(1);
+  Need(2);
+  const std::uint32_t type = Peek(2);
+  Drop(2);
+  try {
+    switch (type) {
+      case 0:
+        return CopyStoredBlock();
+      case 1:
+        return DecodeFixedBlock();
+      case 2:
+        return DecodeDynamicBlock();
+      default:
+        return kInflateBadCode;
+    }
+  } catch (const EUserCanceled&) {
+    throw;
+  } catch (...) {
+    // Short archive, oversized or unwritable output, broken data: the entry
+    // simply stops here and its CRC check tells.
+    return kInflateBadData;
+  }
+}
+
+int Inflater::CopyStoredBlock() {
+  Drop(count_ % 8);
+  Need(16);
+  const std::uint32_t len = Peek(16);
+  Drop(16);
+  Need(16);
+  if (Peek(16) != (~len & 0xFFFF)) return kInflateBadData;
+  Drop(16);
+  std::uint32_t left = len;
+  for (; left > 0 && count_ >= 8; --left) {
+    *out_++ = static_cast<std::uint8_t>(bits_);
+    Drop(8);
+    FlushIfFull();
+  }
+  if (left == 0) return kInflateOk;
+  bits_ = 0;  // the bytes above the count are taken straight from InBuffer now
+  while (left > 0) {
+    const std::int32_t avail = Available();
+    if (avail > 0) {
+      const auto k = static_cast<std::uint32_t>(
+          std::min<std::ptrdiff_t>({static_cast<std::ptrdiff_t>(left), avail, blockEnd_ - out_}));
+      std::memcpy(out_, ctx_.InNext, k);
+      out_ += k;
+      left -= k;
+      Consumed(ctx_.InNext + k);
+    } else {
+      std::uint16_t b = 0;
+      if (GetInputByte(ctx_, b) == 8) {
+        ctx_.ByteHold = b;
+      } else {
+        if (++phantom_ > kPhantomLimit) throw StopDecoding{};
+        b = ctx_.ByteHold;
+      }
+      *out_++ = static_cast<std::uint8_t>(b);
+      --left;
+    }
+    FlushIfFull();
+  }
+  return kInflateOk;
+}
+
+int Inflater::DecodeFixedBlock() {
+  if (!t_.fixedBuilt) {
+    std::uint16_t lens[288];
+    std::fill(lens, lens + 144, 8);
+    std::fill(lens + 144, lens + 256, 9);
+    std::fill(lens + 256, lens + 280, 7);
+    std::fill(lens + 280, lens + 288, 8);
+    std::uint16_t unused = 0;
+    BuildTable(lens, 288, Alphabet::LiteralLength, kLitRootBits, 7, t_.fixedLit, 512, t_.fixedLitTable, unused);
+    std::fill(lens, lens + 30, 5);
+    // Two of the 32 five-bit codes stay unused; that is accepted here.
+    BuildTable(lens, 30, Alphabet::Distance, kDistRootBits, 5, t_.fixedDist, 32, t_.fixedDistTable, unused);
+    t_.fixedBuilt = true;
+  }
+  ctx_.TableEntryCount = static_cast<std::uint16_t>(512 + 32);
+  return DecodeCompressedData(t_.fixedLitTable, t_.fixedDistTable);
+}
+
+int Inflater::DecodeDynamicBlock() {
+  Need(5);
+  const unsigned nlit = Peek(5) + 257;
+  Drop(5);
+  Need(5);
+  const unsigned ndist = Peek(5) + 1;
+  Drop(5);
+  Need(4);
+  const unsigned ncode = Peek(4) + 4;
+  Drop(4);
+  if (nlit > 286 || ndist > 30) return kInflateBadData;
+
+  std::uint16_t clens[19] = {};
+  for (unsigned i = 0; i < ncode; ++i) {
+    Need(3);
+    clens[kCodeLengthOrder[i]] = static_cast<std::uint16_t>(Peek(3));
+    Drop(3);
+  }
+  Table cl;
+  std::uint16_t& used = ctx_.TableEntryCount;
+  int r = BuildTable(clens, 19, Alphabet::CodeLength, 7, 7, t_.codeLengths, 128, cl, used);
+  if (r != 0) return r;
+  if (cl.entries == nullptr) return kInflateBadData;
+  if (cl.rootBits == 1 && Kind(t_.codeLengths[1]) == kInvalid) {
+    // A single code of one bit: the other bit pattern decodes to the same
+    // symbol, as the classic tables have it.
+    t_.codeLengths[1] = t_.codeLengths[0];
+  }
+
+  std::uint16_t lens[286 + 30];
+  const unsigned total = nlit + ndist;
+  unsigned n = 0;
+  std::uint16_t lastLen = 0;
+  while (n < total) {
+    const unsigned sym = Value(SlowDecode(cl));
+    if (sym < 16) {
+      lens[n++] = static_cast<std::uint16_t>(sym);
+      lastLen = static_cast<std::uint16_t>(sym);
+      continue;
+    }
+    unsigned repeat;
+    std::uint16_t fill = 0;
+    if (sym == 16) {
+      Need(2);
+      repeat = 3 + Peek(2);
+      Drop(2);
+      fill = lastLen;
+    } else if (sym == 17) {
+      Need(3);
+      repeat = 3 + Peek(3);
+      Drop(3);
+    } else {
+      Need(7);
+      repeat = 11 + Peek(7);
+      Drop(7);
+    }
+    if (n + repeat > total) return kInflateBadData;
+    std::fill(lens + n, lens + n + repeat, fill);
+    n += repeat;
+    lastLen = fill;
+  }
+
+  Table lit;
+  Table dist;
+  r = BuildTable(lens, static_cast<int>(nlit), Alphabet::LiteralLength, kLitRootBits, 9, t_.lit, kLitCapacity, lit,
+                 used);
+  if (r != 0) return r;
+  r = BuildTable(lens + nlit, static_cast<int>(ndist), Alphabet::Distance, kDistRootBits, 6, t_.dist, kDistCapacity,
+                 dist, used);
+  if (r != 0) return r;
+  return DecodeCompressedData(lit, dist);
+}
+
+int Inflater::DecodeCompressedData(const Table& lit, const Table& dist) {
+  if (lit.entries == nullptr) return kInflateBadData;
+  for (;;) {
+    const Status s = Available() >= 16 ? FastLoop(lit, dist) : SlowSymbol(lit, dist);
+    if (s == kEndOfBlock) return kInflateOk;
+    if (s == kBad) return kInflateBadData;
+    FlushIfFull();
+  }
+}
+
+// Decodes one symbol the careful way: first the classic first-level lookup
+// bits, then one more byte at a time until the code is complete. Drops the
+// code's bits (not its extra bits).
+std::uint32_t Inflater::SlowDecode(const Table& t) {
+  Need(t.lookupBits);
+  const std::uint64_t rootMask = Mask(t.rootBits);
+  for (;;) {
+    std::uint32_t e = t.entries[bits_ & rootMask];
+    unsigned len = CodeBits(e);
+    if (Kind(e) == kLink) {
+      e = t.entries[Value(e) + ((bits_ >> len) & Mask(TotalBits(e)))];
+      len += CodeBits(e);
+    }
+    if (len <= count_) {
+      Drop(len);
+      return e;
+    }
+    Need(count_ + 1);
+  }
+}
+
+Status Inflater::SlowSymbol(const Table& lit, const Table& dist) {
+  std::uint32_t e = SlowDecode(lit);
+  const std::uint32_t kind = Kind(e);
+  if (kind == kLiteral) {
+    *out_++ = static_cast<std::uint8_t>(Value(e));
+    return kGoOn;
+  }
+  if (kind == kEnd) return kEndOfBlock;
+  if (kind != kBaseExtra) return kBad;
+  unsigned extra = TotalBits(e) - CodeBits(e);
+  Need(extra);
+  const unsigned length = Value(e) + Peek(extra);
+  Drop(extra);
+  if (dist.entries == nullptr) return kBad;
+  e = SlowDecode(dist);
+  if (Kind(e) != kBaseExtra) return kBad;
+  extra = TotalBits(e) - CodeBits(e);
+  Need(extra);
+  const unsigned distance = Value(e) + Peek(extra);
+  Drop(extra);
+  out_ = CopyMatch(out_, distance, length);
+  return kGoOn;
+}
+
+// The hot loop: runs while InBuffer holds at least 16 bytes and the current
+// output block is not full. One refill gives 56 bits, enough for a length,
+// a distance and their extra bits.
+Status Inflater::FastLoop(const Table& lit, const Table& dist) {
+  const std::uint8_t* in = ctx_.InNext;
+  const std::uint8_t* const inLast = in + Available() - 8;  // last position with 8 readable bytes
+  std::uint8_t* out = out_;
+  std::uint8_t* const outEnd = blockEnd_;
+  std::uint64_t bits = bits_;
+  unsigned count = count_;
+  const std::uint32_t* const lt = lit.entries;
+  const std::uint64_t litMask = Mask(lit.rootBits);
+  const std::uint32_t* const dt = dist.entries;
+  const std::uint64_t distMask = Mask(dist.rootBits);
+  Status status = kGoOn;
+
+  while (in <= inLast && out < outEnd) {
+    Refill(bits, count, in);
+    std::uint32_t e = lt[bits & litMask];
+    if (Kind(e) == kLink) {
+      bits >>= CodeBits(e);
+      count -= CodeBits(e);
+      e = lt[Value(e) + (bits & Mask(TotalBits(e)))];
+    }
+    if (Kind(e) == kLiteral) {
+      bits >>= CodeBits(e);
+      count -= CodeBits(e);
+      *out++ = static_cast<std::uint8_t>(Value(e));
+      // At least 41 bits remain: room for two more literals without a refill.
+      e = lt[bits & litMask];
+      if (Kind(e) == kLiteral) {
+        bits >>= CodeBits(e);
+        count -= CodeBits(e);
+        *out++ = static_cast<std::uint8_t>(Value(e));
+        e = lt[bits & litMask];
+        if (Kind(e) == kLiteral) {
+          bits >>= CodeBits(e);
+          count -= CodeBits(e);
+          *out++ = static_cast<std::uint8_t>(Value(e));
+        }
+      }
+      continue;
+    }
+    if (Kind(e) == kBaseExtra) {
+      const unsigned length = Value(e) + static_cast<unsigned>((bits & Mask(TotalBits(e))) >> CodeBits(e));
+      bits >>= TotalBits(e);
+      count -= TotalBits(e);
+      if (dt == nullptr) {
+        status = kBad;
+        break;
+      }
+      e = dt[bits & distMask];
+      if (Kind(e) == kLink) {
+        bits >>= CodeBits(e);
+        count -= CodeBits(e);
+        e = dt[Value(e) + (bits & Mask(TotalBits(e)))];
+      }
+      if (Kind(e) != kBaseExtra) {
+        status = kBad;
+        break;
+      }
+      const unsigned distance = Value(e) + static_cast<unsigned>((bits & Mask(TotalBits(e))) >> CodeBits(e));
+      bits >>= TotalBits(e);
+      count -= TotalBits(e);
+      out = CopyMatch(out, distance, length);
+      continue;
+    }
+    if (Kind(e) == kEnd) {
+      bits >>= CodeBits(e);
+      count -= CodeBits(e);
+      status = kEndOfBlock;
+      break;
+    }
+    status = kBad;
+    break;
+  }
+
+  Consumed(in);
+  bits_ = bits & Mask(count);  // nothing above the count when bytes come one at a time next
+  count_ = count;
+  out_ = out;
+  return status;
+}
+
+}  // namespace
+
+int InflateEntry(TDecodeContext& ctx) {
+  std::unique_ptr<Tables> tables(new (std::nothrow) Tables);
+  if (!tables) {
+    platform::Ui().ShowMessage("*** inflate out of memory ***", "Error", platform::Buttons::Ok);
+    return kInflateNoMemory;
+  }
+  Inflater inflater(ctx, *tables);
+  try {
+    bool last = false;
+    do {
+      ctx.TableEntryCount = 0;
+      const int r = inflater.DecodeBlock(last);
+      if (r != kInflateOk) return r;
+    } while (!last);
+  } catch (const StopDecoding&) {
+    return kInflateBadData;
+  }
+  inflater.WriteRest();
+  return kInflateOk;
+}
+
+void DecodeDeflated(TDecodeContext& ctx) { InflateEntry(ctx); }
+
+}  // namespace quv

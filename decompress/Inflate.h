@@ -1,0 +1,19 @@
+// Inflate: the decoder for compression method 8 (RFC 1951 deflate).
+#pragma once
+
+#include "decompress/DecodeContext.h"
+
+namespace quv {
+
+// Block results.
+inline constexpr int kInflateOk = 0;
+inline constexpr int kInflateBadData = 1;
+inline constexpr int kInflateBadCode = 2;   // block type 3 or an over-subscribed code
+inline constexpr int kInflateNoMemory = 3;
+
+// DecodeDeflated with its verdict: kInflateOk when the last block ended and
+// everything was written, otherwise the result of the block that stopped the
+// decoding (nothing more is then written). Exceptions as for DecodeDeflated.
+int InflateEntry(TDecodeContext& ctx);
+
+}  // namespace quv

@@ -1,0 +1,66 @@
+// Arbitrary bytes as a deflated entry. The first byte chooses the declared
+// uncompressed size (small, or what zlib makes of the data) and whether the
+// input arrives over two disks; the rest is the stream. Whenever zlib
+// inflates the stream completely, our decoder must give the very same bytes.
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "MemoryDecodeHost.h"
+#include "decompress/Inflate.h"
+#include "zip/Exception.h"
+
+namespace {
+
+constexpr std::size_t kZlibCap = 1 << 20;
+
+// Inflates with zlib; answers true with the output when the stream ended.
+bool ZlibInflate(const std::string& in, std::string& out) {
+  z_stream z{};
+  if (inflateInit2(&z, -15) != Z_OK) return false;
+  out.resize(kZlibCap);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+  z.avail_in = static_cast<uInt>(in.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  const int r = inflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  inflateEnd(&z);
+  return r == Z_STREAM_END;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return 0;
+  const std::uint8_t mode = data[0];
+  const std::string stream(reinterpret_cast<const char*>(data + 1), size - 1);
+
+  // Kept between runs: fresh large blocks for every run would dominate the time.
+  static std::string expected;
+  const bool zlibDone = ZlibInflate(stream, expected);
+  const std::int32_t declared =
+      zlibDone && (mode & 1) == 0 ? static_cast<std::int32_t>(expected.size()) : static_cast<std::int32_t>(mode) << 10;
+
+  quv::test::MemoryDecodeHost host = (mode & 2) != 0 && stream.size() > 1
+                                         ? quv::test::MemoryDecodeHost(std::vector<std::string>{
+                                               stream.substr(0, stream.size() / 2), stream.substr(stream.size() / 2)})
+                                         : quv::test::MemoryDecodeHost(stream);
+  static quv::TDecodeContext ctx(host);
+  ctx.Component = &host;
+  std::fill(ctx.WorkArea.get(), ctx.WorkArea.get() + quv::kWorkAreaAllocated, 0);  // as a fresh run
+  ctx.ByteHold = 0;
+  ctx.ResetForEntry(host.compressedSize, declared);
+  int status = -1;
+  try {
+    status = quv::InflateEntry(ctx);
+  } catch (const quv::EBiggerThanUncompressed&) {
+  }
+  if (host.output.size() > static_cast<std::size_t>(declared)) std::abort();
+  if (host.FinalCrc() != quv::test::Crc32Of(host.output)) std::abort();
+  if (zlibDone && (mode & 1) == 0 && (status != quv::kInflateOk || host.output != expected)) std::abort();
+  return 0;
+}

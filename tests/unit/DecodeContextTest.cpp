@@ -1,0 +1,294 @@
+// The shared decoding machinery: input blocks with spanning and decryption,
+// the bit readers, the output buffer's size guard, CRC and progress, the
+// stored method and the choice of decoder.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "MemoryDecodeHost.h"
+#include "decompress/DecodeContext.h"
+#include "platform/Ui.h"
+#include "zip/Exception.h"
+
+namespace quv {
+namespace {
+
+using test::Crc32Of;
+using test::DecodeWith;
+using test::MemoryDecodeHost;
+
+std::string Pattern(std::size_t n, unsigned seed = 1) {
+  std::string s(n, '\0');
+  std::mt19937 rng(seed);
+  for (auto& ch : s) ch = static_cast<char>(rng() % 7 + 'a');
+  return s;
+}
+
+// Counts ProcessMessages calls; answers every message box with Ok.
+class CountingUi : public platform::UserInterface {
+ public:
+  int processed = 0;
+  std::vector<std::pair<std::string, std::string>> messages;
+  platform::Answer ShowMessage(const std::string& text, const std::string& caption, platform::Buttons) override {
+    messages.emplace_back(text, caption);
+    return platform::Answer::Ok;
+  }
+  bool PickFile(const std::string&, const std::string&, const std::string&, std::string&) override { return false; }
+  bool PickFolder(const std::string&, std::string&) override { return false; }
+  platform::Cursor SetCursor(platform::Cursor c) override { return c; }
+  void ProcessMessages() override { ++processed; }
+};
+
+class ScopedUi {
+ public:
+  explicit ScopedUi(platform::UserInterface& ui) { platform::SetUi(&ui); }
+  ~ScopedUi() { platform::SetUi(nullptr); }
+};
+
+TEST(Crc32, KnownValuesAndAnySplit) {
+  EXPECT_EQ(Crc32Of(""), 0u);
+  EXPECT_EQ(Crc32Of("123456789"), 0xCBF43926u);
+  EXPECT_EQ(Crc32Of("The quick brown fox jumps over the lazy dog"), 0x414FA339u);
+  // The wide update must agree with the byte table at every length and offset.
+  const std::string data = Pattern(300, 7) + std::string(40, '\xff');
+  for (std::size_t off = 0; off < 9; ++off) {
+    for (std::size_t len = 0; off + len <= data.size(); len += 13) {
+      std::uint32_t bytewise = 0xFFFFFFFFu;
+      for (std::size_t i = off; i < off + len; ++i)
+        bytewise = CrcTable[(bytewise ^ static_cast<std::uint8_t>(data[i])) & 0xFF] ^ (bytewise >> 8);
+      const auto* p = reinterpret_cast<const std::uint8_t*>(data.data()) + off;
+      EXPECT_EQ(UpdateCrc(0xFFFFFFFFu, p, len), bytewise) << off << " " << len;
+      const std::size_t half = len / 3;
+      EXPECT_EQ(UpdateCrc(UpdateCrc(0xFFFFFFFFu, p, half), p + half, len - half), bytewise);
+    }
+  }
+  // Long buffers take the folding path where the processor has one.
+  const std::string big = Pattern(100003, 8);
+  std::uint32_t bytewise = 0xFFFFFFFFu;
+  for (char ch : big) bytewise = CrcTable[(bytewise ^ static_cast<std::uint8_t>(ch)) & 0xFF] ^ (bytewise >> 8);
+  EXPECT_EQ(UpdateCrc(0xFFFFFFFFu, reinterpret_cast<const std::uint8_t*>(big.data()), big.size()), bytewise);
+}
+
+TEST(InputBytes, EmptyEntryDeliversNothing) {
+  MemoryDecodeHost host("");
+  TDecodeContext ctx(host);
+  ctx.ResetForEntry(0, 0);
+  std::uint16_t b = 77;
+  EXPECT_EQ(GetInputByte(ctx, b), 0);
+  EXPECT_EQ(b, 77);
+  EXPECT_TRUE(host.readSizes.empty());
+  RefillBitHold(ctx);
+  EXPECT_TRUE(ctx.EndOfInput);
+}
+
+TEST(InputBytes, ReadsBlocksDecryptsAndProcessesMessages) {
+  // 70 000 bytes arrive in blocks of 32 768, 32 768 and 4 464, each decrypted
+  // once, with the GUI given a turn before each read.
+  const std::string plain = Pattern(70000);
+  std::string cipher = plain;
+  for (auto& ch : cipher) ch = static_cast<char>(ch ^ 0x5A);
+  MemoryDecodeHost host(cipher);
+  host.encrypted = true;
+  host.processMessages = true;
+  std::vector<std::int32_t> decrypted;
+  host.decrypt = [&](std::uint8_t* p, std::int32_t n) {
+    decrypted.push_back(n);
+    for (std::int32_t i = 0; i < n; ++i) p[i] ^= 0x5A;
+  };
+  CountingUi ui;
+  ScopedUi scope(ui);
+  TDecodeContext ctx(host);
+  ctx.ResetForEntry(host.compressedSize, 0);
+  std::string got;
+  std::uint16_t b = 0;
+  while (GetInputByte(ctx, b) == 8) got.push_back(static_cast<char>(b));
+  EXPECT_EQ(got, plain);
+  EXPECT_EQ(decrypted, (std::vector<std::int32_t>{32768, 32768, 4464}));
+  EXPECT_EQ(ui.processed, 3);
+  EXPECT_EQ(host.compressedSize, 0);
+  // Asking on past the end keeps answering 0 without reading.
+  EXPECT_EQ(GetInputByte(ctx, b), 0);
+  EXPECT_EQ(host.readSizes.size(), 3u);
+}
+
+TEST(InputBytes, ShortArchiveRaisesOrGoesToNextDisk) {
+  {
+    MemoryDecodeHost host(Pattern(100));
+    host.compressedSize = 150;  // the archive is cut short
+    TDecodeContext ctx(host);
+    ctx.ResetForEntry(150, 0);
+    std::uint16_t b = 0;
+    try {
+      GetInputByte(ctx, b);
+      FAIL() << "no exception";
+    } catch (const EFatalUnzipError& e) {
+      EXPECT_STREQ(e.what(), "Premature end of file reached");
+    }
+  }
+  {
+    // Spread over three disks, read across both changes.
+    const std::string all = Pattern(40000, 3);
+    MemoryDecodeHost host(std::vector<std::string>{all.substr(0, 1000), all.substr(1000, 35000), all.substr(36000)});
+    TDecodeContext ctx(host);
+    ctx.ResetForEntry(host.compressedSize, 0);
+    std::string got;
+    std::uint16_t b = 0;
+    while (GetInputByte(ctx, b) == 8) got.push_back(static_cast<char>(b));
+    EXPECT_EQ(got, all);
+    EXPECT_EQ(host.disksOpened, 2);
+  }
+  {
+    // The next disk cannot be had.
+    MemoryDecodeHost host(std::vector<std::string>{Pattern(10), Pattern(10)});
+    host.compressedSize = 50;
+    TDecodeContext ctx(host);
+    ctx.ResetForEntry(50, 0);
+    std::uint16_t b = 0;
+    try {
+      GetInputByte(ctx, b);
+      FAIL() << "no exception";
+    } catch (const EUserCanceled& e) {
+      EXPECT_STREQ(e.what(), "User Aborted Operation");
+    }
+  }
+}
+
+TEST(BitReaders, TakeBitsLeastSignificantFirstAndStopsAtTheEnd) {
+  MemoryDecodeHost host(std::string("\xA5\x0F\x81", 3));
+  TDecodeContext ctx(host);
+  ctx.ResetForEntry(3, 0);
+  EXPECT_EQ(TakeBits(ctx, 4), 0x5u);
+  EXPECT_FALSE(ctx.EndOfInput);
+  EXPECT_EQ(TakeBits(ctx, 8), 0xFAu);
+  EXPECT_EQ(TakeBits(ctx, 9), 0x010u);
+  // 3 bits remain; asking for 8 gives them and marks the end instead of wrapping.
+  EXPECT_EQ(TakeBits(ctx, 8), 0x4u);
+  EXPECT_TRUE(ctx.EndOfInput);
+  EXPECT_EQ(ctx.BitCount, 0);
+  EXPECT_EQ(TakeBits(ctx, 5), 0u);
+  EXPECT_TRUE(ctx.EndOfInput);
+}
+
+TEST(BitReaders, EnsureBitsFeedsTheLastByteAgainAfterTheEnd) {
+  MemoryDecodeHost host(std::string("\x12\x34", 2));
+  TDecodeContext ctx(host);
+  ctx.ResetForEntry(2, 0);
+  std::uint32_t hold = 0;
+  std::uint16_t count = 0;
+  EnsureBits(ctx, 12, hold, count);
+  EXPECT_EQ(count, 16);
+  EXPECT_EQ(hold, 0x3412u);
+  DropBits(12, hold, count);
+  EnsureBits(ctx, 12, hold, count);
+  EXPECT_EQ(count, 12);
+  EXPECT_EQ(hold, 0x343u);
+  EXPECT_EQ(ctx.ByteHold, 0x34);
+}
+
+TEST(OutputBuffer, StoredBlocksOfExactlyAndJustOverOneBuffer) {
+  for (std::size_t n : {std::size_t{32768}, std::size_t{32769}}) {
+    const std::string data = Pattern(n, 5);
+    MemoryDecodeHost host(data);
+    DecodeWith(host, 0, static_cast<std::int32_t>(n));
+    EXPECT_EQ(host.output, data);
+    EXPECT_EQ(host.FinalCrc(), Crc32Of(data));
+    ASSERT_EQ(host.progress.size(), n == 32768 ? 1u : 2u);
+    EXPECT_EQ(host.progress[0].n, 32768);
+    if (n == 32769) {
+      EXPECT_EQ(host.progress[1].n, 1);
+    }
+  }
+}
+
+TEST(OutputBuffer, ProgressOf100000Bytes) {
+  const std::string data = Pattern(100000, 9);
+  MemoryDecodeHost host(data);
+  DecodeWith(host, 0, 100000);
+  std::vector<int> percents;
+  for (const auto& p : host.progress) percents.push_back(p.percent);
+  EXPECT_EQ(percents, (std::vector<int>{33, 66, 98, 100}));
+  EXPECT_EQ(host.progress.back().entryBytesOut, 100000);
+}
+
+TEST(OutputBuffer, SizeGuardAndShortWrite) {
+  const std::string data = Pattern(40000, 2);
+  {
+    // Declared one byte short: the second block is refused before it is written.
+    MemoryDecodeHost host(data);
+    try {
+      DecodeWith(host, 0, 39999);
+      FAIL() << "no exception";
+    } catch (const EBiggerThanUncompressed& e) {
+      EXPECT_STREQ(e.what(), "File is larger than uncompressed size!");
+    }
+    EXPECT_EQ(host.output.size(), 32768u);
+  }
+  {
+    MemoryDecodeHost host(data);
+    host.writeLimit = 1000;
+    try {
+      DecodeWith(host, 0, 40000);
+      FAIL() << "no exception";
+    } catch (const ECantWriteUCF& e) {
+      EXPECT_STREQ(e.what(), "Cant write uncompressed file");
+    }
+  }
+  {
+    // A stored entry cut short in the archive.
+    MemoryDecodeHost host(data);
+    host.compressedSize = 50000;
+    EXPECT_THROW(DecodeWith(host, 0, 50000), EFatalUnzipError);
+  }
+}
+
+TEST(OutputBuffer, StoredEntryDecryptsAndSpans) {
+  const std::string plain = Pattern(50000, 4);
+  std::string cipher = plain;
+  for (auto& ch : cipher) ch = static_cast<char>(~ch);
+  MemoryDecodeHost host(std::vector<std::string>{cipher.substr(0, 20000), cipher.substr(20000)});
+  host.encrypted = true;
+  host.decrypt = [](std::uint8_t* p, std::int32_t n) {
+    for (std::int32_t i = 0; i < n; ++i) p[i] = static_cast<std::uint8_t>(~p[i]);
+  };
+  DecodeWith(host, 0, 50000);
+  EXPECT_EQ(host.output, plain);
+  EXPECT_EQ(host.decryptCalls, 2);
+  EXPECT_EQ(host.disksOpened, 1);
+}
+
+TEST(OutputBuffer, PutByteAndWindowCopyFillWholeBuffers) {
+  MemoryDecodeHost host("");
+  TDecodeContext ctx(host);
+  ctx.ResetForEntry(0, 100000);
+  for (int i = 0; i < 100; ++i) PutOutputByte(ctx, static_cast<std::uint8_t>(i));
+  for (int i = 0; i < 32768; ++i) ctx.WorkArea[i] = static_cast<std::uint8_t>(i * 7);
+  CopyWindowToOutput(ctx, 32768);
+  ASSERT_EQ(host.output.size(), 32768u);
+  EXPECT_EQ(ctx.OutFill, 100);
+  EXPECT_EQ(static_cast<std::uint8_t>(host.output[99]), 99);
+  EXPECT_EQ(static_cast<std::uint8_t>(host.output[100]), 0);
+  EXPECT_EQ(static_cast<std::uint8_t>(host.output[101]), 7);
+  WriteOutputBuffer(ctx);
+  EXPECT_EQ(host.output.size(), 32868u);
+  EXPECT_EQ(static_cast<std::uint8_t>(host.output.back()), static_cast<std::uint8_t>(32767 * 7));
+  EXPECT_EQ(host.FinalCrc(), Crc32Of(host.output));
+}
+
+TEST(Dispatch, UnknownMethodsHaveNoDecoder) {
+  for (std::uint16_t method : {7, 9, 12, 14, 99, 0xFFFF}) {
+    MemoryDecodeHost host("abc");
+    TDecodeContext ctx(host);
+    ctx.ResetForEntry(3, 3);
+    EXPECT_FALSE(DecodeEntry(ctx, method, 0)) << method;
+    EXPECT_TRUE(host.output.empty());
+  }
+  MemoryDecodeHost host("abc");
+  TDecodeContext ctx(host);
+  ctx.ResetForEntry(3, 3);
+  EXPECT_TRUE(DecodeEntry(ctx, 0, 0));
+  EXPECT_EQ(host.output, "abc");
+  EXPECT_EQ(host.FinalCrc(), Crc32Of("abc"));
+}
+
+}  // namespace
+}  // namespace quv

@@ -1,0 +1,594 @@
+// The extraction run on archives built by the tests: selection, events,
+// destination paths (and names that try to leave the destination), the
+// overwrite rules, read-only files, attributes and dates, passwords, CRC
+// failures and damaged archives.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ArchiveBuilder.h"
+#include "TestSupport.h"
+#include "UnZipTestSupport.h"
+#include "platform/Platform.h"
+#include "unzip/UnZip.h"
+#include "zip/Exception.h"
+
+namespace quv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path Native(const std::string& p) { return fs::path(platform::NativePath(p)); }
+
+// Every file below root, as "a/b" paths, sorted.
+std::vector<std::string> FilesBelow(const std::string& root) {
+  std::vector<std::string> out;
+  if (!fs::exists(Native(root))) return out;
+  for (const auto& item : fs::recursive_directory_iterator(Native(root))) {
+    if (!item.is_directory()) out.push_back(fs::relative(item.path(), Native(root)).generic_string());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::vector<std::string> FoldersBelow(const std::string& root) {
+  std::vector<std::string> out;
+  if (!fs::exists(Native(root))) return out;
+  for (const auto& item : fs::recursive_directory_iterator(Native(root))) {
+    if (item.is_directory()) out.push_back(fs::relative(item.path(), Native(root)).generic_string());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+BuiltEntry Entry(const std::string& name, const std::string& data) {
+  BuiltEntry e;
+  e.name = name;
+  e.data = data;
+  return e;
+}
+
+BuiltEntry Folder(const std::string& name) {
+  BuiltEntry e;
+  e.name = name;
+  e.externalAttributes = 0x10;
+  return e;
+}
+
+// Whether this process may replace a read-only file anyway (root on POSIX).
+bool ReadOnlyIsIgnored(const TempDir& tmp) {
+  const std::string probe = tmp / "probe";
+  WriteFile(probe, "x");
+  platform::FileSetAttr(probe, platform::faReadOnly);
+  const platform::FileHandle h = platform::FileOpen(probe, platform::fmCreate);
+  const bool ignored = h != platform::kInvalidHandle;
+  if (ignored) platform::FileClose(h);
+  platform::FileSetAttr(probe, 0);
+  platform::FileDelete(probe);
+  return ignored;
+}
+
+class Extraction : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    archive = tmp / "test.zip";
+    dest = tmp / "out";
+    zip.SetDestDir(dest);
+    zip.SetDoAll(true);
+    zip.SetRecreateDirs(true);
+    zip.SetOverwriteMode(Always);
+    zip.SetDoProcessMessages(false);
+  }
+
+  void Make(const std::vector<BuiltEntry>& entries) {
+    WriteFile(archive, BuildArchive(entries));
+    zip.ClearArchive();
+    zip.SetZipName(archive);
+  }
+
+  // The output path below the destination as "a/b", or the path itself.
+  std::string Rel(const std::string& name) const {
+    std::string p = name;
+    if (p.compare(0, dest.size(), dest) == 0) p.erase(0, dest.size() + 1);
+    for (char& c : p) {
+      if (c == '\\') c = '/';
+    }
+    return p;
+  }
+
+  void Record() {
+    zip.OnStartUnZipInfo = [this](TObject*, std::int32_t n, std::int64_t total, bool&) {
+      log.push_back("info " + std::to_string(n) + " " + std::to_string(total));
+    };
+    zip.OnStartUnZip = [this](TObject*, std::int32_t i, std::string& name, bool&) {
+      log.push_back("start " + std::to_string(i) + " " + Rel(name));
+    };
+    zip.OnEndUnZip = [this](TObject*, std::int32_t i, const std::string& name) {
+      log.push_back("end " + std::to_string(i) + " " + Rel(name));
+    };
+    zip.OnSkippingFile = [this](TObject*, TSkipReason r, const std::string& name, std::int32_t i, bool&) {
+      log.push_back("skip " + std::to_string(static_cast<int>(r)) + " " + std::to_string(i) + " " + Rel(name));
+    };
+    zip.OnBadCRC = [this](TObject*, std::int32_t calc, std::int32_t stored, std::int32_t i) {
+      log.push_back("badcrc " + std::to_string(i) + (calc == stored ? " same" : " differ"));
+    };
+    zip.OnUnZipComplete = [this](TObject*, std::int32_t n) { log.push_back("complete " + std::to_string(n)); };
+  }
+
+  std::string Out(const std::string& rel) const { return ReadFile(Join(dest, rel)); }
+  bool Exists(const std::string& rel) const { return fs::exists(Native(Join(dest, rel))); }
+
+  TempDir tmp;
+  std::string archive;
+  std::string dest;
+  TUnZip zip;
+  std::vector<std::string> log;
+};
+
+// ---- the wizard's settings, events and selection ---------------------------
+
+TEST_F(Extraction, EveryEntryBelowTheDestinationWithEventsInOrder) {
+  Make({Folder("docs/"), Entry("docs/a.txt", "alpha"), Entry("b.txt", std::string(40000, 'b')), Entry("e.txt", "")});
+  Record();
+  std::vector<int> total;
+  zip.OnTotalPercentDone = [&](TObject*, std::int32_t p) { total.push_back(p); };
+  EXPECT_EQ(zip.UnZipFiles(), 4);
+  EXPECT_EQ(log, (std::vector<std::string>{"info 4 40005", "start 1 docs/a.txt", "end 1 docs/a.txt", "start 2 b.txt",
+                                           "end 2 b.txt", "start 3 e.txt", "end 3 e.txt", "complete 4"}));
+  EXPECT_EQ(Out("docs/a.txt"), "alpha");
+  EXPECT_EQ(Out("b.txt"), std::string(40000, 'b'));
+  EXPECT_TRUE(Exists("e.txt"));
+  EXPECT_EQ(Out("e.txt"), "");
+  // 5 bytes, then 32,768 and 7,232 of b.txt.
+  EXPECT_EQ(total, (std::vector<int>{0, 82, 100}));
+  EXPECT_EQ(zip.FilesList().Count(), 0);
+}
+
+TEST_F(Extraction, FolderEntriesWithoutRecreateDirsCountButMakeNothing) {
+  Make({Folder("docs/"), Folder("docs/sub/"), Entry("docs/sub/a.txt", "alpha")});
+  zip.SetRecreateDirs(false);
+  Record();
+  EXPECT_EQ(zip.UnZipFiles(), 3);
+  EXPECT_EQ(log.front(), "info 1 5");
+  EXPECT_EQ(FilesBelow(dest), std::vector<std::string>{"a.txt"});
+  EXPECT_TRUE(FoldersBelow(dest).empty());
+}
+
+TEST_F(Extraction, PatternsSelectByStoredPathIgnoringCaseAndAreClearedAfterTheRun) {
+  Make({Entry("Docs/Read.ME", "1"), Entry("misc/b.txt", "22"), Entry("c.TXT", "333"), Entry("d.bin", "4444")});
+  zip.SetDoAll(false);
+  zip.FilesList().Add("DOCS\\*.me");
+  zip.FilesList().Add("*.txt");
+  Record();
+  EXPECT_EQ(zip.UnZipFiles(), 3);
+  EXPECT_EQ(log.front(), "info 3 6");
+  EXPECT_EQ(FilesBelow(dest), (std::vector<std::string>{"Docs/Read.ME", "c.TXT", "misc/b.txt"}));
+  EXPECT_EQ(zip.FilesList().Count(), 0);
+
+  // A second run without patterns selects nothing, and says so.
+  fs::remove_all(Native(dest));
+  log.clear();
+  EXPECT_EQ(zip.UnZipFiles(), 0);
+  EXPECT_EQ(log, (std::vector<std::string>{"info 0 0", "complete 0"}));
+  EXPECT_FALSE(Exists("c.TXT"));
+}
+
+TEST_F(Extraction, StopNowAndSkipFromTheHandlers) {
+  Make({Entry("a.txt", "a"), Entry("b.txt", "b")});
+  zip.OnStartUnZipInfo = [](TObject*, std::int32_t, std::int64_t, bool& stop) { stop = true; };
+  EXPECT_EQ(zip.UnZipFiles(), 0);
+  EXPECT_TRUE(FilesBelow(dest).empty());
+
+  zip.OnStartUnZipInfo = nullptr;
+  zip.OnStartUnZip = [](TObject*, std::int32_t i, std::string&, bool& skip) { skip = i == 0; };
+  Record();
+  zip.OnStartUnZip = [](TObject*, std::int32_t i, std::string&, bool& skip) { skip = i == 0; };
+  EXPECT_EQ(zip.UnZipFiles(), 1);
+  EXPECT_EQ(FilesBelow(dest), std::vector<std::string>{"b.txt"});
+  // Left out silently: no skip event.
+  EXPECT_EQ(log, (std::vector<std::string>{"info 2 2", "end 1 b.txt", "complete 1"}));
+}
+
+TEST_F(Extraction, AHandlerMayRedirectTheOutputIntoANewFolder) {
+  Make({Entry("a.txt", "alpha")});
+  const std::string elsewhere = tmp / "else";
+  zip.OnStartUnZip = [&](TObject*, std::int32_t, std::string& name, bool&) { name = Join(elsewhere, "deep\\x.txt"); };
+  EXPECT_EQ(zip.UnZipFiles(), 1);
+  EXPECT_EQ(ReadFile(Join(elsewhere, "deep\\x.txt")), "alpha");
+}
+
+TEST_F(Extraction, RootDirAndStoredAbsolutePathsMapBelowTheDestination) {
+  Make({Entry("Top/sub/a.txt", "a"), Entry("top/b.txt", "b"), Entry("other/c.txt", "c"), Entry("/abs/d.txt", "d"),
+        Entry("C:/drive/e.txt", "e"), Entry("C:rel/f.txt", "f"), Entry("\\\\server\\share\\g.txt", "g")});
+  zip.SetRootDir("TOP");
+  EXPECT_EQ(zip.UnZipFiles(), 7);
+  EXPECT_EQ(FilesBelow(dest), (std::vector<std::string>{"abs/d.txt", "b.txt", "drive/e.txt", "other/c.txt",
+                                                        "rel/f.txt", "server/share/g.txt", "sub/a.txt"}));
+  // Nothing beside the destination (a drive-relative name must not make "outrel").
+  EXPECT_EQ(FilesBelow(tmp.path()).size(), 8u);
+}
+
+// ---- names that would leave the destination ----------------------------------
+
+TEST_F(Extraction, NamesClimbingOutOfTheDestinationAreSkipped) {
+  Make({Entry("../up.txt", "1"), Entry("a/../../up2.txt", "2"), Entry("a/b/../../../up3.txt", "3"),
+        Entry("..\\back.txt", "4"), Entry("./../dot.txt", "5"), Entry("/../root.txt", "6"),
+        Entry("C:\\..\\drive.txt", "7"), Entry("ok/../fine.txt", "8"), Entry("./a//b/./c.txt", "9"),
+        Entry("x/...", "10"), Entry("x/.. ", "11"), Entry("../", ""), Entry("a/..", "12"), Entry("y/ .. /z.txt", "13")});
+  Record();
+  EXPECT_EQ(zip.UnZipFiles(), 2);
+  EXPECT_EQ(FilesBelow(dest), (std::vector<std::string>{"a/b/c.txt", "fine.txt"}));
+  // The whole temporary folder holds the archive and the destination only.
+  EXPECT_EQ(FilesBelow(tmp.path()).size(), 3u);
+  std::vector<std::string> skipped;
+  for (const std::string& line : log) {
+    if (line.rfind("skip ", 0) == 0) skipped.push_back(line);
+  }
+  EXPECT_EQ(skipped, (std::vector<std::string>{"skip 3 0 ../up.txt", "skip 3 1 a/../../up2.txt",
+                                               "skip 3 2 a/b/../../../up3.txt", "skip 3 3 ../back.txt",
+                                               "skip 3 4 ./../dot.txt", "skip 3 5 /../root.txt",
+                                               "skip 3 6 C:/../drive.txt", "skip 3 9 x/...", "skip 3 10 x/.. ",
+                                               "skip 3 11 ../", "skip 3 12 a/..", "skip 3 13 y/ .. /z.txt"}));
+}
+
+TEST_F(Extraction, AnEmptyDestinationIsTheCurrentFolderEvenForAbsoluteNames) {
+  Make({Entry("/abs/a.txt", "a"), Entry("C:/drive/b.txt", "b"), Entry("rel/c.txt", "c"), Entry("../d.txt", "d")});
+  const std::string work = tmp / "work";
+  fs::create_directories(Native(work));
+  const fs::path saved = fs::current_path();
+  fs::current_path(Native(work));
+  zip.SetDestDir("");
+  std::int32_t n = -1;
+  try {
+    n = zip.UnZipFiles();
+  } catch (...) {
+  }
+  fs::current_path(saved);
+  EXPECT_EQ(n, 3);
+  EXPECT_EQ(FilesBelow(work), (std::vector<std::string>{"abs/a.txt", "drive/b.txt", "rel/c.txt"}));
+  EXPECT_EQ(FilesBelow(tmp.path()).size(), 4u);
+}
+
+TEST_F(Extraction, AHandlersOwnChoiceOfPathIsTrusted) {
+  Make({Entry("a.txt", "a")});
+  zip.OnStartUnZip = [&](TObject*, std::int32_t, std::string& name, bool&) { name = Join(dest, "..\\beside.txt"); };
+  EXPECT_EQ(zip.UnZipFiles(), 1);
+  EXPECT_EQ(ReadFile(tmp / "beside.txt"), "a");
+}
+
+// ---- existing files ------------------------------------------------------------
+
+class Overwrite : public Extraction {
+ protected:
+  void SetUp() override {
+    Extraction::SetUp();
+    BuiltEntry e = Entry("f.txt", "new");
+    e.dosDateTime = kEntryDate;
+    Make({e});
+    WriteFile(Join(dest, "f.txt"), "old");
+    Record();
+  }
+  void Age(std::uint32_t dos) {
+    const platform::FileHandle h = platform::FileOpen(Join(dest, "f.txt"), platform::fmOpenWrite);
+    ASSERT_NE(h, platform::kInvalidHandle);
+    platform::FileSetDate(h, static_cast<std::int32_t>(dos));
+    platform::FileClose(h);
+  }
+  static constexpr std::uint32_t kEntryDate = 0x5A8C6B20;  // 2025-04-12 13:25:00
+};
+
+TEST_F(Overwrite, AlwaysAndNever) {
+  zip.SetOverwriteMode(Never);
+  EXPECT_EQ(zip.UnZipFiles(), 0);
+  EXPECT_EQ(Out("f.txt"), "old");
+  EXPECT_EQ(log[2], "skip 1 0 f.txt");
+  zip.SetOverwriteMode(Always);
+  EXPECT_EQ(zip.UnZipFiles(), 1);
+  EXPECT_EQ(Out("f.txt"), "new");
+}
+
+TEST_F(Overwrite, PromptAsksTheHandler) {
+  zip.SetOverwriteMode(Prompt);
+  std::vector<std::string> asked;
+  bool answer = false;
+  zip.OnPromptForOverwrite = [&](TObject*, bool& overWriteIt, std::int32_t i, std::string& name) {
+    asked.push_back(std::to_string(i) + " " + Rel(name) + (overWriteIt ? " true" : " false"));
+    overWriteIt = answer;
+  };
+  EXPECT_EQ(zip.UnZipFiles(), 0);
+  EXPECT_EQ(Out("f.txt"), "old");
+  answer = true;
+  EXPECT_EQ(zip.UnZipFiles(), 1);
+  EXPECT_EQ(Out("f.txt"), "new");
+  EXPECT_EQ(asked, (std::vector<std::string>{"0 f.txt false", "0 f.txt false"}));
+}
+
+TEST_F(Overwrite, PromptWithoutHandlerAsksThroughTheUserInterface) {
+  zip.SetOverwriteMode(Prompt);
+  ScriptedUi ui;
+  ui.answers = {platform::Answer::No, platform::Answer::Yes};
+  EXPECT_EQ(zip.UnZipFiles(), 0);
+  EXPECT_EQ(Out("f.txt"), "old");
+  EXPECT_EQ(zip.UnZipFiles(), 1);
+  EXPECT_EQ(Out("f.txt"), "new");
+  EXPECT_EQ(ui.messages, (std::vector<std::string>{"File Exists Alert|Replace existing file f.txt?",
+                                                   "File Exists Alert|Replace existing file f.txt?"}));
+}
+
+TEST_F(Overwrite, APromptHandlerRedirectingIntoAMissingFolderCannotCreate) {
+  zip.SetOverwriteMode(Prompt);
+  zip.OnPromptForOverwrite = [&](TObject*, bool& overWriteIt, std::int32_t, std::string& name) {
+    name = Join(dest, "missing\\f.txt");
+    overWriteIt = true;
+  };
+  EXPECT_EQ(zip.UnZipFiles(), 0);
+  EXPECT_EQ(log[2], "skip 3 0 missing/f.txt");
+  EXPECT_EQ(Out("f.txt"), "old");
+}
+
+TEST_F(Overwrite, NewerAndOlderCompareDatesStrictly) {
+  const std::uint32_t earlier = kEntryDate - (1u << 16);  // a day before
+  const std::uint32_t later = kEntryDate + (1u << 16);
+  struct Case {
+    TUZOverwriteMode mode;
+    std::uint32_t existing;
+    bool replaced;
+  };
+  const Case cases[] = {{ifNewer, earlier, true}, {ifNewer, kEntryDate, false}, {ifNewer, later, false},
+                        {ifOlder, later, true},   {ifOlder, kEntryDate, false}, {ifOlder, earlier, false}};
+  for (const Case& c : cases) {
+    WriteFile(Join(dest, "f.txt"), "old");
+    Age(c.existing);
+    zip.SetOverwriteMode(c.mode);
+    EXPECT_EQ(zip.UnZipFiles(), c.replaced ? 1 : 0) << c.mode << " " << std::hex << c.existing;
+    EXPECT_EQ(Out("f.txt"), c.replaced ? "new" : "old");
+  }
+}
+
+TEST_F(Overwrite, ReadOnlyFilesAreReplacedOnlyWithReplaceReadOnly) {
+  const std::string target = Join(dest, "f.txt");
+  const bool ignored = ReadOnlyIsIgnored(tmp);
+  platform::FileSetAttr(target, platform::faReadOnly);
+  zip.SetReplaceReadOnly(false);
+  zip.SetRetainAttributes(false);
+  EXPECT_EQ(zip.UnZipFiles(), ignored ? 1 : 0);
+  if (!ignored) {
+    EXPECT_EQ(Out("f.txt"), "old");
+    EXPECT_EQ(log[2], "skip 3 0 f.txt");
+    platform::FileSetAttr(target, platform::faReadOnly);
+  }
+  zip.SetReplaceReadOnly(true);
+  EXPECT_EQ(zip.UnZipFiles(), 1);
+  EXPECT_EQ(Out("f.txt"), "new");
+  // Cleared to make room (a process that writes read-only files anyway has
+  // no reason to clear it).
+  if (!ignored) {
+    EXPECT_EQ(platform::FileGetAttr(target) & platform::faReadOnly, 0);
+  }
+  platform::FileSetAttr(target, 0);
+}
+
+TEST_F(Overwrite, AFolderInTheWayCannotBeCreatedEvenWithReplaceReadOnly) {
+  fs::remove(Native(Join(dest, "f.txt")));
+  fs::create_directories(Native(Join(dest, "f.txt")));
+  zip.SetReplaceReadOnly(true);
+  EXPECT_EQ(zip.UnZipFiles(), 0);
+  EXPECT_EQ(log[2], "skip 3 0 f.txt");
+}
+
+// ---- dates, attributes, permissions ---------------------------------------------
+
+TEST_F(Extraction, DatesAndTheReadOnlyAttributeAreKept) {
+  BuiltEntry ro = Entry("ro.txt", "read only");
+  ro.externalAttributes = 0x21;
+  ro.dosDateTime = 0x4B2A5C3D;  // 2017-09-10 11:33:58
+  BuiltEntry rw = Entry("rw.txt", "writable");
+  rw.dosDateTime = 0x3C215000;  // 2010-01-01 10:00:00
+  Make({ro, rw});
+  EXPECT_EQ(zip.UnZipFiles(), 2);
+  EXPECT_NE(platform::FileGetAttr(Join(dest, "ro.txt")) & platform::faReadOnly, 0);
+  EXPECT_EQ(platform::FileGetAttr(Join(dest, "rw.txt")) & platform::faReadOnly, 0);
+  EXPECT_EQ(static_cast<std::uint32_t>(platform::FileAge(Join(dest, "ro.txt"))), 0x4B2A5C3Du);
+  EXPECT_EQ(static_cast<std::uint32_t>(platform::FileAge(Join(dest, "rw.txt"))), 0x3C215000u);
+  platform::FileSetAttr(Join(dest, "ro.txt"), 0);
+
+  // Without RetainAttributes the file stays writable.
+  zip.SetRetainAttributes(false);
+  EXPECT_EQ(zip.UnZipFiles(), 2);
+  EXPECT_EQ(platform::FileGetAttr(Join(dest, "ro.txt")) & platform::faReadOnly, 0);
+}
+
+TEST_F(Extraction, UnixPermissionsApplyWithoutSpecialBitsAndLinksBecomeFiles) {
+  Make({UnixEntry("script.sh", "#!/bin/sh\n", 0104755), UnixEntry("secret", "s", 0100640),
+        UnixEntry("locked", "l", 0100444), UnixEntry("link", "../../etc/passwd", 0120777)});
+  EXPECT_EQ(zip.UnZipFiles(), 4);
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(Native(Join(dest, "link")))));
+  EXPECT_EQ(Out("link"), "../../etc/passwd");
+  EXPECT_NE(platform::FileGetAttr(Join(dest, "locked")) & platform::faReadOnly, 0);
+  EXPECT_EQ(platform::FileGetAttr(Join(dest, "secret")) & platform::faReadOnly, 0);
+  if constexpr (!platform::kIsWindows) {
+    auto mode = [&](const char* name) {
+      return static_cast<unsigned>(fs::status(Native(Join(dest, name))).permissions()) & 07777u;
+    };
+    EXPECT_EQ(mode("script.sh"), 0755u);
+    EXPECT_EQ(mode("secret"), 0640u);
+    EXPECT_EQ(mode("locked"), 0444u);
+    // A link's text is not made executable or writable for everyone.
+    EXPECT_EQ(mode("link") & 0111u, 0u);
+    EXPECT_EQ(mode("link") & 0002u, 0u);
+  }
+  platform::FileSetAttr(Join(dest, "locked"), 0);
+}
+
+// ---- passwords -----------------------------------------------------------------------
+
+TEST_F(Extraction, EncryptedEntriesWithRightAndWrongPasswords) {
+  BuiltEntry plain = Entry("secret.txt", "the secret content");
+  plain.password = "right";
+  BuiltEntry described = Entry("described.txt", "with a data descriptor");
+  described.password = "right";
+  described.flags = 0x0008;
+  BuiltEntry empty = Entry("empty-pw.txt", "empty password");
+  empty.password = "";
+  Make({plain, described, empty});
+  Record();
+  zip.SetPassword("wrong");
+  EXPECT_EQ(zip.UnZipFiles(), 0);
+  EXPECT_EQ(log, (std::vector<std::string>{"info 3 54", "start 0 secret.txt", "skip 0 0 secret.txt",
+                                           "start 1 described.txt", "skip 0 1 described.txt", "start 2 empty-pw.txt",
+                                           "skip 0 2 empty-pw.txt", "complete 0"}));
+  EXPECT_TRUE(FilesBelow(dest).empty());
+
+  zip.SetPassword("right");
+  EXPECT_EQ(zip.UnZipFiles(), 2);
+  EXPECT_EQ(Out("secret.txt"), "the secret content");
+  EXPECT_EQ(Out("described.txt"), "with a data descriptor");
+  zip.SetPassword("");
+  EXPECT_EQ(zip.UnZipFiles(), 1);
+  EXPECT_EQ(Out("empty-pw.txt"), "empty password");
+}
+
+TEST_F(Extraction, ANewPasswordFromTheHandlerIsTriedAtOnceAndKept) {
+  BuiltEntry e = Entry("secret.txt", "the secret content");
+  e.password = "right";
+  Make({e, e});
+  std::vector<std::string> tried;
+  zip.OnBadPassword = [&](TObject*, std::int32_t i, std::string& pw) {
+    tried.push_back(std::to_string(i) + ":" + pw);
+    pw = pw == "a" ? "b" : "right";
+  };
+  zip.SetPassword("a");
+  // The second entry has the same name as the first: same folder and file.
+  EXPECT_EQ(zip.UnZipFiles(), 2);
+  EXPECT_EQ(tried, (std::vector<std::string>{"0:a", "0:b"}));
+  EXPECT_EQ(zip.Password(), "right");
+  EXPECT_EQ(Out("secret.txt"), "the secret content");
+}
+
+TEST_F(Extraction, APasswordThatPassesTheHeaderButNotTheCrcRunsTheEntryAgain) {
+  BuiltEntry e = Entry("secret.txt", "the secret content, long enough to be garbled");
+  e.password = "right";
+  e.headerSeed = SeedPassingFor(e, "wrong");
+  Make({e});
+  Record();
+  int asked = 0;
+  zip.OnBadPassword = [&](TObject*, std::int32_t, std::string& pw) {
+    ++asked;
+    pw = "right";
+  };
+  zip.SetPassword("wrong");
+  EXPECT_EQ(zip.UnZipFiles(), 1);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(Out("secret.txt"), e.data);
+  const std::string info = "info 1 " + std::to_string(e.data.size());
+  EXPECT_EQ(log, (std::vector<std::string>{info, "start 0 secret.txt", "start 0 secret.txt", "end 0 secret.txt",
+                                           "complete 1"}));
+
+  // Without a handler the garbled file is removed and the entry skipped.
+  zip.OnBadPassword = nullptr;
+  zip.SetPassword("wrong");
+  log.clear();
+  fs::remove_all(Native(dest));
+  EXPECT_EQ(zip.UnZipFiles(), 0);
+  EXPECT_EQ(log, (std::vector<std::string>{info, "start 0 secret.txt", "skip 0 0 secret.txt", "complete 0"}));
+  EXPECT_TRUE(FilesBelow(dest).empty());
+}
+
+// ---- bad data -------------------------------------------------------------------------
+
+TEST_F(Extraction, CrcMismatchesAndOversizedOutputRemoveTheFile) {
+  BuiltEntry wrongCrc = Entry("crc.txt", "some text");
+  wrongCrc.crc = 0x12345678;
+  BuiltEntry tooLong = Entry("long.txt", "more than it says");
+  tooLong.uncompressedSize = 4;
+  BuiltEntry fine = Entry("fine.txt", "fine");
+  Make({wrongCrc, tooLong, fine});
+  Record();
+  EXPECT_EQ(zip.UnZipFiles(), 1);
+  EXPECT_EQ(log, (std::vector<std::string>{"info 3 17", "start 0 crc.txt", "badcrc 0 differ", "start 1 long.txt",
+                                           "badcrc 1 differ", "start 2 fine.txt", "end 2 fine.txt", "complete 1"}));
+  EXPECT_EQ(FilesBelow(dest), std::vector<std::string>{"fine.txt"});
+}
+
+TEST_F(Extraction, UnknownMethodsAreReportedAndLeaveNothing) {
+  BuiltEntry bzip2 = Entry("b.txt", "data");
+  bzip2.method = 12;
+  bzip2.packed = "BZh91AY&SY....";
+  BuiltEntry emptyLzma = Entry("empty", "");
+  emptyLzma.method = 14;
+  emptyLzma.packed = "";
+  BuiltEntry zeroCrc = Entry("z.txt", "not empty");
+  zeroCrc.method = 7;
+  zeroCrc.crc = 0;
+  Make({bzip2, emptyLzma, zeroCrc});
+  ScriptedUi ui;
+  Record();
+  EXPECT_EQ(zip.UnZipFiles(), 1);
+  EXPECT_EQ(ui.messages, (std::vector<std::string>{"Zip Error|Unknown Compression Method",
+                                                   "Zip Error|Unknown Compression Method",
+                                                   "Zip Error|Unknown Compression Method"}));
+  EXPECT_EQ(FilesBelow(dest), std::vector<std::string>{"empty"});
+  EXPECT_EQ(log[2], "badcrc 0 differ");
+  // Nothing was decoded for z.txt although its stored CRC is that of nothing.
+  EXPECT_EQ(log[6], "badcrc 2 same");
+}
+
+TEST_F(Extraction, AnArchiveEndingInsideAnEntryStopsTheRun) {
+  BuiltEntry e = Entry("big.bin", std::string(100000, 'x'));
+  e.compressedSize = 200000;  // runs past the end of the file
+  Make({Entry("first.txt", "first"), e, Entry("never.txt", "never")});
+  Record();
+  zip.FilesList().Add("*");
+  try {
+    zip.UnZipFiles();
+    ADD_FAILURE() << "no exception";
+  } catch (const EFatalUnzipError& ex) {
+    EXPECT_STREQ(ex.what(), "Premature end of file reached");
+  }
+  EXPECT_EQ(log.back(), "complete 1");
+  EXPECT_EQ(zip.FilesList().Count(), 0);
+  EXPECT_EQ(Out("first.txt"), "first");
+  EXPECT_FALSE(Exists("never.txt"));
+  zip.ClearArchive();
+}
+
+TEST_F(Extraction, ACutArchiveIsIncompleteOrRecoveredFromItsLocalHeaders) {
+  const std::string whole =
+      BuildArchive({Entry("one.txt", std::string(5000, '1')), Entry("two.txt", std::string(50000, '2'))});
+  WriteFile(archive, whole.substr(0, 30000));
+  zip.SetZipName(archive);
+  Record();
+  try {
+    zip.UnZipFiles();
+    ADD_FAILURE() << "no exception";
+  } catch (const EIncompleteZip& ex) {
+    EXPECT_STREQ(ex.what(), "Incomplete Zip File");
+  }
+  EXPECT_TRUE(log.empty());
+  EXPECT_TRUE(FilesBelow(dest).empty());
+
+  zip.SetZipName(archive);
+  zip.SetIncompleteZipMode(izAssumeBad);
+  EXPECT_THROW(zip.UnZipFiles(), EFatalUnzipError);
+  EXPECT_EQ(Out("one.txt"), std::string(5000, '1'));
+  zip.ClearArchive();
+}
+
+TEST_F(Extraction, TestModeDecodesAndChecksButWritesNothing) {
+  BuiltEntry wrongCrc = Entry("bad/crc.txt", "some text");
+  wrongCrc.crc = 1;
+  Make({Folder("dir/"), Entry("dir/a.txt", "alpha"), wrongCrc, Entry("../out.txt", "x")});
+  Record();
+  zip.SetTestMode(true);
+  zip.SetOverwriteMode(Never);
+  EXPECT_EQ(zip.UnZipFiles(), 2);
+  EXPECT_EQ(log, (std::vector<std::string>{"info 4 15", "start 1 dir/a.txt", "end 1 dir/a.txt",
+                                           "start 2 bad/crc.txt", "badcrc 2 differ", "skip 3 3 ../out.txt",
+                                           "complete 2"}));
+  EXPECT_FALSE(fs::exists(Native(dest)));
+}
+
+}  // namespace
+}  // namespace quv::test

@@ -1,0 +1,108 @@
+// Multi-disk sets: telling removable disks from a set of files, opening the
+// file of another disk (asking OnGetNextDisk for it), checking a removable
+// disk's label, and the component's own way of finding the next disk.
+#include <string>
+
+#include "platform/Platform.h"
+#include "platform/Ui.h"
+#include "unzip/FileNames.h"
+#include "unzip/UnZip.h"
+#include "zip/Exception.h"
+#include "zip/Utils.h"
+
+namespace quv {
+
+namespace {
+
+// How often a disk file may turn out missing before the request counts as
+// cancelled: a handler that keeps naming a file that is not there would
+// otherwise be asked forever.
+constexpr int kMissingDiskAttempts = 2;
+
+[[noreturn]] void ThrowCanceled() { throw EUserCanceled("User canceled loading new disk."); }
+
+// The drive root ("A:\") of a name, upper-cased; what the drive queries take.
+std::string DriveRoot(const std::string& name) { return names::UpperCase(LeftStr(name, 3)); }
+
+// Restores the cursor it found.
+class CursorShown {
+ public:
+  explicit CursorShown(platform::Cursor cursor) : saved_(platform::Ui().SetCursor(cursor)) {}
+  ~CursorShown() { platform::Ui().SetCursor(saved_); }
+  CursorShown(const CursorShown&) = delete;
+  CursorShown& operator=(const CursorShown&) = delete;
+
+ private:
+  platform::Cursor saved_;
+};
+
+}  // namespace
+
+void TUnZip::DetectMultiDiskMode() {
+  if (endCentral_->ThisDisk == 0) {
+    SetMultiDiskMode(mdNone);
+    return;
+  }
+  const std::string root = DriveRoot(zipName_);
+  if (root.size() < 2 || root[1] != ':') {
+    SetMultiDiskMode(mdFileSet);
+  } else if (platform::QueryDriveType(root) == platform::DriveType::Removable) {
+    SetMultiDiskMode(mdRemovable);
+  } else {
+    SetMultiDiskMode(mdFileSet);
+  }
+}
+
+bool TUnZip::DiskLabelMatches(std::int32_t N) const {
+  if (MultiDiskMode() != mdRemovable) return true;
+  // ZipName still names the previous disk's file: same drive.
+  const std::string label = LeftStr(platform::GetVolumeLabel(DriveRoot(zipName_)), 11);
+  return RightStr(label, 3) == names::ZeroPadded(N, 3);
+}
+
+TS_BufferStream* TUnZip::OpenDisk(std::int32_t N) {
+  ReleaseArchiveStream();
+  std::string name = zipName_;
+  int missing = 0;
+  for (;;) {
+    if (!OnGetNextDisk) ThrowCanceled();  // nobody to ask
+    OnGetNextDisk(this, N, name);
+    if (VerifyDiskLabels() && !name.empty() && !DiskLabelMatches(N)) continue;
+    if (name.empty()) ThrowCanceled();
+    if (platform::FileExists(name)) break;
+    if (++missing >= kMissingDiskAttempts) ThrowCanceled();
+  }
+  archiveStream_ = std::make_unique<TLFNFileStream>(name, streamBufferSize_, false, platform::fmOpenRead);
+  currentDisk_ = N - 1;
+  archiveDate_ = platform::FileGetDate(archiveStream_->Handle());
+  zipName_ = name;
+  return archiveStream_.get();
+}
+
+void TUnZip::DefaultGetNextDisk(TObject* /*Sender*/, std::int32_t NextDisk, std::string& FName) {
+  if (MultiDiskMode() == mdRemovable) {
+    CursorShown arrow(platform::Cursor::Default);
+    const platform::Answer answer =
+        platform::Ui().ShowMessage("Please insert disk " + std::to_string(NextDisk) + " of the multi-disk set.",
+                                   std::string(), platform::Buttons::OkCancel);
+    if (answer != platform::Answer::Ok) FName.clear();
+    return;
+  }
+  const std::string numbered = names::ChangeFileExt(FName, std::string(".").append(names::ZeroPadded(NextDisk, 3)));
+  if (!platform::FileExists(numbered)) {
+    // The usual naming of split archives: name.z01, name.z02, ... with the
+    // last disk under the set's own name.
+    const std::string split = names::ChangeFileExt(FName, std::string(".z").append(names::ZeroPadded(NextDisk, 2)));
+    if (platform::FileExists(split)) {
+      FName = split;
+      return;
+    }
+    if (!setLastDiskName_.empty() && NextDisk == endCentral_->ThisDisk + 1 && platform::FileExists(setLastDiskName_)) {
+      FName = setLastDiskName_;
+      return;
+    }
+  }
+  FName = numbered;
+}
+
+}  // namespace quv

@@ -1,0 +1,343 @@
+// TUnZip: the unzip component. It reads a ZIP archive's directory (with
+// recovery for damaged directories and support for multi-disk sets), answers
+// questions about its entries, and holds everything the extraction run and
+// the decoders work with: the working copy of the current entry, the running
+// CRC, the password and the traditional cipher's keys, and the disk changes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "decompress/DecodeContext.h"
+#include "zip/BufferStream.h"
+#include "zip/Records.h"
+#include "zip/SortedZip.h"
+#include "zip/StringList.h"
+
+namespace quv {
+
+enum TUZOverwriteMode : std::uint8_t { Prompt = 0, Always = 1, Never = 2, ifNewer = 3, ifOlder = 4 };
+enum TIncompleteZipMode : std::uint8_t { izAssumeMulti = 0, izAssumeBad = 1, izAssumeNotAZip = 2 };
+// Passed by ordinal; 2 is never used.
+enum TSkipReason : std::uint8_t { skBadPassword = 0, skNotOverwritten = 1, skCannotCreate = 3 };
+enum TMultiDiskMode : std::uint8_t { mdNone = 0, mdRemovable = 1, mdFileSet = 2 };
+
+class TUnZip;
+
+using TStartUnzipInfo =
+    std::function<void(TObject* Sender, std::int32_t NumFiles, std::int64_t TotalBytes, bool& StopNow)>;
+using TFilePercentDone = std::function<void(TObject* Sender, std::int32_t Percent)>;
+using TTotalPercentDone = std::function<void(TObject* Sender, std::int32_t Percent)>;
+using TStartUnZipEvent =
+    std::function<void(TObject* Sender, std::int32_t FileIndex, std::string& FName, bool& Skip)>;
+using TEndUnZipEvent = std::function<void(TObject* Sender, std::int32_t FileIndex, const std::string& FName)>;
+using TPromptForOverwrite =
+    std::function<void(TObject* Sender, bool& OverWriteIt, std::int32_t FileIndex, std::string& FName)>;
+using TSkippingFile = std::function<void(TObject* Sender, TSkipReason Reason, const std::string& FName,
+                                         std::int32_t FileIndex, bool& Retry)>;
+using TBadPassword = std::function<void(TObject* Sender, std::int32_t FileIndex, std::string& NewPassword)>;
+using TBadCRC =
+    std::function<void(TObject* Sender, std::int32_t CalcCRC, std::int32_t StoredCRC, std::int32_t FileIndex)>;
+using TIncompleteZip = std::function<void(TObject* Sender, TIncompleteZipMode& IncompleteMode)>;
+using TGetNextDisk = std::function<void(TObject* Sender, std::int32_t NextDisk, std::string& FName)>;
+using TUnZipComplete = std::function<void(TObject* Sender, std::int32_t FileCount)>;
+using TGetNextBuffer = std::function<void(TObject* Sender, char*& Buffer, const std::string& FName,
+                                          std::int32_t AmountUsed, std::int32_t BufferNum, bool& Quit)>;
+using TDecryptEvent =
+    std::function<void(TObject* Sender, std::uint8_t* buffer, std::int32_t length, const std::string& Password)>;
+
+class TUnZip : public TPersistent, public DecodeHost {
+ public:
+  static constexpr std::int32_t kThisVersion = 223;
+  // Where a self-extracting archive's data is searched from when its
+  // directory is lost (the stub before it is at least this long).
+  static constexpr std::int32_t kSfxScanStart = 14000;
+
+  // designing: the component is being edited, not run: setters only store
+  // and OnGetNextDisk stays unassigned.
+  explicit TUnZip(TObject* Owner = nullptr, bool designing = false);
+  ~TUnZip() override;
+  TUnZip(const TUnZip&) = delete;
+  TUnZip& operator=(const TUnZip&) = delete;
+  std::string ClassName() const override { return "TUnZip"; }
+
+  // Copies the settings and events (not the archive state, the password,
+  // OnDecrypt, FlushFilesOnClose or OEMConvert) of another TUnZip.
+  void Assign(const TPersistent* source) override;
+  // After the stored properties were assigned.
+  virtual void Loaded();
+
+  // ---- published properties ------------------------------------------------
+  std::int32_t ThisVersion() const { return thisVersion_; }
+  void SetThisVersion(std::int32_t) { thisVersion_ = kThisVersion; }
+
+  const std::string& ZipName() const { return zipName_; }
+  // A name ending in "?" asks for the file with the file-open dialog.
+  virtual void SetZipName(const std::string& Value);
+
+  const std::string& DestDir() const { return destDir_; }
+  // "?" asks for the folder with the folder dialog.
+  void SetDestDir(const std::string& Value);
+
+  const std::string& RootDir() const { return rootDir_; }
+  void SetRootDir(const std::string& Value);
+
+  // Takes effect at the next directory read.
+  TZipSortMode SortMode() const { return sortMode_; }
+  void SetSortMode(TZipSortMode Value) { sortMode_ = Value; }
+
+  bool RecreateDirs() const { return recreateDirs_; }
+  void SetRecreateDirs(bool Value) { recreateDirs_ = Value; }
+
+  TUZOverwriteMode OverwriteMode() const { return overwriteMode_; }
+  void SetOverwriteMode(TUZOverwriteMode Value) { overwriteMode_ = Value; }
+
+  TStringList& FilesList() { return filesList_; }
+  const TStringList& FilesList() const { return filesList_; }
+  void SetFilesList(const TStringList& Value) { filesList_.Assign(&Value); }
+
+  bool DoAll() const { return doAll_; }
+  void SetDoAll(bool Value) { doAll_ = Value; }
+
+  TIncompleteZipMode IncompleteZipMode() const { return incompleteZipMode_; }
+  void SetIncompleteZipMode(TIncompleteZipMode Value) { incompleteZipMode_ = Value; }
+
+  bool KeepZipOpen() const { return keepZipOpen_; }
+  void SetKeepZipOpen(bool Value) { keepZipOpen_ = Value; }
+
+  bool DoProcessMessages() const override { return doProcessMessages_; }
+  void SetDoProcessMessages(bool Value) { doProcessMessages_ = Value; }
+
+  bool RetainAttributes() const { return retainAttributes_; }
+  void SetRetainAttributes(bool Value) { retainAttributes_ = Value; }
+
+  bool ReplaceReadOnly() const { return replaceReadOnly_; }
+  void SetReplaceReadOnly(bool Value) { replaceReadOnly_ = Value; }
+
+  bool FlushFilesOnClose() const { return flushFilesOnClose_; }
+  void SetFlushFilesOnClose(bool Value) { flushFilesOnClose_ = Value; }
+
+  bool OEMConvert() const { return oemConvert_; }
+  void SetOEMConvert(bool Value) { oemConvert_ = Value; }
+
+  // ---- events (fire only when set; the constructor sets OnGetNextDisk) -----
+  TStartUnzipInfo OnStartUnZipInfo;
+  TFilePercentDone OnFilePercentDone;
+  TTotalPercentDone OnTotalPercentDone;
+  TStartUnZipEvent OnStartUnZip;
+  TEndUnZipEvent OnEndUnZip;
+  TPromptForOverwrite OnPromptForOverwrite;
+  TSkippingFile OnSkippingFile;
+  TBadPassword OnBadPassword;
+  TBadCRC OnBadCRC;
+  TIncompleteZip OnInCompleteZip;
+  TGetNextDisk OnGetNextDisk;
+  TUnZipComplete OnUnZipComplete;
+  TGetNextBuffer OnGetNextBuffer;
+  TDecryptEvent OnDecrypt;
+
+  // ---- public, not published ------------------------------------------------
+  const std::string& Password() const { return password_; }
+  void SetPassword(const std::string& Value) { password_ = Value; }
+
+  virtual bool VerifyDiskLabels() const { return verifyDiskLabels_; }
+  virtual void SetVerifyDiskLabels(bool Value) { verifyDiskLabels_ = Value; }
+  virtual TMultiDiskMode MultiDiskMode() const { return multiDiskMode_; }
+  virtual void SetMultiDiskMode(TMultiDiskMode Value) { multiDiskMode_ = Value; }
+
+  // Entries in the directory; 0 before a directory was read.
+  std::int32_t Count() const;
+  // Index addresses the sorted view; outside 0 .. Count-1 raises EListError
+  // "Index %d is out of range".
+  std::string EntryFileName(std::int32_t Index) const;
+  // The whole entry Index of the sorted view (checked like EntryFileName).
+  const TZipHeaderInfo& Entry(std::int32_t Index) const { return *CheckedEntry(Index); }
+  // Read lazily from the archive and cached in the entry.
+  std::string EntryComment(std::int32_t Index);
+  // Changes the cached comment only; nothing is written to the archive.
+  void SetEntryComment(std::int32_t Index, const std::string& Value);
+  std::string ArchiveComment();
+  void SetArchiveComment(const std::string& Value);
+
+  // ---- archive file and directory --------------------------------------------
+  // Opens ZipName when it is not open and reads the directory when there is
+  // none or the file's date changed since it was read.
+  void OpenArchive();
+  // Closes the archive file unless KeepZipOpen is set.
+  void CloseArchive();
+  // Back to the state after construction with an empty ZipName; the other
+  // settings and the events stay.
+  void ClearArchive();
+  // Rebuilds the sorted view in Mode and makes it the SortMode.
+  void ApplySortMode(TZipSortMode Mode);
+  // The first step of an extraction run: OpenArchive with the busy cursor,
+  // asking OnInCompleteZip again while it keeps answering an incomplete
+  // archive; every other failure clears the archive first.
+  void LoadDirectory();
+  // Reads the directory from the open archive stream (called by OpenArchive).
+  void ReadDirectory();
+  // Rebuilds the directory from the local headers; false when none is found
+  // or a scan already ran for this archive.
+  bool ScanLocalHeaders();
+
+  // ---- extraction (Extract.cpp) ------------------------------------------------
+  // Extracts the entries chosen by DoAll or FilesList from ZipName into
+  // DestDir; answers how many were extracted. Failures to read the archive
+  // and fatal decoding errors propagate; single entries are reported through
+  // the events.
+  std::int32_t UnZipFiles();
+  // Test mode: every selected entry is decoded and its CRC checked with the
+  // same events, but the output goes nowhere and no file or folder is made.
+  bool TestMode() const { return testMode_; }
+  void SetTestMode(bool Value) { testMode_ = Value; }
+
+  // ---- multi-disk sets -------------------------------------------------------
+  // Makes the archive stream the file of disk N (1-based), asking
+  // OnGetNextDisk for it; raises EUserCanceled "User canceled loading new
+  // disk." when no disk is given.
+  TS_BufferStream* OpenDisk(std::int32_t N);
+  // The component's own OnGetNextDisk: the insert-disk box on removable
+  // disks, otherwise the name of the set's file for that disk.
+  void DefaultGetNextDisk(TObject* Sender, std::int32_t NextDisk, std::string& FName);
+
+  // ---- traditional decryption --------------------------------------------------
+  static std::uint32_t CrcStep(std::uint32_t crc, std::uint8_t b);
+  void UpdateKeys(std::uint8_t b);
+  std::uint8_t DecryptByte() const;
+  void InitKeys(const std::string& Password);
+  void DecryptBuffer(std::uint8_t* buffer, std::int32_t n);
+  // Initialises the keys from Password and answers the last byte of the
+  // decrypted 12-byte header.
+  std::uint8_t DecryptHeader(const std::string& Password, const std::uint8_t* header);
+  // Reads the 12-byte header at the archive stream's position, takes 12 off
+  // the current entry's CompressedSize and answers DecryptHeader. A header
+  // cut short by the end of the archive answers the complement of the check
+  // byte, so it never passes.
+  std::uint8_t ReadEncryptionHeader(const std::string& Password);
+  // The byte the decrypted header must end with: the time's high byte for
+  // an entry with a data descriptor, otherwise the CRC's high byte.
+  static std::uint8_t CheckByte(const TZipHeaderInfo& entry);
+  // The password test for the current entry, with the archive stream right
+  // after its local header: true when accepted (keys ready for the data);
+  // a refusal asks OnBadPassword, and a new answer becomes Password and is
+  // tried. False when no other password came: the entry is to be skipped.
+  bool CheckPassword(std::int32_t FileIndex);
+  std::uint32_t Key(int n) const { return keys_[n]; }
+
+  // ---- the working entry ---------------------------------------------------------
+  // Copies entry Index of the sorted view into the current entry and, for a
+  // file entry, moves the archive stream (changing disks when needed) to the
+  // first byte after its local header. The archive must be open.
+  void LocateEntry(std::int32_t Index);
+  const TZipHeaderInfo& CurrentEntry() const { return *currentEntry_; }
+  TZipHeaderInfo& CurrentEntry() { return *currentEntry_; }
+  // The end record of the loaded archive.
+  const TEndCentral& EndCentral() const { return *endCentral_; }
+  // The archive stream, or null when the file is closed.
+  TS_BufferStream* ArchiveStream() const { return archiveStream_.get(); }
+  std::int32_t CurrentDisk() const { return currentDisk_; }
+  bool LocalScanDone() const { return localScan_; }
+  std::int32_t ArchiveDate() const { return archiveDate_; }
+
+  // ---- DecodeHost: what the decoders use of the component ------------------
+  std::int32_t& RemainingCompressed() override { return currentEntry_->CompressedSize; }
+  bool EntryEncrypted() const override { return currentEntry_->IsEncrypted(); }
+  std::int32_t ReadInput(void* buffer, std::int32_t count) override;
+  bool CanSpan() const override;
+  bool OpenNextDisk() override;
+  void Decrypt(std::uint8_t* buffer, std::int32_t length) override;
+  std::int64_t OutputPosition() override;
+  std::int32_t WriteOutput(const void* buffer, std::int32_t count) override;
+  std::uint32_t& Crc() override { return crc_; }
+  void BlockWritten(std::int32_t n, std::int32_t entryBytesOut, std::int32_t unpackedSize) override;
+
+ protected:
+  bool designing_;
+  TObject* owner_;
+
+  // Published state.
+  std::int32_t thisVersion_ = kThisVersion;
+  std::string zipName_;
+  std::string destDir_;
+  std::string rootDir_;
+  TZipSortMode sortMode_ = ByNone;
+  bool recreateDirs_ = false;
+  TUZOverwriteMode overwriteMode_ = Prompt;
+  TStringList filesList_;
+  bool doAll_ = false;
+  TIncompleteZipMode incompleteZipMode_ = izAssumeMulti;
+  bool keepZipOpen_ = false;
+  bool doProcessMessages_ = true;
+  bool retainAttributes_ = true;
+  bool replaceReadOnly_ = false;
+  bool flushFilesOnClose_ = false;
+  bool oemConvert_ = true;
+
+  std::string password_;
+  bool verifyDiskLabels_ = true;
+  TMultiDiskMode multiDiskMode_ = mdNone;
+
+  // Archive state.
+  std::unique_ptr<TLFNFileStream> archiveStream_;
+  // Owns the entries, physical order (ByNone), no duplicate local headers.
+  std::unique_ptr<TSortedZip> directory_;
+  // A second, non-owning list for any other sort mode; null when the
+  // directory list itself is the view.
+  std::unique_ptr<TSortedZip> sortedView_;
+  std::unique_ptr<TZipHeaderInfo> currentEntry_;
+  std::unique_ptr<TEndCentral> endCentral_;
+  std::int32_t archiveDate_ = 0;
+  std::int32_t currentDisk_ = 0;
+  bool localScan_ = false;
+  std::int32_t streamBufferSize_ = 8192;
+  // The file that holds a multi-disk set's end record (its last disk), for
+  // finding the set's other files under their usual names.
+  std::string setLastDiskName_;
+
+  // Extraction state.
+  std::uint32_t keys_[3] = {0x12345678, 0x23456789, 0x34567890};
+  std::uint32_t crc_ = 0xFFFFFFFF;
+  std::unique_ptr<TStream> outStream_;
+  std::int64_t runTotalBytes_ = 0;
+  std::int64_t runBytesDone_ = 0;
+  // The run's decoding state, the entries extracted so far, and the retry
+  // flags (see RunExtraction); all live only while a run is going on.
+  TDecodeContext* decodeContext_ = nullptr;
+  std::int32_t extractedCount_ = 0;
+  bool retryEntry_ = false;
+  bool skipRetry_ = false;
+  bool testMode_ = false;
+
+  std::int32_t RunExtraction(TS_BufferStream& stream);
+  void ExtractEntry(std::int32_t Index);
+  // The current entry's destination folder, ending with "\" (or empty for
+  // the current folder when DestDir is empty); none when the entry's stored
+  // folder would lead outside the destination.
+  std::optional<std::string> ComposeDestDir() const;
+  void SkipEntry();
+
+  // The list that indexes address.
+  TSortedZip* View() const { return sortedView_ ? sortedView_.get() : directory_.get(); }
+  TZipHeaderInfo* CheckedEntry(std::int32_t Index) const;
+  std::unique_ptr<TZipHeaderInfo> NewEntry() const;
+  // Drops the sorted view and the directory list with its entries.
+  void ReleaseDirectory();
+  void NewDirectory();
+  bool EndRecordPlausible() const;
+  void DetectMultiDiskMode();
+  bool DiskLabelMatches(std::int32_t N) const;
+  // Reads the central entries (the loop of ReadDirectory) from stream.
+  void ReadCentralEntries(TStream*& stream, bool configMode);
+  // Reads and caches the comment of an entry whose central header lies at
+  // its CentralHeaderOffset in stream; false when it cannot be read.
+  bool LoadEntryComment(TStream& stream, TZipHeaderInfo& entry);
+  // Reads and caches the archive comment from stream.
+  void LoadArchiveComment(TStream& stream);
+  // Closes whatever archive stream is open (also with KeepZipOpen set).
+  void ReleaseArchiveStream() { archiveStream_.reset(); }
+};
+
+}  // namespace quv
