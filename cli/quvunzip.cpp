@@ -1,5 +1,6 @@
 // quvunzip: the engine's command-line tool. Lists, tests or extracts the
 // entries of a ZIP archive with TUnZip.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -261,10 +262,20 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
   return true;
 }
 
+// The engine's DestDir for a folder given on the command line: without its
+// trailing separators, and the root as "\." (an empty DestDir would be the
+// current folder).
+std::string DestinationOf(const std::string& given) {
+  if (given.empty()) return ".";
+  std::string dir = ToEngine(given);
+  while (!dir.empty() && dir.back() == '\\') dir.pop_back();
+  return dir.empty() ? std::string("\\.") : dir;
+}
+
 bool Selected(const std::vector<std::string>& patterns, const std::string& storedPath) {
   if (patterns.empty()) return true;
   for (const std::string& p : patterns) {
-    if (WildcardMatches(p, storedPath)) return true;
+    if (WildcardMatches(ToEngine(p), storedPath)) return true;
   }
   return false;
 }
@@ -314,7 +325,7 @@ int Run(const Options& o) {
   if (o.assumeBad) zip.SetIncompleteZipMode(izAssumeBad);
   if (o.list) return List(zip, o);
 
-  zip.SetDestDir(o.destDir.empty() ? std::string(".") : ToEngine(o.destDir));
+  zip.SetDestDir(DestinationOf(o.destDir));
   zip.SetRecreateDirs(!o.junkPaths);
   zip.SetOverwriteMode(o.overwrite ? Always : o.never ? Never : Prompt);
   zip.SetRetainAttributes(true);
@@ -328,10 +339,12 @@ int Run(const Options& o) {
 
   const bool progress = !o.quiet && platform::IsTerminal(platform::StdStream::Error);
   bool progressShown = false;
+  std::size_t lastLineLength = 0;
   auto endProgressLine = [&]() {
     if (progressShown) {
       std::cerr << '\n';
       progressShown = false;
+      lastLineLength = 0;
     }
   };
   questions.breakProgress = endProgressLine;
@@ -360,12 +373,18 @@ int Run(const Options& o) {
       if (percent == lastPercent) return;
       lastPercent = percent;
       constexpr int kWidth = 30;
-      const int filled = percent * kWidth / 100;
+      const auto filled = static_cast<std::size_t>(std::clamp(percent, 0, 100) * kWidth / 100);
       std::string name = questions.currentEntry;
-      if (name.size() > 40) name = "..." + name.substr(name.size() - 37);
-      std::cerr << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
-                << std::string(static_cast<std::size_t>(kWidth - filled), ' ') << "] " << (percent < 10 ? "  " : percent < 100 ? " " : "")
-                << percent << "% " << name << "\x1b[K" << std::flush;
+      if (name.size() > 40) name.replace(0, name.size() - 37, "...");
+      std::string number = std::to_string(percent);
+      number.insert(0, 3 - std::min<std::size_t>(3, number.size()), ' ');
+      std::string line(1, '[');
+      line.append(filled, '#').append(kWidth - filled, ' ').append("] ").append(number).append("% ").append(name);
+      // Blanks over what a longer name left on the line.
+      const std::size_t shown = line.size();
+      if (line.size() < lastLineLength) line.append(lastLineLength - line.size(), ' ');
+      lastLineLength = shown;
+      std::cerr << '\r' << line << std::flush;
       progressShown = true;
     };
   }

@@ -27,6 +27,9 @@ constexpr std::uint8_t kHostUnix = 3;
 constexpr std::uint32_t kUnixTypeMask = 0170000;
 constexpr std::uint32_t kUnixSymlink = 0120000;
 constexpr std::int32_t kEncryptionHeaderSize = 12;
+// Output files take whole blocks of decoded output (up to 32 KB, and Inflate
+// hands over more at once) and write them in few large system calls.
+constexpr std::int32_t kOutputBufferSize = 128 * 1024;
 
 // Where a test run's output goes: counted, then forgotten.
 class TNullStream final : public TStream {
@@ -51,6 +54,31 @@ class TNullStream final : public TStream {
  private:
   std::int64_t position_ = 0;
   std::int64_t size_ = 0;
+};
+
+// An output file that knows its own position, so the decoders' size guard
+// costs no system call per block.
+class TOutputFile final : public TStream {
+ public:
+  TOutputFile(const std::string& name, std::int32_t bufSize, bool flushOnClose)
+      : file_(name, bufSize, flushOnClose, platform::fmCreate) {}
+  std::string ClassName() const override { return "TOutputFile"; }
+  std::int32_t Read(void* buffer, std::int32_t count) override { return file_.Read(buffer, count); }
+  std::int32_t Write(const void* buffer, std::int32_t count) override {
+    const std::int32_t n = file_.Write(buffer, count);
+    if (n > 0) position_ += n;
+    return n;
+  }
+  std::int32_t Seek(std::int32_t offset, int origin) override {
+    if (offset == 0 && origin == soFromCurrent) return static_cast<std::int32_t>(position_);
+    position_ = file_.Seek(offset, origin);
+    return static_cast<std::int32_t>(position_);
+  }
+  std::int64_t Size() override { return file_.Size(); }
+
+ private:
+  TLFNFileStream file_;
+  std::int64_t position_ = 0;
 };
 
 // Splits a name at "\" and "/" (never at the trail byte of a double-byte
@@ -91,10 +119,7 @@ bool IsPlainName(const std::string& name) {
   if (name.empty()) return false;
   if (name.find('\0') != std::string::npos) return false;
   if (name.find_first_not_of(". ") == std::string::npos) return false;
-  if constexpr (platform::kIsWindows) {
-    if (IsDeviceName(name)) return false;
-  }
-  return true;
+  return !(platform::kIsWindows && IsDeviceName(name));
 }
 
 // Resolves the "." and ".." parts of a folder path taken from an archive and
@@ -149,14 +174,16 @@ bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) 
   return text.size() >= prefix.size() && names::SameText(text.substr(0, prefix.size()), prefix);
 }
 
-// Gives the run's state back on every way out of it.
+// Gives the run's state back on every way out of it (also to a run that a
+// handler started inside another one).
 class RunGuard {
  public:
-  RunGuard(bool& keepOpen, TDecodeContext*& context) : keepOpen_(keepOpen), saved_(keepOpen), context_(context) {
+  RunGuard(bool& keepOpen, TDecodeContext*& context)
+      : keepOpen_(keepOpen), saved_(keepOpen), context_(context), savedContext_(context) {
     keepOpen_ = true;
   }
   ~RunGuard() {
-    context_ = nullptr;
+    context_ = savedContext_;
     keepOpen_ = saved_;
   }
   RunGuard(const RunGuard&) = delete;
@@ -166,6 +193,7 @@ class RunGuard {
   bool& keepOpen_;
   bool saved_;
   TDecodeContext*& context_;
+  TDecodeContext* savedContext_;
 };
 
 }  // namespace
@@ -187,6 +215,7 @@ std::int32_t TUnZip::RunExtraction(TS_BufferStream& /*stream*/) {
   const TZipSortMode savedSort = sortMode_;
 
   auto finish = [&]() {
+    decodeContext_ = nullptr;
     filesList_.Clear();
     if (sortChanged) ApplySortMode(savedSort);
     if (OnUnZipComplete) OnUnZipComplete(this, extractedCount_);
@@ -337,7 +366,7 @@ void TUnZip::ExtractEntry(std::int32_t Index) {
     bool retried = false;
     for (;;) {
       try {
-        outStream_ = std::make_unique<TLFNFileStream>(fName, streamBufferSize_, flushFilesOnClose_, platform::fmCreate);
+        outStream_ = std::make_unique<TOutputFile>(fName, kOutputBufferSize, flushFilesOnClose_);
         break;
       } catch (const EFCreateError&) {
         if (replaceReadOnly_ && !retried) {

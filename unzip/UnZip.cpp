@@ -117,7 +117,7 @@ void TUnZip::SetZipName(const std::string& Value) {
     if (!folder.empty() && platform::DirExists(folder)) {
       start = folder;
     } else {
-      start = platform::kIsWindows ? "C:\\" : "/";
+      start = std::string(platform::kIsWindows ? "C:\\" : "/");
     }
     std::string chosen;
     if (!platform::Ui().PickFile(

@@ -150,5 +150,30 @@ TEST_F(ExtractArchives, ACutArchiveIsIncompleteAndRecoversUpToTheCut) {
   }
 }
 
+// Entries of a multi-disk set come in physical order whatever the sort mode,
+// and the sort mode is back afterwards.
+TEST_F(ExtractArchives, AMultiDiskSetInPhysicalOrder) {
+  if (CorpusDir().empty()) GTEST_SKIP() << "QUV_CORPUS is not set";
+  const std::string set = tmp / "set";
+  fs::create_directories(Native(set));
+  for (const char* ext : {".001", ".002", ".003"}) {
+    fs::copy_file(Native(Join(Join(CorpusDir(), "real"), std::string("cc-split_zip_created_by_zip") + ext)),
+                  Native(Join(set, std::string("split") + ext)));
+  }
+  zip.SetSortMode(ByName);
+  zip.SetZipName(Join(set, "split.003"));
+  zip.SetTestMode(true);
+  std::vector<std::int32_t> order;
+  std::int32_t ended = 0;
+  zip.OnStartUnZip = [&](TObject*, std::int32_t i, std::string&, bool&) { order.push_back(i); };
+  zip.OnEndUnZip = [&](TObject*, std::int32_t, const std::string&) { ++ended; };
+  zip.UnZipFiles();
+  EXPECT_TRUE(problems.empty()) << problems.front();
+  EXPECT_EQ(ended, 243);
+  EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+  EXPECT_EQ(zip.SortMode(), ByName);
+  zip.ClearArchive();
+}
+
 }  // namespace
 }  // namespace quv::test

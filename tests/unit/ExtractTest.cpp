@@ -576,6 +576,26 @@ TEST_F(Extraction, ACutArchiveIsIncompleteOrRecoveredFromItsLocalHeaders) {
   zip.ClearArchive();
 }
 
+// A deflate stream whose first match reaches 32,768 bytes back, before the
+// start of the output: it must read zeros, whatever an earlier run left.
+TEST_F(Extraction, EachRunStartsWithAZeroedWindow) {
+  const std::string filler(40000, 'S');
+  BuiltEntry stored = Entry("s.txt", filler);
+  stored.method = 8;
+  // One final stored block.
+  stored.packed = std::string("\x01\x40\x9c\xbf\x63", 5) + filler;
+  BuiltEntry far = Entry("far.bin", std::string(3, '\0'));
+  far.method = 8;
+  far.packed = std::string("\x03\xde\xff\x0f\x00", 5);
+  Make({stored});
+  EXPECT_EQ(zip.UnZipFiles(), 1);
+  EXPECT_EQ(Out("s.txt"), filler);
+  Make({far});
+  Record();
+  EXPECT_EQ(zip.UnZipFiles(), 1);
+  EXPECT_EQ(Out("far.bin"), std::string(3, '\0'));
+}
+
 TEST_F(Extraction, TestModeDecodesAndChecksButWritesNothing) {
   BuiltEntry wrongCrc = Entry("bad/crc.txt", "some text");
   wrongCrc.crc = 1;

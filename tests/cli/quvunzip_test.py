@@ -1,0 +1,210 @@
+#!/usr/bin/env python3
+"""Behaviour of the quvunzip command-line tool: options, exit statuses and
+messages, on archives made here with Python's zipfile (and Debian's zip for
+encrypted entries).
+
+    quvunzip_test.py PATH_TO_QUVUNZIP
+"""
+import os
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+CLI = None
+
+
+def make_zip(path, entries, compression=zipfile.ZIP_DEFLATED):
+    """entries: (name, data) or (ZipInfo, data)."""
+    with zipfile.ZipFile(path, "w", compression) as z:
+        for name, data in entries:
+            z.writestr(name, data)
+
+
+class Cli(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="quvcli-")
+        self.work = os.path.join(self.tmp, "w")
+        os.makedirs(self.work)
+        self.archive = os.path.join(self.work, "a.zip")
+
+    def tearDown(self):
+        for base, dirs, files in os.walk(self.tmp):
+            for n in dirs + files:
+                os.chmod(os.path.join(base, n), 0o755)
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def run_cli(self, *args):
+        p = subprocess.run([CLI] + list(args), cwd=self.work, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+        return p.returncode, p.stdout.decode("utf-8", "replace"), p.stderr.decode("utf-8", "replace")
+
+    def files(self, root="out"):
+        out = []
+        top = os.path.join(self.work, root)
+        for base, _, names in os.walk(top):
+            for n in names:
+                out.append(os.path.relpath(os.path.join(base, n), top).replace(os.sep, "/"))
+        return sorted(out)
+
+    def read(self, rel):
+        with open(os.path.join(self.work, "out", *rel.split("/")), "rb") as f:
+            return f.read()
+
+    def standard(self):
+        make_zip(self.archive, [("dir/a.txt", b"alpha\n"), ("dir/sub/b.txt", b"beta\n" * 1000),
+                                ("c.bin", bytes(range(256)) * 300)])
+
+    # ---- usage and unreadable archives ---------------------------------------------
+
+    def test_usage_errors_exit_3(self):
+        for args in ([], ["-x", "a.zip"], ["-d"], ["-o", "-n", "a.zip"]):
+            rc, out, err = self.run_cli(*args)
+            self.assertEqual(rc, 3, args)
+            self.assertIn("usage: quvunzip", err)
+
+    def test_unreadable_archives_exit_2_with_one_line(self):
+        with open(os.path.join(self.work, "text.zip"), "w") as f:
+            f.write("not an archive at all\n" * 20)
+        for name, args in (("missing.zip", []), ("text.zip", []), ("text.zip", ["-B"]), ("text.zip", ["-l"])):
+            rc, out, err = self.run_cli(*args, "-d", "out", name)
+            self.assertEqual(rc, 2, (name, args, err))
+            lines = err.strip().splitlines()
+            self.assertEqual(len(lines), 1, err)
+            self.assertTrue(lines[0].startswith("quvunzip: " + name + ": "), err)
+        self.assertEqual(self.files(), [])
+
+    # ---- listing, testing, extracting ---------------------------------------------------
+
+    def test_list_shows_entries_and_writes_nothing(self):
+        self.standard()
+        rc, out, err = self.run_cli("-l", "-d", "out", "a.zip")
+        self.assertEqual(rc, 0, err)
+        for word in ("dir/a.txt", "dir/sub/b.txt", "c.bin", "Deflate", "5000", "76800", "3 entries"):
+            self.assertIn(word, out)
+        self.assertFalse(os.path.exists(os.path.join(self.work, "out")))
+        rc, out, err = self.run_cli("-l", "a.zip", "dir/*")
+        self.assertIn("2 entries", out)
+        self.assertNotIn("c.bin", out)
+
+    def test_test_mode_checks_crcs_and_writes_nothing(self):
+        self.standard()
+        rc, out, err = self.run_cli("-t", "-d", "out", "a.zip")
+        self.assertEqual(rc, 0, err)
+        self.assertIn("No errors", out)
+        self.assertFalse(os.path.exists(os.path.join(self.work, "out")))
+        # Damage the stored CRC of c.bin in both headers.
+        with open(self.archive, "rb") as f:
+            data = f.read()
+        with zipfile.ZipFile(self.archive) as z:
+            crc = z.getinfo("c.bin").CRC.to_bytes(4, "little")
+        with open(self.archive, "wb") as f:
+            f.write(data.replace(crc, bytes(b ^ 0xFF for b in crc)))
+        rc, out, err = self.run_cli("-t", "-d", "out", "a.zip")
+        self.assertEqual(rc, 1)
+        self.assertIn("c.bin: CRC error", err)
+        self.assertFalse(os.path.exists(os.path.join(self.work, "out")))
+
+    def test_extract_quietly_and_with_names(self):
+        self.standard()
+        rc, out, err = self.run_cli("-q", "-d", "out", "a.zip")
+        self.assertEqual((rc, out, err), (0, "", ""))
+        self.assertEqual(self.files(), ["c.bin", "dir/a.txt", "dir/sub/b.txt"])
+        self.assertEqual(self.read("dir/sub/b.txt"), b"beta\n" * 1000)
+        shutil.rmtree(os.path.join(self.work, "out"))
+        rc, out, err = self.run_cli("-d", "out", "a.zip")
+        self.assertEqual(rc, 0)
+        self.assertIn("dir/sub/b.txt", out)
+
+    def test_junk_paths_and_patterns(self):
+        self.standard()
+        rc, out, err = self.run_cli("-j", "-d", "out", "a.zip", "dir/*")
+        self.assertEqual(rc, 0, err)
+        self.assertEqual(self.files(), ["a.txt", "b.txt"])
+        rc, out, err = self.run_cli("-o", "-d", "out2", "a.zip", "*.BIN", "nothing")
+        self.assertEqual(rc, 0, err)
+        self.assertEqual(self.files("out2"), ["c.bin"])
+        rc, out, err = self.run_cli("-d", "out3", "a.zip", "nothing*")
+        self.assertEqual(rc, 0)
+        self.assertIn("no entry matches", err)
+
+    def test_existing_files_and_the_overwrite_options(self):
+        self.standard()
+        os.makedirs(os.path.join(self.work, "out", "dir"))
+        target = os.path.join(self.work, "out", "dir", "a.txt")
+        for args, rc_want, content in ((["-n"], 1, b"old"), ([], 1, b"old"), (["-o"], 0, b"alpha\n")):
+            with open(target, "wb") as f:
+                f.write(b"old")
+            rc, out, err = self.run_cli(*args, "-d", "out", "a.zip")
+            self.assertEqual(rc, rc_want, (args, err))
+            self.assertEqual(self.read("dir/a.txt"), content, args)
+            if rc_want:
+                self.assertIn("dir/a.txt: exists, not overwritten", err)
+            self.assertEqual(self.read("c.bin"), bytes(range(256)) * 300)
+
+    def test_passwords(self):
+        if not shutil.which("zip"):
+            self.skipTest("no zip")
+        src = os.path.join(self.tmp, "src")
+        os.makedirs(src)
+        with open(os.path.join(src, "secret.txt"), "w") as f:
+            f.write("the secret\n" * 100)
+        subprocess.run(["zip", "-q", "-P", "pass word", self.archive, "secret.txt"], cwd=src, check=True)
+        rc, out, err = self.run_cli("-d", "out", "a.zip")
+        self.assertEqual(rc, 1)
+        self.assertIn("secret.txt: encrypted", err)
+        rc, out, err = self.run_cli("-P", "wrong", "-d", "out", "a.zip")
+        self.assertEqual(rc, 1)
+        self.assertIn("secret.txt: wrong password", err)
+        self.assertEqual(self.files(), [])
+        rc, out, err = self.run_cli("-P", "pass word", "-d", "out", "a.zip")
+        self.assertEqual(rc, 0, err)
+        self.assertEqual(self.read("secret.txt"), b"the secret\n" * 100)
+
+    def test_unsafe_names_are_skipped_and_nothing_lands_outside(self):
+        make_zip(self.archive, [("../up.txt", b"1"), ("a/../../up2.txt", b"2"), ("/abs/root.txt", b"3"),
+                                ("ok/../fine.txt", b"4")])
+        rc, out, err = self.run_cli("-d", "out", "a.zip")
+        self.assertEqual(rc, 1)
+        self.assertEqual(self.files(), ["abs/root.txt", "fine.txt"])
+        self.assertEqual(sorted(os.listdir(self.work)), ["a.zip", "out"])
+        self.assertEqual(sorted(os.listdir(self.tmp)), ["w"])
+        self.assertIn("../up.txt: unsafe path", err)
+        self.assertIn("a/../../up2.txt: unsafe path", err)
+
+    def test_unsupported_methods_name_the_entry_and_the_method(self):
+        make_zip(self.archive, [("b.txt", b"bzip2 data " * 50)], zipfile.ZIP_BZIP2)
+        with zipfile.ZipFile(self.archive, "a", zipfile.ZIP_LZMA) as z:
+            z.writestr("l.txt", b"lzma data " * 50)
+            z.writestr("plain.txt", b"fine", zipfile.ZIP_STORED)
+        rc, out, err = self.run_cli("-d", "out", "a.zip")
+        self.assertEqual(rc, 1)
+        self.assertIn("b.txt: unsupported compression method 12 (BZip2)", err)
+        self.assertIn("l.txt: unsupported compression method 14 (LZMA)", err)
+        self.assertNotIn("CRC", err)
+        self.assertEqual(self.files(), ["plain.txt"])
+
+    def test_links_become_plain_files_holding_the_link_text(self):
+        info = zipfile.ZipInfo("link")
+        info.create_system = 3
+        info.external_attr = (stat.S_IFLNK | 0o777) << 16
+        exe = zipfile.ZipInfo("run.sh")
+        exe.create_system = 3
+        exe.external_attr = (stat.S_IFREG | 0o4755) << 16
+        make_zip(self.archive, [(info, b"/etc/passwd"), (exe, b"#!/bin/sh\n")])
+        rc, out, err = self.run_cli("-d", "out", "a.zip")
+        self.assertEqual(rc, 0, err)
+        link = os.path.join(self.work, "out", "link")
+        self.assertFalse(os.path.islink(link))
+        self.assertEqual(self.read("link"), b"/etc/passwd")
+        self.assertEqual(stat.S_IMODE(os.stat(os.path.join(self.work, "out", "run.sh")).st_mode), 0o755)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    CLI = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=1)
