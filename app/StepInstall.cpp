@@ -67,7 +67,6 @@ void TfStep::ShowExtractedFile(const std::string& path) {
 void TfStep::UnZipPayload(const std::string& zipName, const std::string& destDir) {
   unzipFailures_.clear();
   filesDone_ = 0;
-  SendMessageA(c.ProgressBar1, PBM_SETPOS, 0, 0);
   UnZipIt.SetOverwriteMode(Always);
   UnZipIt.SetReplaceReadOnly(true);
   UnZipIt.SetRecreateDirs(true);
@@ -80,6 +79,9 @@ void TfStep::UnZipPayload(const std::string& zipName, const std::string& destDir
 }
 
 void TfStep::RunInstallation() {
+  // The bar counts the extraction from nothing (the layout has it half full).
+  SendMessageA(c.ProgressBar1, PBM_SETPOS, 0, 0);
+  UpdateWindow(c.ProgressBar1);
   quv::ClearOldInstallation();
   InstallationSteps steps;
   steps.SetStatus = [this](const std::string& caption) { SetLabelCaption(c.EInstallProcess, caption); };
