@@ -82,6 +82,7 @@ TfStep::TfStep(HINSTANCE instance) : instance_(instance) {
                             nullptr, instance, this);
   if (!c.fStep) throw Exception("Error creating window");
   CreateLayout();
+  CreateUnZipIt();
   FormCreate();
 }
 
@@ -115,12 +116,11 @@ std::string TfStep::InstallFolder() const {
 
 // ---- layout -------------------------------------------------------------------
 
-HWND TfStep::Label(HWND parent, int x, int y, const char* text, bool bold, int width, int height) {
-  HFONT font = bold ? boldFont_ : font_;
-  // Labels size themselves to their text like auto-sized labels: a single
-  // line as wide as its text; a wrapped text keeps its width and takes the
-  // height its lines need in the font at hand (the layout's height with the
-  // layout's font, more with a font of taller lines).
+namespace {
+// The size an auto-sized label takes for text: a single line as wide as its
+// text; a wrapped text (width given) keeps its width and takes the height its
+// lines need in the font at hand, at least the layout's height.
+SIZE LabelSize(HWND parent, HFONT font, const char* text, int width, int height) {
   HDC dc = GetDC(parent);
   HGDIOBJ old = SelectObject(dc, font);
   RECT r{0, 0, width ? Px(width) : 0, 0};
@@ -138,12 +138,28 @@ HWND TfStep::Label(HWND parent, int x, int y, const char* text, bool bold, int w
   // room to spare: with a substitute font (Wine's for 宋体) the control can
   // draw the text a little wider than DrawText measured it. The label's
   // background is its panel's, so the spare room is not seen.
-  const DWORD wrap = width ? SS_LEFT : SS_LEFTNOWORDWRAP;
   const int spare = width ? 0 : tm.tmAveCharWidth + 1;
+  return SIZE{r.right + spare, r.bottom};
+}
+}  // namespace
+
+HWND TfStep::Label(HWND parent, int x, int y, const char* text, bool bold, int width, int height) {
+  HFONT font = bold ? boldFont_ : font_;
+  const SIZE size = LabelSize(parent, font, text, width, height);
+  const DWORD wrap = width ? SS_LEFT : SS_LEFTNOWORDWRAP;
   HWND label = CreateWindowExA(0, "STATIC", text, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | wrap, Px(x), Px(y),
-                               r.right + spare, r.bottom, parent, nullptr, instance_, nullptr);
+                               size.cx, size.cy, parent, nullptr, instance_, nullptr);
   SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   return label;
+}
+
+void TfStep::SetLabelCaption(HWND label, const std::string& text) {
+  auto font = reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0));
+  const SIZE size = LabelSize(GetParent(label), font ? font : font_, text.c_str(), 0, 0);
+  SetWindowTextA(label, text.c_str());
+  SetWindowPos(label, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  // Painted now: the run may not let the window paint before the next change.
+  UpdateWindow(label);
 }
 
 HWND TfStep::Button(HWND parent, int id, int x, int y, int width, int height, const char* text) {
@@ -260,7 +276,7 @@ void TfStep::CreatePage2() {
 
   c.EInstallProcess = Label(c.Panel12, 24, 70, "解压文件...", false);
   c.LExtractFilesInfo = Label(c.Panel12, 32, 96, "", false);
-  // Nothing moves the bar: it stands at 50 percent.
+  // The installation run moves the bar with the extraction (StepInstall.cpp).
   c.ProgressBar1 = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, Px(24), Px(122),
                                    Px(433), Px(19), c.Panel12, nullptr, instance_, nullptr);
   SendMessageA(c.ProgressBar1, PBM_SETRANGE32, 0, 100);

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "unzip/UnZip.h"
+
 namespace quv {
 
 // The application's title: the taskbar button's and the error boxes' title.
@@ -50,16 +52,30 @@ class TfStep {
   // Shows the panel of page index on the window and enables BNext.
   void ShowPagePanel(int index);
 
-  // ---- the installation run and the finish action -------------------------
-  // Runs on arriving at the installing page, after the buttons are hidden.
+  // ---- the installation run and the finish action (StepInstall.cpp) --------
+  // Runs on arriving at the installing page, after the buttons are hidden:
+  // clears away an old service and running service programs, then installs
+  // into the install folder. Errors are not caught here.
   void RunInstallation();
-  // Writes InstalledFiles as "install.dl" in the install folder.
+  // Writes InstalledFiles as "install.dl" in the install folder; a failure
+  // is shown in a message box of its own (the window is hidden then).
   void SaveInstalledFiles();
-  // Behind the finish button; ends by closing the window (as a rule).
+  // Behind the finish button; closes the window unless an old registration
+  // of the service could not be removed yet.
   void FinishAction();
+
+  // After each file the run extracted (filesDone counts them). The program
+  // goes straight on (HoldNone.cpp); the test build in tests/wine holds the
+  // run here while the driver looks at the installing page.
+  void HoldInstallation(int filesDone);
 
   // The installed-file list, "File<n>=<path>N" lines.
   std::vector<std::string> InstalledFiles;
+
+  // The unzip component, with the properties stored for it in the layout
+  // (OverwriteMode Always, KeepZipOpen) and the window's handlers for its
+  // progress and its per-file failures.
+  TUnZip UnZipIt;
 
   // The install folder: the folder box's current text.
   std::string InstallFolder() const;
@@ -101,6 +117,16 @@ class TfStep {
   void CreatePage3();
   HWND Label(HWND parent, int x, int y, const char* text, bool bold, int width = 0, int height = 0);
   HWND Button(HWND parent, int id, int x, int y, int width, int height, const char* text);
+  // Sets a label's text and sizes the label to it, as labels do.
+  void SetLabelCaption(HWND label, const std::string& text);
+
+  // UnZipIt's stored properties and the window's handlers on it.
+  void CreateUnZipIt();
+  // The installation run's unzip step on UnZipIt; a file that could not be
+  // written or failed its CRC check ends the run with an error.
+  void UnZipPayload(const std::string& zipName, const std::string& destDir);
+  // The file being extracted, in LExtractFilesInfo.
+  void ShowExtractedFile(const std::string& path);
 
   int ActivePageIndex() const;
   void SetActivePage(int index);
@@ -115,6 +141,9 @@ class TfStep {
   HICON icon_ = nullptr;
   HICON smallIcon_ = nullptr;
   std::array<PageEntry, kPageCount> PageTable{};
+  // What went wrong with single files during the current unzip step.
+  std::vector<std::string> unzipFailures_;
+  int filesDone_ = 0;
 };
 
 }  // namespace quv

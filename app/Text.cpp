@@ -4,13 +4,6 @@
 
 namespace quv {
 
-std::string WithTrailingBackslash(const std::string& text) {
-  if (text.empty()) return text;
-  const std::size_t last = platform::LastCharStart(text);
-  if (last == text.size() - 1 && text[last] == '\\') return text;
-  return text + '\\';
-}
-
 std::string ErrorBoxText(const std::string& message) {
   if (message.empty()) return message;
   // A double-byte character compares by its lead byte, which is above '.'.

@@ -2,6 +2,17 @@
 
 #include "platform/Platform.h"
 
+namespace quv {
+
+std::string WithTrailingBackslash(const std::string& text) {
+  if (text.empty()) return text;
+  const std::size_t last = platform::LastCharStart(text);
+  if (last == text.size() - 1 && text[last] == '\\') return text;
+  return text + '\\';
+}
+
+}  // namespace quv
+
 namespace quv::paths {
 
 namespace {
@@ -19,13 +30,6 @@ std::size_t NameStart(const std::string& path) {
   return start;
 }
 }  // namespace
-
-std::string WithTrailingBackslash(const std::string& text) {
-  if (text.empty()) return text;
-  std::size_t last = platform::LastCharStart(text);
-  if (last == text.size() - 1 && text[last] == '\\') return text;
-  return text + '\\';
-}
 
 std::string FolderPart(const std::string& path) { return path.substr(0, NameStart(path)); }
 

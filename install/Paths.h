@@ -1,17 +1,22 @@
-// Path text helpers shared by the wizard's installation code. Paths are byte
-// strings in the system's multi-byte code page, so every search for "\" or
-// ":" walks whole characters: the second byte of a double-byte character may
-// have the value of a backslash.
-// In a namespace of their own: the wizard window has its own
-// WithTrailingBackslash in namespace quv.
+// Path text helpers shared by the wizard and its installation code. Paths
+// are byte strings in the system's multi-byte code page, so every search for
+// "\" or ":" walks whole characters: the second byte of a double-byte
+// character may have the value of a backslash. Portable (no Windows calls),
+// so the unit tests build them natively as well.
 #pragma once
 
 #include <string>
 
-namespace quv::paths {
+namespace quv {
 
-// The text with one trailing backslash ensured; an empty text stays empty.
+// text with one trailing backslash ensured; an empty text stays empty. The last
+// character is judged in the system's multi-byte code page, so the trail byte
+// 0x5C of a double-byte character is not taken for a backslash.
 std::string WithTrailingBackslash(const std::string& text);
+
+}  // namespace quv
+
+namespace quv::paths {
 
 // The text up to and including its last "\" or ":" (empty when there is none).
 std::string FolderPart(const std::string& path);

@@ -87,15 +87,18 @@ class Win32Ui final : public UserInterface {
     return old;
   }
 
+  // Takes the messages in their Unicode form, as the wizard's own loop does:
+  // characters typed meanwhile then reach the (Unicode) system controls as
+  // typed, whatever the input language's code page.
   void ProcessMessages() override {
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (msg.message == WM_QUIT) {
         PostQuitMessage(static_cast<int>(msg.wParam));
         break;
       }
       TranslateMessage(&msg);
-      DispatchMessageA(&msg);
+      DispatchMessageW(&msg);
     }
   }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Text.h"
+#include "install/Paths.h"
 #include "platform/Platform.h"
 
 using quv::ErrorBoxText;

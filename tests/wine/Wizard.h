@@ -1,6 +1,6 @@
 // The wizard under test, seen from the driver: starting it, its window and
-// navigation buttons, which page is shown, screenshots, and the events that
-// hold or fail the test build's installation run. Scenarios in *Test.cpp
+// navigation buttons, which page is shown, screenshots, and the event that
+// holds the test build's installation run. Scenarios in *Test.cpp
 // files of this folder share it.
 //
 // Environment (set by run-wizard-test): QUV_WIZARD_EXE (the program),
@@ -125,18 +125,6 @@ class InstallGate {
   InstallGate(const InstallGate&) = delete;
   InstallGate& operator=(const InstallGate&) = delete;
   void Release() { SetEvent(event_); }
-
- private:
-  HANDLE event_;
-};
-
-// Makes the test build's installation run fail while it exists.
-class InstallFailure {
- public:
-  InstallFailure() : event_(CreateEventA(nullptr, TRUE, FALSE, "QuvWizardTestInstallFailure")) {}
-  ~InstallFailure() { CloseHandle(event_); }
-  InstallFailure(const InstallFailure&) = delete;
-  InstallFailure& operator=(const InstallFailure&) = delete;
 
  private:
   HANDLE event_;

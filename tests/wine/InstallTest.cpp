@@ -1,0 +1,318 @@
+// Whole installations through the wizard, driven as a person would, and what
+// they leave on the machine: the two programs, no temporary archive,
+// "install.dl" (code page 936, CR LF), the two Start-menu shortcuts, the
+// service "ZRQuvSvr" running with its description once the finish button is
+// pressed; installing again over a running service and read-only files; the
+// older family; runs that fail; the uninstaller.
+//
+// Each scenario starts from a machine without the service, its programs
+// running, its folder or its shortcuts; the prefix is left that way as well.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "Installed.h"
+#include "Wizard.h"
+
+namespace {
+
+using namespace quv::wizardtest;
+
+constexpr const char* kCustomFolder = "C:\\Quv 安装\\收银 服务 誠";  // 誠 ends in the byte 0x5C in code page 936
+
+// Leaves the prefix without the service and its programs when the scenarios
+// are done (make run keeps its installation to report it).
+class CleanPrefix : public testing::Environment {
+ public:
+  void TearDown() override {
+    if (!Env("QUV_KEEP_INSTALLATION").empty()) return;
+    RemoveInstallation(kDefaultFolder);
+  }
+};
+const auto* const kCleanPrefix = testing::AddGlobalTestEnvironment(new CleanPrefix);
+
+std::string PayloadFile(const char* name) {
+  const std::string dir = Env("QUV_PAYLOAD_DIR");
+  return dir.empty() ? "" : dir + "\\" + name;
+}
+
+// The control of that class whose place in panel is (left, top).
+HWND ControlAt(HWND panel, const char* cls, int left, int top) {
+  for (HWND c : d::FindAll(panel, cls)) {
+    RECT r = d::RectInParent(c);
+    if (r.left == left && r.top == top) return c;
+  }
+  return nullptr;
+}
+
+struct InstallingPage {
+  HWND status, fileInfo, bar;
+};
+
+InstallingPage InstallingPageOf(Wizard& w) {
+  HWND panel = w.Panel("Panel12");
+  return {ControlAt(panel, "Static", 24, 70), ControlAt(panel, "Static", 32, 96),
+          d::Find(panel, "msctls_progress32")};
+}
+
+// Welcome page, folder page (with folder typed when given), Next: the run.
+void StartInstallation(Wizard& w, const char* folder = nullptr) {
+  w.GoToFolderPage();
+  if (folder) {
+    HWND box = d::Find(w.window, "Edit");
+    ASSERT_NE(box, nullptr);
+    d::TypeInto(box, folder);
+    if (!*folder) d::PressKey(VK_DELETE);
+    ASSERT_EQ(d::TextOf(box), folder);
+  }
+  d::Click(w.BNext);
+}
+
+void ReachFinishPage(Wizard& w) {
+  ASSERT_TRUE(w.WaitForPage("Panel15")) << w.ShownPage();
+  EXPECT_TRUE(d::WaitUntil([&] { return d::Focused(w.window) == w.BNext; }));
+  EXPECT_BUTTON(w.BNext, kFinish, true, true);
+  EXPECT_FALSE(d::Visible(w.BPre));
+  EXPECT_FALSE(d::Visible(w.BCancel));
+}
+
+// The files and shortcuts of a finished run into folder (no trailing
+// backslash), before the finish button.
+void ExpectInstalled(const std::string& folder) {
+  const std::string f = folder + "\\";
+  for (const char* name : {"QuvSvr.exe", "UnInstall.exe"}) {
+    SCOPED_TRACE(name);
+    bool missing = true;
+    const std::string bytes = ReadFileBytes(f + name, &missing);
+    ASSERT_FALSE(missing);
+    EXPECT_TRUE(bytes == ReadFileBytes(PayloadFile(name))) << "not the payload's program (" << bytes.size() << " bytes)";
+    EXPECT_FALSE(Attributes(f + name) & FILE_ATTRIBUTE_READONLY);
+  }
+  EXPECT_FALSE(FileThere(f + "QuvSvr.zip")) << "the temporary archive is deleted";
+  EXPECT_EQ(ListFolder(folder), "QuvSvr.exe UnInstall.exe install.dl");
+
+  const std::string links = LinkFolder();
+  const std::string expected = Cp936("File0=" + f + "QuvSvr.exeN\r\n" +     //
+                                     "File1=" + f + "UnInstall.exeN\r\n" +  //
+                                     "File2=" + f + "pelnu.dllN\r\n" +      //
+                                     "File3=" + f + "install.inN\r\n" +     //
+                                     "File4=" + f + "install.dlN\r\n" +     //
+                                     "File5=" + links + kServiceLink + "N\r\n" +
+                                     "File6=" + links + kUninstallLink + "N\r\n");
+  EXPECT_EQ(ReadFileBytes(f + "install.dl"), expected);
+
+  EXPECT_EQ(ListFolder(links), std::string(kServiceLink) + " " + kUninstallLink);
+  const Shortcut service = ReadShortcut(links + kServiceLink);
+  ASSERT_TRUE(service.loaded);
+  EXPECT_EQ(Lower(service.target), Lower(f + "QuvSvr.exe"));
+  EXPECT_EQ(service.workingDir, f);
+  EXPECT_EQ(service.description, kLinkFolder);
+  const Shortcut uninstall = ReadShortcut(links + kUninstallLink);
+  ASSERT_TRUE(uninstall.loaded);
+  EXPECT_EQ(uninstall.target, f + "UnInstall.exe");
+  EXPECT_EQ(uninstall.workingDir, f);
+  EXPECT_EQ(uninstall.description, "卸载Quv服务程序");
+}
+
+// The finish button on the NT family: the program ends, and the service runs
+// from folder with its description.
+void FinishAndExpectTheService(Wizard& w, const std::string& folder) {
+  EXPECT_EQ(ServiceState(kServiceName), 0u) << "registered only by the finish button";
+  d::Click(w.BNext);
+  EXPECT_TRUE(w.program().WaitForExit(20000ms));
+  EXPECT_TRUE(d::WaitUntil([] { return ServiceState(kServiceName) == SERVICE_RUNNING; }));
+  EXPECT_EQ(ServiceDescription(kServiceName), kServiceDescription);
+  EXPECT_EQ(Lower(ServiceProgram(kServiceName)), Lower("\"" + folder + "\\QuvSvr.exe\""));
+  EXPECT_TRUE(d::WaitUntil([] { return ProcessCount("QuvSvr.exe") == 1; })) << "the service's process only";
+}
+
+// The application's error box of a failed run: titled with the application
+// title, the message (with its full stop), an error icon and an OK button,
+// modal to the window. Answers it and expects the wizard to stay on the
+// installing page with only the title-bar close left.
+void ExpectFailedRun(Wizard& w, const std::string& message) {
+  HWND box = w.program().WaitForTopWindow("#32770", kTitle);
+  ASSERT_NE(box, nullptr) << "no error box";
+  EXPECT_NE(d::Find(box, "Static", message.c_str()), nullptr) << "no text \"" << message << "\"";
+  bool icon = false;
+  for (HWND s : d::FindAll(box, "Static")) icon = icon || (GetWindowLongA(s, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+  EXPECT_TRUE(icon);
+  EXPECT_FALSE(d::Enabled(w.window));
+  HWND ok = GetDlgItem(box, IDOK);
+  ASSERT_NE(ok, nullptr);
+  d::Click(ok);
+  ASSERT_TRUE(d::WaitUntil([&] { return !IsWindow(box); }));
+  EXPECT_TRUE(d::WaitUntil([&] { return d::Enabled(w.window); }));
+  EXPECT_TRUE(d::Visible(w.window));
+  EXPECT_EQ(w.ShownPage(), "Panel12");
+  EXPECT_FALSE(d::Visible(w.BPre));
+  EXPECT_FALSE(d::Visible(w.BNext));
+  EXPECT_BUTTON(w.BCancel, kCancel, true, false);
+}
+
+TEST(Install, DefaultFolderThenAgainOverTheRunningServiceAndReadOnlyFiles) {
+  ASSERT_FALSE(PayloadFile("QuvSvr.exe").empty()) << "QUV_PAYLOAD_DIR not set";
+  const std::string folder = kDefaultFolder;
+  const std::string f = folder + "\\";
+  RemoveInstallation(folder);
+  {
+    SCOPED_TRACE("first installation, held after the first file");
+    InstallGate gate;
+    Wizard w(Env("QUV_WIZARD_HELD_EXE"));
+    StartInstallation(w);
+    ASSERT_TRUE(w.WaitForPage("Panel12")) << w.ShownPage();
+    const InstallingPage page = InstallingPageOf(w);
+    ASSERT_TRUE(page.status && page.fileInfo && page.bar);
+    // The page names the file being written and shows how far the archive is.
+    ASSERT_TRUE(d::WaitUntil([&] { return !d::TextOf(page.fileInfo).empty(); })) << "no file shown";
+    EXPECT_EQ(d::TextOf(page.fileInfo), f + "QuvSvr.exe");
+    EXPECT_EQ(d::TextOf(page.status), "创建文件夹") << "the folder was made";
+    const double first = static_cast<double>(ReadFileBytes(PayloadFile("QuvSvr.exe")).size());
+    const double second = static_cast<double>(ReadFileBytes(PayloadFile("UnInstall.exe")).size());
+    EXPECT_NEAR(static_cast<double>(SendMessageA(page.bar, PBM_GETPOS, 0, 0)), 100 * first / (first + second), 1.0);
+    EXPECT_TRUE(FileThere(f + "QuvSvr.zip")) << "the archive is written out for the extraction";
+    EXPECT_FALSE(d::Visible(w.BPre));
+    EXPECT_FALSE(d::Visible(w.BNext));
+    EXPECT_BUTTON(w.BCancel, kCancel, true, false);
+    w.Screenshot("install-page2-installing");
+
+    gate.Release();
+    ReachFinishPage(w);
+    EXPECT_EQ(SendMessageA(page.bar, PBM_GETPOS, 0, 0), 100);
+    EXPECT_EQ(d::TextOf(page.fileInfo), f + "UnInstall.exe");
+    w.Screenshot("install-page3-finish");
+    ExpectInstalled(folder);
+    FinishAndExpectTheService(w, folder);
+  }
+  {
+    SCOPED_TRACE("again over the first installation");
+    // The service from the first run runs, and so does a copy started by hand;
+    // the programs are read-only and the uninstaller is damaged.
+    d::Program byHand("\"" + d::Ansi(f) + "QuvSvr.exe\"");
+    ASSERT_TRUE(d::WaitUntil([] { return ProcessCount("QuvSvr.exe") == 2; }));
+    const std::wstring uninstaller = Wide(f + "UnInstall.exe");
+    HANDLE h = CreateFileW(uninstaller.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(h, "damaged", 7, &written, nullptr);
+    CloseHandle(h);
+    for (const char* name : {"QuvSvr.exe", "UnInstall.exe"})
+      ASSERT_TRUE(SetFileAttributesW(Wide(f + name).c_str(), FILE_ATTRIBUTE_READONLY)) << name;
+    // Wine run by root writes read-only files all the same; the replacement
+    // of read-only files is then only seen in its result.
+    HANDLE probe = CreateFileW(uninstaller.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+      CloseHandle(probe);
+      std::cout << "note: read-only files are writable here (Wine run by root)\n";
+    }
+
+    Wizard w(Env("QUV_WIZARD_EXE"));
+    StartInstallation(w);
+    ReachFinishPage(w);
+    EXPECT_EQ(d::TextOf(InstallingPageOf(w).status), "解压文件...") << "the folder was there";
+    EXPECT_FALSE(byHand.Running());
+    EXPECT_EQ(ProcessCount("QuvSvr.exe"), 0);
+    EXPECT_TRUE(d::WaitUntil([] { return ServiceState(kServiceName) == 0; })) << "the older registration is removed";
+    ExpectInstalled(folder);
+    FinishAndExpectTheService(w, folder);
+  }
+}
+
+TEST(Install, CustomFolderWithBlanksAndChineseThenUninstall) {
+  const std::string folder = kCustomFolder;
+  const std::string f = folder + "\\";
+  RemoveInstallation(kDefaultFolder);
+  RemoveTree("C:\\Quv 安装");
+  {
+    Wizard w(Env("QUV_WIZARD_EXE"));
+    StartInstallation(w, kCustomFolder);
+    ReachFinishPage(w);
+    EXPECT_EQ(d::TextOf(InstallingPageOf(w).status), "创建文件夹");
+    ExpectInstalled(folder);
+    FinishAndExpectTheService(w, folder);
+  }
+  // The uninstaller, as its shortcut starts it, without questions.
+  EXPECT_EQ(RunAndWait("\"" + f + "UnInstall.exe\" /silent"), 0);
+  EXPECT_EQ(ServiceState(kServiceName), 0u);
+  EXPECT_EQ(ProcessCount("QuvSvr.exe"), 0);
+  EXPECT_FALSE(FolderThere(LinkFolder())) << "shortcuts and their folder removed";
+  // A running program cannot delete itself: only the uninstaller stays.
+  EXPECT_EQ(ListFolder(folder), "UnInstall.exe");
+  RemoveTree("C:\\Quv 安装");
+}
+
+// Wine reports Windows 98 to programs named so under this key.
+class OlderFamily {
+ public:
+  OlderFamily() {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) ==
+        ERROR_SUCCESS) {
+      RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"win98"), 6 * sizeof(wchar_t));
+      RegCloseKey(key);
+    }
+  }
+  ~OlderFamily() { RegDeleteKeyW(HKEY_CURRENT_USER, kKey); }
+  OlderFamily(const OlderFamily&) = delete;
+  OlderFamily& operator=(const OlderFamily&) = delete;
+
+ private:
+  static constexpr const wchar_t* kKey = L"Software\\Wine\\AppDefaults\\QuvSetup.exe";
+};
+
+TEST(Install, OlderFamilyStartsTheServiceProgramAsAProgram) {
+  RemoveInstallation(kDefaultFolder);
+  OlderFamily win98;
+  {
+    Wizard w(Env("QUV_WIZARD_EXE"));
+    StartInstallation(w);
+    ReachFinishPage(w);
+    ExpectInstalled(kDefaultFolder);
+    d::Click(w.BNext);
+    EXPECT_TRUE(w.program().WaitForExit(20000ms));
+  }
+  // Started without "-install": it registers nothing and keeps running.
+  EXPECT_TRUE(d::WaitUntil([] { return ProcessCount("QuvSvr.exe") == 1; }));
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(ServiceState(kServiceName), 0u);
+  EXPECT_EQ(ProcessCount("QuvSvr.exe"), 1);
+  RemoveInstallation(kDefaultFolder);
+}
+
+TEST(Install, RunsThatFailStayOnTheInstallingPage) {
+  RemoveInstallation(kDefaultFolder);
+  {
+    SCOPED_TRACE("an empty folder text");
+    Wizard w(Env("QUV_WIZARD_EXE"));
+    StartInstallation(w, "");
+    ExpectFailedRun(w, "Unable to create directory.");
+    EXPECT_EQ(d::TextOf(InstallingPageOf(w).status), "创建文件夹");
+    d::ClickTitleBarClose(w.window);
+    EXPECT_TRUE(w.program().WaitForExit());
+  }
+  {
+    SCOPED_TRACE("a program that cannot be written");
+    // A folder where the uninstaller should go.
+    const std::string folder = "C:\\Quv 失败";
+    RemoveTree(folder);
+    ASSERT_TRUE(CreateDirectoryW(Wide(folder).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(Wide(folder + "\\UnInstall.exe").c_str(), nullptr));
+    Wizard w(Env("QUV_WIZARD_EXE"));
+    StartInstallation(w, folder.c_str());
+    ExpectFailedRun(w, "Cannot create file " + folder + "\\UnInstall.exe.");
+    EXPECT_FALSE(FileThere(folder + "\\install.dl")) << "no list for a failed run";
+    EXPECT_FALSE(FolderThere(LinkFolder())) << "no shortcuts for a failed run";
+    d::ClickTitleBarClose(w.window);
+    EXPECT_TRUE(w.program().WaitForExit());
+    EXPECT_EQ(ServiceState(kServiceName), 0u);
+    RemoveTree(folder);
+  }
+}
+
+}  // namespace
