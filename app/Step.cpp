@@ -236,17 +236,25 @@ void TfStep::CreatePage0() {
                       false, 288, 84);
 }
 
+// The white strip across the top of the folder and installing pages: a bold
+// title, a subtitle and the small picture at the right edge.
+void TfStep::CreatePageHeader(HWND page, const char* name, const char* titleText, const char* subtitleText,
+                              HWND& panel, HWND& title, HWND& subtitle, HWND& image) {
+  RECT r;
+  GetClientRect(page, &r);
+  panel = CreatePanel(page, kPanelClass, name, COLOR_WINDOW, true, 0, 0, r.right, Px(kHeaderHeight));
+  SetAlign(panel, Align::Top);
+  title = Label(panel, 6, 6, titleText, true);
+  subtitle = Label(panel, 24, 32, subtitleText, false);
+  image = CreateImage(panel, headerPicture_, nullptr, 0, 0, Px(60), Px(53));
+  SetAlign(image, Align::Right);
+  AlignChildren(panel);
+}
+
 void TfStep::CreatePage1() {
   c.Panel5 = PagePanel(c.TabSheet[1], "Panel5", COLOR_BTNFACE);
-  RECT r;
-  GetClientRect(c.Panel5, &r);
-  c.Panel9 = CreatePanel(c.Panel5, kPanelClass, "Panel9", COLOR_WINDOW, true, 0, 0, r.right, Px(kHeaderHeight));
-  SetAlign(c.Panel9, Align::Top);
-  c.LSelectInstallFolder1 = Label(c.Panel9, 6, 6, "请选择安装文件夹", true);
-  c.LSelectInstallFolder2 = Label(c.Panel9, 24, 32, "您想要把服务程序安装到哪里？", false);
-  c.Image3 = CreateImage(c.Panel9, headerPicture_, nullptr, 0, 0, Px(60), Px(53));
-  SetAlign(c.Image3, Align::Right);
-  AlignChildren(c.Panel9);
+  CreatePageHeader(c.Panel5, "Panel9", "请选择安装文件夹", "您想要把服务程序安装到哪里？", c.Panel9,
+                   c.LSelectInstallFolder1, c.LSelectInstallFolder2, c.Image3);
 
   c.Image4 = CreateImage(c.Panel5, nullptr, icon_, Px(23), Px(70), Px(34), Px(35));
   c.LSelectInstallFolder3 = Label(c.Panel5, 68, 68, "安装程序将安装 Quv程序 到下面文件夹", false);
@@ -264,15 +272,8 @@ void TfStep::CreatePage1() {
 
 void TfStep::CreatePage2() {
   c.Panel12 = PagePanel(c.TabSheet[2], "Panel12", COLOR_BTNFACE);
-  RECT r;
-  GetClientRect(c.Panel12, &r);
-  c.Panel13 = CreatePanel(c.Panel12, kPanelClass, "Panel13", COLOR_WINDOW, true, 0, 0, r.right, Px(kHeaderHeight));
-  SetAlign(c.Panel13, Align::Top);
-  c.Label13 = Label(c.Panel13, 6, 6, "正在安装", true);
-  c.LInstallingMsg = Label(c.Panel13, 24, 32, "请稍候...安装程序正在将 服务程序 安装到您的电脑中.", false);
-  c.Image7 = CreateImage(c.Panel13, headerPicture_, nullptr, 0, 0, Px(60), Px(53));
-  SetAlign(c.Image7, Align::Right);
-  AlignChildren(c.Panel13);
+  CreatePageHeader(c.Panel12, "Panel13", "正在安装", "请稍候...安装程序正在将 服务程序 安装到您的电脑中.", c.Panel13,
+                   c.Label13, c.LInstallingMsg, c.Image7);
 
   c.EInstallProcess = Label(c.Panel12, 24, 70, "解压文件...", false);
   c.LExtractFilesInfo = Label(c.Panel12, 32, 96, "", false);

@@ -113,6 +113,8 @@ class TfStep {
   void CreateLayout();
   void CreatePage0();
   void CreatePage1();
+  void CreatePageHeader(HWND page, const char* name, const char* titleText, const char* subtitleText, HWND& panel,
+                        HWND& title, HWND& subtitle, HWND& image);
   void CreatePage2();
   void CreatePage3();
   HWND Label(HWND parent, int x, int y, const char* text, bool bold, int width = 0, int height = 0);
