@@ -1,8 +1,9 @@
 # Two entry points for a fresh Debian 12 machine: `make run` and `make test`.
 # Both install what is missing first (scripts/install-deps).
-.PHONY: run test deps native win32 wine32 wine release fuzz bench test-native test-ship test-wine32 test-wine corpus clean
+.PHONY: run test deps native win32 wine32 wine release fuzz bench sign test-native test-ship test-wine32 test-wine corpus clean
 
 JOBS ?= $(shell nproc)
+SHIPPED = build/win32/app/QuvSetup.exe build/win32/payload/QuvSvr.exe build/win32/payload/UnInstall.exe build/win32/cli/quvunzip.exe
 
 deps:
 	@scripts/install-deps
@@ -58,6 +59,16 @@ fuzz: deps
 
 bench: release
 	@bench/run-bench
+
+# Authenticode signatures on the shipped programs: QUV_SIGN_CERT names a
+# PKCS#12 file, QUV_SIGN_PASSWORD its password. The programs are linked
+# again so that the wizard carries the signed payload.
+sign: win32
+	@test -n "$$QUV_SIGN_CERT" || { echo "make sign: set QUV_SIGN_CERT (a .pfx file) and QUV_SIGN_PASSWORD" >&2; exit 2; }
+	@rm -f $(SHIPPED)
+	@cmake --build --preset win32 -j $(JOBS)
+	@for f in $(SHIPPED); do rm -f $$f.sig; osslsigncode extract-signature -in $$f -out $$f.sig >/dev/null && rm -f $$f.sig || { echo "make sign: $$f has no signature" >&2; exit 1; }; done
+	@echo "signed: $(SHIPPED)"
 
 clean:
 	rm -rf build
