@@ -1,13 +1,6 @@
-# Cross-compiling the 32-bit Windows tests with Debian's mingw-w64. The posix
-# thread model gives std::mutex and std::thread, which GoogleTest needs; the
-# programs under test come from the shipped build (mingw-i686.cmake).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
+# Cross-compiling the 32-bit Windows tests: the shipped programs' settings
+# with the posix thread model, which gives the std::mutex and std::thread
+# that GoogleTest needs. The programs under test come from the shipped build.
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-i686.cmake)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
