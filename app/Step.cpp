@@ -91,6 +91,10 @@ TfStep::TfStep(HINSTANCE instance) : instance_(instance) {
 }
 
 TfStep::~TfStep() {
+  // An installation still open here is rolled back by its destructor, with
+  // no more questions.
+  rollingBack_ = true;
+  transaction_.reset();
   if (c.fStep) {
     SetWindowLongPtrA(c.fStep, GWLP_USERDATA, 0);
     DestroyWindow(c.fStep);
@@ -387,12 +391,12 @@ void TfStep::FormCreate() {
 
 void TfStep::BNextClick() {
   const PageRule& rule = RuleOf(page_);
-  if (working_ || rule.next != Shown::Enabled || !rule.nextAction) return;
+  if (Busy() || rule.next != Shown::Enabled || !rule.nextAction) return;
   (this->*rule.nextAction)();
 }
 
 void TfStep::BPreClick() {
-  if (!working_ && RuleOf(page_).pre == Shown::Enabled) GoTo(static_cast<Page>(static_cast<int>(page_) - 1));
+  if (!Busy() && RuleOf(page_).pre == Shown::Enabled) GoTo(static_cast<Page>(static_cast<int>(page_) - 1));
 }
 
 void TfStep::CloseRequest() {
@@ -411,7 +415,7 @@ void TfStep::CloseRequest() {
 }
 
 void TfStep::EnterPressed() {
-  if (working_) return;
+  if (Busy()) return;
   HWND focus = GetFocus();
   for (HWND button : {c.BNext, c.BPre, c.BCancel, c.Button1}) {
     if (focus != button) continue;

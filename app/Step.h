@@ -146,6 +146,8 @@ class TfStep {
   // close was confirmed (not while rolling back).
   void Pause(unsigned ms);
   void ThrowIfCancelled() const;
+  // The run, the finish action or a rollback is under way: the buttons wait.
+  bool Busy() const { return working_ || rollingBack_; }
 
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);

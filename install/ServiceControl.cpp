@@ -131,6 +131,19 @@ std::uint32_t QueryServiceState(const std::string& machine, const std::string& n
   return QueryServiceStatus(service.get(), &status) ? status.dwCurrentState : 0;
 }
 
+std::uint32_t ServiceProcessId(const std::string& name) {
+  ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return 0;
+  ServiceHandle service(OpenServiceA(manager.get(), name.c_str(), SERVICE_QUERY_STATUS));
+  if (!service) return 0;
+  SERVICE_STATUS_PROCESS status{};
+  DWORD needed = 0;
+  if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                            &needed))
+    return 0;
+  return status.dwProcessId;
+}
+
 bool StartServiceByName(const std::string& name) {
   ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return false;

@@ -19,6 +19,8 @@ bool IsNtPlatform();
 // Current state of the service (1 stopped ... 7 paused), or 0 when it is not
 // registered or cannot be queried. An empty machine means this computer.
 std::uint32_t QueryServiceState(const std::string& machine, const std::string& name);
+// The id of the process a running service lives in, or 0.
+std::uint32_t ServiceProcessId(const std::string& name);
 // Starts the service; a service that already runs counts as started.
 bool StartServiceByName(const std::string& name);
 // Sends the stop control (its success is the result) and marks the service

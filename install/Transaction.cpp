@@ -30,6 +30,21 @@ bool IsFile(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// A process to wait for, by id (none when 0 or gone already).
+class ProcessHandle {
+ public:
+  explicit ProcessHandle(std::uint32_t id) : h_(id ? OpenProcess(SYNCHRONIZE, FALSE, id) : nullptr) {}
+  ~ProcessHandle() {
+    if (h_) CloseHandle(h_);
+  }
+  ProcessHandle(const ProcessHandle&) = delete;
+  ProcessHandle& operator=(const ProcessHandle&) = delete;
+  bool Running() const { return h_ && WaitForSingleObject(h_, 0) == WAIT_TIMEOUT; }
+
+ private:
+  HANDLE h_;
+};
+
 bool DeleteAnyFile(const std::string& path) {
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   return DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
@@ -51,12 +66,14 @@ bool InstallTransaction::WaitForServiceGone(const std::string& name) {
 void InstallTransaction::RemoveService(const std::string& name, const std::string& program) {
   ServiceConfig config;
   if (ReadServiceConfig(name, config)) {
+    // The stopped service's process ends on its own; other copies of the
+    // program are ended below.
+    const ProcessHandle serviceProcess(ServiceProcessId(name));
     // Recorded first: even a removal that fails half-way is put back.
     changes_.push_back(Change{Kind::ServiceRemoved, name, "", config});
     StopAndDeleteService(name);
     if (!WaitForServiceGone(name)) throw CodeFailure("删除旧服务", name, ERROR_SERVICE_MARKED_FOR_DELETE);
-    // The stopped service's process ends on its own.
-    for (unsigned waited = 0; waited < kServiceGoneMs && IsProcessRunning(program); waited += kPollMs)
+    for (unsigned waited = 0; waited < kServiceGoneMs && serviceProcess.Running(); waited += kPollMs)
       pause_(kPollMs);
   }
   if (!IsProcessRunning(program)) return;
