@@ -373,7 +373,8 @@ void TfStep::GoTo(Page page) {
   } else if (rule.cancel == Shown::Enabled) {
     SetFocus(c.BCancel);
   }
-  UpdateWindow(c.fStep);
+  // Painted whole now: the run keeps the message loop busy after this.
+  RedrawWindow(c.fStep, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
 void TfStep::GoToFolderPage() { GoTo(Page::Folder); }

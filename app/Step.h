@@ -1,5 +1,7 @@
 // The wizard window fStep: four pages shown one at a time above a bar with
-// the Back, Next and Cancel buttons.
+// the Back, Next and Cancel buttons, and a fifth state, the installing page
+// saying the installation did not complete. One table (RuleOf) says what
+// each shows and what Next does there.
 //
 // Each page's content is one panel that lives on a tab sheet of the page
 // control; showing a page moves its panel onto the window, on top of the
