@@ -152,6 +152,7 @@ void TfStep::Fail(StepFailure failure) {
   SetLabelCaption(c.LInstallingMsg, kFailedSubtitle);
   SetLabelCaption(c.EInstallProcess, failure.notUndone.empty() ? kRestoredStatus : kNotRestoredStatus);
   SetWindowTextA(c.LExtractFilesInfo, "");
+  ShowWindow(c.ProgressBar1, SW_HIDE);
   ShowErrorBox(c.fStep, FailureText(failure));
 }
 
