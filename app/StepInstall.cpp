@@ -8,7 +8,6 @@
 #include <exception>
 
 #include "app/Controls.h"
-#include "app/Text.h"
 #include "install/Installation.h"
 #include "install/InstalledFiles.h"
 #include "install/Paths.h"

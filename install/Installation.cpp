@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "install/Errors.h"
 #include "install/Failure.h"
 #include "install/Paths.h"
@@ -91,6 +93,10 @@ void SaveList(const InstalledFileList& files, const std::string& path, InstallTr
   }
 }
 
+struct HandleCloser {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+
 // Runs command line and waits, through pause, for its end; answers its exit
 // code, or raises InstallFailure.
 DWORD RunToEnd(const std::string& step, const std::string& commandLine, const Pause& pause) {
@@ -101,13 +107,14 @@ DWORD RunToEnd(const std::string& step, const std::string& commandLine, const Pa
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
     throw LastErrorFailure(step, commandLine);
   CloseHandle(info.hThread);
-  DWORD code = STILL_ACTIVE;
+  // Closed however the wait ends (a confirmed close raises from pause).
+  const std::unique_ptr<void, HandleCloser> process(info.hProcess);
   for (unsigned waited = 0; waited < kRegistrarExitMs; waited += kPollMs) {
     if (WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0) break;
     pause(kPollMs);
   }
+  DWORD code = STILL_ACTIVE;
   const bool ended = GetExitCodeProcess(info.hProcess, &code) && code != STILL_ACTIVE;
-  CloseHandle(info.hProcess);
   if (!ended) throw CodeFailure(step, commandLine, WAIT_TIMEOUT);
   return code;
 }
