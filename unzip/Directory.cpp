@@ -3,6 +3,7 @@
 // entries (with the retry for a lying extra-field length and the recovery
 // from duplicate entries), and the scan that rebuilds the directory from the
 // local headers when the central directory is missing or damaged.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -48,7 +49,8 @@ bool IsRecordSignature(const std::uint8_t* p) {
 
 // The length of the data descriptor at p that closes data of `distance`
 // bytes, or 0 when none is there. avail bytes can be read from p. A
-// descriptor without a signature only counts when a header follows it.
+// descriptor without a signature only counts when a header or the end of
+// the file follows it.
 std::int32_t MatchDescriptor(const std::uint8_t* p, std::int64_t avail, std::int64_t distance, bool wide) {
   if (avail >= 4 && Le32(p) == kDataDescriptorSignature) {
     const std::int32_t length = DescriptorLength(true, wide);
@@ -57,9 +59,11 @@ std::int32_t MatchDescriptor(const std::uint8_t* p, std::int64_t avail, std::int
     if (size == static_cast<std::uint64_t>(distance)) return length;
   }
   const std::int32_t length = DescriptorLength(false, wide);
-  if (avail < length + 4) return 0;
+  if (avail < length) return 0;
   const std::uint64_t size = wide ? Le64(p + 4) : Le32(p + 4);
-  return size == static_cast<std::uint64_t>(distance) && IsRecordSignature(p + length) ? length : 0;
+  if (size != static_cast<std::uint64_t>(distance)) return 0;
+  const bool endsTheFile = avail == length;
+  return endsTheFile || (avail >= length + 4 && IsRecordSignature(p + length)) ? length : 0;
 }
 
 // Fills the entry's CRC and sizes from the descriptor of the given length at p.
@@ -92,7 +96,7 @@ bool FindDataDescriptor(TStream& stream, std::int64_t dataStart, TZipHeaderInfo&
     const std::int32_t got = stream.Read(buffer.get() + held, kChunk);
     const bool atEnd = got <= 0;
     held += std::max(got, 0);
-    const std::int32_t last = atEnd ? held : held - kKeep;
+    const std::int32_t last = atEnd ? held : std::max(held - kKeep, 0);
     for (std::int32_t i = 0; i < last; ++i) {
       const std::uint8_t* p = buffer.get() + i;
       const std::int32_t length = MatchDescriptor(p, held - i, base + i - dataStart, entry.LocalZip64);
