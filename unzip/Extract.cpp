@@ -417,7 +417,10 @@ void TUnZip::ExtractEntry(std::int32_t Index) {
   if (success && !testMode_) {
     const platform::FileHandle h = platform::FileOpen(fName, platform::fmOpenWrite | platform::fmShareDenyNone);
     if (h != platform::kInvalidHandle) {
-      platform::FileSetDate(h, static_cast<std::int32_t>(FixDosDateTime(entry.LastModFileDateTime)));
+      // The exact time when the archive has one; the DOS date is local time
+      // in 2-second steps.
+      if (!entry.UtcModified || !platform::FileSetUtcTime(h, *entry.UtcModified))
+        platform::FileSetDate(h, static_cast<std::int32_t>(FixDosDateTime(entry.LastModFileDateTime)));
       platform::FileClose(h);
     }
     if (retainAttributes_) {

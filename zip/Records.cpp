@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 #include "platform/Platform.h"
@@ -69,6 +70,34 @@ class Zip64Fields {
   std::size_t size_;
   std::size_t at_ = 0;
 };
+
+constexpr std::int64_t kTicksPerSecond = 10000000;
+// Between 1601-01-01, where NTFS times count from, and 1970-01-01.
+constexpr std::int64_t kTicks1601To1970 = 116444736000000000LL;
+
+// The modification time an extra block gives, if it is a time block that
+// holds one. NTFS: 4 reserved bytes, then tagged attributes, tag 1 holding
+// modification, access and creation times. Extended timestamp: a flags
+// byte, then the modification time (flag bit 0) in seconds since 1970.
+std::optional<std::int64_t> ModifiedTimeOf(std::uint16_t id, const std::uint8_t* data, std::size_t size) {
+  if (id == kNtfsExtraId) {
+    for (std::size_t at = 4; at + 4 <= size;) {
+      const std::uint16_t tag = Le16(data + at);
+      const std::size_t length = Le16(data + at + 2);
+      if (at + 4 + length > size) break;
+      if (tag == 1 && length >= 8) {
+        const std::uint64_t ticks = Le64(data + at + 4);
+        if (ticks >= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
+        return static_cast<std::int64_t>(ticks) - kTicks1601To1970;
+      }
+      at += 4 + length;
+    }
+  }
+  if (id == kTimestampExtraId && size >= 5 && (data[0] & 1) != 0) {
+    return static_cast<std::int64_t>(static_cast<std::int32_t>(Le32(data + 1))) * kTicksPerSecond;
+  }
+  return std::nullopt;
+}
 
 // Reads exactly count bytes into text; false on a short read.
 bool ReadName(TStream& stream, std::uint16_t count, std::string& text) {
@@ -253,6 +282,7 @@ void TZipHeaderInfo::Clear() {
   RelativeOffsetOfLocalHeader = 0;
   CentralHeaderOffset = 0;
   LocalZip64 = false;
+  UtcModified.reset();
   fileName_.clear();
   directory_.clear();
   fileComment_.reset();
@@ -294,6 +324,7 @@ void TZipHeaderInfo::Assign(const TPersistent* source) {
   RelativeOffsetOfLocalHeader = src->RelativeOffsetOfLocalHeader;
   CentralHeaderOffset = src->CentralHeaderOffset;
   LocalZip64 = src->LocalZip64;
+  UtcModified = src->UtcModified;
   SetFileName(src->fileName_);
   SetDirectory(src->directory_);
   if (src->FileCommentLength != 0 && src->fileComment_.has_value()) fileComment_ = src->fileComment_;
@@ -381,6 +412,7 @@ void TZipHeaderInfo::SetFromLocal(const LocalFileHeader& record, const std::stri
 
 void TZipHeaderInfo::ApplyCentralExtra(const std::string& extra, const CentralFileHeader& record) {
   ForEachExtraBlock(extra, [&](std::uint16_t id, const std::uint8_t* data, std::size_t size) {
+    TakeModifiedTime(id, data, size);
     if (id != kZip64ExtraId) return;
     Zip64Fields fields(data, size);
     fields.Take(record.UncompressedSize == kSaturated32, UncompressedSize);
@@ -392,12 +424,22 @@ void TZipHeaderInfo::ApplyCentralExtra(const std::string& extra, const CentralFi
 
 void TZipHeaderInfo::ApplyLocalExtra(const std::string& extra, const LocalFileHeader& record) {
   ForEachExtraBlock(extra, [&](std::uint16_t id, const std::uint8_t* data, std::size_t size) {
+    TakeModifiedTime(id, data, size);
     if (id != kZip64ExtraId) return;
     LocalZip64 = true;
     Zip64Fields fields(data, size);
     fields.Take(record.UncompressedSize == kSaturated32, UncompressedSize);
     fields.Take(record.CompressedSize == kSaturated32, CompressedSize);
   });
+}
+
+void TZipHeaderInfo::TakeModifiedTime(std::uint16_t id, const std::uint8_t* data, std::size_t size) {
+  // NTFS times are the finer ones: an extended timestamp never replaces one.
+  if (id == kTimestampExtraId && UtcModified && hasNtfsTime_) return;
+  const std::optional<std::int64_t> time = ModifiedTimeOf(id, data, size);
+  if (!time) return;
+  UtcModified = time;
+  hasNtfsTime_ = id == kNtfsExtraId;
 }
 
 bool TZipHeaderInfo::ReadCentralFromStream(TStream*& stream, const TNextVolume& nextVolume, void* owner) {
@@ -432,6 +474,7 @@ bool TZipHeaderInfo::ReadCentralFromStream(TStream*& stream, const TNextVolume& 
   if (record.HostSystem() == 0 && OEMConvert && IsCodePageName(record.BitFlag))
     name = platform::ConvertOemToAnsi(name);
   SetFromCentral(record, name);
+  UtcModified.reset();
   ApplyCentralExtra(extra, record);
   CentralHeaderOffset = start;
   // Where the stated length ends, also when the field is cut short: the
@@ -457,6 +500,7 @@ bool TZipHeaderInfo::ReadLocalFromStream(TStream& stream) {
   SlashesToBackslashes(name);
   if (OEMConvert && IsCodePageName(record.BitFlag)) name = platform::ConvertOemToAnsi(name);
   SetFromLocal(record, name);
+  UtcModified.reset();
   ApplyLocalExtra(extra, record);
   RelativeOffsetOfLocalHeader = start;
   return true;

@@ -117,6 +117,8 @@ struct Zip64EndCentralRecord {
 
 // Extra-field ids the engine reads.
 inline constexpr std::uint16_t kZip64ExtraId = 0x0001;
+inline constexpr std::uint16_t kNtfsExtraId = 0x000A;
+inline constexpr std::uint16_t kTimestampExtraId = 0x5455;
 
 // Clamps each part of a packed DOS date/time into range; a valid value
 // comes back unchanged.
@@ -151,7 +153,8 @@ class TZipHeaderInfo : public TPersistent {
   void SetFromCentral(const CentralFileHeader& record, const std::string& name);
   void SetFromLocal(const LocalFileHeader& record, const std::string& name);
   // Takes what the extra field of the entry's central (or local) header adds:
-  // the Zip64 sizes, offset and disk for the fields the header saturated.
+  // the Zip64 sizes, offset and disk for the fields the header saturated,
+  // and the exact modification time.
   void ApplyCentralExtra(const std::string& extra, const CentralFileHeader& record);
   void ApplyLocalExtra(const std::string& extra, const LocalFileHeader& record);
 
@@ -197,9 +200,14 @@ class TZipHeaderInfo : public TPersistent {
   // The local header carried a Zip64 extra field: its data descriptor, if
   // any, has 8-byte sizes.
   bool LocalZip64;
+  // The modification time from the NTFS or extended-timestamp extra field,
+  // in 100-ns ticks since 1970-01-01 UTC; the DOS date stands in without one.
+  std::optional<std::int64_t> UtcModified;
 
  private:
+  void TakeModifiedTime(std::uint16_t id, const std::uint8_t* data, std::size_t size);
   void SplitName(const std::string& name);
+  bool hasNtfsTime_ = false;
   std::string fileName_;
   std::string directory_;
   std::optional<std::string> fileComment_;

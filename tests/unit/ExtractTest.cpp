@@ -4,6 +4,7 @@
 // failures and damaged archives.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -423,6 +424,49 @@ TEST_F(Extraction, UnixPermissionsApplyWithoutSpecialBitsAndLinksBecomeFiles) {
 }
 
 // ---- passwords -----------------------------------------------------------------------
+
+// Seconds since 1970 of a file's modification time, with the fraction.
+double ModifiedSeconds(const std::string& path) {
+  const auto t = std::filesystem::last_write_time(std::filesystem::path(platform::NativePath(path)));
+  const auto sys = std::chrono::file_clock::to_sys(t);
+  return std::chrono::duration<double>(sys.time_since_epoch()).count();
+}
+
+std::string Block(std::uint16_t id, const std::string& data) {
+  std::string b{static_cast<char>(id & 0xFF), static_cast<char>(id >> 8), static_cast<char>(data.size() & 0xFF),
+                static_cast<char>(data.size() >> 8)};
+  return b + data;
+}
+
+std::string Le(std::uint64_t v, int bytes) {
+  std::string out;
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  return out;
+}
+
+TEST_F(Extraction, TimeExtraFieldsGiveTheExactUtcModificationTime) {
+  // 2021-03-04 05:06:07 UTC: an odd second, which the DOS date cannot hold.
+  constexpr std::uint64_t kUnix = 1614834367;
+  const std::string timestamp = Block(0x5455, std::string(1, '\x01') + Le(kUnix, 4));
+  // NTFS: 2021-03-04 05:06:07.25 UTC, in 100-ns ticks since 1601.
+  const std::uint64_t ntfsTicks = (kUnix * 10000000 + 2500000) + 116444736000000000ULL;
+  const std::string ntfs = Block(0x000A, Le(0, 4) + Le(1, 2) + Le(24, 2) + Le(ntfsTicks, 8) + Le(0, 16));
+  BuiltEntry ut = Entry("ut.txt", "ut");
+  ut.centralExtra = timestamp;
+  BuiltEntry nt = Entry("nt.txt", "nt");
+  nt.centralExtra = timestamp + Block(0x5455, std::string(1, '\x01') + Le(0, 4)) + ntfs;
+  BuiltEntry both = Entry("both.txt", "both");
+  both.centralExtra = ntfs + Block(0x5455, std::string(1, '\x01') + Le(0, 4));
+  BuiltEntry dos = Entry("dos.txt", "dos");
+  dos.centralExtra = Block(0x5455, std::string(1, '\x00'));  // flags without a modification time
+  Make({ut, nt, both, dos});
+  EXPECT_EQ(zip.UnZipFiles(), 4);
+  EXPECT_EQ(ModifiedSeconds(Join(dest, "ut.txt")), static_cast<double>(kUnix));
+  EXPECT_EQ(ModifiedSeconds(Join(dest, "nt.txt")), static_cast<double>(kUnix) + 0.25);
+  EXPECT_EQ(ModifiedSeconds(Join(dest, "both.txt")), static_cast<double>(kUnix) + 0.25) << "NTFS wins either way";
+  EXPECT_EQ(static_cast<std::uint32_t>(platform::FileAge(Join(dest, "dos.txt"))), 0x5A8C6B20u);
+  EXPECT_EQ(zip.Entry(0).LastModFileDateTime, 0x5A8C6B20u) << "the DOS date stays the entry's date";
+}
 
 TEST_F(Extraction, EncryptedEntriesWithRightAndWrongPasswords) {
   BuiltEntry plain = Entry("secret.txt", "the secret content");
