@@ -42,12 +42,13 @@ class TNullStream final : public TStream {
     size_ = std::max(size_, position_);
     return count;
   }
-  std::int32_t Seek(std::int32_t offset, int origin) override {
+  std::int64_t Seek(std::int64_t offset, int origin) override {
     std::int64_t target = offset;
     if (origin == soFromCurrent) target += position_;
     if (origin == soFromEnd) target += size_;
-    position_ = std::max<std::int64_t>(target, 0);
-    return static_cast<std::int32_t>(position_);
+    if (target < 0) throw EStreamError("Stream seek error");
+    position_ = target;
+    return position_;
   }
   std::int64_t Size() override { return size_; }
 
@@ -69,10 +70,10 @@ class TOutputFile final : public TStream {
     if (n > 0) position_ += n;
     return n;
   }
-  std::int32_t Seek(std::int32_t offset, int origin) override {
-    if (offset == 0 && origin == soFromCurrent) return static_cast<std::int32_t>(position_);
+  std::int64_t Seek(std::int64_t offset, int origin) override {
+    if (offset == 0 && origin == soFromCurrent) return position_;
     position_ = file_.Seek(offset, origin);
-    return static_cast<std::int32_t>(position_);
+    return position_;
   }
   std::int64_t Size() override { return file_.Size(); }
 
@@ -319,6 +320,15 @@ void TUnZip::ExtractEntry(std::int32_t Index) {
   if (OnStartUnZip) OnStartUnZip(this, Index, fName, skip);
   if (skip) return;
 
+  // Without a decoder only an empty entry can be made; anything else is
+  // reported and left out, and the run goes on.
+  const bool decodable = MethodDecodable(entry.CompressionMethod);
+  if (!decodable && entry.UncompressedSize != 0) {
+    if (OnSkippingFile) OnSkippingFile(this, skUnsupportedMethod, entry.StoredPath(), Index, skipRetry_);
+    SkipEntry();
+    return;
+  }
+
   if (!testMode_) {
     const std::string folder = FolderOf(fName);
     if (!folder.empty() && !platform::DirExists(folder)) platform::ForceDirs(folder);
@@ -388,18 +398,13 @@ void TUnZip::ExtractEntry(std::int32_t Index) {
   // Decode. The stream may have been moved (a handler reading a comment, the
   // password test), so it goes back to the entry's data.
   bool success = false;
-  bool decoded = true;
   try {
     TDecodeContext& ctx = *decodeContext_;
     ctx.ResetForEntry(entry.CompressedSize, entry.UncompressedSize);
     if (archiveStream_) {
-      archiveStream_->Seek(static_cast<std::int32_t>(dataStart + (entry.IsEncrypted() ? kEncryptionHeaderSize : 0)),
-                           soFromBeginning);
+      archiveStream_->Seek(dataStart + (entry.IsEncrypted() ? kEncryptionHeaderSize : 0), soFromBeginning);
     }
-    if (!DecodeEntry(ctx, entry.CompressionMethod, entry.BitFlag)) {
-      decoded = false;
-      platform::Ui().ShowMessage("Unknown Compression Method", "Zip Error", platform::Buttons::Ok);
-    }
+    if (decodable) DecodeEntry(ctx, entry.CompressionMethod, entry.BitFlag);
     success = true;
   } catch (const EBiggerThanUncompressed&) {
     success = false;
@@ -412,7 +417,10 @@ void TUnZip::ExtractEntry(std::int32_t Index) {
   if (success && !testMode_) {
     const platform::FileHandle h = platform::FileOpen(fName, platform::fmOpenWrite | platform::fmShareDenyNone);
     if (h != platform::kInvalidHandle) {
-      platform::FileSetDate(h, static_cast<std::int32_t>(FixDosDateTime(entry.LastModFileDateTime)));
+      // The exact time when the archive has one; the DOS date is local time
+      // in 2-second steps.
+      if (!entry.UtcModified || !platform::FileSetUtcTime(h, *entry.UtcModified))
+        platform::FileSetDate(h, static_cast<std::int32_t>(FixDosDateTime(entry.LastModFileDateTime)));
       platform::FileClose(h);
     }
     if (retainAttributes_) {
@@ -426,9 +434,8 @@ void TUnZip::ExtractEntry(std::int32_t Index) {
     }
   }
 
-  // An entry of a method nobody decodes only passes when it is empty.
   const std::uint32_t calculated = ~crc_;
-  const bool matches = calculated == entry.CRC32 && (decoded || entry.UncompressedSize == 0);
+  const bool matches = calculated == entry.CRC32;
   if (matches) {
     if (OnEndUnZip) OnEndUnZip(this, Index, fName);
     ++extractedCount_;
