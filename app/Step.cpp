@@ -403,6 +403,11 @@ void TfStep::BPreClick() {
 void TfStep::CloseRequest() {
   if (rollingBack_ || cancelConfirmed_) return;
   if (working_) {
+    // Unattended: no question that nobody would answer.
+    if (unattended_) {
+      cancelConfirmed_ = true;
+      return;
+    }
     // Answered inside the run's own message processing: the run waits.
     if (MessageBoxA(c.fStep, kConfirmClose, kApplicationTitle, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
       cancelConfirmed_ = true;
