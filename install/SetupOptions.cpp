@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "install/Paths.h"
+#include "platform/Platform.h"
 
 namespace quv {
 
@@ -24,9 +25,12 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-// The arguments after the program's name. A quote toggles grouping and is
-// dropped; neither a quote nor a blank is ever the trail byte of a
-// double-byte character, so the bytes can be scanned one by one.
+// The arguments after the program's name, split as the C runtime splits
+// them: blanks outside quotes separate, a quote toggles grouping and is
+// dropped, backslashes before a quote escape (2n: n and a grouping quote;
+// 2n+1: n and a literal quote). Walked by characters: the trail byte of a
+// double-byte character may have the value of a backslash, never that of a
+// quote or a blank.
 std::vector<std::string> Arguments(const std::string& line) {
   std::vector<std::string> args;
   std::size_t i = 0;
@@ -36,11 +40,26 @@ std::vector<std::string> Arguments(const std::string& line) {
     if (i == line.size()) break;
     std::string arg;
     bool quoted = false;
-    for (; i < line.size() && (quoted || !IsBlank(line[i])); ++i) {
-      if (line[i] == '"') {
+    while (i < line.size() && (quoted || !IsBlank(line[i]))) {
+      const char c = line[i];
+      if (platform::IsLeadByte(static_cast<unsigned char>(c)) && i + 1 < line.size()) {
+        arg.append(line, i, 2);
+        i += 2;
+      } else if (c == '\\') {
+        std::size_t n = 0;
+        while (i < line.size() && line[i] == '\\') ++n, ++i;
+        if (i < line.size() && line[i] == '"') {
+          arg.append(n / 2, '\\');
+          if (n % 2) arg += line[i++];
+        } else {
+          arg.append(n, '\\');
+        }
+      } else if (c == '"') {
         quoted = !quoted;
+        ++i;
       } else {
-        arg += line[i];
+        arg += c;
+        ++i;
       }
     }
     if (!first) args.push_back(arg);
@@ -54,6 +73,8 @@ bool ValueOf(const std::string& arg, const std::string& upperArg, const char* na
   const std::string prefix = name;
   if (upperArg.compare(0, prefix.size(), prefix) != 0) return false;
   value = arg.substr(prefix.size());
+  // Quotes that reached the value through a caller's own quoting.
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
   return true;
 }
 
