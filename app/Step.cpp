@@ -483,15 +483,21 @@ LRESULT CALLBACK TfStep::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   auto* self = reinterpret_cast<TfStep*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
   // The application's default handler: an error that leaves a handler is
-  // shown in a box and the program goes on where it stands.
+  // shown in a box (logged only, unattended) and the program goes on where
+  // it stands.
   try {
     return self->HandleMessage(msg, wp, lp);
   } catch (const std::exception& e) {
-    ShowErrorBox(hwnd, e.what());
+    self->HandlerFailed(e.what());
   } catch (...) {
-    ShowErrorBox(hwnd, "Unknown error");
+    self->HandlerFailed("Unknown error");
   }
   return 0;
+}
+
+void TfStep::HandlerFailed(const std::string& message) {
+  Note(message);
+  if (!unattended_) ShowErrorBox(c.fStep, message);
 }
 
 }  // namespace quv

@@ -165,6 +165,8 @@ class TfStep {
   // finish action follows), else the failure or cancel is handled.
   bool Install();
   void Note(const std::string& line) const;
+  // An error that left a window message handler.
+  void HandlerFailed(const std::string& message);
   // The run, the finish action or a rollback is under way: the buttons wait.
   bool Busy() const { return working_ || rollingBack_; }
 

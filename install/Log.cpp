@@ -53,9 +53,10 @@ std::string DefaultLogPath() {
   const DWORD n = GetTempPathA(MAX_PATH, folder);
   SYSTEMTIME t;
   GetLocalTime(&t);
-  char name[64];
-  std::snprintf(name, sizeof name, "QuvSetup-%04u%02u%02u-%02u%02u%02u.log", t.wYear, t.wMonth, t.wDay, t.wHour,
-                t.wMinute, t.wSecond);
+  // The process id keeps runs started within the same second apart.
+  char name[80];
+  std::snprintf(name, sizeof name, "QuvSetup-%04u%02u%02u-%02u%02u%02u-%lu.log", t.wYear, t.wMonth, t.wDay, t.wHour,
+                t.wMinute, t.wSecond, static_cast<unsigned long>(GetCurrentProcessId()));
   return std::string(folder, n <= MAX_PATH ? n : 0) + name;
 }
 

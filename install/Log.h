@@ -31,8 +31,8 @@ class InstallLog {
 // The system code page's text in UTF-8.
 std::string AnsiToUtf8(const std::string& text);
 
-// The default log of a run without /LOG: "QuvSetup-<date>-<time>.log" in the
-// temporary folder.
+// The default log of a run without /LOG: "QuvSetup-<date>-<time>-<process
+// id>.log" in the temporary folder.
 std::string DefaultLogPath();
 
 }  // namespace quv

@@ -680,6 +680,11 @@ TEST(Install, SilentOverARunningInstallationAndExitCodesOfFailures) {
   }
   RemoveInstallation(folder);
   RegDeleteKeyW(HKEY_LOCAL_MACHINE, kEntryKey);
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::string list = ListFolder(Utf8(temp));
+  for (std::size_t at = 0; (at = list.find("QuvSetup-", at)) != std::string::npos; ++at)
+    RemoveTree(Utf8(temp) + list.substr(at, list.find(' ', at) - at));
 }
 
 }  // namespace
