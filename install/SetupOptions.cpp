@@ -78,6 +78,10 @@ bool ValueOf(const std::string& arg, const std::string& upperArg, const char* na
   return true;
 }
 
+// A quote is in no file name: one left in a value is a backslash before a
+// closing quote ("C:\Quv\"), which escapes it and swallows the rest.
+bool IsPathValue(const std::string& value) { return !value.empty() && value.find('"') == std::string::npos; }
+
 }  // namespace
 
 SetupOptions ParseSetupCommandLine(const std::string& commandLine) {
@@ -94,10 +98,10 @@ SetupOptions ParseSetupCommandLine(const std::string& commandLine) {
       options.usage = true;
     } else if (ValueOf(arg, upper, "/DIR=", value)) {
       options.folder = value;
-      if (value.empty() && options.error.empty()) options.error = "/DIR= 缺少文件夹";
+      if (!IsPathValue(value) && options.error.empty()) options.error = "/DIR= 缺少文件夹或含引号: " + value;
     } else if (ValueOf(arg, upper, "/LOG=", value)) {
       options.log = value;
-      if (value.empty() && options.error.empty()) options.error = "/LOG= 缺少文件名";
+      if (!IsPathValue(value) && options.error.empty()) options.error = "/LOG= 缺少文件名或含引号: " + value;
     } else if (options.error.empty()) {
       options.error = "未知参数: " + arg;
     }

@@ -37,7 +37,10 @@ TEST(SetupOptions, SwitchesAndQuoting) {
 }
 
 TEST(SetupOptions, RefusedCommandLines) {
-  for (const char* line : {"a /BOGUS", "a /DIR=", "a /LOG=\"\"", "a /SILENT extra", "a -SILENT", "a /DIR"}) {
+  // A backslash before the closing quote escapes it, as for every program
+  // of the C runtime: the folder would hold a quote and the rest of the line.
+  for (const char* line : {"a /BOGUS", "a /DIR=", "a /LOG=\"\"", "a /SILENT extra", "a -SILENT", "a /DIR",
+                           "a /DIR=\"C:\\Quv\\\" /SILENT"}) {
     SCOPED_TRACE(line);
     EXPECT_FALSE(ParseSetupCommandLine(line).error.empty());
   }
