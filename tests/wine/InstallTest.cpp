@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
-#include <map>
 #include <vector>
 #include <iostream>
 #include <string>
@@ -464,26 +463,6 @@ TEST(Install, EachFailureLeavesThePreviousInstallationWorking) {
 
 // ---- runs from the command line -----------------------------------------------
 
-constexpr const wchar_t* kEntryKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZRQuvSvr";
-
-// The Programs and Features entry: each value by name, numbers in decimal;
-// empty when there is no entry.
-std::map<std::string, std::string> UninstallEntry() {
-  std::map<std::string, std::string> values;
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEntryKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return values;
-  for (DWORD i = 0;; ++i) {
-    wchar_t name[256];
-    BYTE data[2048];
-    DWORD nameSize = 256, dataSize = sizeof data, type = 0;
-    if (RegEnumValueW(key, i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
-    values[Utf8(name)] = type == REG_DWORD ? std::to_string(*reinterpret_cast<DWORD*>(data))
-                                           : Utf8(reinterpret_cast<const wchar_t*>(data));
-  }
-  RegCloseKey(key);
-  return values;
-}
-
 struct SetupRun {
   long exitCode = -1;
   bool windowSeen = false;  // a visible top-level window of the program
@@ -631,7 +610,7 @@ TEST(Install, SilentOverARunningInstallationAndExitCodesOfFailures) {
   {
     SCOPED_TRACE("very silent again over the running service: the entry updated");
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEntryKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallEntryKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
     RegSetValueExW(key, L"DisplayVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"0.9"), 4 * sizeof(wchar_t));
     RegSetValueExW(key, L"Stale", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 2 * sizeof(wchar_t));
     RegCloseKey(key);
@@ -679,7 +658,6 @@ TEST(Install, SilentOverARunningInstallationAndExitCodesOfFailures) {
     EXPECT_TRUE(d::WaitUntil([&] { return Account(folder) == before; })) << Account(folder);
   }
   RemoveInstallation(folder);
-  RegDeleteKeyW(HKEY_LOCAL_MACHINE, kEntryKey);
   wchar_t temp[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, temp);
   const std::string list = ListFolder(Utf8(temp));
