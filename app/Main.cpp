@@ -6,8 +6,11 @@
 
 #include <exception>
 #include <memory>
+#include <string>
 
 #include "app/Step.h"
+#include "install/Log.h"
+#include "install/SetupOptions.h"
 
 namespace {
 
@@ -61,6 +64,54 @@ int RunMessageLoop(HWND window) {
   return static_cast<int>(msg.wParam);
 }
 
+void ShowUsage(const std::string& problem) {
+  const std::string text = problem.empty() ? quv::kSetupUsage : problem + "\r\n\r\n" + quv::kSetupUsage;
+  MessageBoxA(nullptr, text.c_str(), quv::kApplicationTitle,
+              MB_OK | (problem.empty() ? MB_ICONINFORMATION : MB_ICONERROR));
+}
+
+// The wizard, or with /SILENT or /VERYSILENT the run alone; answers the exit
+// code. A silent run shows no message box: what goes wrong is in its log.
+int Run(HINSTANCE instance, const quv::SetupOptions& options) {
+  using Mode = quv::SetupOptions::Mode;
+  const bool silent = options.mode != Mode::Wizard;
+  // Asked for the usage, the program installs nothing.
+  if (options.usage && options.error.empty()) {
+    if (!silent) ShowUsage("");
+    return quv::kExitInstalled;
+  }
+  quv::InstallLog log;
+  const std::string logPath = options.log.empty() && silent ? quv::DefaultLogPath() : options.log;
+  if (!logPath.empty() && !log.Open(logPath)) {
+    if (!silent) quv::ShowErrorBox(nullptr, "无法写入安装记录: " + logPath);
+    return quv::kExitLogFailed;
+  }
+  log.Write(std::string("QuvSetup ") + quv::kSetupVersion + ": " + GetCommandLineA());
+  if (!options.error.empty()) {
+    log.Write("命令行错误: " + options.error);
+    if (!silent) ShowUsage(options.error);
+    return quv::kExitUsage;
+  }
+  int code = quv::kExitOther;
+  try {
+    auto window = std::make_unique<quv::TfStep>(instance);
+    window->SetLog(&log);
+    if (!options.folder.empty()) window->SetInstallFolder(options.folder);
+    if (silent) {
+      code = window->RunUnattended(options.mode == Mode::Silent);
+    } else {
+      window->Show();
+      RunMessageLoop(window->Handle());
+      code = window->ExitCode();
+    }
+  } catch (const std::exception& e) {
+    log.Write(e.what());
+    if (!silent) quv::ShowErrorBox(nullptr, e.what());
+  }
+  log.Write("退出码: " + std::to_string(code));
+  return code;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
@@ -68,12 +119,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   ComApartment com;
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&icc);
-  try {
-    auto window = std::make_unique<quv::TfStep>(instance);
-    window->Show();
-    return RunMessageLoop(window->Handle());
-  } catch (const std::exception& e) {
-    quv::ShowErrorBox(nullptr, e.what());
-  }
-  return 1;
+  return Run(instance, quv::ParseSetupCommandLine(GetCommandLineA()));
 }

@@ -403,6 +403,11 @@ void TfStep::BPreClick() {
 void TfStep::CloseRequest() {
   if (rollingBack_ || cancelConfirmed_) return;
   if (working_) {
+    // Unattended: no question that nobody would answer.
+    if (unattended_) {
+      cancelConfirmed_ = true;
+      return;
+    }
     // Answered inside the run's own message processing: the run waits.
     if (MessageBoxA(c.fStep, kConfirmClose, kApplicationTitle, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
       cancelConfirmed_ = true;
@@ -478,15 +483,21 @@ LRESULT CALLBACK TfStep::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   auto* self = reinterpret_cast<TfStep*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
   // The application's default handler: an error that leaves a handler is
-  // shown in a box and the program goes on where it stands.
+  // shown in a box (logged only, unattended) and the program goes on where
+  // it stands.
   try {
     return self->HandleMessage(msg, wp, lp);
   } catch (const std::exception& e) {
-    ShowErrorBox(hwnd, e.what());
+    self->HandlerFailed(e.what());
   } catch (...) {
-    ShowErrorBox(hwnd, "Unknown error");
+    self->HandlerFailed("Unknown error");
   }
   return 0;
+}
+
+void TfStep::HandlerFailed(const std::string& message) {
+  Note(message);
+  if (!unattended_) ShowErrorBox(c.fStep, message);
 }
 
 }  // namespace quv

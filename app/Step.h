@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "install/Failure.h"
+#include "install/Log.h"
 #include "install/Transaction.h"
 #include "unzip/UnZip.h"
 
@@ -79,6 +80,18 @@ class TfStep {
   // Behind the finish button: registers and starts the service, then keeps
   // the installation and closes the window; a failure rolls all back.
   void FinishAction();
+
+  // ---- runs from the command line --------------------------------------------
+  // Each step, failure and rollback goes to log (may be null: none).
+  void SetLog(InstallLog* log) { log_ = log; }
+  void SetInstallFolder(const std::string& folder);
+  // Installs into the folder box's folder without a question or a message
+  // box: shows the installing page alone when showWindow, nothing otherwise;
+  // a close of the window cancels at once. Answers the exit code.
+  int RunUnattended(bool showWindow);
+  // 0 once installed, the failure's code after a failed run, "cancelled"
+  // when the window closed before the installation was kept.
+  int ExitCode() const;
 
   // After each file the run extracted (filesDone counts them). The program
   // goes straight on (HoldNone.cpp); the test build in tests/wine holds the
@@ -148,6 +161,12 @@ class TfStep {
   // close was confirmed (not while rolling back).
   void Pause(unsigned ms);
   void ThrowIfCancelled() const;
+  // The run into the folder box's folder; answers whether it succeeded (the
+  // finish action follows), else the failure or cancel is handled.
+  bool Install();
+  void Note(const std::string& line) const;
+  // An error that left a window message handler.
+  void HandlerFailed(const std::string& message);
   // The run, the finish action or a rollback is under way: the buttons wait.
   bool Busy() const { return working_ || rollingBack_; }
 
@@ -199,6 +218,9 @@ class TfStep {
   bool working_ = false;        // the run or the finish action is under way
   bool rollingBack_ = false;
   bool cancelConfirmed_ = false;
+  bool unattended_ = false;     // no questions and no message boxes
+  bool installed_ = false;
+  InstallLog* log_ = nullptr;
 };
 
 }  // namespace quv

@@ -11,6 +11,7 @@
 #include "install/Installation.h"
 #include "install/InstalledFiles.h"
 #include "install/Paths.h"
+#include "install/SetupOptions.h"
 #include "platform/Ui.h"
 #include "zip/Exception.h"
 
@@ -41,13 +42,17 @@ void TfStep::CreateUnZipIt() {
   UnZipIt.OnStartUnZip = [this](TObject*, std::int32_t, std::string& FName, bool&) {
     ThrowIfCancelled();
     transaction_->PrepareFile(FName);
+    Note("写入文件: " + FName);
     ShowExtractedFile(FName);
   };
   UnZipIt.OnTotalPercentDone = [this](TObject*, std::int32_t Percent) {
     SendMessageA(c.ProgressBar1, PBM_SETPOS, static_cast<WPARAM>(Percent), 0);
     UpdateWindow(c.ProgressBar1);
   };
-  UnZipIt.OnEndUnZip = [this](TObject*, std::int32_t, const std::string&) { HoldInstallation(++filesDone_); };
+  UnZipIt.OnEndUnZip = [this](TObject*, std::int32_t, const std::string& FName) {
+    Note("写入文件: " + FName + ": 完成");
+    HoldInstallation(++filesDone_);
+  };
   // A program that was not written, or written wrong, is no installation:
   // the run must not go on to say it succeeded.
   UnZipIt.OnSkippingFile = [this](TObject*, TSkipReason Reason, const std::string& FName, std::int32_t, bool&) {
@@ -146,32 +151,51 @@ void TfStep::Fail(StepFailure failure) {
   transaction_.reset();
   rollingBack_ = false;
   lastFailure_ = failure;
+  // The log has what the error box says, line by line.
+  const std::string text = FailureText(failure);
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find("\r\n", at);
+    if (end == std::string::npos) end = text.size();
+    if (end > at) Note(text.substr(at, end - at));
+    at = end + 2;
+  }
   GoTo(Page::Failed);
   SetLabelCaption(c.Label13, kFailedTitle);
   SetLabelCaption(c.LInstallingMsg, kFailedSubtitle);
   SetLabelCaption(c.EInstallProcess, failure.notUndone.empty() ? kRestoredStatus : kNotRestoredStatus);
   SetWindowTextA(c.LExtractFilesInfo, "");
   ShowWindow(c.ProgressBar1, SW_HIDE);
-  ShowErrorBox(c.fStep, FailureText(failure));
+  if (!unattended_) ShowErrorBox(c.fStep, text);
 }
 
 void TfStep::Abandon() {
   rollingBack_ = true;
-  StepFailure cancelled{"安装", "已取消", 0, "", {}};
+  StepFailure cancelled{"安装", kCancelledObject, 0, "", {}};
   if (transaction_) cancelled.notUndone = transaction_->Rollback();
   transaction_.reset();
   rollingBack_ = false;
-  if (!cancelled.notUndone.empty()) ShowErrorBox(c.fStep, FailureText(cancelled));
+  Note("安装已取消");
+  for (const std::string& line : cancelled.notUndone) Note("未能撤销: " + line);
+  if (!cancelled.notUndone.empty() && !unattended_) ShowErrorBox(c.fStep, FailureText(cancelled));
   lastFailure_ = cancelled;
   Close();
 }
 
 void TfStep::StartInstallation() {
-  const std::string folder = InstallFolder();
-  if (!paths::IsAbsoluteFolder(folder)) {
+  if (!paths::IsAbsoluteFolder(InstallFolder())) {
     ShowErrorBox(c.fStep, kRelativeFolderText);
     SetFocus(c.EInstallFolder);
     return;
+  }
+  if (Install()) GoTo(Page::Finish);
+}
+
+bool TfStep::Install() {
+  const std::string folder = InstallFolder();
+  Note("安装文件夹: " + folder);
+  if (!paths::IsAbsoluteFolder(folder)) {
+    Fail(StepFailure{"检查安装文件夹", folder, ERROR_BAD_PATHNAME, SystemErrorText(ERROR_BAD_PATHNAME), {}});
+    return false;
   }
   GoTo(Page::Installing);
   // The bar counts the extraction from nothing (the layout has it half full).
@@ -182,7 +206,8 @@ void TfStep::StartInstallation() {
   steps.SetStatus = [this](const std::string& caption) { SetLabelCaption(c.EInstallProcess, caption); };
   steps.ProcessMessages = [] { platform::Ui().ProcessMessages(); };
   steps.UnZip = [this](const std::string& zipName, const std::string& destDir) { UnZipPayload(zipName, destDir); };
-  if (Guarded([&] { quv::RunInstallation(folder, InstalledFiles, steps, *transaction_); })) GoTo(Page::Finish);
+  steps.Log = [this](const std::string& line) { Note(line); };
+  return Guarded([&] { quv::RunInstallation(folder, InstalledFiles, steps, *transaction_); });
 }
 
 void TfStep::FinishAction() {
@@ -193,12 +218,37 @@ void TfStep::FinishAction() {
   // Pressed once: the window keeps working while the service starts.
   EnableWindow(c.BNext, FALSE);
   const bool done = Guarded([&] {
-    quv::FinishAction(InstallFolder(), *transaction_, [this](unsigned ms) { Pause(ms); });
+    quv::FinishAction(
+        InstallFolder(), *transaction_, [this](unsigned ms) { Pause(ms); },
+        [this](const std::string& line) { Note(line); });
   });
   if (!done) return;
   transaction_->Commit();
   transaction_.reset();
+  installed_ = true;
+  Note("安装完成");
   Close();
+}
+
+void TfStep::SetInstallFolder(const std::string& folder) { SetWindowTextA(c.EInstallFolder, folder.c_str()); }
+
+int TfStep::RunUnattended(bool showWindow) {
+  unattended_ = true;
+  if (showWindow) {
+    GoTo(Page::Installing);
+    Show();
+  }
+  if (Install()) FinishAction();
+  return ExitCode();
+}
+
+int TfStep::ExitCode() const {
+  if (installed_) return kExitInstalled;
+  return lastFailure_ ? ExitCodeOf(*lastFailure_) : kExitCancelled;
+}
+
+void TfStep::Note(const std::string& line) const {
+  if (log_) log_->Write(line);
 }
 
 }  // namespace quv

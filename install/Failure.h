@@ -31,6 +31,9 @@ class InstallFailure : public Exception {
   StepFailure failure_;
 };
 
+// The object of the failure a cancelled run ends with (step "安装").
+inline constexpr char kCancelledObject[] = "已取消";
+
 // Raised at the next file once the user confirmed closing the window.
 class InstallCancelled : public Exception {
  public:

@@ -12,6 +12,7 @@
 #include "install/Resource.h"
 #include "install/ServiceControl.h"
 #include "install/Shortcut.h"
+#include "install/UninstallEntry.h"
 #include "platform/Platform.h"
 
 namespace quv {
@@ -93,6 +94,32 @@ void SaveList(const InstalledFileList& files, const std::string& path, InstallTr
   }
 }
 
+// Runs one step, noting its start and its end in the log; a failure goes
+// on up (the caller logs it with the system's text).
+template <typename Work>
+void Logged(const Note& log, const std::string& what, Work work) {
+  if (log) log(what);
+  work();
+  if (log) log(what + ": 完成");
+}
+
+std::uint64_t FileSize(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// The entry names the folder's files' size in kilobytes, rounded up.
+void WriteEntry(const std::string& installFolder, InstallTransaction& transaction) {
+  const std::string folder = WithTrailingBackslash(installFolder);
+  std::uint64_t bytes = 0;
+  for (const char* name : {kServiceProgram, "UnInstall.exe", kInstallListName}) bytes += FileSize(folder + name);
+  transaction.UninstallEntryWritten(ReadUninstallEntry());
+  const UninstallEntry entry{kShortcutName, QUV_VERSION, QUV_PUBLISHER, installFolder,
+                             static_cast<std::uint32_t>((bytes + 1023) / 1024)};
+  if (const std::uint32_t code = WriteUninstallEntry(entry)) throw CodeFailure("写入卸载信息", kUninstallKey, code);
+}
+
 struct HandleCloser {
   void operator()(HANDLE handle) const { CloseHandle(handle); }
 };
@@ -123,18 +150,21 @@ DWORD RunToEnd(const std::string& step, const std::string& commandLine, const Pa
 void RunInstallation(const std::string& installFolder, InstalledFileList& files, const InstallationSteps& steps,
                      InstallTransaction& transaction) {
   if (!steps.UnZip) throw Exception("RunInstallation: no unzip step");
-  transaction.RemoveService(kServiceName, kServiceProgram);
+  const Note& log = steps.Log;
+  Logged(log, std::string("删除旧服务: ") + kServiceName,
+         [&] { transaction.RemoveService(kServiceName, kServiceProgram); });
   if (!platform::DirExists(installFolder)) {
     if (steps.SetStatus) steps.SetStatus(kCreatingFolderStatus);
     if (steps.ProcessMessages) steps.ProcessMessages();
-    transaction.CreateFolder(installFolder);
+    Logged(log, "创建文件夹: " + installFolder, [&] { transaction.CreateFolder(installFolder); });
   }
   const std::string folder = WithTrailingBackslash(installFolder);
 
   files.clear();
   {
-    PayloadArchive archive(folder);
-    steps.UnZip(archive.Path(), folder);
+    std::unique_ptr<PayloadArchive> archive;
+    Logged(log, "写入临时文件: " + folder, [&] { archive = std::make_unique<PayloadArchive>(folder); });
+    Logged(log, "解压文件: " + archive->Path(), [&] { steps.UnZip(archive->Path(), folder); });
   }
 
   files.push_back(InstalledFileLine(0, folder + "QuvSvr.exe"));
@@ -145,36 +175,58 @@ void RunInstallation(const std::string& installFolder, InstalledFileList& files,
 
   // "quvSvr.exe" as the shortcut has always named it; the file system finds
   // the extracted "QuvSvr.exe" by it.
-  MakeShortcut(folder + "quvSvr.exe", kShortcutName, 5, files, transaction);
-  MakeShortcut(folder + "UnInstall.exe", kUninstallShortcutName, 6, files, transaction);
-  SaveList(files, folder + kInstallListName, transaction);
+  Logged(log, std::string("创建快捷方式: ") + kShortcutName,
+         [&] { MakeShortcut(folder + "quvSvr.exe", kShortcutName, 5, files, transaction); });
+  Logged(log, std::string("创建快捷方式: ") + kUninstallShortcutName,
+         [&] { MakeShortcut(folder + "UnInstall.exe", kUninstallShortcutName, 6, files, transaction); });
+  Logged(log, "保存安装列表: " + folder + kInstallListName,
+         [&] { SaveList(files, folder + kInstallListName, transaction); });
 }
 
-void FinishAction(const std::string& installFolder, InstallTransaction& transaction, const Pause& pause) {
+namespace {
+void StartService(const std::string& installFolder, InstallTransaction& transaction, const Pause& pause,
+                  const Note& log) {
   const std::string program = QuotedProgram(installFolder);
   if (!IsNtPlatform()) {
-    if (WinExec(program.c_str(), SW_SHOW) <= 31) throw LastErrorFailure("启动服务程序", program);
+    Logged(log, "启动服务程序: " + program, [&] {
+      if (WinExec(program.c_str(), SW_SHOW) <= 31) throw LastErrorFailure("启动服务程序", program);
+    });
     return;
   }
   if (QueryServiceState("", kServiceName) != 0) {
-    StopAndDeleteService(kServiceName);
-    WaitForService(kServiceName, false, kRemovalWaitMs, pause);
-    if (QueryServiceState("", kServiceName) != 0)
-      throw CodeFailure("删除旧服务", kServiceName, ERROR_SERVICE_MARKED_FOR_DELETE);
+    Logged(log, std::string("删除旧服务: ") + kServiceName, [&] {
+      StopAndDeleteService(kServiceName);
+      WaitForService(kServiceName, false, kRemovalWaitMs, pause);
+      if (QueryServiceState("", kServiceName) != 0)
+        throw CodeFailure("删除旧服务", kServiceName, ERROR_SERVICE_MARKED_FOR_DELETE);
+    });
   }
 
-  // Recorded before the launch: whatever the program registered goes again
-  // with a rollback.
-  transaction.ServiceRegistered(kServiceName);
-  const DWORD exitCode = RunToEnd("注册服务", program + " -install /silent", pause);
-  if (exitCode != 0) throw CodeFailure("注册服务", kServiceName, exitCode);
-  // The launched program may leave the registration to a helper of its own.
-  if (!WaitForService(kServiceName, true, kRegistrationWaitMs, pause))
-    throw CodeFailure("注册服务", kServiceName, ERROR_SERVICE_DOES_NOT_EXIST);
-  if (const std::uint32_t code = SetServiceDescription(kServiceName, kServiceDescription))
-    throw CodeFailure("写入服务说明", kServiceName, code);
-  if (const std::uint32_t code = StartServiceAndWait(kServiceName, pause, kServiceStartMs))
-    throw CodeFailure("启动服务", kServiceName, code);
+  Logged(log, std::string("注册服务: ") + kServiceName, [&] {
+    // Recorded before the launch: whatever the program registered goes
+    // again with a rollback.
+    transaction.ServiceRegistered(kServiceName);
+    const DWORD exitCode = RunToEnd("注册服务", program + " -install /silent", pause);
+    if (exitCode != 0) throw CodeFailure("注册服务", kServiceName, exitCode);
+    // The launched program may leave the registration to a helper of its own.
+    if (!WaitForService(kServiceName, true, kRegistrationWaitMs, pause))
+      throw CodeFailure("注册服务", kServiceName, ERROR_SERVICE_DOES_NOT_EXIST);
+  });
+  Logged(log, std::string("写入服务说明: ") + kServiceName, [&] {
+    if (const std::uint32_t code = SetServiceDescription(kServiceName, kServiceDescription))
+      throw CodeFailure("写入服务说明", kServiceName, code);
+  });
+  Logged(log, std::string("启动服务: ") + kServiceName, [&] {
+    if (const std::uint32_t code = StartServiceAndWait(kServiceName, pause, kServiceStartMs))
+      throw CodeFailure("启动服务", kServiceName, code);
+  });
+}
+}  // namespace
+
+void FinishAction(const std::string& installFolder, InstallTransaction& transaction, const Pause& pause,
+                  const Note& log) {
+  StartService(installFolder, transaction, pause, log);
+  Logged(log, std::string("写入卸载信息: ") + kUninstallKey, [&] { WriteEntry(installFolder, transaction); });
 }
 
 }  // namespace quv

@@ -23,6 +23,9 @@ extern const char kCreatingFolderStatus[];  // "创建文件夹"
 // Name and type of the payload archive resource.
 inline constexpr char kPayloadResource[] = "Quv";
 
+// Takes one line for the installation log (system code page); may be empty.
+using Note = std::function<void(const std::string& line)>;
+
 struct InstallationSteps {
   // Sets the caption of the status label (EInstallProcess).
   std::function<void(const std::string& caption)> SetStatus;
@@ -34,6 +37,8 @@ struct InstallationSteps {
   // Each file is handed to the transaction's PrepareFile before it is
   // written. Required; errors it raises end the run.
   std::function<void(const std::string& zipName, const std::string& destDir)> UnZip;
+  // Each step as it starts and when it is done.
+  Note Log;
 };
 
 // The installation run, each step checked and recorded in transaction: stops
@@ -50,7 +55,10 @@ void RunInstallation(const std::string& installFolder, InstalledFileList& files,
 // remaining registration, has "QuvSvr.exe -install /silent" register the
 // service (recorded in transaction) and waits for it, writes the description
 // and starts the service, waiting until it runs. On the older family: starts
-// "QuvSvr.exe". Waits go through pause. A failed step raises InstallFailure.
-void FinishAction(const std::string& installFolder, InstallTransaction& transaction, const Pause& pause);
+// "QuvSvr.exe". Then, on both, writes the Programs and Features entry
+// (recorded in transaction). Waits go through pause; each step goes to log.
+// A failed step raises InstallFailure.
+void FinishAction(const std::string& installFolder, InstallTransaction& transaction, const Pause& pause,
+                  const Note& log = {});
 
 }  // namespace quv

@@ -70,19 +70,23 @@ void InstallTransaction::RemoveService(const std::string& name, const std::strin
     // program are ended below.
     const ProcessHandle serviceProcess(ServiceProcessId(name));
     // Recorded first: even a removal that fails half-way is put back.
-    changes_.push_back(Change{Kind::ServiceRemoved, name, "", config});
+    changes_.push_back(Change{Kind::ServiceRemoved, name, "", config, {}});
     StopAndDeleteService(name);
     if (!WaitForServiceGone(name)) throw CodeFailure("删除旧服务", name, ERROR_SERVICE_MARKED_FOR_DELETE);
     for (unsigned waited = 0; waited < kServiceGoneMs && serviceProcess.Running(); waited += kPollMs)
       pause_(kPollMs);
   }
   if (!IsProcessRunning(program)) return;
-  changes_.push_back(Change{Kind::ProgramsEnded, program, "", {}});
+  changes_.push_back(Change{Kind::ProgramsEnded, program, "", {}, {}});
   if (!KillProcessByName(program)) throw CodeFailure("结束程序", program, ERROR_ACCESS_DENIED);
 }
 
 void InstallTransaction::ServiceRegistered(const std::string& name) {
-  changes_.push_back(Change{Kind::ServiceRegistered, name, "", {}});
+  changes_.push_back(Change{Kind::ServiceRegistered, name, "", {}, {}});
+}
+
+void InstallTransaction::UninstallEntryWritten(UninstallEntrySnapshot before) {
+  changes_.push_back(Change{Kind::UninstallEntryWritten, kUninstallKey, "", {}, std::move(before)});
 }
 
 void InstallTransaction::CreateFolder(const std::string& path) {
@@ -94,19 +98,19 @@ void InstallTransaction::CreateFolder(const std::string& path) {
   const std::string parent = paths::FolderPart(folder);
   if (!parent.empty() && parent != folder && !platform::DirExists(parent)) CreateFolder(parent);
   if (!CreateDirectoryA(folder.c_str(), nullptr)) throw LastErrorFailure("创建文件夹", folder);
-  changes_.push_back(Change{Kind::FolderCreated, folder, "", {}});
+  changes_.push_back(Change{Kind::FolderCreated, folder, "", {}, {}});
 }
 
 void InstallTransaction::PrepareFile(const std::string& path) {
   // A folder in the way is left alone: writing the file fails then.
   if (platform::DirExists(path)) return;
   if (!IsFile(path)) {
-    changes_.push_back(Change{Kind::FileWritten, path, "", {}});
+    changes_.push_back(Change{Kind::FileWritten, path, "", {}, {}});
     return;
   }
   const std::string backup = UnusedBackupName(path);
   if (!MoveFileA(path.c_str(), backup.c_str())) throw LastErrorFailure("替换文件", path);
-  changes_.push_back(Change{Kind::FileReplaced, path, backup, {}});
+  changes_.push_back(Change{Kind::FileReplaced, path, backup, {}, {}});
 }
 
 void InstallTransaction::Commit() {
@@ -149,6 +153,10 @@ std::string InstallTransaction::UndoOne(const Change& change) {
       std::uint32_t code = RegisterService(change.path, change.service);
       if (code == 0 && change.service.running) code = StartServiceAndWait(change.path, pause_, kServiceStartMs);
       return code == 0 ? "" : "未能恢复服务 " + change.path + ": " + SystemErrorText(code);
+    }
+    case Kind::UninstallEntryWritten: {
+      const std::uint32_t code = RestoreUninstallEntry(change.entry);
+      return code == 0 ? "" : "未能恢复卸载信息 " + change.path + ": " + SystemErrorText(code);
     }
     case Kind::ProgramsEnded:
       return "已结束的程序 " + change.path + " 未重新启动";

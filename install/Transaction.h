@@ -12,6 +12,7 @@
 
 #include "install/Failure.h"
 #include "install/ServiceControl.h"
+#include "install/UninstallEntry.h"
 
 namespace quv {
 
@@ -32,6 +33,9 @@ class InstallTransaction {
   // Records the registration made by the new installation: the rollback
   // removes it before restoring the old one.
   void ServiceRegistered(const std::string& name);
+  // Before the Programs and Features entry is written: the rollback puts
+  // back the entry as it was (none, or the older installation's).
+  void UninstallEntryWritten(UninstallEntrySnapshot before);
 
   // Creates folder with its missing parents, recording each one made.
   // Raises InstallFailure.
@@ -49,12 +53,14 @@ class InstallTransaction {
   bool Open() const { return !changes_.empty(); }
 
  private:
-  enum class Kind { FolderCreated, FileWritten, FileReplaced, ServiceRemoved, ServiceRegistered, ProgramsEnded };
+  enum class Kind { FolderCreated, FileWritten, FileReplaced, ServiceRemoved, ServiceRegistered, ProgramsEnded,
+                    UninstallEntryWritten };
   struct Change {
     Kind kind;
     std::string path;    // file, folder or service name
     std::string backup;  // the old file moved aside
     ServiceConfig service;
+    UninstallEntrySnapshot entry;
   };
   bool WaitForServiceGone(const std::string& name);
   std::string UndoOne(const Change& change);

@@ -2,11 +2,16 @@
 // (lines "File<n>=<path>N" in the system code page), stops and deletes the
 // service "ZRQuvSvr", deletes every listed file and then every folder of a
 // listed file that has become empty (the Start-menu folder of the shortcuts).
-// "/silent" asks nothing and shows nothing.
+// It removes the installation's entry in Programs and Features as well.
+// "/silent" (any letter case) asks nothing and shows nothing. Its own file
+// and folder go once it has ended: a copy of it in the temporary folder,
+// started with "/cleanup <id> <path>", waits for that and deletes them (the
+// copy itself goes at the next start of Windows).
 // The final N of a value marks a plain file to delete; other marks are left alone.
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -14,6 +19,8 @@ namespace {
 
 constexpr char kServiceName[] = "ZRQuvSvr";
 constexpr char kTitle[] = "卸载Quv服务程序";
+constexpr char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZRQuvSvr";
+constexpr DWORD kCleanupWaitMs = 30000;
 
 std::string OwnPath() {
   char path[MAX_PATH + 1] = {};
@@ -101,6 +108,44 @@ bool DeleteListedFile(const std::string& path) {
   return false;
 }
 
+// Starts a copy of this program from the temporary folder that deletes self
+// and its folder once this process has ended. Answers whether it started.
+bool StartCleanup(const std::string& self) {
+  char tempFolder[MAX_PATH + 1] = {};
+  char unique[MAX_PATH + 1] = {};
+  if (!GetTempPathA(MAX_PATH, tempFolder) || !GetTempFileNameA(tempFolder, "Quv", 0, unique)) return false;
+  // A program's name, beside the unique name reserved for it.
+  const std::string copy = std::string(unique) + ".exe";
+  DeleteFileA(unique);
+  if (!CopyFileA(self.c_str(), copy.c_str(), FALSE)) return false;
+  std::string line = "\"" + copy + "\" /cleanup " + std::to_string(GetCurrentProcessId()) + " \"" + self + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  // Started in the temporary folder: a current folder inside the install
+  // folder would keep that from being removed.
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, tempFolder, &startup, &info)) {
+    DeleteFileA(copy.c_str());
+    return false;
+  }
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return true;
+}
+
+// The copy's part: waits for the uninstaller (process id) to end, then
+// deletes it and its folder when that is empty.
+int Cleanup(const char* id, const std::string& uninstaller) {
+  if (HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::strtoul(id, nullptr, 10)))) {
+    WaitForSingleObject(process, kCleanupWaitMs);
+    CloseHandle(process);
+  }
+  const bool deleted = DeleteListedFile(uninstaller);
+  RemoveDirectoryA(uninstaller.substr(0, FolderEnd(uninstaller)).c_str());
+  MoveFileExA(OwnPath().c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  return deleted ? 0 : 3;
+}
+
 bool HasArg(int argc, char** argv, const char* wanted) {
   for (int i = 1; i < argc; ++i) {
     if (lstrcmpiA(argv[i], wanted) == 0) return true;
@@ -111,6 +156,7 @@ bool HasArg(int argc, char** argv, const char* wanted) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && lstrcmpiA(argv[1], "/cleanup") == 0) return Cleanup(argv[2], argv[3]);
   const bool silent = HasArg(argc, argv, "/silent");
   if (!silent && MessageBoxA(nullptr, "确定要卸载Quv服务程序吗?", kTitle, MB_YESNO | MB_ICONQUESTION) != IDYES)
     return 1;
@@ -124,6 +170,7 @@ int main(int argc, char** argv) {
   }
 
   RemoveService();
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
 
   bool all_deleted = true;
   std::vector<std::string> folders;
@@ -132,8 +179,9 @@ int main(int argc, char** argv) {
     if (!parent.empty() && std::find(folders.begin(), folders.end(), parent) == folders.end())
       folders.push_back(parent);
     if (lstrcmpiA(path.c_str(), self.c_str()) == 0) {
-      // A running program cannot delete itself; the system may do it later.
-      MoveFileExA(self.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+      // A running program cannot delete itself: a copy does it, or else the
+      // system at its next start.
+      if (!StartCleanup(self)) MoveFileExA(self.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
       continue;
     }
     if (!DeleteListedFile(path)) all_deleted = false;

@@ -12,6 +12,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <vector>
@@ -458,6 +459,210 @@ TEST(Install, EachFailureLeavesThePreviousInstallationWorking) {
     EXPECT_TRUE(d::WaitUntil([&] { return Account(folder) == before; })) << Account(folder) << "\n---\n" << before;
   }
   RemoveInstallation(folder);
+}
+
+// ---- runs from the command line -----------------------------------------------
+
+struct SetupRun {
+  long exitCode = -1;
+  bool windowSeen = false;  // a visible top-level window of the program
+};
+
+// Runs the wizard with arguments (UTF-8, passed in code page 936 as a
+// command line typed on a Chinese Windows) to its end.
+SetupRun RunSetup(const std::string& arguments) {
+  SetupRun run;
+  std::string line = "\"";  // in steps: g++ 12 sees a false overlap in one expression
+  line += Env("QUV_WIZARD_EXE") + "\" " + arguments;
+  line = Cp936(line);
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &info)) return run;
+  struct Seen {
+    DWORD id;
+    bool seen;
+  } seen{info.dwProcessId, false};
+  for (int waited = 0; waited < 60000 && WaitForSingleObject(info.hProcess, 20) == WAIT_TIMEOUT; waited += 20) {
+    EnumWindows(
+        [](HWND w, LPARAM p) -> BOOL {
+          auto* s = reinterpret_cast<Seen*>(p);
+          DWORD id = 0;
+          GetWindowThreadProcessId(w, &id);
+          if (id == s->id && IsWindowVisible(w)) s->seen = true;
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&seen));
+  }
+  DWORD code = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0) GetExitCodeProcess(info.hProcess, &code);
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  run.exitCode = static_cast<long>(code);
+  run.windowSeen = seen.seen;
+  return run;
+}
+
+// A log's lines (UTF-8 after its byte-order mark), each expected to start
+// with its time "yyyy-mm-dd hh:mm:ss.mmm  ", returned without it.
+std::vector<std::string> LogLines(const std::string& path) {
+  const std::string bytes = ReadFileBytes(path);
+  EXPECT_EQ(bytes.substr(0, 3), "\xEF\xBB\xBF") << path;
+  std::vector<std::string> lines;
+  for (std::size_t at = 3; at < bytes.size();) {
+    std::size_t end = bytes.find("\r\n", at);
+    if (end == std::string::npos) end = bytes.size();
+    const std::string line = bytes.substr(at, end - at);
+    at = end + 2;
+    const bool stamped = line.size() > 25 && line[4] == '-' && line[10] == ' ' && line[13] == ':' &&
+                         line[19] == '.' && line.compare(23, 2, "  ") == 0;
+    EXPECT_TRUE(stamped) << line;
+    if (stamped) lines.push_back(line.substr(25));
+  }
+  return lines;
+}
+
+// Whether each of wanted is a line of the log, in this order.
+void ExpectInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& wanted) {
+  auto at = lines.begin();
+  for (const std::string& w : wanted) {
+    at = std::find(at, lines.end(), w);
+    ASSERT_NE(at, lines.end()) << "missing or out of order: " << w;
+  }
+}
+
+TEST(Install, VerySilentIntoAFolderWithBlanksAndChineseThenQuietUninstall) {
+  const std::string folder = kCustomFolder;  // ends in a character whose trail byte is a backslash
+  const std::string f = folder + "\\";
+  const std::string log = "C:\\Quv 记录.log";
+  RemoveInstallation(kDefaultFolder);
+  RemoveTree("C:\\Quv 安装");
+  RemoveTree(log);
+  const SetupRun run = RunSetup("/VERYSILENT /Dir=\"" + folder + "\" /LOG=\"" + log + "\" /NoRestart");
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_FALSE(run.windowSeen) << "no window at all";
+  ExpectInstalled(folder);
+  EXPECT_EQ(ServiceState(kServiceName), static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(Lower(ServiceProgram(kServiceName)), Lower("\"" + f + "QuvSvr.exe\""));
+
+  std::map<std::string, std::string> entry = UninstallEntry();
+  const std::string uninstaller = "\"" + f + "UnInstall.exe\"";
+  const std::size_t bytes = ReadFileBytes(f + "QuvSvr.exe").size() + ReadFileBytes(f + "UnInstall.exe").size() +
+                            ReadFileBytes(f + "install.dl").size();
+  EXPECT_EQ(entry["DisplayName"], "Quv服务程序");
+  EXPECT_EQ(entry["DisplayVersion"].find_first_not_of("0123456789."), std::string::npos) << entry["DisplayVersion"];
+  EXPECT_EQ(entry["Publisher"], "Quv");
+  EXPECT_EQ(entry["InstallLocation"], f);
+  EXPECT_EQ(entry["DisplayIcon"], f + "QuvSvr.exe,0");
+  EXPECT_EQ(entry["EstimatedSize"], std::to_string((bytes + 1023) / 1024));
+  EXPECT_EQ(entry["UninstallString"], uninstaller);
+  EXPECT_EQ(entry["QuietUninstallString"], uninstaller + " /SILENT");
+  EXPECT_EQ(entry["NoModify"], "1");
+  EXPECT_EQ(entry["NoRepair"], "1");
+
+  const std::vector<std::string> lines = LogLines(log);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines.front().find("/VERYSILENT"), std::string::npos) << lines.front();
+  ExpectInOrder(lines, {"安装文件夹: " + folder, "创建文件夹: " + folder + ": 完成",
+                        "写入文件: " + f + "QuvSvr.exe: 完成", "写入文件: " + f + "UnInstall.exe: 完成",
+                        "创建快捷方式: Quv服务程序: 完成", "创建快捷方式: 卸载Quv服务程序: 完成",
+                        "保存安装列表: " + f + "install.dl: 完成", "注册服务: ZRQuvSvr: 完成",
+                        "写入服务说明: ZRQuvSvr: 完成", "启动服务: ZRQuvSvr: 完成",
+                        "写入卸载信息: Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZRQuvSvr: 完成",
+                        "安装完成", "退出码: 0"});
+
+  // The entry's quiet command, as Programs and Features or a script runs it.
+  EXPECT_EQ(RunAndWait(entry["QuietUninstallString"]), 0);
+  EXPECT_EQ(ServiceState(kServiceName), 0u);
+  EXPECT_TRUE(UninstallEntry().empty()) << "the entry is removed";
+  EXPECT_FALSE(FolderThere(LinkFolder())) << "shortcuts and their folder removed";
+  // The uninstaller's own file and the folder go once it has ended.
+  EXPECT_TRUE(d::WaitUntil([&] { return !FolderThere(folder); })) << ListFolder(folder);
+  EXPECT_EQ(ProcessCount("QuvSvr.exe"), 0);
+  RemoveTree("C:\\Quv 安装");
+  RemoveTree(log);
+}
+
+TEST(Install, SilentOverARunningInstallationAndExitCodesOfFailures) {
+  const std::string folder = kDefaultFolder;
+  RemoveInstallation(folder);
+  {
+    SCOPED_TRACE("silent: the installing page only, the log in the temporary folder");
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::string before = ListFolder(Utf8(temp));
+    const SetupRun run = RunSetup("/silent");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.windowSeen);
+    std::string logName;
+    for (std::size_t at = 0; (at = ListFolder(Utf8(temp)).find("QuvSetup-", at)) != std::string::npos; ++at) {
+      const std::string list = ListFolder(Utf8(temp));
+      const std::string name = list.substr(at, list.find(' ', at) - at);
+      if (before.find(name) == std::string::npos) logName = name;
+    }
+    ASSERT_FALSE(logName.empty()) << ListFolder(Utf8(temp));
+    const std::vector<std::string> lines = LogLines(Utf8(temp) + logName);
+    ExpectInOrder(lines, {"安装文件夹: " + folder, "安装完成", "退出码: 0"});
+    RemoveTree(Utf8(temp) + logName);
+    EXPECT_EQ(ServiceState(kServiceName), static_cast<DWORD>(SERVICE_RUNNING));
+  }
+  const std::map<std::string, std::string> installed = UninstallEntry();
+  {
+    SCOPED_TRACE("very silent again over the running service: the entry updated");
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallEntryKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    RegSetValueExW(key, L"DisplayVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"0.9"), 4 * sizeof(wchar_t));
+    RegSetValueExW(key, L"Stale", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 2 * sizeof(wchar_t));
+    RegCloseKey(key);
+    EXPECT_EQ(RunSetup("/VERYSILENT").exitCode, 0);
+    EXPECT_EQ(UninstallEntry(), installed);
+    EXPECT_EQ(ServiceState(kServiceName), static_cast<DWORD>(SERVICE_RUNNING));
+  }
+  const std::string before = Account(folder);
+  {
+    SCOPED_TRACE("the service failing to start: rolled back, its own exit code, the system's text logged");
+    const std::string log = "C:\\quv-failed.log";
+    SetEnvironmentVariableA("QUV_STANDIN_FAIL", "start");
+    EXPECT_EQ(RunSetup("/VERYSILENT /LOG=" + log).exitCode, 7);
+    SetEnvironmentVariableA("QUV_STANDIN_FAIL", nullptr);
+    const std::vector<std::string> lines = LogLines(log);
+    const auto failed = std::find(lines.begin(), lines.end(), "启动服务失败: ZRQuvSvr");
+    ASSERT_NE(failed, lines.end());
+    ASSERT_NE(failed + 1, lines.end());
+    EXPECT_NE(failed[1].find("(错误 "), std::string::npos) << failed[1];
+    ExpectInOrder(lines, {"电脑已恢复到安装前的状态.", "退出码: 7"});
+    EXPECT_TRUE(d::WaitUntil([&] { return Account(folder) == before; })) << Account(folder) << "\n---\n" << before;
+    EXPECT_EQ(UninstallEntry(), installed) << "the entry as it was";
+    RemoveTree(log);
+  }
+  {
+    SCOPED_TRACE("command lines refused before anything is done");
+    EXPECT_EQ(RunSetup("/VERYSILENT /BOGUS").exitCode, 1);
+    EXPECT_EQ(RunSetup("/VERYSILENT /DIR=").exitCode, 1);
+    EXPECT_EQ(RunSetup("/VERYSILENT \"/LOG=C:\\no such folder\\q.log\"").exitCode, 2);
+    EXPECT_EQ(RunSetup("/VERYSILENT /DIR=Quv\\相对").exitCode, 3);
+    wchar_t current[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, current);
+    EXPECT_FALSE(FolderThere(Utf8(current) + "\\Quv")) << "the relative folder made nowhere";
+    std::string line = "\"";
+    line += Env("QUV_WIZARD_EXE") + "\" /bogus";
+    d::Program wizard(line);
+    HWND box = wizard.WaitForTopWindow("#32770", kTitle);
+    ASSERT_NE(box, nullptr) << "the usage is shown";
+    std::string text;
+    for (HWND label : d::FindAll(box, "Static")) text += d::TextOf(label);
+    EXPECT_NE(text.find("未知参数: /bogus"), std::string::npos) << text;
+    EXPECT_NE(text.find("/VERYSILENT"), std::string::npos) << text;
+    d::Click(GetDlgItem(box, IDOK));
+    EXPECT_TRUE(wizard.WaitForExit());
+    EXPECT_TRUE(d::WaitUntil([&] { return Account(folder) == before; })) << Account(folder);
+  }
+  RemoveInstallation(folder);
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::string list = ListFolder(Utf8(temp));
+  for (std::size_t at = 0; (at = list.find("QuvSetup-", at)) != std::string::npos; ++at)
+    RemoveTree(Utf8(temp) + list.substr(at, list.find(' ', at) - at));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -254,12 +255,32 @@ long RunAndWait(const std::string& commandLine, DWORD timeoutMs) {
   return static_cast<long>(code);
 }
 
+std::map<std::string, std::string> UninstallEntry() {
+  std::map<std::string, std::string> values;
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallEntryKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return values;
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[256];
+    wchar_t data[1024] = {};  // room for a terminating zero the value may lack
+    DWORD nameSize = 256, dataSize = sizeof data - sizeof(wchar_t), type = 0;
+    if (RegEnumValueW(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize) !=
+        ERROR_SUCCESS)
+      break;
+    DWORD number = 0;
+    std::memcpy(&number, data, sizeof number);
+    values[Utf8(name)] = type == REG_DWORD ? std::to_string(number) : Utf8(data);
+  }
+  RegCloseKey(key);
+  return values;
+}
+
 void RemoveInstallation(const std::string& folder) {
   RemoveService(kServiceName);
   KillProcesses("QuvSvr.exe");
   KillProcesses("UnInstall.exe");
   RemoveTree(folder);
   RemoveTree(LinkFolder());
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallEntryKey);
 }
 
 // ---- make run's account ---------------------------------------------------------
@@ -329,6 +350,9 @@ std::string Report() {
     r += "    program: " + ServiceProgram(kServiceName) + "\n";
     r += "    description: " + ServiceDescription(kServiceName) + "\n";
   }
+  const std::map<std::string, std::string> entry = UninstallEntry();
+  r += std::string("Programs and Features entry: ") + (entry.empty() ? "none" : "") + "\n";
+  for (const auto& [name, value] : entry) r += "    " + name + ": " + value + "\n";
   r += "Shortcuts in " + links + "\n";
   for (const char* name : {kServiceLink, kUninstallLink}) {
     const Shortcut& s = name == kServiceLink ? service : uninstall;

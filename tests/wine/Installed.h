@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 
 namespace quv::wizardtest {
@@ -57,6 +58,12 @@ bool StartServiceNamed(const char* name);
 // Stops and deletes the service and waits (bounded) until it is gone.
 void RemoveService(const char* name);
 
+inline constexpr const wchar_t* kUninstallEntryKey =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZRQuvSvr";
+// The Programs and Features entry under HKEY_LOCAL_MACHINE: each value by
+// name, numbers in decimal; empty when there is no entry.
+std::map<std::string, std::string> UninstallEntry();
+
 // Running processes of that executable name (letter case ignored).
 int ProcessCount(const char* exeName);
 void KillProcesses(const char* exeName);
@@ -65,7 +72,8 @@ void KillProcesses(const char* exeName);
 long RunAndWait(const std::string& commandLine, DWORD timeoutMs = 30000);
 
 // Everything an installation into folder (no trailing backslash) may have
-// left: the service, its programs running, the folder and the shortcuts.
+// left: the service, its programs running, the folder, the shortcuts and
+// the Programs and Features entry.
 void RemoveInstallation(const std::string& folder);
 
 // A readable account of the installation the shortcuts point to: its
