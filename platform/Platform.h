@@ -104,5 +104,8 @@ void SleepMs(unsigned milliseconds);
 // Whether a standard stream is attached to a terminal (a console on Windows).
 enum class StdStream { Input, Output, Error };
 bool IsTerminal(StdStream stream);
+// Writes bytes to standard output as they are (no newline translation);
+// false when the system refuses them (a closed pipe, a full disk).
+bool WriteStandardOutput(const void* data, std::size_t size);
 
 }  // namespace quv::platform

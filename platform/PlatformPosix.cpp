@@ -304,6 +304,18 @@ bool IsTerminal(StdStream stream) {
   return ::isatty(fd) != 0;
 }
 
+bool WriteStandardOutput(const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t written = ::write(STDOUT_FILENO, bytes, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
 }  // namespace quv::platform
 
 #endif  // !_WIN32

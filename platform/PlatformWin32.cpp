@@ -240,6 +240,20 @@ bool IsTerminal(StdStream stream) {
   return h != nullptr && h != INVALID_HANDLE_VALUE && GetFileType(h) == FILE_TYPE_CHAR && GetConsoleMode(h, &mode) != 0;
 }
 
+bool WriteStandardOutput(const void* data, std::size_t size) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return false;
+  const auto* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(out, bytes, chunk, &written, nullptr) || written == 0) return false;
+    bytes += written;
+    size -= written;
+  }
+  return true;
+}
+
 }  // namespace quv::platform
 
 #endif  // _WIN32
