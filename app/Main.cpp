@@ -26,6 +26,26 @@ class ComApartment {
   bool ok_;
 };
 
+// The program runs elevated, often from a downloads folder: DLLs it loads
+// later (the shell's, the common controls') come from the system folder
+// only, so one planted beside the program is never taken. The call exists
+// from Windows 8 (and Windows 7 with update KB2533623), so it is looked up;
+// older systems at least drop the current folder from the search.
+void RestrictDllSearch() {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  if (!kernel) return;
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);
+  // Through a plain function pointer type: a direct cast between unrelated
+  // function types draws a warning.
+  auto lookup = [kernel](const char* name) { return reinterpret_cast<void (*)()>(GetProcAddress(kernel, name)); };
+  constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+  if (auto restrict = reinterpret_cast<SetDefaultDllDirectoriesFn>(lookup("SetDefaultDllDirectories"))) {
+    restrict(kSearchSystem32);
+  }
+  if (auto setDirectory = reinterpret_cast<SetDllDirectoryFn>(lookup("SetDllDirectoryA"))) setDirectory("");
+}
+
 // The loop takes the messages in their Unicode form: typed characters then
 // reach the (Unicode) system controls as typed, whatever the input language's
 // code page; the wizard's own windows still get ANSI messages.
@@ -44,6 +64,7 @@ int RunMessageLoop(HWND window) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  RestrictDllSearch();
   ComApartment com;
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&icc);

@@ -22,6 +22,10 @@ namespace {
 constexpr const char* kMainClass = "TfStep";
 constexpr const char* kNextCaption = "下一步(&N) >>";
 constexpr const char* kFinishCaption = "完成(&F)";
+constexpr const char* kCancelCaption = "取消(&C)";
+constexpr const char* kCloseCaption = "关闭(&C)";
+constexpr const char* kConfirmClose =
+    "安装尚未完成. 确实要退出安装吗?\r\n\r\n安装程序将撤销已做的更改, 恢复安装前的状态.";
 
 // Control identifiers of the buttons and the folder box (above IDOK and
 // IDCANCEL, which the dialog keys send).
@@ -87,6 +91,10 @@ TfStep::TfStep(HINSTANCE instance) : instance_(instance) {
 }
 
 TfStep::~TfStep() {
+  // An installation still open here is rolled back by its destructor, with
+  // no more questions.
+  rollingBack_ = true;
+  transaction_.reset();
   if (c.fStep) {
     SetWindowLongPtrA(c.fStep, GWLP_USERDATA, 0);
     DestroyWindow(c.fStep);
@@ -181,7 +189,7 @@ void TfStep::CreateLayout() {
   SetAlign(c.Bevel1, Align::Top);
   c.BNext = Button(c.Panel3, kIdBNext, 294, 6, 85, 25, kNextCaption);
   c.BPre = Button(c.Panel3, kIdBPre, 208, 6, 85, 25, "<< 上一步(&P)");
-  c.BCancel = Button(c.Panel3, kIdBCancel, 387, 6, 85, 25, "取消(&C)");
+  c.BCancel = Button(c.Panel3, kIdBCancel, 387, 6, 85, 25, kCancelCaption);
 
   // The page control above it: flat-button, multi-line tabs, one sheet per page.
   c.PageControl1 = CreateWindowExA(
@@ -300,8 +308,18 @@ void TfStep::CreatePage3() {
 
 // ---- pages --------------------------------------------------------------------
 
-int TfStep::ActivePageIndex() const {
-  return static_cast<int>(SendMessageA(c.PageControl1, TCM_GETCURSEL, 0, 0));
+const TfStep::PageRule& TfStep::RuleOf(Page page) {
+  using S = Shown;
+  // Indexed by Page. The finish page's close is its finish button; the
+  // Failed page is the installing page's panel saying what happened.
+  static const PageRule kRules[] = {
+      {0, S::Disabled, S::Enabled, S::Enabled, kNextCaption, kCancelCaption, &TfStep::GoToFolderPage},
+      {1, S::Enabled, S::Enabled, S::Enabled, kNextCaption, kCancelCaption, &TfStep::StartInstallation},
+      {2, S::Hidden, S::Hidden, S::Disabled, kNextCaption, kCancelCaption, nullptr},
+      {3, S::Hidden, S::Enabled, S::Hidden, kFinishCaption, kCancelCaption, &TfStep::FinishAction},
+      {2, S::Hidden, S::Hidden, S::Enabled, kNextCaption, kCloseCaption, nullptr},
+  };
+  return kRules[static_cast<int>(page)];
 }
 
 void TfStep::SetActivePage(int index) {
@@ -333,6 +351,34 @@ void TfStep::ShowPagePanel(int index) {
   EnableWindow(c.BNext, TRUE);
 }
 
+namespace {
+void ShowButton(HWND button, bool shown, bool enabled, const char* caption) {
+  SetWindowTextA(button, caption);
+  EnableWindow(button, enabled);
+  ShowWindow(button, shown ? SW_SHOW : SW_HIDE);
+}
+}  // namespace
+
+void TfStep::GoTo(Page page) {
+  const PageRule& rule = RuleOf(page);
+  page_ = page;
+  SetActivePage(rule.sheet);
+  ShowPage(rule.sheet);
+  ShowButton(c.BPre, rule.pre != Shown::Hidden, rule.pre == Shown::Enabled, "<< 上一步(&P)");
+  ShowButton(c.BNext, rule.next != Shown::Hidden, rule.next == Shown::Enabled, rule.nextCaption);
+  ShowButton(c.BCancel, rule.cancel != Shown::Hidden, rule.cancel == Shown::Enabled, rule.cancelCaption);
+  // The focus on the page's first usable button; the run keeps it nowhere.
+  if (rule.next == Shown::Enabled) {
+    SetFocus(c.BNext);
+  } else if (rule.cancel == Shown::Enabled) {
+    SetFocus(c.BCancel);
+  }
+  // Painted whole now: the run keeps the message loop busy after this.
+  RedrawWindow(c.fStep, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
+void TfStep::GoToFolderPage() { GoTo(Page::Folder); }
+
 // ---- events -------------------------------------------------------------------
 
 void TfStep::FormCreate() {
@@ -340,53 +386,45 @@ void TfStep::FormCreate() {
     HWND sheet = c.TabSheet[static_cast<std::size_t>(i)];
     PageTable[static_cast<std::size_t>(i)] = PageEntry{sheet, GetWindow(sheet, GW_CHILD)};
   }
-  SetActivePage(0);
-  EnableWindow(c.BPre, FALSE);
-  ShowPage(0);
+  GoTo(Page::Welcome);
   InstalledFiles.clear();
 }
 
 void TfStep::BNextClick() {
-  if (ActivePageIndex() + 1 < kPageCount) {
-    const int next = ActivePageIndex() + 1;
-    SetActivePage(next);
-    ShowPage(next);
-    SetWindowTextA(c.BNext, kNextCaption);
-    EnableWindow(c.BPre, TRUE);
-  } else {
-    FinishAction();
-  }
-
-  if (ActivePageIndex() + 2 == kPageCount) {
-    // The installing page: no way back or forward while the run works.
-    ShowWindow(c.BNext, SW_HIDE);
-    ShowWindow(c.BPre, SW_HIDE);
-    EnableWindow(c.BCancel, FALSE);
-    RunInstallation();
-    ShowWindow(c.fStep, SW_HIDE);
-    SaveInstalledFiles();
-    BNextClick();  // on to the finish page
-  }
-
-  if (ActivePageIndex() + 1 == kPageCount) {
-    if (!IsWindowVisible(c.fStep)) ShowWindow(c.fStep, SW_SHOW);
-    SetWindowTextA(c.BNext, kFinishCaption);
-    ShowWindow(c.BPre, SW_HIDE);
-    ShowWindow(c.BNext, SW_SHOW);
-    SetFocus(c.BNext);
-    ShowWindow(c.BCancel, SW_HIDE);
-  }
+  const PageRule& rule = RuleOf(page_);
+  if (Busy() || rule.next != Shown::Enabled || !rule.nextAction) return;
+  (this->*rule.nextAction)();
 }
 
 void TfStep::BPreClick() {
-  if (ActivePageIndex() > 0) {
-    const int previous = ActivePageIndex() - 1;
-    SetActivePage(previous);
-    SetWindowTextA(c.BNext, kNextCaption);
-    ShowPage(previous);
-    EnableWindow(c.BPre, TRUE);
+  if (!Busy() && RuleOf(page_).pre == Shown::Enabled) GoTo(static_cast<Page>(static_cast<int>(page_) - 1));
+}
+
+void TfStep::CloseRequest() {
+  if (rollingBack_ || cancelConfirmed_) return;
+  if (working_) {
+    // Answered inside the run's own message processing: the run waits.
+    if (MessageBoxA(c.fStep, kConfirmClose, kApplicationTitle, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
+      cancelConfirmed_ = true;
+    return;
   }
-  if (ActivePageIndex() == 0) EnableWindow(c.BPre, FALSE);
+  if (page_ == Page::Finish) {
+    FinishAction();
+    return;
+  }
+  Close();
+}
+
+void TfStep::EnterPressed() {
+  if (Busy()) return;
+  HWND focus = GetFocus();
+  for (HWND button : {c.BNext, c.BPre, c.BCancel, c.Button1}) {
+    if (focus != button) continue;
+    if (IsWindowVisible(button) && IsWindowEnabled(button)) OnCommand(GetDlgCtrlID(button), BN_CLICKED);
+    return;
+  }
+  // From the folder box (or nowhere): Next, as a dialog's default button.
+  if (IsWindowVisible(c.BNext) && IsWindowEnabled(c.BNext)) BNextClick();
 }
 
 void TfStep::BCancelClick() { Close(); }
@@ -414,12 +452,17 @@ void TfStep::OnCommand(int id, int code) {
 LRESULT TfStep::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_COMMAND:
-      // Only the controls' clicks; the dialog keys (Enter, Esc) send IDOK and
-      // IDCANCEL, which the wizard does not use.
-      if (lp) OnCommand(LOWORD(wp), HIWORD(wp));
+      // The controls' clicks; Enter sends IDOK without a control (no button
+      // of this plain window carries the default style). Esc's IDCANCEL is
+      // not used.
+      if (lp) {
+        OnCommand(LOWORD(wp), HIWORD(wp));
+      } else if (LOWORD(wp) == IDOK) {
+        EnterPressed();
+      }
       return 0;
     case WM_CLOSE:
-      Close();
+      CloseRequest();
       return 0;
     default:
       return DefWindowProcA(c.fStep, msg, wp, lp);

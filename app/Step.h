@@ -1,5 +1,7 @@
 // The wizard window fStep: four pages shown one at a time above a bar with
-// the Back, Next and Cancel buttons.
+// the Back, Next and Cancel buttons, and a fifth state, the installing page
+// saying the installation did not complete. One table (RuleOf) says what
+// each shows and what Next does there.
 //
 // Each page's content is one panel that lives on a tab sheet of the page
 // control; showing a page moves its panel onto the window, on top of the
@@ -9,9 +11,13 @@
 #include <windows.h>
 
 #include <array>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "install/Failure.h"
+#include "install/Transaction.h"
 #include "unzip/UnZip.h"
 
 namespace quv {
@@ -42,26 +48,36 @@ class TfStep {
   // has returned (the message loop stops).
   void Close();
 
+  // The wizard's pages, in the order Next goes through them; Failed is the
+  // installing page saying the installation did not complete.
+  enum class Page { Welcome, Folder, Installing, Finish, Failed };
+
   // ---- events -------------------------------------------------------------
   void FormCreate();
+  // Does what the page table says Next does on the current page.
   void BNextClick();
   void BPreClick();
   void BCancelClick();
   void Button1Click();
+  // The title-bar close: asks first while the installation works.
+  void CloseRequest();
+  // Enter: presses the focused button, or Next from the folder box.
+  void EnterPressed();
 
   // Shows the panel of page index on the window and enables BNext.
   void ShowPagePanel(int index);
 
+  Page CurrentPage() const { return page_; }
+  // The failure the installation ended with, if it failed.
+  const std::optional<StepFailure>& LastFailure() const { return lastFailure_; }
+
   // ---- the installation run and the finish action (StepInstall.cpp) --------
-  // Runs on arriving at the installing page, after the buttons are hidden:
-  // clears away an old service and running service programs, then installs
-  // into the install folder. Errors are not caught here.
-  void RunInstallation();
-  // Writes InstalledFiles as "install.dl" in the install folder; a failure
-  // is shown in a message box of its own (the window is hidden then).
-  void SaveInstalledFiles();
-  // Behind the finish button; closes the window unless an old registration
-  // of the service could not be removed yet.
+  // Leaves the folder page: refuses a folder that is not absolute, otherwise
+  // shows the installing page and runs the installation; a failure rolls it
+  // back and ends on the Failed page, a confirmed close ends the program.
+  void StartInstallation();
+  // Behind the finish button: registers and starts the service, then keeps
+  // the installation and closes the window; a failure rolls all back.
   void FinishAction();
 
   // After each file the run extracted (filesDone counts them). The program
@@ -105,6 +121,35 @@ class TfStep {
     HWND sheet;
     HWND panel;
   };
+  enum class Shown { Hidden, Disabled, Enabled };
+  // What a page shows and what Next does there.
+  struct PageRule {
+    int sheet;
+    Shown pre, next, cancel;
+    const char* nextCaption;
+    const char* cancelCaption;
+    void (TfStep::*nextAction)();
+  };
+  static const PageRule& RuleOf(Page page);
+
+  void GoToFolderPage();
+  // Makes page current: its panel on top, the buttons as its rule says.
+  void GoTo(Page page);
+  // Rolls back, shows the Failed page and the error box.
+  void Fail(StepFailure failure);
+  // Rolls back a cancelled run and ends the program.
+  void Abandon();
+  // Runs one guarded part of the installation (the run or the finish
+  // action): failures and a confirmed close end it as above; answers
+  // whether it completed.
+  template <typename Work>
+  bool Guarded(Work work);
+  // Waits ms while the window keeps working; raises InstallCancelled once a
+  // close was confirmed (not while rolling back).
+  void Pause(unsigned ms);
+  void ThrowIfCancelled() const;
+  // The run, the finish action or a rollback is under way: the buttons wait.
+  bool Busy() const { return working_ || rollingBack_; }
 
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
@@ -124,13 +169,13 @@ class TfStep {
 
   // UnZipIt's stored properties and the window's handlers on it.
   void CreateUnZipIt();
-  // The installation run's unzip step on UnZipIt; a file that could not be
-  // written or failed its CRC check ends the run with an error.
+  // The installation run's unzip step on UnZipIt; each file goes through the
+  // transaction before it is written; a file that could not be written or
+  // failed its CRC check ends the run with an InstallFailure.
   void UnZipPayload(const std::string& zipName, const std::string& destDir);
   // The file being extracted, in LExtractFilesInfo.
   void ShowExtractedFile(const std::string& path);
 
-  int ActivePageIndex() const;
   void SetActivePage(int index);
   // Both directions: the page's panel back on its sheet, then onto the window.
   void ShowPage(int index);
@@ -144,8 +189,16 @@ class TfStep {
   HICON smallIcon_ = nullptr;
   std::array<PageEntry, kPageCount> PageTable{};
   // What went wrong with single files during the current unzip step.
-  std::vector<std::string> unzipFailures_;
+  std::vector<StepFailure> unzipFailures_;
   int filesDone_ = 0;
+
+  Page page_ = Page::Welcome;
+  // The open installation, from the run until the finish action kept it.
+  std::unique_ptr<InstallTransaction> transaction_;
+  std::optional<StepFailure> lastFailure_;
+  bool working_ = false;        // the run or the finish action is under way
+  bool rollingBack_ = false;
+  bool cancelConfirmed_ = false;
 };
 
 }  // namespace quv

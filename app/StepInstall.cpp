@@ -5,6 +5,8 @@
 
 #include <commctrl.h>
 
+#include <exception>
+
 #include "app/Controls.h"
 #include "install/Installation.h"
 #include "install/InstalledFiles.h"
@@ -18,6 +20,13 @@ namespace {
 // LExtractFilesInfo reaches to the right edge of the progress bar (24 + 433).
 constexpr int kFileInfoLeft = 32;
 constexpr int kFileInfoRight = 457;
+
+constexpr const char* kRelativeFolderText =
+    "请输入完整的安装文件夹, 以盘符开头, 例如 C:\\Program Files\\服务程序";
+constexpr const char* kFailedTitle = "安装未完成";
+constexpr const char* kFailedSubtitle = "安装程序未能将 服务程序 安装到您的电脑中.";
+constexpr const char* kRestoredStatus = "已撤销安装所做的更改, 电脑已恢复到安装前的状态.";
+constexpr const char* kNotRestoredStatus = "部分更改未能撤销, 详见错误信息.";
 }  // namespace
 
 void TfStep::CreateUnZipIt() {
@@ -27,7 +36,13 @@ void TfStep::CreateUnZipIt() {
 
   // The installing page follows the extraction: the file being written and
   // how much of the whole archive is done.
-  UnZipIt.OnStartUnZip = [this](TObject*, std::int32_t, std::string& FName, bool&) { ShowExtractedFile(FName); };
+  // The run stops here, before the next file, once a close was confirmed;
+  // a file that is there already is kept aside for the rollback.
+  UnZipIt.OnStartUnZip = [this](TObject*, std::int32_t, std::string& FName, bool&) {
+    ThrowIfCancelled();
+    transaction_->PrepareFile(FName);
+    ShowExtractedFile(FName);
+  };
   UnZipIt.OnTotalPercentDone = [this](TObject*, std::int32_t Percent) {
     SendMessageA(c.ProgressBar1, PBM_SETPOS, static_cast<WPARAM>(Percent), 0);
     UpdateWindow(c.ProgressBar1);
@@ -36,10 +51,11 @@ void TfStep::CreateUnZipIt() {
   // A program that was not written, or written wrong, is no installation:
   // the run must not go on to say it succeeded.
   UnZipIt.OnSkippingFile = [this](TObject*, TSkipReason Reason, const std::string& FName, std::int32_t, bool&) {
-    unzipFailures_.push_back(Reason == skCannotCreate ? "Cannot create file " + FName : "Cannot extract " + FName);
+    const DWORD code = GetLastError();
+    unzipFailures_.push_back(CodeFailure(Reason == skCannotCreate ? "写入文件" : "解压文件", FName, code).Failure());
   };
   UnZipIt.OnBadCRC = [this](TObject*, std::int32_t, std::int32_t, std::int32_t FileIndex) {
-    unzipFailures_.push_back("CRC error in " + UnZipIt.EntryFileName(FileIndex));
+    unzipFailures_.push_back(CodeFailure("解压文件", UnZipIt.EntryFileName(FileIndex), ERROR_CRC).Failure());
   };
 }
 
@@ -73,27 +89,116 @@ void TfStep::UnZipPayload(const std::string& zipName, const std::string& destDir
   UnZipIt.SetZipName(zipName);
   UnZipIt.SetDestDir(destDir);
   UnZipIt.SetDoAll(true);
-  UnZipIt.UnZipFiles();
+  try {
+    UnZipIt.UnZipFiles();
+  } catch (...) {
+    UnZipIt.ClearArchive();
+    throw;
+  }
   UnZipIt.ClearArchive();
-  if (!unzipFailures_.empty()) throw Exception(unzipFailures_.front());
+  if (!unzipFailures_.empty()) throw InstallFailure(unzipFailures_.front());
 }
 
-void TfStep::RunInstallation() {
+void TfStep::Pause(unsigned ms) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    platform::Ui().ProcessMessages();
+    ThrowIfCancelled();
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= ms) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
+  }
+}
+
+void TfStep::ThrowIfCancelled() const {
+  if (cancelConfirmed_ && !rollingBack_) throw InstallCancelled();
+}
+
+template <typename Work>
+bool TfStep::Guarded(Work work) {
+  working_ = true;
+  cancelConfirmed_ = false;
+  std::optional<StepFailure> failure;
+  try {
+    work();
+    // A close confirmed during the last step.
+    ThrowIfCancelled();
+    working_ = false;
+    return true;
+  } catch (const InstallCancelled&) {
+  } catch (const InstallFailure& e) {
+    failure = e.Failure();
+  } catch (const std::exception& e) {
+    failure = StepFailure{"安装", e.what(), 0, "", {}};
+  }
+  working_ = false;
+  if (failure) {
+    Fail(std::move(*failure));
+  } else {
+    Abandon();
+  }
+  return false;
+}
+
+void TfStep::Fail(StepFailure failure) {
+  rollingBack_ = true;
+  if (transaction_) failure.notUndone = transaction_->Rollback();
+  transaction_.reset();
+  rollingBack_ = false;
+  lastFailure_ = failure;
+  GoTo(Page::Failed);
+  SetLabelCaption(c.Label13, kFailedTitle);
+  SetLabelCaption(c.LInstallingMsg, kFailedSubtitle);
+  SetLabelCaption(c.EInstallProcess, failure.notUndone.empty() ? kRestoredStatus : kNotRestoredStatus);
+  SetWindowTextA(c.LExtractFilesInfo, "");
+  ShowWindow(c.ProgressBar1, SW_HIDE);
+  ShowErrorBox(c.fStep, FailureText(failure));
+}
+
+void TfStep::Abandon() {
+  rollingBack_ = true;
+  StepFailure cancelled{"安装", "已取消", 0, "", {}};
+  if (transaction_) cancelled.notUndone = transaction_->Rollback();
+  transaction_.reset();
+  rollingBack_ = false;
+  if (!cancelled.notUndone.empty()) ShowErrorBox(c.fStep, FailureText(cancelled));
+  lastFailure_ = cancelled;
+  Close();
+}
+
+void TfStep::StartInstallation() {
+  const std::string folder = InstallFolder();
+  if (!paths::IsAbsoluteFolder(folder)) {
+    ShowErrorBox(c.fStep, kRelativeFolderText);
+    SetFocus(c.EInstallFolder);
+    return;
+  }
+  GoTo(Page::Installing);
   // The bar counts the extraction from nothing (the layout has it half full).
   SendMessageA(c.ProgressBar1, PBM_SETPOS, 0, 0);
   UpdateWindow(c.ProgressBar1);
-  quv::ClearOldInstallation();
+  transaction_ = std::make_unique<InstallTransaction>([this](unsigned ms) { Pause(ms); });
   InstallationSteps steps;
   steps.SetStatus = [this](const std::string& caption) { SetLabelCaption(c.EInstallProcess, caption); };
   steps.ProcessMessages = [] { platform::Ui().ProcessMessages(); };
   steps.UnZip = [this](const std::string& zipName, const std::string& destDir) { UnZipPayload(zipName, destDir); };
-  quv::RunInstallation(InstallFolder(), InstalledFiles, steps);
+  if (Guarded([&] { quv::RunInstallation(folder, InstalledFiles, steps, *transaction_); })) GoTo(Page::Finish);
 }
 
-void TfStep::SaveInstalledFiles() { quv::SaveInstallList(InstalledFiles, InstallFolder()); }
-
 void TfStep::FinishAction() {
-  if (quv::FinishAction(InstallFolder())) Close();
+  if (!transaction_) {
+    Close();
+    return;
+  }
+  // Pressed once: the window keeps working while the service starts.
+  EnableWindow(c.BNext, FALSE);
+  const bool done = Guarded([&] {
+    quv::FinishAction(InstallFolder(), *transaction_, [this](unsigned ms) { Pause(ms); });
+  });
+  if (!done) return;
+  transaction_->Commit();
+  transaction_.reset();
+  Close();
 }
 
 }  // namespace quv

@@ -1,9 +1,10 @@
-# Cross-compiling for 32-bit Windows with Debian's mingw-w64. The posix thread
-# model gives std::mutex and std::thread, which GoogleTest needs.
+# Cross-compiling the shipped 32-bit Windows programs with Debian's mingw-w64.
+# The win32 thread model links no winpthread, whose clock code imports
+# GetTickCount64 and so would keep the programs from starting on Windows XP.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -1,5 +1,5 @@
 # Cross-compiling for 64-bit Windows with Debian's mingw-w64: the build that
-# the Wine tests run, since this machine cannot execute 32-bit code (see README).
+# the Wine tests run where this machine cannot execute 32-bit code (see README).
 # The posix thread model gives std::mutex, which GoogleTest needs.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)

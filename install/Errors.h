@@ -1,5 +1,5 @@
-// Failures of the installation code that end the installation run; the
-// wizard's default handler shows their message.
+// Failures of the installation code below the run's own steps (those raise
+// InstallFailure, Failure.h); the run reports their message.
 #pragma once
 
 #include "zip/Exception.h"
@@ -8,12 +8,6 @@ namespace quv {
 
 // A resource missing from the program's own module ("Resource %s not found").
 class EResNotFound : public Exception {
- public:
-  using Exception::Exception;
-};
-
-// A folder that cannot be made ("Unable to create directory").
-class EInOutError : public Exception {
  public:
   using Exception::Exception;
 };

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "install/InstalledFiles.h"
+#include "install/Transaction.h"
 
 namespace quv {
 
@@ -19,9 +20,8 @@ extern const char kUninstallShortcutName[];  // "卸载Quv服务程序"
 extern const char kMyComputer[];           // "我的电脑"
 extern const char kCreatingFolderStatus[];  // "创建文件夹"
 
-// Name and type of the payload archive resource, and its temporary file.
+// Name and type of the payload archive resource.
 inline constexpr char kPayloadResource[] = "Quv";
-inline constexpr char kPayloadArchive[] = "QuvSvr.zip";
 
 struct InstallationSteps {
   // Sets the caption of the status label (EInstallProcess).
@@ -31,28 +31,26 @@ struct InstallationSteps {
   // Extracts every entry of the archive zipName into destDir (a folder with a
   // trailing backslash), replacing existing files without asking, read-only
   // ones too, recreating the entries' folders, and closes the archive again.
-  // The wizard does this on UnZipIt: OverwriteMode Always, ReplaceReadOnly,
-  // RecreateDirs, ZipName, DestDir, DoAll, UnZipFiles, ClearArchive.
-  // Required; errors it raises end the run.
+  // Each file is handed to the transaction's PrepareFile before it is
+  // written. Required; errors it raises end the run.
   std::function<void(const std::string& zipName, const std::string& destDir)> UnZip;
 };
 
-// Clears the way before the run: stops and deletes a registered "ZRQuvSvr"
-// (without waiting) and ends running copies of "QuvSvr.exe".
-void ClearOldInstallation();
+// The installation run, each step checked and recorded in transaction: stops
+// and removes a registered "ZRQuvSvr" and ends running copies of
+// "QuvSvr.exe", creates the install folder when missing, writes the payload
+// archive under a fresh name there and checks it, has it extracted, fills
+// files afresh with the installed files, makes the two Start-menu shortcuts
+// and saves files as "install.dl". The archive is removed on every path.
+// A failed step raises InstallFailure; the caller rolls back.
+void RunInstallation(const std::string& installFolder, InstalledFileList& files, const InstallationSteps& steps,
+                     InstallTransaction& transaction);
 
-// Creates the install folder when missing, writes the payload archive there,
-// has it extracted, deletes it, fills files afresh with the installed files
-// and makes the two Start-menu shortcuts. Errors (a missing resource, an empty
-// folder text, the unzip step's, the shell's) are not caught. The wizard then
-// hides its window and calls SaveInstallList.
-void RunInstallation(const std::string& installFolder, InstalledFileList& files, const InstallationSteps& steps);
-
-// The finish button. On the NT family: removes a remaining registration, has
-// "QuvSvr.exe -install /silent" register the service, waits (bounded) for
-// it, writes the description and starts the service. On the older family:
-// starts "QuvSvr.exe". Answers whether the wizard should now close; false
-// when an old registration could not be removed (the user may try again).
-bool FinishAction(const std::string& installFolder);
+// The finish button, each step checked. On the NT family: removes a
+// remaining registration, has "QuvSvr.exe -install /silent" register the
+// service (recorded in transaction) and waits for it, writes the description
+// and starts the service, waiting until it runs. On the older family: starts
+// "QuvSvr.exe". Waits go through pause. A failed step raises InstallFailure.
+void FinishAction(const std::string& installFolder, InstallTransaction& transaction, const Pause& pause);
 
 }  // namespace quv

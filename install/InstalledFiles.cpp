@@ -1,14 +1,9 @@
 #include "install/InstalledFiles.h"
 
-#include "install/Installation.h"
-#include "install/Paths.h"
 #include "platform/Platform.h"
-#include "platform/Ui.h"
 #include "zip/Exception.h"
 
 namespace quv {
-
-using namespace paths;
 
 std::string InstalledFileLine(int index, const std::string& path) {
   return "File" + std::to_string(index) + "=" + path + "N";
@@ -23,16 +18,6 @@ void SaveInstalledFiles(const InstalledFileList& files, const std::string& path)
                  static_cast<std::int32_t>(text.size());
   platform::FileClose(file);
   if (!written) throw EWriteError("Stream write error");
-}
-
-bool SaveInstallList(const InstalledFileList& files, const std::string& installFolder) {
-  try {
-    SaveInstalledFiles(files, WithTrailingBackslash(installFolder) + kInstallListName);
-    return true;
-  } catch (const Exception& e) {
-    platform::Ui().ShowMessage(e.Message(), kWizardTitle, platform::Buttons::Ok);
-    return false;
-  }
 }
 
 }  // namespace quv

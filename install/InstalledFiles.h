@@ -15,12 +15,8 @@ inline constexpr char kInstallListName[] = "install.dl";
 std::string InstalledFileLine(int index, const std::string& path);
 
 // Writes the lines, each followed by CR LF, to path (created or truncated).
-// Raises EFCreateError ("Cannot create file <path>") or EWriteError.
+// Raises EFCreateError ("Cannot create file <path>") or EWriteError; the
+// system's last error tells why.
 void SaveInstalledFiles(const InstalledFileList& files, const std::string& path);
-
-// Saves the list as "install.dl" in the install folder. The wizard window is
-// hidden at that moment, so a failure is shown in a message box of its own
-// (titled with the wizard's title); answers whether the list was saved.
-bool SaveInstallList(const InstalledFileList& files, const std::string& installFolder);
 
 }  // namespace quv

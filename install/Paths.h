@@ -26,6 +26,11 @@ std::string FileNamePart(const std::string& path);
 // replaced by extension, or extension appended when there is no such dot.
 std::string ChangeFileExtension(const std::string& name, const std::string& extension);
 
+// Whether folder names its place fully: a drive letter, ":" and "\", or a
+// network share "\\server\share". Anything else would depend on the
+// current folder or drive.
+bool IsAbsoluteFolder(const std::string& folder);
+
 // Upper-cases a to z only; every other byte stays as it is.
 std::string UpperAscii(std::string text);
 

@@ -4,6 +4,7 @@
 #include <tlhelp32.h>
 
 #include <cstring>
+#include <vector>
 
 #include "install/Errors.h"
 #include "install/Paths.h"
@@ -130,6 +131,19 @@ std::uint32_t QueryServiceState(const std::string& machine, const std::string& n
   return QueryServiceStatus(service.get(), &status) ? status.dwCurrentState : 0;
 }
 
+std::uint32_t ServiceProcessId(const std::string& name) {
+  ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return 0;
+  ServiceHandle service(OpenServiceA(manager.get(), name.c_str(), SERVICE_QUERY_STATUS));
+  if (!service) return 0;
+  SERVICE_STATUS_PROCESS status{};
+  DWORD needed = 0;
+  if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                            &needed))
+    return 0;
+  return status.dwProcessId;
+}
+
 bool StartServiceByName(const std::string& name) {
   ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return false;
@@ -149,22 +163,97 @@ bool StopAndDeleteService(const std::string& name) {
   return stopped;
 }
 
-void SetServiceDescription(const std::string& name, const std::string& text) {
+std::uint32_t SetServiceDescription(const std::string& name, const std::string& text) {
   RegKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (kServicesKey + name).c_str(), 0, KEY_SET_VALUE, key.out()) !=
-      ERROR_SUCCESS)
-    return;
-  if (RegSetValueExA(key.get(), "Description", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                     static_cast<DWORD>(text.size() + 1)) != ERROR_SUCCESS)
-    throw ERegistryException("Failed to set data for 'Description'");
+  LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, (kServicesKey + name).c_str(), 0, KEY_SET_VALUE, key.out());
+  if (result == ERROR_SUCCESS) {
+    result = RegSetValueExA(key.get(), "Description", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                            static_cast<DWORD>(text.size() + 1));
+  }
+  return static_cast<std::uint32_t>(result);
 }
 
-bool WaitForService(const std::string& name, bool present, unsigned timeoutMs) {
+bool ReadServiceConfig(const std::string& name, ServiceConfig& config) {
+  ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return false;
+  ServiceHandle service(OpenServiceA(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
+  if (!service) return false;
+  DWORD needed = 0;
+  QueryServiceConfigA(service.get(), nullptr, 0, &needed);
+  std::vector<char> buffer(needed ? needed : sizeof(QUERY_SERVICE_CONFIGA));
+  auto* q = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+  if (!QueryServiceConfigA(service.get(), q, static_cast<DWORD>(buffer.size()), &needed)) return false;
+  auto text = [](const char* s) { return std::string(s ? s : ""); };
+  config.type = q->dwServiceType;
+  config.startType = q->dwStartType;
+  config.errorControl = q->dwErrorControl;
+  config.binaryPath = text(q->lpBinaryPathName);
+  config.loadOrderGroup = text(q->lpLoadOrderGroup);
+  config.startName = text(q->lpServiceStartName);
+  config.displayName = text(q->lpDisplayName);
+  config.dependencies.clear();
+  for (const char* d = q->lpDependencies; d && *d; d += std::strlen(d) + 1) config.dependencies += std::string(d) + '\0';
+  config.description.clear();
+  RegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (kServicesKey + name).c_str(), 0, KEY_QUERY_VALUE, key.out()) ==
+      ERROR_SUCCESS) {
+    char value[1024] = {};
+    DWORD size = sizeof value - 1, type = 0;
+    if (RegQueryValueExA(key.get(), "Description", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
+            ERROR_SUCCESS &&
+        type == REG_SZ)
+      config.description = value;
+  }
+  SERVICE_STATUS status{};
+  config.running = QueryServiceStatus(service.get(), &status) && status.dwCurrentState != SERVICE_STOPPED;
+  return true;
+}
+
+std::uint32_t RegisterService(const std::string& name, const ServiceConfig& config) {
+  ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE | SC_MANAGER_CONNECT));
+  if (!manager) return GetLastError();
+  const std::string dependencies = config.dependencies + '\0';
+  auto orNull = [](const std::string& s) { return s.empty() ? nullptr : s.c_str(); };
+  ServiceHandle service(CreateServiceA(manager.get(), name.c_str(), orNull(config.displayName), SERVICE_ALL_ACCESS,
+                                       config.type, config.startType, config.errorControl, config.binaryPath.c_str(),
+                                       orNull(config.loadOrderGroup), nullptr, dependencies.c_str(),
+                                       orNull(config.startName), nullptr));
+  if (!service) return GetLastError();
+  return config.description.empty() ? 0 : SetServiceDescription(name, config.description);
+}
+
+std::uint32_t StartServiceAndWait(const std::string& name, const std::function<void(unsigned)>& pause,
+                                  unsigned timeoutMs) {
+  {
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return GetLastError();
+    ServiceHandle service(OpenServiceA(manager.get(), name.c_str(), SERVICE_START));
+    if (!service) return GetLastError();
+    if (!StartServiceA(service.get(), 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
+      return GetLastError();
+  }
+  for (unsigned waited = 0;; waited += kPollMs) {
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ServiceHandle service(manager ? OpenServiceA(manager.get(), name.c_str(), SERVICE_QUERY_STATUS) : nullptr);
+    SERVICE_STATUS status{};
+    if (!service || !QueryServiceStatus(service.get(), &status)) return GetLastError();
+    if (status.dwCurrentState == SERVICE_RUNNING) return 0;
+    if (status.dwCurrentState == SERVICE_STOPPED) {
+      if (status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR) return status.dwServiceSpecificExitCode;
+      return status.dwWin32ExitCode ? status.dwWin32ExitCode : ERROR_SERVICE_NOT_ACTIVE;
+    }
+    if (waited >= timeoutMs) return ERROR_SERVICE_REQUEST_TIMEOUT;
+    if (pause) pause(kPollMs); else platform::SleepMs(kPollMs);
+  }
+}
+
+bool WaitForService(const std::string& name, bool present, unsigned timeoutMs,
+                    const std::function<void(unsigned)>& pause) {
   for (unsigned waited = 0;; waited += kPollMs) {
     bool known = QueryServiceState("", name) != 0;
     if (present ? known && ServiceKeyExists(name) : !known) return true;
     if (waited >= timeoutMs) return false;
-    platform::SleepMs(kPollMs);
+    if (pause) pause(kPollMs); else platform::SleepMs(kPollMs);
   }
 }
 

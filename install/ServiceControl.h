@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace quv {
@@ -18,20 +19,41 @@ bool IsNtPlatform();
 // Current state of the service (1 stopped ... 7 paused), or 0 when it is not
 // registered or cannot be queried. An empty machine means this computer.
 std::uint32_t QueryServiceState(const std::string& machine, const std::string& name);
+// The id of the process a running service lives in, or 0.
+std::uint32_t ServiceProcessId(const std::string& name);
 // Starts the service; a service that already runs counts as started.
 bool StartServiceByName(const std::string& name);
 // Sends the stop control (its success is the result) and marks the service
 // for deletion whatever the stop gave. Waits for neither.
 bool StopAndDeleteService(const std::string& name);
 // Writes the string value "Description" under the service's key in
-// HKEY_LOCAL_MACHINE when that key exists; raises ERegistryException when the
-// key opened but the write was refused.
-void SetServiceDescription(const std::string& name, const std::string& text);
+// HKEY_LOCAL_MACHINE.
+// Answers 0 or the system error code.
+std::uint32_t SetServiceDescription(const std::string& name, const std::string& text);
 
+// A service's registration as the manager keeps it, and whether it ran.
+struct ServiceConfig {
+  std::uint32_t type = 0, startType = 0, errorControl = 0;
+  std::string binaryPath, loadOrderGroup, startName, displayName, description;
+  std::string dependencies;  // names each ended by a zero byte
+  bool running = false;
+};
+// Reads the registration of a registered service; false when it is not.
+bool ReadServiceConfig(const std::string& name, ServiceConfig& config);
+// Registers name with config (an account other than LocalSystem gets no
+// password, as none can be read back). Answers 0 or the system error code.
+std::uint32_t RegisterService(const std::string& name, const ServiceConfig& config);
+// Starts the service and waits, through pause, until it has left the start
+// pending state (at most timeoutMs). Answers 0 once it runs, otherwise the
+// system error code (the service's own exit code when it stopped again).
+std::uint32_t StartServiceAndWait(const std::string& name, const std::function<void(unsigned)>& pause,
+                                  unsigned timeoutMs);
 // Polls, for at most timeoutMs, until the service is known to the manager and
 // its registry key exists, or (present == false) until it is gone. Answers
 // whether that happened in time.
-bool WaitForService(const std::string& name, bool present, unsigned timeoutMs);
+// The pause between polls is pause's (a plain sleep when empty).
+bool WaitForService(const std::string& name, bool present, unsigned timeoutMs,
+                    const std::function<void(unsigned)>& pause = {});
 
 // Whether a process with that executable name runs: the file-name part of a
 // process's name, or the whole name (the older family stores full paths),

@@ -92,7 +92,8 @@ std::wstring Widen(const std::string& text) {
 }  // namespace
 
 bool CreateShortcut(const std::string& target, const std::string& name, std::uint8_t location,
-                    const std::string& subfolder, int index, InstalledFileList& files) {
+                    const std::string& subfolder, int index, InstalledFileList& files,
+                    InstallTransaction* transaction) {
   ComRef<IShellLinkA> link;
   ComRef<IPersistFile> file;
   HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
@@ -115,13 +116,22 @@ bool CreateShortcut(const std::string& target, const std::string& name, std::uin
   std::string path;
   if (!subfolder.empty()) {
     const std::string sub = folder + "\\" + subfolder;
-    if (!platform::DirExists(sub) && !platform::CreateDir(sub)) return false;
+    if (transaction) {
+      transaction->CreateFolder(sub);
+    } else if (!platform::DirExists(sub) && !platform::CreateDir(sub)) {
+      return false;
+    }
     path = sub + "\\" + link_name;
   } else {
     path = folder + "\\" + link_name;
   }
 
-  if (file->Save(Widen(path).c_str(), TRUE) != S_OK) return false;
+  if (transaction) transaction->PrepareFile(path);
+  hr = file->Save(Widen(path).c_str(), TRUE);
+  if (hr != S_OK) {
+    SetLastError(HRESULT_FACILITY(hr) == FACILITY_WIN32 ? HRESULT_CODE(hr) : static_cast<DWORD>(hr));
+    return false;
+  }
   files.push_back(InstalledFileLine(index, path));
   return true;
 }

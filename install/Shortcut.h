@@ -5,6 +5,7 @@
 #include <string>
 
 #include "install/InstalledFiles.h"
+#include "install/Transaction.h"
 
 namespace quv {
 
@@ -22,8 +23,10 @@ inline constexpr std::uint8_t kQuickLaunch = 4;  // "AppData" + "\Microsoft\Inte
 // success appends "File<index>=<.lnk path>N" to files and answers true; a
 // missing folder, an unknown location or a failed save answer false. Needs COM
 // initialised on the calling thread; failing to obtain the shell-link object
-// raises EOleSysError.
+// raises EOleSysError. With a transaction, the subfolder and the .lnk file
+// are recorded in it (an older .lnk is kept for its rollback).
 bool CreateShortcut(const std::string& target, const std::string& name, std::uint8_t location,
-                    const std::string& subfolder, int index, InstalledFileList& files);
+                    const std::string& subfolder, int index, InstalledFileList& files,
+                    InstallTransaction* transaction = nullptr);
 
 }  // namespace quv

@@ -4,6 +4,9 @@
 //                                   path quoted), started automatically;
 //   started by the service manager  runs as that service until told to stop;
 //   QuvSvr.exe                      runs as an ordinary program until ended.
+// For the wizard's tests, the environment variable QUV_STANDIN_FAIL makes it
+// fail on purpose: "register" refuses "-install" (access denied), "start"
+// registers a service that stops at once with an error when started.
 #include <windows.h>
 
 #include <cstring>
@@ -40,9 +43,18 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD, void*, void*) {
   }
 }
 
+bool g_fail_start = false;
+
 void WINAPI ServiceMain(DWORD, char**) {
   g_status_handle = RegisterServiceCtrlHandlerExA(kServiceName, ControlHandler, nullptr);
   if (!g_status_handle) return;
+  if (g_fail_start) {
+    g_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    g_status.dwCurrentState = SERVICE_STOPPED;
+    g_status.dwWin32ExitCode = ERROR_FILE_CORRUPT;
+    SetServiceStatus(g_status_handle, &g_status);
+    return;
+  }
   g_stop_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (!g_stop_event) {
     Report(SERVICE_STOPPED);
@@ -60,12 +72,23 @@ std::string OwnPath() {
   return std::string(path, n < MAX_PATH ? n : MAX_PATH);
 }
 
+constexpr char kFailStartArg[] = "--fail-start";
+
+std::string FailureAsked() {
+  char value[32] = {};
+  const DWORD n = GetEnvironmentVariableA("QUV_STANDIN_FAIL", value, sizeof value);
+  return n < sizeof value ? std::string(value, n) : std::string();
+}
+
 // Creates the service, or points an existing registration at this copy.
 // Answers 0 or the system error code.
 DWORD Register() {
+  const std::string failure = FailureAsked();
+  if (failure == "register") return ERROR_ACCESS_DENIED;
   // Quoted: unquoted, a folder with blanks ("C:\Program Files\...") would
   // make the manager try "C:\Program.exe" first.
-  const std::string command = "\"" + OwnPath() + "\"";
+  std::string command = "\"" + OwnPath() + "\"";
+  if (failure == "start") command += std::string(" ") + kFailStartArg;
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE | SC_MANAGER_CONNECT);
   if (!manager) return GetLastError();
   DWORD result = NO_ERROR;
@@ -111,7 +134,8 @@ int main(int argc, char** argv) {
     }
     return static_cast<int>(error);
   }
-  if (argc > 1) return static_cast<int>(ERROR_INVALID_PARAMETER);
+  g_fail_start = HasArg(argc, argv, kFailStartArg);
+  if (argc > 1 && !g_fail_start) return static_cast<int>(ERROR_INVALID_PARAMETER);
 
   // The service manager starts the program without arguments, like a user
   // does; only the dispatcher can tell the two apart.

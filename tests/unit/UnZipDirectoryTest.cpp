@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -107,33 +108,60 @@ void ExpectListing(TUnZip& u, const Listing& listing, const std::string& what) {
   EXPECT_EQ(u.ArchiveComment(), listing.comment);
 }
 
-std::vector<std::string> ListingsIn(const std::string& folder) {
-  std::vector<std::string> out;
-  for (const std::string& n : test::ListDir(folder)) {
-    const std::string suffix = ".zip.list";
-    if (n.size() > suffix.size() && Fold(n.substr(n.size() - suffix.size())) == suffix) out.push_back(n);
-  }
-  return out;
+// A corpus path as the manifest writes it ("real/x.zip"), on this system.
+std::string CorpusPath(const std::string& root, const std::string& relative) {
+  std::string path = root + (platform::kIsWindows ? "\\" : "/");
+  for (char c : relative) path.push_back(c == '/' ? (platform::kIsWindows ? '\\' : '/') : c);
+  return path;
 }
 
-TEST(UnZipDirectory, EveryReadableCorpusArchiveUnderEverySortMode) {
-  ASSERT_FALSE(test::CorpusDir().empty());
-  int archives = 0;
+// The archives the listings cover: every .zip the corpus manifest says is
+// readable, and every other one the reference lister read.
+std::set<std::string> ListedCorpusArchives() {
+  std::set<std::string> archives;
+  std::istringstream lines(test::ReadFile(Join(UnzipData("corpus"), "readable.list")));
+  std::string source;
+  while (std::getline(lines, source)) {
+    if (source.size() > 4 && Fold(source.substr(source.size() - 4)) == ".zip") archives.insert(source);
+  }
   for (const char* folder : {"real", "legacy"}) {
-    const std::string listings = Join(UnzipData("corpus"), folder);
-    for (const std::string& listName : ListingsIn(listings)) {
-      const std::string archive = Join(Join(test::CorpusDir(), folder), listName.substr(0, listName.size() - 5));
-      const Listing listing = ReadListing(Join(listings, listName));
-      for (TZipSortMode mode : kAllModes) {
-        auto u = Load(archive, mode);
-        ExpectListing(*u, listing, archive);
-        EXPECT_FALSE(u->LocalScanDone());
-        EXPECT_EQ(u->MultiDiskMode(), mdNone);
+    for (const std::string& n : test::ListDir(Join(UnzipData("corpus"), folder))) {
+      const std::string suffix = ".zip.list";
+      if (n.size() > suffix.size() && Fold(n.substr(n.size() - suffix.size())) == suffix) {
+        archives.insert(std::string(folder) + "/" + n.substr(0, n.size() - 5));
       }
-      ++archives;
     }
   }
-  EXPECT_GE(archives, 40);
+  return archives;
+}
+
+// Python's zipfile is the reference; an archive it refuses (its verdict on
+// damaged archives changes between Python builds) is skipped with its reason.
+TEST(UnZipDirectory, EveryReadableCorpusArchiveUnderEverySortMode) {
+  ASSERT_FALSE(test::CorpusDir().empty());
+  int compared = 0;
+  for (const std::string& relative : ListedCorpusArchives()) {
+    const std::string archive = CorpusPath(test::CorpusDir(), relative);
+    const std::string reference = CorpusPath(UnzipData("corpus"), relative);
+    if (!platform::FileExists(reference + ".list")) {
+      if (platform::FileExists(reference + ".refused")) {
+        std::cout << "skipped " << relative << ": the reference lister refused it: "
+                  << test::ReadFile(reference + ".refused");
+      } else {
+        ADD_FAILURE() << relative << ": neither listed nor refused by the reference lister";
+      }
+      continue;
+    }
+    const Listing listing = ReadListing(reference + ".list");
+    for (TZipSortMode mode : kAllModes) {
+      auto u = Load(archive, mode);
+      ExpectListing(*u, listing, archive);
+      EXPECT_FALSE(u->LocalScanDone());
+      EXPECT_EQ(u->MultiDiskMode(), mdNone);
+    }
+    ++compared;
+  }
+  EXPECT_GT(compared, 0);
 }
 
 TEST(UnZipDirectory, EveryEntryTheCorpusManifestExpectsIsListed) {
@@ -152,9 +180,7 @@ TEST(UnZipDirectory, EveryEntryTheCorpusManifestExpectsIsListed) {
   EXPECT_GE(expected.size(), 30u);
   for (const auto& [source, names] : expected) {
     SCOPED_TRACE(source);
-    std::string path = test::CorpusDir() + (platform::kIsWindows ? "\\" : "/");
-    for (char c : source) path.push_back(c == '/' ? (platform::kIsWindows ? '\\' : '/') : c);
-    auto u = Load(path);
+    auto u = Load(CorpusPath(test::CorpusDir(), source));
     std::set<std::string> listed;
     for (std::int32_t i = 0; i < u->Count(); ++i) listed.insert(u->Entry(i).StoredPath());
     for (const std::string& name : names) EXPECT_EQ(listed.count(name), 1u) << name;

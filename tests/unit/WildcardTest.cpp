@@ -2,7 +2,9 @@
 // patterns and the behaviour at the end of the name.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <string_view>
 
 #include "zip/Wildcard.h"
 
@@ -115,6 +117,79 @@ TEST(Wildcard, LongNamesAndPatternsStayInBounds) {
   EXPECT_TRUE(WildcardMatches("*<a>", name));
   EXPECT_FALSE(WildcardMatches(name + "a", name));
   EXPECT_TRUE(WildcardMatches(std::string(4000, '?'), name));
+}
+
+// The matcher as it was first written: after a star, the rest of the pattern
+// tried again at every place (exponential in the stars). Kept as the oracle
+// that the table-driven matcher answers the same.
+quv::TMatchResult ReferenceMatch(std::string_view pattern, std::string_view text);
+
+quv::TMatchResult ReferenceStarRun(std::string_view pattern, std::string_view text, const quv::TStarSet& star) {
+  std::size_t p = 0, t = 0;
+  while (p < pattern.size() && t < text.size() && (pattern[p] == '*' || pattern[p] == '?')) t += pattern[p++] == '?';
+  if (p >= pattern.size() && star.Members.none()) return quv::mrMatch;
+  if (t >= text.size() && p < pattern.size()) return quv::mrTextShorter;
+  for (std::size_t k = t; k < text.size(); ++k) {
+    if (p < pattern.size() && (pattern[p] == text[k] || pattern[p] == '<') &&
+        ReferenceMatch(pattern.substr(p), text.substr(k)) == quv::mrMatch) {
+      return quv::mrMatch;
+    }
+    if (star.Members.any() && !star.Accepts(static_cast<unsigned char>(text[k]))) return quv::mrTextShorter;
+  }
+  return p >= pattern.size() ? quv::mrMatch : quv::mrTextShorter;
+}
+
+quv::TMatchResult ReferenceMatch(std::string_view pattern, std::string_view text) {
+  if (pattern == "*") return quv::mrMatch;
+  for (std::size_t p = 0, t = 0;; ++t) {
+    if (p >= pattern.size()) return t < text.size() ? quv::mrTextLonger : quv::mrMatch;
+    if (t >= text.size()) return pattern[p] == '*' && p + 1 == pattern.size() ? quv::mrMatch : quv::mrTextShorter;
+    if (pattern[p] == '*') {
+      quv::TStarSet star;
+      if (p + 1 < pattern.size() && pattern[p + 1] == '<') {
+        quv::ParseStarSet(pattern, p, star);
+        if (star.Members.none()) return quv::mrTextShorter;
+      }
+      return ReferenceStarRun(pattern.substr(p), text.substr(t), star);
+    }
+    if (pattern[p] == '<') {
+      // One-character sets: the same walk as the matcher's, answered through it.
+      std::size_t close = pattern.find('>', p);
+      const quv::TMatchResult one = WildMatch(pattern.substr(p, close == std::string_view::npos ? std::string_view::npos
+                                                                                               : close - p + 1),
+                                              text.substr(t, 1));
+      if (one != quv::mrMatch) return one;
+      p = close + 1;
+      continue;
+    }
+    if (pattern[p] != '?' && pattern[p] != text[t]) return quv::mrCharMismatch;
+    ++p;
+  }
+}
+
+TEST(Wildcard, SameAnswersAsTryingEveryPlaceAfterEveryStar) {
+  std::mt19937 random(20261208);
+  const std::string patternAlphabet = "ab.*?*<a-b><!a>*<b.>";
+  int matches = 0;
+  for (int round = 0; round < 40000; ++round) {
+    std::string pattern, text;
+    for (int n = random() % 9; n > 0; --n) pattern += patternAlphabet[random() % patternAlphabet.size()];
+    for (int n = random() % 9; n > 0; --n) text += "ab."[random() % 3];
+    const quv::TMatchResult expected = ReferenceMatch(pattern, text);
+    ASSERT_EQ(WildMatch(pattern, text), expected) << '"' << pattern << "\" against \"" << text << '"';
+    matches += expected == quv::mrMatch;
+  }
+  EXPECT_GT(matches, 1000);
+}
+
+// Trying again after every star took seconds to hours on these.
+TEST(Wildcard, ManyStarsAgainstLongNamesFinishAtOnce) {
+  EXPECT_FALSE(WildcardMatches("*a*a*a*a*a*b", std::string(100, 'a')));
+  std::string dots;
+  for (int i = 0; i < 4000; ++i) dots += "/.";
+  EXPECT_FALSE(WildcardMatches("*/*/*.txt", dots));
+  EXPECT_TRUE(WildcardMatches("*/*/*.txt", dots + "a.txt"));
+  EXPECT_FALSE(WildcardMatches("*<a/>*<a/>*<a/>*b", std::string(65535, 'a')));
 }
 
 }  // namespace

@@ -40,6 +40,15 @@ TEST(WithTrailingBackslash, TrailByteBackslashIsNotASeparator) {
   }
 }
 
+TEST(IsAbsoluteFolder, DriveFoldersAndSharesOnly) {
+  using quv::paths::IsAbsoluteFolder;
+  for (const char* folder : {"C:\\", "c:\\Program Files\\x", "\\\\server\\share", "\\\\s\\d\\e"})
+    EXPECT_TRUE(IsAbsoluteFolder(folder)) << folder;
+  for (const char* folder : {"", "x", "Quv\\a", "C:", "C:Quv", "\\Quv", "\\\\", "\\\\server", "\\\\server\\",
+                             "\\\\\\share", "1:\\x", ".\\x"})
+    EXPECT_FALSE(IsAbsoluteFolder(folder)) << folder;
+}
+
 TEST(ErrorBoxText, FullStopAfterCharactersSortingAfterTheDot) {
   EXPECT_EQ(ErrorBoxText("Unable to create directory"), "Unable to create directory.");
   EXPECT_EQ(ErrorBoxText("Cannot create file C:\\x\\install.dl"), "Cannot create file C:\\x\\install.dl.");

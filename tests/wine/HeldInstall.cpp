@@ -12,22 +12,13 @@ void TfStep::HoldInstallation(int filesDone) {
   if (filesDone != 1) return;
   HANDLE gate = OpenEventA(SYNCHRONIZE, FALSE, "QuvWizardTestInstallGate");
   if (!gate) return;
-  // While waiting, pending messages are processed, as the run does while it
-  // extracts; a close request ends the wait.
-  bool quit = false;
-  while (!quit && MsgWaitForMultipleObjects(1, &gate, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        PostQuitMessage(static_cast<int>(msg.wParam));
-        quit = true;
-        break;
-      }
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-  }
-  CloseHandle(gate);
+  struct Closer {
+    HANDLE handle;
+    ~Closer() { CloseHandle(handle); }
+  } closer{gate};
+  // The program's own wait: its message processing, and its answer to a
+  // confirmed close (the run stops here and rolls back).
+  while (WaitForSingleObject(gate, 0) == WAIT_TIMEOUT) Pause(50);
 }
 
 }  // namespace quv

@@ -189,6 +189,11 @@ std::string ServiceProgram(const char* name) {
   return config->lpBinaryPathName ? Utf8(config->lpBinaryPathName) : "";
 }
 
+bool StartServiceNamed(const char* name) {
+  OpenedService service(name, SERVICE_START);
+  return service.get() && StartServiceW(service.get(), 0, nullptr);
+}
+
 void RemoveService(const char* name) {
   {
     OpenedService service(name, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);

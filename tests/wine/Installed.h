@@ -52,6 +52,8 @@ Shortcut ReadShortcut(const std::string& lnkPath);
 DWORD ServiceState(const char* name);
 std::string ServiceDescription(const char* name);
 std::string ServiceProgram(const char* name);
+// Starts the registered service; answers whether the manager took it.
+bool StartServiceNamed(const char* name);
 // Stops and deletes the service and waits (bounded) until it is gone.
 void RemoveService(const char* name);
 

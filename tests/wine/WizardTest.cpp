@@ -297,9 +297,9 @@ TEST(Wizard, InstallingPageWhileTheRunWorks) {
   ExpectFinishPage(w);
   EXPECT_TRUE(d::Visible(w.window));
 
-  // The title-bar close ends the program on the finish page too.
+  // The title-bar close is the finish button there.
   d::ClickTitleBarClose(w.window);
-  EXPECT_TRUE(w.program().WaitForExit());
+  EXPECT_TRUE(w.program().WaitForExit(20000ms));
 }
 
 TEST(Wizard, CancelClosesOnTheFirstTwoPages) {
@@ -338,7 +338,14 @@ TEST(Wizard, TitleBarCloseOnEveryPage) {
     d::Click(w.BNext);
     ASSERT_TRUE(w.WaitForPage("Panel12")) << w.ShownPage();
     d::ClickTitleBarClose(w.window);
-    EXPECT_TRUE(w.program().WaitForExit());
+    // Asked first; the run stops at its next file.
+    HWND box = w.program().WaitForTopWindow("#32770", kTitle);
+    ASSERT_NE(box, nullptr);
+    EXPECT_NE(d::Find(box, "Static", "安装尚未完成. 确实要退出安装吗?\r\n\r\n安装程序将撤销已做的更改, 恢复安装前的状态."),
+              nullptr);
+    d::Click(GetDlgItem(box, IDYES));
+    gate.Release();
+    EXPECT_TRUE(w.program().WaitForExit(20000ms));
   }
   {
     SCOPED_TRACE("page 3");
@@ -347,8 +354,29 @@ TEST(Wizard, TitleBarCloseOnEveryPage) {
     d::Click(w.BNext);
     ASSERT_TRUE(w.WaitForPage("Panel15")) << w.ShownPage();
     d::ClickTitleBarClose(w.window);
-    EXPECT_TRUE(w.program().WaitForExit());
+    EXPECT_TRUE(w.program().WaitForExit(20000ms));
   }
+}
+
+TEST(Wizard, EnterPressesTheFocusedButton) {
+  Wizard w(Env("QUV_WIZARD_EXE"));
+  SetForegroundWindow(w.window);
+  d::PressKey(VK_RETURN);
+  ASSERT_TRUE(w.WaitForPage("Panel5")) << w.ShownPage();
+  // Back has the focus after Tab from Next: Enter goes back.
+  d::PressKey(VK_TAB);
+  ASSERT_TRUE(d::WaitUntil([&] { return d::Focused(w.window) == w.BPre; }));
+  d::PressKey(VK_RETURN);
+  ASSERT_TRUE(w.WaitForPage("Panel2")) << w.ShownPage();
+  d::PressKey(VK_RETURN);
+  ASSERT_TRUE(w.WaitForPage("Panel5")) << w.ShownPage();
+  // From the folder box, Enter is Next: the run, then the finish button.
+  d::Click(d::Find(w.window, "Edit"));
+  d::PressKey(VK_RETURN);
+  ASSERT_TRUE(w.WaitForPage("Panel15")) << w.ShownPage();
+  ASSERT_TRUE(d::WaitUntil([&] { return d::Focused(w.window) == w.BNext; }));
+  d::PressKey(VK_RETURN);
+  EXPECT_TRUE(w.program().WaitForExit(20000ms));
 }
 
 TEST(Wizard, FolderBoxKeepsWhatIsTyped) {

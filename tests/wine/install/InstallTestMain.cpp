@@ -45,7 +45,14 @@ int RunGuarded() {
 
 int RunOlderFamily(const char* folder) {
   if (quv::IsNtPlatform()) return 10;
-  return quv::FinishAction(folder) ? 0 : 11;
+  quv::InstallTransaction transaction(nullptr);
+  try {
+    quv::FinishAction(folder, transaction, [](unsigned ms) { Sleep(ms); });
+  } catch (const quv::InstallFailure&) {
+    return 11;
+  }
+  transaction.Commit();
+  return 0;
 }
 
 int RunLateRegistration() {

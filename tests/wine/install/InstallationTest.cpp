@@ -2,15 +2,18 @@
 // finish action, end to end with the stand-in payload programs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "InstallTestSupport.h"
 #include "install/Errors.h"
 #include "install/Installation.h"
+#include "install/Paths.h"
 #include "install/Resource.h"
 #include "install/ServiceControl.h"
-#include "platform/Ui.h"
+#include "install/Transaction.h"
 
 namespace quv::test {
 namespace {
@@ -41,19 +44,6 @@ std::vector<Entry> CentralDirectory(const std::string& zip) {
   }
   return entries;
 }
-
-class RecordingUi final : public platform::UserInterface {
- public:
-  platform::Answer ShowMessage(const std::string& text, const std::string& caption, platform::Buttons) override {
-    shown.push_back(caption + "|" + text);
-    return platform::Answer::Ok;
-  }
-  bool PickFile(const std::string&, const std::string&, const std::string&, std::string&) override { return false; }
-  bool PickFolder(const std::string&, std::string&) override { return false; }
-  platform::Cursor SetCursor(platform::Cursor c) override { return c; }
-  void ProcessMessages() override {}
-  std::vector<std::string> shown;
-};
 
 TEST(Payload, ResourceHoldsTheDeflatedProgramsInChinesePrc) {
   EXPECT_NE(FindResourceExA(nullptr, "QUV", "QUV", MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED)), nullptr);
@@ -88,26 +78,22 @@ TEST(InstallList, SavedAsCrLfLinesInTheSystemCodePage) {
   ScratchDir dir(std::string("list ") + kGbkService);
   const std::string folder = "C:\\Program Files\\\xb7\xfe\xce\xf1\xb3\xcc\xd0\xf2\\";  // ...\服务程序\ (GBK)
   InstalledFileList files = {InstalledFileLine(0, folder + "QuvSvr.exe"), InstalledFileLine(4, folder + "install.dl")};
-  ASSERT_TRUE(SaveInstallList(files, dir.path()));
+  ASSERT_NO_THROW(SaveInstalledFiles(files, dir / "install.dl"));
   EXPECT_EQ(ReadBytes(dir / "install.dl"),
             "File0=C:\\Program Files\\\xb7\xfe\xce\xf1\xb3\xcc\xd0\xf2\\QuvSvr.exeN\r\n"
             "File4=C:\\Program Files\\\xb7\xfe\xce\xf1\xb3\xcc\xd0\xf2\\install.dlN\r\n");
 
-  // A second save truncates; a trailing backslash on the folder changes nothing.
-  ASSERT_TRUE(SaveInstallList({InstalledFileLine(12, "x")}, dir.path() + "\\"));
+  // A second save truncates.
+  ASSERT_NO_THROW(SaveInstalledFiles({InstalledFileLine(12, "x")}, dir / "install.dl"));
   EXPECT_EQ(ReadBytes(dir / "install.dl"), "File12=xN\r\n");
+  EXPECT_THROW(SaveInstalledFiles({}, dir / "missing\\install.dl"), EFCreateError);
 }
 
-TEST(InstallList, FailureToSaveIsShownInAMessageBox) {
-  RecordingUi ui;
-  platform::SetUi(&ui);
-  ScratchDir dir("fail");
-  const std::string folder = dir / "missing";
-  bool saved = SaveInstallList({InstalledFileLine(0, "x")}, folder);
-  platform::SetUi(nullptr);
-  EXPECT_FALSE(saved);
-  ASSERT_EQ(ui.shown.size(), 1u);
-  EXPECT_EQ(ui.shown[0], std::string(kGbkWizardTitle) + "|Cannot create file " + folder + "\\install.dl");
+// The finish action on its own, kept as a successful run keeps it.
+void Finish(const std::string& folder) {
+  InstallTransaction transaction(nullptr);
+  FinishAction(folder, transaction, [](unsigned ms) { Sleep(ms); });
+  transaction.Commit();
 }
 
 TEST(FinishAction, QuotesTheProgramWaitsForItAndStartsTheDescribedService) {
@@ -126,7 +112,7 @@ TEST(FinishAction, QuotesTheProgramWaitsForItAndStartsTheDescribedService) {
   // Unquoted, the launcher would start "<dir>\svc.exe" instead.
   ASSERT_TRUE(CopyOne(ProgramDir() + "Trap.exe", dir / "svc.exe"));
 
-  EXPECT_TRUE(FinishAction(folder));
+  ASSERT_NO_THROW(Finish(folder));
   std::string description;
   EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kServiceKey, "Description", description))
       << "written once the program had registered the service";
@@ -142,7 +128,7 @@ TEST(FinishAction, WaitsForARegistrationThatComesLate) {
   ScratchDir dir(std::string("late ") + kGbkService);
   ASSERT_TRUE(CopyOne(ProgramPath(), dir / "QuvSvr.exe"));
   SetEnvironmentVariableA("QUV_TEST_LATE_REGISTRAR", (ProgramDir() + "QuvSvr.exe").c_str());
-  EXPECT_TRUE(FinishAction(dir.path()));
+  ASSERT_NO_THROW(Finish(dir.path()));
   SetEnvironmentVariableA("QUV_TEST_LATE_REGISTRAR", nullptr);
   std::string description;
   EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kServiceKey, "Description", description));
@@ -169,6 +155,23 @@ TEST(FinishAction, OlderFamilyStartsTheProgramWithoutRegisteringIt) {
   EXPECT_TRUE(KillProcessByName("QuvSvr.exe"));
 }
 
+// The names in a folder, sorted, blank-separated.
+std::string ListNames(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return "";
+  do {
+    const std::string name = found.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
+  } while (FindNextFileA(h, &found));
+  FindClose(h);
+  std::sort(names.begin(), names.end());
+  std::string list;
+  for (const std::string& name : names) list += (list.empty() ? "" : " ") + name;
+  return list;
+}
+
 class InstallationTest : public testing::Test {
  protected:
   InstallationTest()
@@ -176,21 +179,34 @@ class InstallationTest : public testing::Test {
     CreateDirectoryA(programs_.c_str(), nullptr);
     steps_.SetStatus = [this](const std::string& s) { statuses_.push_back(s); };
     steps_.ProcessMessages = [this] { ++pumps_; };
-    // Until the unzip component lands: check the archive and put the two
-    // programs where the extraction would.
+    // In place of the unzip component: check the archive and put the two
+    // programs where the extraction would, through the transaction.
     steps_.UnZip = [this](const std::string& zip, const std::string& dest) {
       EXPECT_EQ(ReadBytes(zip), ReadBytes(ProgramDir() + "QuvSvr.zip"));
-      zips_.push_back(zip + "|" + dest);
-      EXPECT_TRUE(CopyOne(ProgramDir() + "QuvSvr.exe", dest + "QuvSvr.exe"));
-      EXPECT_TRUE(CopyOne(ProgramDir() + "UnInstall.exe", dest + "UnInstall.exe"));
+      zips_.push_back(zip);
+      for (const char* name : {"QuvSvr.exe", "UnInstall.exe"}) {
+        if (name == failAt_) throw CodeFailure("test", name, ERROR_ACCESS_DENIED);
+        transaction_->PrepareFile(dest + name);
+        EXPECT_TRUE(CopyOne(ProgramDir() + name, dest + name));
+      }
     };
+  }
+
+  // A run in its own transaction, kept (and the service started) when finish.
+  void Install(const std::string& folder, InstalledFileList& files, bool finish) {
+    transaction_ = std::make_unique<InstallTransaction>(nullptr);
+    RunInstallation(folder, files, steps_, *transaction_);
+    if (finish) FinishAction(folder, *transaction_, [](unsigned ms) { Sleep(ms); });
+    transaction_->Commit();
   }
 
   ScratchDir dir_;
   std::string programs_;
   ShellFolderOverride override_;
   InstallationSteps steps_;
+  std::unique_ptr<InstallTransaction> transaction_;
   std::vector<std::string> statuses_, zips_;
+  std::string failAt_;
   int pumps_ = 0;
 };
 
@@ -206,26 +222,28 @@ TEST_F(InstallationTest, InstallsRecordsFinishesAndUninstalls) {
       "File6=" + links + kGbkUninstall + ".lnkN"};
 
   InstalledFileList files = {"stale"};
-  ClearOldInstallation();
-  RunInstallation(folder, files, steps_);
+  Install(folder, files, false);
   EXPECT_EQ(statuses_, std::vector<std::string>{kGbkCreatingFolder});
   EXPECT_EQ(pumps_, 1);
-  EXPECT_EQ(zips_, std::vector<std::string>{f + "QuvSvr.zip|" + f});
-  EXPECT_FALSE(Exists(f + "QuvSvr.zip")) << "the temporary archive is deleted";
+  ASSERT_EQ(zips_.size(), 1u);
+  EXPECT_EQ(paths::FolderPart(zips_[0]), f) << "the archive is written into the folder";
+  EXPECT_FALSE(Exists(zips_[0])) << "the temporary archive is deleted";
   EXPECT_EQ(files, expected);
+  std::string list;
+  for (const std::string& line : expected) list += line + "\r\n";
+  EXPECT_EQ(ReadBytes(f + "install.dl"), list);
 
-  // Again, over a running copy and with a trailing backslash: same list.
+  // Again, over a running copy and with a trailing backslash: same list, a
+  // fresh archive name, no old files left beside the new ones.
   Program running("\"" + f + "QuvSvr.exe\"");
   ASSERT_TRUE(WaitUntil([] { return IsProcessRunning("QuvSvr.exe"); }, 10000));
-  ClearOldInstallation();
-  EXPECT_FALSE(IsProcessRunning("QuvSvr.exe"));
   statuses_.clear();
-  RunInstallation(f, files, steps_);
+  Install(f, files, true);
   EXPECT_TRUE(statuses_.empty()) << "the folder exists now";
   EXPECT_EQ(files, expected);
-  ASSERT_TRUE(SaveInstallList(files, folder));
-
-  ASSERT_TRUE(FinishAction(folder));
+  ASSERT_EQ(zips_.size(), 2u);
+  EXPECT_NE(zips_[0], zips_[1]);
+  EXPECT_EQ(ListNames(folder), "QuvSvr.exe UnInstall.exe install.dl");
   EXPECT_TRUE(WaitUntil([] { return QueryServiceState("", kServiceName) == SERVICE_RUNNING; }, 10000));
 
   EXPECT_EQ(RunProgram("\"" + f + "UnInstall.exe\" /silent"), 0);
@@ -237,17 +255,62 @@ TEST_F(InstallationTest, InstallsRecordsFinishesAndUninstalls) {
   EXPECT_TRUE(Exists(f + "UnInstall.exe")) << "a running program cannot delete itself";
 }
 
-TEST_F(InstallationTest, EmptyFolderTextEndsTheRun) {
+TEST_F(InstallationTest, AFailedRunPutsThePreviousInstallationBack) {
+  RemoveServiceCompletely(kServiceName);
+  const std::string folder = dir_ / "prev";
+  const std::string f = folder + "\\";
+  const std::string links = programs_ + "\\" + kGbkServiceProgram;
   InstalledFileList files;
-  try {
-    RunInstallation("", files, steps_);
-    ADD_FAILURE() << "an empty folder text must raise";
-  } catch (const EInOutError& e) {
-    EXPECT_STREQ(e.what(), "Unable to create directory");
+  Install(folder, files, false);
+  // The previous programs differ from the payload's (bytes after the image
+  // leave them working); the service runs from there.
+  for (const char* name : {"QuvSvr.exe", "UnInstall.exe"}) WriteBytes(f + name, ReadBytes(f + name) + "previous");
+  ASSERT_EQ(RunProgram("\"" + f + "QuvSvr.exe\" -install /silent"), 0);
+  ASSERT_TRUE(StartServiceByName(kServiceName));
+  files.clear();
+  const std::string before = ListNames(folder) + "|" + ReadBytes(f + "install.dl") + "|" + ListNames(links);
+  const std::string program = ReadBytes(f + "QuvSvr.exe");
+
+  for (const char* failAt : {"UnInstall.exe", ""}) {
+    SCOPED_TRACE(*failAt ? "the second file fails" : "the finish action fails");
+    failAt_ = failAt;
+    transaction_ = std::make_unique<InstallTransaction>(nullptr);
+    if (!*failAt) SetEnvironmentVariableA("QUV_STANDIN_FAIL", "start");
+    try {
+      RunInstallation(folder, files, steps_, *transaction_);
+      FinishAction(folder, *transaction_, [](unsigned ms) { Sleep(ms); });
+      ADD_FAILURE() << "the run must fail";
+    } catch (const InstallFailure& e) {
+      EXPECT_EQ(e.Failure().object, *failAt ? failAt : kServiceName);
+      // Wine's start reports the service's early stop as a timeout.
+      if (*failAt) {
+        EXPECT_EQ(e.Failure().code, static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+      }
+      EXPECT_NE(e.Failure().code, 0u);
+    }
+    SetEnvironmentVariableA("QUV_STANDIN_FAIL", nullptr);
+    EXPECT_EQ(transaction_->Rollback(), std::vector<std::string>{});
+    EXPECT_EQ(ListNames(folder) + "|" + ReadBytes(f + "install.dl") + "|" + ListNames(links), before);
+    EXPECT_EQ(ReadBytes(f + "QuvSvr.exe"), program) << "the previous program is back";
+    EXPECT_TRUE(WaitUntil([] { return QueryServiceState("", kServiceName) == SERVICE_RUNNING; }, 10000));
+    EXPECT_EQ(ServiceBinaryPath(kServiceName), "\"" + f + "QuvSvr.exe\"");
   }
-  EXPECT_EQ(statuses_, std::vector<std::string>{kGbkCreatingFolder});
+  RemoveServiceCompletely(kServiceName);
+}
+
+TEST_F(InstallationTest, AFolderThatCannotBeMadeEndsTheRunWithItsError) {
+  WriteBytes(dir_ / "file", "x");
+  InstalledFileList files;
+  InstallTransaction transaction(nullptr);
+  try {
+    RunInstallation(dir_ / "file\\sub", files, steps_, transaction);
+    ADD_FAILURE() << "must raise";
+  } catch (const InstallFailure& e) {
+    EXPECT_EQ(e.Failure().object, dir_ / "file");
+    EXPECT_NE(e.Failure().code, 0u);
+  }
   EXPECT_TRUE(zips_.empty());
-  EXPECT_TRUE(files.empty());
+  EXPECT_EQ(transaction.Rollback(), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -1,0 +1,66 @@
+// The installation run as a transaction: every change it makes to the
+// machine is recorded as it is made (a folder created, a file written or
+// replaced with the old one kept beside it, the old service's registration
+// removed, the new one made), so that a failure at any step, or a confirmed
+// close, undoes them in reverse order. Commit drops the kept old files.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "install/Failure.h"
+#include "install/ServiceControl.h"
+
+namespace quv {
+
+// Waits about ms milliseconds; the wizard's keeps its window responsive.
+using Pause = std::function<void(unsigned ms)>;
+
+class InstallTransaction {
+ public:
+  explicit InstallTransaction(Pause pause);
+  // Rolls back what is still open (a run left by an error).
+  ~InstallTransaction();
+  InstallTransaction(const InstallTransaction&) = delete;
+  InstallTransaction& operator=(const InstallTransaction&) = delete;
+
+  // Stops and deletes a registered service (its registration is kept for
+  // the rollback) and ends running copies of program. Raises InstallFailure.
+  void RemoveService(const std::string& name, const std::string& program);
+  // Records the registration made by the new installation: the rollback
+  // removes it before restoring the old one.
+  void ServiceRegistered(const std::string& name);
+
+  // Creates folder with its missing parents, recording each one made.
+  // Raises InstallFailure.
+  void CreateFolder(const std::string& folder);
+  // Before path is written: an existing file is moved aside (restored by the
+  // rollback, deleted by Commit); a new one is removed by the rollback.
+  // Raises InstallFailure when the old file cannot be moved.
+  void PrepareFile(const std::string& path);
+
+  // Keeps the changes: deletes the old files moved aside.
+  void Commit();
+  // Undoes the changes in reverse order; answers those it could not undo,
+  // one line each. Nothing is left open afterwards.
+  std::vector<std::string> Rollback();
+  bool Open() const { return !changes_.empty(); }
+
+ private:
+  enum class Kind { FolderCreated, FileWritten, FileReplaced, ServiceRemoved, ServiceRegistered, ProgramsEnded };
+  struct Change {
+    Kind kind;
+    std::string path;    // file, folder or service name
+    std::string backup;  // the old file moved aside
+    ServiceConfig service;
+  };
+  bool WaitForServiceGone(const std::string& name);
+  std::string UndoOne(const Change& change);
+
+  Pause pause_;
+  std::vector<Change> changes_;
+};
+
+}  // namespace quv
