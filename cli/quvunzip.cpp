@@ -313,7 +313,7 @@ int ReportUnmatchedPatterns(const Extractor& zip, const Options& o) {
 // Percent saved by compression, as the listing shows it.
 int Ratio(std::int64_t size, std::int64_t packed) {
   if (size <= 0 || packed >= size) return 0;
-  return static_cast<int>(100 - packed * 100 / size);
+  return static_cast<int>((size - packed) * 100 / size);
 }
 
 int List(Extractor& zip, const Options& o) {
