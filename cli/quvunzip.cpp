@@ -38,6 +38,7 @@ const char kUsage[] =
     "  -n          never overwrite existing files\n"
     "  -j          do not recreate the entries' folders\n"
     "  -P PASSWORD password for encrypted entries\n"
+    "  -O CHARSET  character set of names without the UTF-8 flag (e.g. cp936, gbk, cp437)\n"
     "  -B          rebuild the directory from the local headers when the archive has no usable end record\n"
     "  -q          quiet: no progress or file lines (errors are still shown)\n"
     "  -h, --help  show this help\n"
@@ -61,6 +62,7 @@ struct Options {
   bool quiet = false;
   bool hasPassword = false;
   std::string password;
+  std::string charset;
   std::string destDir;
   std::string archive;
   std::vector<std::string> patterns;
@@ -243,6 +245,12 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
             return false;
           }
           break;
+        case 'O':
+          if (!TakeValue(args, i, pos, o.charset) || !platform::CharsetKnown(o.charset)) {
+            error = "-O needs a character set this system knows (e.g. cp936, gbk, cp437)";
+            return false;
+          }
+          break;
         case 'P':
           if (!TakeValue(args, i, pos, o.password)) {
             error = "-P needs a password";
@@ -398,6 +406,7 @@ int Run(const Options& o) {
   zip.SetDoProcessMessages(false);
   zip.SetZipName(o.archive);
   if (o.assumeBad) zip.SetIncompleteZipMode(izAssumeBad);
+  zip.SetNameCharset(o.charset);
   if (o.list) return List(zip, o);
   if (o.commentOnly) return ShowComment(zip);
 

@@ -93,6 +93,11 @@ void SetDriveSeam(std::function<DriveType(const std::string&)> driveType,
 // Converts a name from the OEM code page to the system (ANSI) code page:
 // OemToCharA on Windows; code page 437 to UTF-8 on POSIX.
 std::string ConvertOemToAnsi(const std::string& text);
+// Text in the named character set ("cp936", "gbk", "cp437", "utf-8", ...)
+// in the system code page; bytes that do not convert become "?". POSIX
+// asks iconv, Windows its code-page conversion.
+std::string ConvertFromCharset(const std::string& text, const std::string& charset);
+bool CharsetKnown(const std::string& charset);
 // Whether c starts a double-byte character in the system code page.
 bool IsLeadByte(unsigned char c);
 // Index of the first byte of the last character of text (text not empty).

@@ -134,6 +134,16 @@ class TUnZip : public TPersistent, public DecodeHost {
   bool OEMConvert() const { return oemConvert_; }
   void SetOEMConvert(bool Value) { oemConvert_ = Value; }
 
+  // The character set of names that lack the UTF-8 flag ("cp936", "gbk",
+  // "cp437", ...), whatever system made them; empty: MS-DOS names are taken
+  // as OEM code page (OEMConvert) and others as they are. Takes effect at
+  // the next directory read. platform::CharsetKnown tells a usable name.
+  const std::string& NameCharset() const { return nameCharset_; }
+  void SetNameCharset(const std::string& Value) {
+    nameCharset_ = Value;
+    currentEntry_->NameCharset = Value;
+  }
+
   // ---- events (fire only when set; the constructor sets OnGetNextDisk) -----
   TStartUnzipInfo OnStartUnZipInfo;
   TFilePercentDone OnFilePercentDone;
@@ -294,6 +304,7 @@ class TUnZip : public TPersistent, public DecodeHost {
   bool replaceReadOnly_ = false;
   bool flushFilesOnClose_ = false;
   bool oemConvert_ = true;
+  std::string nameCharset_;
 
   std::string password_;
   bool verifyDiskLabels_ = true;

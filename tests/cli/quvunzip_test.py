@@ -199,6 +199,23 @@ class Cli(unittest.TestCase):
             self.assertEqual(err, "quvunzip: no entry matches nothing*\n", args)
         self.assertTrue(os.path.exists(os.path.join(self.work, "out2", "dir", "a.txt")))
 
+    def test_names_in_a_character_set_given_with_O(self):
+        # Names stored as GBK bytes without the UTF-8 flag, as Chinese
+        # Windows tools write them: a placeholder of the same length patched.
+        gbk = "中文/文件.txt".encode("gbk")
+        self.assertEqual(len(gbk), 13)
+        make_zip(self.archive, [("p" * 13, b"gbk name")])
+        with open(self.archive, "rb") as f:
+            data = f.read().replace(b"p" * 13, gbk)
+        with open(self.archive, "wb") as f:
+            f.write(data)
+        rc, out, err = self.run_cli("-O", "cp936", "-d", "out", "a.zip")
+        self.assertEqual(rc, 0, err)
+        self.assertEqual(self.files(), ["中文/文件.txt"])
+        self.assertIn("中文/文件.txt", self.run_cli("-l", "-O", "gbk", "a.zip")[1])
+        self.assertNotIn("中文", self.run_cli("-l", "a.zip")[1])
+        self.assertEqual(self.run_cli("-O", "no-such-charset", "a.zip")[0], 3)
+
     def test_control_characters_are_shown_escaped_and_files_made_safe(self):
         make_zip(self.archive, [("red\x1b[31m.txt", b"x"), ("bell\x07/note.txt", b"y")])
         with zipfile.ZipFile(self.archive, "a") as z:
