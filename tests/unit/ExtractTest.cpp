@@ -425,11 +425,11 @@ TEST_F(Extraction, UnixPermissionsApplyWithoutSpecialBitsAndLinksBecomeFiles) {
 
 // ---- passwords -----------------------------------------------------------------------
 
-// Seconds since 1970 of a file's modification time, with the fraction.
-double ModifiedSeconds(const std::string& path) {
+// Milliseconds since 1970 of a file's modification time.
+std::int64_t ModifiedMs(const std::string& path) {
   const auto t = std::filesystem::last_write_time(std::filesystem::path(platform::NativePath(path)));
   const auto sys = std::chrono::file_clock::to_sys(t);
-  return std::chrono::duration<double>(sys.time_since_epoch()).count();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(sys.time_since_epoch()).count();
 }
 
 std::string Block(std::uint16_t id, const std::string& data) {
@@ -450,7 +450,7 @@ TEST_F(Extraction, TimeExtraFieldsGiveTheExactUtcModificationTime) {
   const std::string timestamp = Block(0x5455, std::string(1, '\x01') + Le(kUnix, 4));
   // NTFS: 2021-03-04 05:06:07.25 UTC, in 100-ns ticks since 1601.
   const std::uint64_t ntfsTicks = (kUnix * 10000000 + 2500000) + 116444736000000000ULL;
-  const std::string ntfs = Block(0x000A, Le(0, 4) + Le(1, 2) + Le(24, 2) + Le(ntfsTicks, 8) + Le(0, 16));
+  const std::string ntfs = Block(0x000A, Le(0, 4) + Le(1, 2) + Le(24, 2) + Le(ntfsTicks, 8) + std::string(16, '\0'));
   BuiltEntry ut = Entry("ut.txt", "ut");
   ut.centralExtra = timestamp;
   BuiltEntry nt = Entry("nt.txt", "nt");
@@ -461,9 +461,12 @@ TEST_F(Extraction, TimeExtraFieldsGiveTheExactUtcModificationTime) {
   dos.centralExtra = Block(0x5455, std::string(1, '\x00'));  // flags without a modification time
   Make({ut, nt, both, dos});
   EXPECT_EQ(zip.UnZipFiles(), 4);
-  EXPECT_EQ(ModifiedSeconds(Join(dest, "ut.txt")), static_cast<double>(kUnix));
-  EXPECT_EQ(ModifiedSeconds(Join(dest, "nt.txt")), static_cast<double>(kUnix) + 0.25);
-  EXPECT_EQ(ModifiedSeconds(Join(dest, "both.txt")), static_cast<double>(kUnix) + 0.25) << "NTFS wins either way";
+  // The Windows runtime's file times read back in whole seconds.
+  const std::int64_t fractionMs = platform::kIsWindows ? 0 : 250;
+  const auto kUnixMs = static_cast<std::int64_t>(kUnix) * 1000;
+  EXPECT_EQ(ModifiedMs(Join(dest, "ut.txt")), kUnixMs);
+  EXPECT_EQ(ModifiedMs(Join(dest, "nt.txt")), kUnixMs + fractionMs);
+  EXPECT_EQ(ModifiedMs(Join(dest, "both.txt")), kUnixMs + fractionMs) << "NTFS wins either way";
   EXPECT_EQ(static_cast<std::uint32_t>(platform::FileAge(Join(dest, "dos.txt"))), 0x5A8C6B20u);
   EXPECT_EQ(zip.Entry(0).LastModFileDateTime, 0x5A8C6B20u) << "the DOS date stays the entry's date";
 }
