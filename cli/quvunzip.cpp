@@ -26,20 +26,34 @@ constexpr int kExitArchive = 2;
 constexpr int kExitUsage = 3;
 
 const char kUsage[] =
-    "usage: quvunzip [options] ARCHIVE [PATTERN ...]\n"
+    "usage: quvunzip [options] ARCHIVE [PATTERN ...] [-x PATTERN ...]\n"
     "  -l          list entries (name, sizes, method, date, CRC), extract nothing\n"
+    "  -v          list verbosely: also the compression ratio, entry comments and the archive comment\n"
+    "  -z          show the archive comment only\n"
     "  -t          test: decode every selected entry and check its CRC, write nothing\n"
+    "  -p          write the selected entries' contents to standard output, nothing to disk\n"
     "  -d DIR      destination folder (default: the current folder)\n"
-    "  -o          overwrite existing files without asking\n"
+    "  -x PATTERN  leave out the entries matching the patterns that follow\n"
+    "  -o          overwrite existing files without asking, read-only ones too\n"
     "  -n          never overwrite existing files\n"
     "  -j          do not recreate the entries' folders\n"
     "  -P PASSWORD password for encrypted entries\n"
+    "  -O CHARSET  character set of names without the UTF-8 flag (e.g. cp936, gbk, cp437)\n"
     "  -B          rebuild the directory from the local headers when the archive has no usable end record\n"
-    "  -q          quiet\n"
-    "Patterns select entries by wildcard against their stored path; none selects every entry.\n";
+    "  -q          quiet: no progress or file lines (errors are still shown)\n"
+    "  -h, --help  show this help\n"
+    "  --version   show the version\n"
+    "Patterns select entries by wildcard against their stored path; none selects every entry.\n"
+    "Exit status: 0 all well, 1 an entry skipped or failing its check or a pattern matching nothing,\n"
+    "2 the archive could not be read, 3 usage.\n";
 
 struct Options {
+  bool help = false;
+  bool version = false;
   bool list = false;
+  bool verbose = false;
+  bool commentOnly = false;
+  bool pipe = false;
   bool test = false;
   bool overwrite = false;
   bool never = false;
@@ -48,17 +62,38 @@ struct Options {
   bool quiet = false;
   bool hasPassword = false;
   std::string password;
+  std::string charset;
   std::string destDir;
   std::string archive;
   std::vector<std::string> patterns;
+  std::vector<std::string> excludes;
 };
+
+// Text from the archive as it may reach a terminal: control characters
+// shown as ^X (ESC as ^[, DEL as ^?), so that no escape sequence in a name
+// or comment acts on the terminal. Line breaks and tabs of comments stay.
+std::string Printable(const std::string& text, bool keepLineBreaks = false) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool layout = keepLineBreaks && (c == '\n' || c == '\t' || c == '\r');
+    if ((byte < 0x20 || byte == 0x7F) && !layout) {
+      out.push_back('^');
+      out.push_back(byte == 0x7F ? '?' : static_cast<char>(byte + '@'));
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
 
 // Entry names as users write them: "/" between folders.
 std::string Shown(std::string name) {
   for (char& c : name) {
     if (c == '\\') c = '/';
   }
-  return name;
+  return Printable(name);
 }
 
 std::string ToEngine(std::string name) {
@@ -165,10 +200,15 @@ bool TakeValue(const std::vector<std::string>& args, std::size_t& i, std::size_t
 bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& error) {
   bool optionsEnded = false;
   bool haveArchive = false;
+  bool excluding = false;  // after -x, names are patterns to leave out
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (!optionsEnded && arg == "--") {
       optionsEnded = true;
+      continue;
+    }
+    if (!optionsEnded && (arg == "--help" || arg == "--version")) {
+      (arg == "--help" ? o.help : o.version) = true;
       continue;
     }
     if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
@@ -176,26 +216,38 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
         o.archive = arg;
         haveArchive = true;
       } else {
-        o.patterns.push_back(arg);
+        (excluding ? o.excludes : o.patterns).push_back(arg);
       }
       continue;
     }
+    if (arg.rfind("--", 0) == 0) {
+      error = "unknown option " + arg;
+      return false;
+    }
+    excluding = false;
     for (std::size_t pos = 1; pos < arg.size(); ++pos) {
       switch (arg[pos]) {
         case 'l': o.list = true; break;
+        case 'v': o.list = o.verbose = true; break;
+        case 'z': o.commentOnly = true; break;
         case 't': o.test = true; break;
+        case 'p': o.pipe = true; break;
+        case 'x': excluding = true; break;
         case 'o': o.overwrite = true; break;
         case 'n': o.never = true; break;
         case 'j': o.junkPaths = true; break;
         case 'B': o.assumeBad = true; break;
         case 'q': o.quiet = true; break;
+        case 'h': o.help = true; break;
         case 'd':
-          if (!TakeValue(args, i, pos, o.destDir)) {
+          if (!TakeValue(args, i, pos, o.destDir) || o.destDir.empty()) {
             error = "-d needs a folder";
             return false;
           }
-          if (o.destDir.empty()) {
-            error = "-d needs a folder";
+          break;
+        case 'O':
+          if (!TakeValue(args, i, pos, o.charset) || !platform::CharsetKnown(o.charset)) {
+            error = "-O needs a character set this system knows (e.g. cp936, gbk, cp437)";
             return false;
           }
           break;
@@ -206,15 +258,13 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
           }
           o.hasPassword = true;
           break;
-        case 'h':
-          error.clear();
-          return false;
         default:
           error = std::string("unknown option -") + arg[pos];
           return false;
       }
     }
   }
+  if (o.help || o.version) return true;
   if (!haveArchive) {
     error = "no archive given";
     return false;
@@ -223,8 +273,8 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
     error = "-o and -n exclude each other";
     return false;
   }
-  if (o.list && o.test) {
-    error = "-l and -t exclude each other";
+  if (o.list + o.test + o.pipe + o.commentOnly > 1) {
+    error = "-l (-v), -t, -p and -z exclude each other";
     return false;
   }
   return true;
@@ -240,40 +290,104 @@ std::string DestinationOf(const std::string& given) {
   return dir.empty() ? std::string("\\.") : dir;
 }
 
-bool Selected(const std::vector<std::string>& patterns, const std::string& storedPath) {
-  if (patterns.empty()) return true;
+bool MatchesAny(const std::vector<std::string>& patterns, const std::string& storedPath) {
   for (const std::string& p : patterns) {
     if (WildcardMatches(ToEngine(p), storedPath)) return true;
   }
   return false;
 }
 
+bool Selected(const Options& o, const std::string& storedPath) {
+  return (o.patterns.empty() || MatchesAny(o.patterns, storedPath)) && !MatchesAny(o.excludes, storedPath);
+}
+
+// Says which include patterns match no entry of the loaded directory (a
+// typing error should not pass for success); answers how many.
+int ReportUnmatchedPatterns(const Extractor& zip, const Options& o) {
+  int unmatched = 0;
+  for (const std::string& p : o.patterns) {
+    bool found = false;
+    for (std::int32_t i = 0; i < zip.Count() && !found; ++i) {
+      found = WildcardMatches(ToEngine(p), zip.Entry(i).StoredPath());
+    }
+    if (!found) {
+      std::cerr << "quvunzip: no entry matches " << Printable(p) << '\n';
+      ++unmatched;
+    }
+  }
+  return unmatched;
+}
+
+// Percent saved by compression, as the listing shows it.
+int Ratio(std::int64_t size, std::int64_t packed) {
+  if (size <= 0 || packed >= size) return 0;
+  return static_cast<int>((size - packed) * 100 / size);
+}
+
 int List(Extractor& zip, const Options& o) {
   zip.LoadDirectory();
   zip.OpenArchive();
+  const char* ratioHead = o.verbose ? " Cmpr" : "";
+  const char* ratioRule = o.verbose ? " ----" : "";
   std::int64_t totalSize = 0;
   std::int64_t totalPacked = 0;
   int shown = 0;
-  std::printf("   Length     Packed Method    Date       Time  CRC-32   Name\n");
-  std::printf("---------- ---------- --------- ---------- ----- -------- ----\n");
+  std::printf("   Length     Packed%s Method    Date       Time  CRC-32   Name\n", ratioHead);
+  std::printf("---------- ----------%s --------- ---------- ----- -------- ----\n", ratioRule);
   for (std::int32_t i = 0; i < zip.Count(); ++i) {
     const TZipHeaderInfo& e = zip.Entry(i);
-    if (!Selected(o.patterns, e.StoredPath())) continue;
+    if (!Selected(o, e.StoredPath())) continue;
     const std::int64_t size = e.UncompressedSize;
     const std::int64_t packed = e.CompressedSize;
-    std::printf("%10lld %10lld %-9s %s %s %s%s\n", static_cast<long long>(size), static_cast<long long>(packed),
-                MethodName(e.CompressionMethod).c_str(),
-                DosDate(e.LastModFileDateTime).c_str(), Hex8(e.CRC32).c_str(), Shown(e.StoredPath()).c_str(),
-                e.IsEncrypted() ? " (encrypted)" : "");
+    std::printf("%10lld %10lld", static_cast<long long>(size), static_cast<long long>(packed));
+    if (o.verbose) std::printf(" %3d%%", Ratio(size, packed));
+    std::printf(" %-9s %s %s %s%s\n", MethodName(e.CompressionMethod).c_str(), DosDate(e.LastModFileDateTime).c_str(),
+                Hex8(e.CRC32).c_str(), Shown(e.StoredPath()).c_str(), e.IsEncrypted() ? " (encrypted)" : "");
+    if (o.verbose && !zip.EntryComment(i).empty()) std::printf("  %s\n", Printable(zip.EntryComment(i), true).c_str());
     totalSize += size;
     totalPacked += packed;
     ++shown;
   }
-  std::printf("---------- ----------                                 ----\n");
-  std::printf("%10lld %10lld                                 %d %s\n", static_cast<long long>(totalSize),
-              static_cast<long long>(totalPacked), shown, shown == 1 ? "entry" : "entries");
+  std::printf("---------- ----------%s                                 ----\n", ratioRule);
+  std::printf("%10lld %10lld", static_cast<long long>(totalSize), static_cast<long long>(totalPacked));
+  if (o.verbose) std::printf(" %3d%%", Ratio(totalSize, totalPacked));
+  std::printf("                                 %d %s\n", shown, shown == 1 ? "entry" : "entries");
+  if (o.verbose && !zip.ArchiveComment().empty()) {
+    std::printf("Archive comment:\n%s\n", Printable(zip.ArchiveComment(), true).c_str());
+  }
+  const int unmatched = ReportUnmatchedPatterns(zip, o);
   zip.CloseArchive();
+  return unmatched > 0 ? kExitEntries : kExitOk;
+}
+
+int ShowComment(Extractor& zip) {
+  zip.LoadDirectory();
+  if (!zip.ArchiveComment().empty()) std::printf("%s\n", Printable(zip.ArchiveComment(), true).c_str());
   return kExitOk;
+}
+
+// Standard output as the engine's test output, for -p.
+class StandardOutput final : public TStream {
+ public:
+  std::int32_t Read(void*, std::int32_t) override { return 0; }
+  std::int32_t Write(const void* buffer, std::int32_t count) override {
+    if (count <= 0) return 0;
+    if (!platform::WriteStandardOutput(buffer, static_cast<std::size_t>(count))) {
+      throw EWriteError("Cannot write to standard output");
+    }
+    return count;
+  }
+  std::int64_t Seek(std::int64_t, int) override { return 0; }
+};
+
+// The part of an output path after the destination with its control
+// characters made harmless: a name that would carry escape sequences to
+// every later listing of the folder is still extracted, under this name.
+void MakeNameSafe(std::string& fName, std::size_t destinationLength) {
+  for (std::size_t i = destinationLength; i < fName.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(fName[i]);
+    if (byte < 0x20 || byte == 0x7F) fName[i] = '_';
+  }
 }
 
 // Installs the tool's questions for as long as it lives.
@@ -292,21 +406,30 @@ int Run(const Options& o) {
   zip.SetDoProcessMessages(false);
   zip.SetZipName(o.archive);
   if (o.assumeBad) zip.SetIncompleteZipMode(izAssumeBad);
+  zip.SetNameCharset(o.charset);
   if (o.list) return List(zip, o);
+  if (o.commentOnly) return ShowComment(zip);
 
-  zip.SetDestDir(DestinationOf(o.destDir));
+  const std::string destination = DestinationOf(o.destDir);
+  zip.SetDestDir(destination);
   zip.SetRecreateDirs(!o.junkPaths);
   zip.SetOverwriteMode(o.overwrite ? Always : o.never ? Never : Prompt);
+  zip.SetReplaceReadOnly(o.overwrite);
   zip.SetRetainAttributes(true);
-  zip.SetTestMode(o.test);
+  // -p is a test run whose decoded bytes go to standard output.
+  StandardOutput standardOutput;
+  zip.SetTestMode(o.test || o.pipe);
+  if (o.pipe) zip.SetTestOutput(&standardOutput);
   if (o.hasPassword) zip.SetPassword(o.password);
   if (o.patterns.empty()) {
     zip.SetDoAll(true);
   } else {
     for (const std::string& p : o.patterns) zip.FilesList().Add(ToEngine(p));
   }
+  for (const std::string& p : o.excludes) zip.ExcludeList().Add(ToEngine(p));
 
-  const bool progress = !o.quiet && platform::IsTerminal(platform::StdStream::Error);
+  const bool progress = !o.quiet && !o.pipe && platform::IsTerminal(platform::StdStream::Error);
+  int unmatched = 0;
   bool progressShown = false;
   std::size_t lastLineLength = 0;
   auto endProgressLine = [&]() {
@@ -324,14 +447,18 @@ int Run(const Options& o) {
   std::set<std::int32_t> started;
   int lastPercent = -1;
 
-  zip.OnStartUnZipInfo = [&](TObject*, std::int32_t numFiles, std::int64_t, bool&) { selected = numFiles; };
-  zip.OnStartUnZip = [&](TObject*, std::int32_t index, std::string&, bool&) {
+  zip.OnStartUnZipInfo = [&](TObject*, std::int32_t numFiles, std::int64_t, bool&) {
+    selected = numFiles;
+    unmatched = ReportUnmatchedPatterns(zip, o);
+  };
+  zip.OnStartUnZip = [&](TObject*, std::int32_t index, std::string& fName, bool&) {
     const TZipHeaderInfo& e = zip.Entry(index);
     started.insert(index);
     questions.currentEntry = Shown(e.StoredPath());
+    MakeNameSafe(fName, destination.size());
     if (progress) {
       lastPercent = -1;
-    } else if (!o.quiet) {
+    } else if (!o.quiet && !o.pipe) {
       std::cout << (o.test ? "    testing: " : " extracting: ") << questions.currentEntry << '\n';
     }
   };
@@ -417,11 +544,10 @@ int Run(const Options& o) {
     return kExitArchive;
   }
   endProgressLine();
-  if (!o.quiet) {
-    if (selected == 0 && !o.patterns.empty()) std::cerr << "quvunzip: no entry matches the patterns given\n";
-    if (o.test && failures == 0) std::cout << "No errors in " << done << (done == 1 ? " file" : " files") << " tested.\n";
+  if (!o.quiet && o.test && failures == 0) {
+    std::cout << "No errors in " << done << (done == 1 ? " file" : " files") << " tested.\n";
   }
-  return failures > 0 ? kExitEntries : kExitOk;
+  return failures > 0 || unmatched > 0 ? kExitEntries : kExitOk;
 }
 
 }  // namespace
@@ -431,9 +557,16 @@ int Main(int argc, char** argv) {
   Options o;
   std::string error;
   if (!ParseArgs(args, o, error)) {
-    if (!error.empty()) std::cerr << "quvunzip: " << error << '\n';
-    std::cerr << kUsage;
+    std::cerr << "quvunzip: " << error << '\n' << kUsage;
     return kExitUsage;
+  }
+  if (o.help) {
+    std::cout << kUsage;
+    return kExitOk;
+  }
+  if (o.version) {
+    std::cout << "quvunzip " << QUV_VERSION << '\n';
+    return kExitOk;
   }
   try {
     return Run(o);

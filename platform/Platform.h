@@ -93,6 +93,11 @@ void SetDriveSeam(std::function<DriveType(const std::string&)> driveType,
 // Converts a name from the OEM code page to the system (ANSI) code page:
 // OemToCharA on Windows; code page 437 to UTF-8 on POSIX.
 std::string ConvertOemToAnsi(const std::string& text);
+// Text in the named character set ("cp936", "gbk", "cp437", "utf-8", ...)
+// in the system code page; bytes that do not convert become "?". POSIX
+// asks iconv, Windows its code-page conversion.
+std::string ConvertFromCharset(const std::string& text, const std::string& charset);
+bool CharsetKnown(const std::string& charset);
 // Whether c starts a double-byte character in the system code page.
 bool IsLeadByte(unsigned char c);
 // Index of the first byte of the last character of text (text not empty).
@@ -104,5 +109,8 @@ void SleepMs(unsigned milliseconds);
 // Whether a standard stream is attached to a terminal (a console on Windows).
 enum class StdStream { Input, Output, Error };
 bool IsTerminal(StdStream stream);
+// Writes bytes to standard output as they are (no newline translation);
+// false when the system refuses them (a closed pipe, a full disk).
+bool WriteStandardOutput(const void* data, std::size_t size);
 
 }  // namespace quv::platform

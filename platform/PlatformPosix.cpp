@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -288,6 +289,54 @@ std::string ConvertOemToAnsi(const std::string& text) {
   return out;
 }
 
+namespace {
+
+// One iconv conversion to UTF-8, closed with its owner.
+class ToUtf8 {
+ public:
+  explicit ToUtf8(const std::string& charset) : cd_(::iconv_open("UTF-8", charset.c_str())) {}
+  ~ToUtf8() {
+    if (Usable()) ::iconv_close(cd_);
+  }
+  ToUtf8(const ToUtf8&) = delete;
+  ToUtf8& operator=(const ToUtf8&) = delete;
+  bool Usable() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+  std::string Convert(const std::string& text) {
+    std::string out;
+    std::string input = text;
+    char* in = input.data();
+    std::size_t inLeft = input.size();
+    char buffer[256];
+    while (inLeft > 0) {
+      char* next = buffer;
+      std::size_t room = sizeof buffer;
+      const std::size_t done = ::iconv(cd_, &in, &inLeft, &next, &room);
+      out.append(buffer, static_cast<std::size_t>(next - buffer));
+      if (done == static_cast<std::size_t>(-1) && errno != E2BIG) {
+        // A byte that starts no character of the set, or a cut-off one.
+        out.push_back('?');
+        ++in;
+        --inLeft;
+        ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+      }
+    }
+    return out;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+}  // namespace
+
+std::string ConvertFromCharset(const std::string& text, const std::string& charset) {
+  ToUtf8 conversion(charset);
+  return conversion.Usable() ? conversion.Convert(text) : text;
+}
+
+bool CharsetKnown(const std::string& charset) { return !charset.empty() && ToUtf8(charset).Usable(); }
+
 // UTF-8 has no lead byte whose trail could be mistaken for ASCII.
 bool IsLeadByte(unsigned char /*c*/) { return false; }
 
@@ -302,6 +351,18 @@ void SleepMs(unsigned milliseconds) { ::usleep(milliseconds * 1000u); }
 bool IsTerminal(StdStream stream) {
   const int fd = stream == StdStream::Input ? STDIN_FILENO : stream == StdStream::Output ? STDOUT_FILENO : STDERR_FILENO;
   return ::isatty(fd) != 0;
+}
+
+bool WriteStandardOutput(const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t written = ::write(STDOUT_FILENO, bytes, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
 }
 
 }  // namespace quv::platform

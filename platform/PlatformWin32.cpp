@@ -216,6 +216,46 @@ std::string ConvertOemToAnsi(const std::string& text) {
   return out;
 }
 
+namespace {
+
+// The code page of a character-set name as other tools write it: "cp936",
+// "936", "gbk", "utf-8"; 0 when unknown.
+UINT CodePageOf(std::string charset) {
+  for (char& c : charset) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  static const struct {
+    const char* name;
+    UINT codePage;
+  } kNamed[] = {{"gbk", 936},        {"gb2312", 936},   {"big5", 950},        {"shift_jis", 932}, {"sjis", 932},
+                {"euc-kr", 949},     {"utf-8", 65001},  {"utf8", 65001},      {"latin1", 28591},  {"iso-8859-1", 28591},
+                {"us-ascii", 20127}, {"ibm437", 437},   {"windows-1252", 1252}};
+  for (const auto& named : kNamed) {
+    if (charset == named.name) return named.codePage;
+  }
+  if (charset.rfind("cp", 0) == 0) charset.erase(0, 2);
+  if (charset.rfind("windows-", 0) == 0) charset.erase(0, 8);
+  if (charset.empty() || charset.find_first_not_of("0123456789") != std::string::npos || charset.size() > 5) return 0;
+  const UINT codePage = static_cast<UINT>(std::stoul(charset));
+  return IsValidCodePage(codePage) ? codePage : 0;
+}
+
+}  // namespace
+
+std::string ConvertFromCharset(const std::string& text, const std::string& charset) {
+  const UINT codePage = CodePageOf(charset);
+  if (codePage == 0 || text.empty()) return text;
+  const int wideLength = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (wideLength <= 0) return text;
+  std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
+  MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), wideLength);
+  const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, nullptr, 0, "?", nullptr);
+  if (length <= 0) return text;
+  std::string out(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, out.data(), length, "?", nullptr);
+  return out;
+}
+
+bool CharsetKnown(const std::string& charset) { return CodePageOf(charset) != 0; }
+
 bool IsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != 0; }
 
 std::size_t LastCharStart(const std::string& text) {
@@ -238,6 +278,20 @@ bool IsTerminal(StdStream stream) {
   HANDLE h = GetStdHandle(which);
   DWORD mode = 0;
   return h != nullptr && h != INVALID_HANDLE_VALUE && GetFileType(h) == FILE_TYPE_CHAR && GetConsoleMode(h, &mode) != 0;
+}
+
+bool WriteStandardOutput(const void* data, std::size_t size) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return false;
+  const auto* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(out, bytes, chunk, &written, nullptr) || written == 0) return false;
+    bytes += written;
+    size -= written;
+  }
+  return true;
 }
 
 }  // namespace quv::platform

@@ -57,6 +57,25 @@ class TNullStream final : public TStream {
   std::int64_t size_ = 0;
 };
 
+// A test run's output handed on to the caller's stream.
+class TForwardStream final : public TStream {
+ public:
+  explicit TForwardStream(TStream& target) : target_(target) {}
+  std::string ClassName() const override { return "TForwardStream"; }
+  std::int32_t Read(void* /*buffer*/, std::int32_t /*count*/) override { return 0; }
+  std::int32_t Write(const void* buffer, std::int32_t count) override {
+    counted_.Write(buffer, count);
+    target_.WriteBuffer(buffer, count);
+    return count;
+  }
+  std::int64_t Seek(std::int64_t offset, int origin) override { return counted_.Seek(offset, origin); }
+  std::int64_t Size() override { return counted_.Size(); }
+
+ private:
+  TStream& target_;
+  TNullStream counted_;
+};
+
 // An output file that knows its own position, so the decoders' size guard
 // costs no system call per block.
 class TOutputFile final : public TStream {
@@ -235,19 +254,25 @@ std::int32_t TUnZip::RunExtraction(TS_BufferStream& /*stream*/) {
     runTotalBytes_ = 0;
     runBytesDone_ = 0;
     std::int32_t filesToDo = Count();
+    // DoAll also takes the folder entries it does not recreate.
+    std::vector<bool> taken(static_cast<std::size_t>(Count()));
     for (std::int32_t i = 0; i < Count(); ++i) {
       TZipHeaderInfo* entry = View()->Items(i);
       entry->MatchFlag = doAll_;
+      // The matcher folds letter case itself.
+      const std::string stored = entry->StoredPath();
       if (entry->FileName().empty() && !recreateDirs_) {
         entry->MatchFlag = false;
       } else {
-        // The matcher folds letter case itself.
-        const std::string stored = entry->StoredPath();
         for (const std::string& line : filesList_.Lines()) {
           if (entry->MatchFlag) break;
           if (WildcardMatches(line, stored)) entry->MatchFlag = true;
         }
       }
+      const bool excluded = std::any_of(excludeList_.Lines().begin(), excludeList_.Lines().end(),
+                                        [&](const std::string& line) { return WildcardMatches(line, stored); });
+      if (excluded) entry->MatchFlag = false;
+      taken[static_cast<std::size_t>(i)] = entry->MatchFlag || (doAll_ && !excluded);
       if (entry->MatchFlag) {
         runTotalBytes_ += entry->UncompressedSize;
       } else {
@@ -260,7 +285,7 @@ std::int32_t TUnZip::RunExtraction(TS_BufferStream& /*stream*/) {
 
     if (filesToDo > 0 && !stopNow) {
       for (std::int32_t i = 0; i < Count(); ++i) {
-        if (!doAll_ && !View()->Items(i)->MatchFlag) continue;
+        if (!taken[static_cast<std::size_t>(i)]) continue;
         do {
           ExtractEntry(i);
         } while (retryEntry_);
@@ -371,7 +396,11 @@ void TUnZip::ExtractEntry(std::int32_t Index) {
   }
 
   if (testMode_) {
-    outStream_ = std::make_unique<TNullStream>();
+    if (testOutput_) {
+      outStream_ = std::make_unique<TForwardStream>(*testOutput_);
+    } else {
+      outStream_ = std::make_unique<TNullStream>();
+    }
   } else {
     bool retried = false;
     for (;;) {

@@ -79,6 +79,7 @@ void TUnZip::Assign(const TPersistent* source) {
   recreateDirs_ = other->recreateDirs_;
   overwriteMode_ = other->overwriteMode_;
   filesList_.Assign(&other->filesList_);
+  excludeList_.Assign(&other->excludeList_);
   doAll_ = other->doAll_;
   incompleteZipMode_ = other->incompleteZipMode_;
   keepZipOpen_ = other->keepZipOpen_;
@@ -287,6 +288,7 @@ void TUnZip::NewDirectory() {
 std::unique_ptr<TZipHeaderInfo> TUnZip::NewEntry() const {
   auto entry = std::make_unique<TZipHeaderInfo>();
   entry->OEMConvert = oemConvert_;
+  entry->NameCharset = nameCharset_;
   return entry;
 }
 

@@ -105,6 +105,11 @@ class TUnZip : public TPersistent, public DecodeHost {
   const TStringList& FilesList() const { return filesList_; }
   void SetFilesList(const TStringList& Value) { filesList_.Assign(&Value); }
 
+  // Patterns of entries left out of the run even when DoAll or FilesList
+  // takes them.
+  TStringList& ExcludeList() { return excludeList_; }
+  const TStringList& ExcludeList() const { return excludeList_; }
+
   bool DoAll() const { return doAll_; }
   void SetDoAll(bool Value) { doAll_ = Value; }
 
@@ -128,6 +133,16 @@ class TUnZip : public TPersistent, public DecodeHost {
 
   bool OEMConvert() const { return oemConvert_; }
   void SetOEMConvert(bool Value) { oemConvert_ = Value; }
+
+  // The character set of names that lack the UTF-8 flag ("cp936", "gbk",
+  // "cp437", ...), whatever system made them; empty: MS-DOS names are taken
+  // as OEM code page (OEMConvert) and others as they are. Takes effect at
+  // the next directory read. platform::CharsetKnown tells a usable name.
+  const std::string& NameCharset() const { return nameCharset_; }
+  void SetNameCharset(const std::string& Value) {
+    nameCharset_ = Value;
+    currentEntry_->NameCharset = Value;
+  }
 
   // ---- events (fire only when set; the constructor sets OnGetNextDisk) -----
   TStartUnzipInfo OnStartUnZipInfo;
@@ -201,6 +216,11 @@ class TUnZip : public TPersistent, public DecodeHost {
   // same events, but the output goes nowhere and no file or folder is made.
   bool TestMode() const { return testMode_; }
   void SetTestMode(bool Value) { testMode_ = Value; }
+  // In test mode, the decoded bytes of every entry are also written here
+  // (not owned; nullptr: nowhere). Bytes of an entry that then fails its
+  // CRC check have been written all the same.
+  TStream* TestOutput() const { return testOutput_; }
+  void SetTestOutput(TStream* Value) { testOutput_ = Value; }
 
   // ---- multi-disk sets -------------------------------------------------------
   // Makes the archive stream the file of disk N (1-based), asking
@@ -275,6 +295,7 @@ class TUnZip : public TPersistent, public DecodeHost {
   bool recreateDirs_ = false;
   TUZOverwriteMode overwriteMode_ = Prompt;
   TStringList filesList_;
+  TStringList excludeList_;
   bool doAll_ = false;
   TIncompleteZipMode incompleteZipMode_ = izAssumeMulti;
   bool keepZipOpen_ = false;
@@ -283,6 +304,7 @@ class TUnZip : public TPersistent, public DecodeHost {
   bool replaceReadOnly_ = false;
   bool flushFilesOnClose_ = false;
   bool oemConvert_ = true;
+  std::string nameCharset_;
 
   std::string password_;
   bool verifyDiskLabels_ = true;
@@ -318,6 +340,7 @@ class TUnZip : public TPersistent, public DecodeHost {
   bool retryEntry_ = false;
   bool skipRetry_ = false;
   bool testMode_ = false;
+  TStream* testOutput_ = nullptr;
 
   std::int32_t RunExtraction(TS_BufferStream& stream);
   void ExtractEntry(std::int32_t Index);

@@ -289,6 +289,7 @@ void TZipHeaderInfo::Clear() {
   MatchFlag = false;
   Selected = false;
   OEMConvert = false;
+  NameCharset.clear();
 }
 
 void TZipHeaderInfo::AssignTo(TPersistent* dest) const {
@@ -471,8 +472,11 @@ bool TZipHeaderInfo::ReadCentralFromStream(TStream*& stream, const TNextVolume& 
   ReadAvailable(*stream, record.ExtraFieldLength, extra);
   SlashesToBackslashes(name);
   // UTF-8 names (bit 11) are never in the OEM code page.
-  if (record.HostSystem() == 0 && OEMConvert && IsCodePageName(record.BitFlag))
+  if (!NameCharset.empty() && IsCodePageName(record.BitFlag)) {
+    name = platform::ConvertFromCharset(name, NameCharset);
+  } else if (record.HostSystem() == 0 && OEMConvert && IsCodePageName(record.BitFlag)) {
     name = platform::ConvertOemToAnsi(name);
+  }
   SetFromCentral(record, name);
   UtcModified.reset();
   ApplyCentralExtra(extra, record);
@@ -498,7 +502,11 @@ bool TZipHeaderInfo::ReadLocalFromStream(TStream& stream) {
     return false;
   }
   SlashesToBackslashes(name);
-  if (OEMConvert && IsCodePageName(record.BitFlag)) name = platform::ConvertOemToAnsi(name);
+  if (!NameCharset.empty() && IsCodePageName(record.BitFlag)) {
+    name = platform::ConvertFromCharset(name, NameCharset);
+  } else if (OEMConvert && IsCodePageName(record.BitFlag)) {
+    name = platform::ConvertOemToAnsi(name);
+  }
   SetFromLocal(record, name);
   UtcModified.reset();
   ApplyLocalExtra(extra, record);

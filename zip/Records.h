@@ -216,6 +216,10 @@ class TZipHeaderInfo : public TPersistent {
   bool MatchFlag;
   bool Selected;
   bool OEMConvert;
+  // When not empty: the character set of every name without the UTF-8 flag
+  // (instead of the OEM code page for MS-DOS names only); see NameCharset
+  // of the unzip component.
+  std::string NameCharset;
 };
 
 // ---- the archive's end record ------------------------------------------------
