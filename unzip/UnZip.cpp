@@ -64,7 +64,7 @@ void TUnZip::Assign(const TPersistent* source) {
   }
   // The names are taken as they are (no dialog for a "?"), but a directory
   // read from another file must not pass for the new one's.
-  if (!names::SameText(zipName_, other->zipName_)) {
+  if (!names::SameFileName(zipName_, other->zipName_)) {
     ReleaseDirectory();
     ReleaseArchiveStream();
     endCentral_->Clear();
@@ -118,7 +118,7 @@ void TUnZip::SetZipName(const std::string& Value) {
     zipName_ = Value;
     return;
   }
-  if (names::SameText(Value, zipName_)) return;
+  if (names::SameFileName(Value, zipName_)) return;
   std::string name = Value;
   if (!Value.empty() && Value.back() == '?') {
     const std::string folder = names::ExtractFilePath(Value);
@@ -311,12 +311,15 @@ void TUnZip::LocateEntry(std::int32_t Index) {
   if (endCentral_->ThisDisk != 0 && currentEntry_->DiskNumberStart != currentDisk_) {
     OpenDisk(currentEntry_->DiskNumberStart + 1);
   }
-  if (currentEntry_->RelativeOffsetOfLocalHeader > 0x7FFFFFFFu) throw EFatalUnzipError("Premature end of file reached");
+  // Named here: no event has told the caller which entry this is yet.
+  const auto unreadable = [&] {
+    return EFatalUnzipError("Premature end of file reached in the local header of \"" + currentEntry_->StoredPath() +
+                            "\"");
+  };
+  if (currentEntry_->RelativeOffsetOfLocalHeader > 0x7FFFFFFFu) throw unreadable();
   archiveStream_->Seek(static_cast<std::int32_t>(currentEntry_->RelativeOffsetOfLocalHeader), soFromBeginning);
   std::uint8_t fixed[LocalFileHeader::kSize];
-  if (archiveStream_->Read(fixed, LocalFileHeader::kSize) != LocalFileHeader::kSize) {
-    throw EFatalUnzipError("Premature end of file reached");
-  }
+  if (archiveStream_->Read(fixed, LocalFileHeader::kSize) != LocalFileHeader::kSize) throw unreadable();
   const LocalFileHeader header = LocalFileHeader::FromBytes(fixed);
   archiveStream_->Seek(header.FileNameLength + header.ExtraFieldLength, soFromCurrent);
 }
