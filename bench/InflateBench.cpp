@@ -113,9 +113,9 @@ const Corpus& Data(int kind) {
 class BenchHost : public quv::DecodeHost {
  public:
   BenchHost(const std::string& in, std::string& out) : in_(in), out_(out) {}
-  std::int32_t remaining = 0;
+  std::int64_t remaining = 0;
   std::uint32_t crc = 0;
-  std::int32_t& RemainingCompressed() override { return remaining; }
+  std::int64_t& RemainingCompressed() override { return remaining; }
   bool EntryEncrypted() const override { return false; }
   bool DoProcessMessages() const override { return false; }
   std::int32_t ReadInput(void* buffer, std::int32_t count) override {
@@ -134,7 +134,7 @@ class BenchHost : public quv::DecodeHost {
     return count;
   }
   std::uint32_t& Crc() override { return crc; }
-  void BlockWritten(std::int32_t, std::int32_t, std::int32_t) override {}
+  void BlockWritten(std::int32_t, std::int64_t, std::int64_t) override {}
 
  private:
   const std::string& in_;

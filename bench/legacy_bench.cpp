@@ -20,7 +20,7 @@ namespace {
 class SinkHost : public quv::DecodeHost {
  public:
   explicit SinkHost(const std::string& input) : input_(input), left_(static_cast<std::int32_t>(input.size())) {}
-  std::int32_t& RemainingCompressed() override { return left_; }
+  std::int64_t& RemainingCompressed() override { return left_; }
   bool EntryEncrypted() const override { return false; }
   bool DoProcessMessages() const override { return false; }
   std::int32_t ReadInput(void* buffer, std::int32_t count) override {
@@ -38,7 +38,7 @@ class SinkHost : public quv::DecodeHost {
     return count;
   }
   std::uint32_t& Crc() override { return crc; }
-  void BlockWritten(std::int32_t, std::int32_t, std::int32_t) override {}
+  void BlockWritten(std::int32_t, std::int64_t, std::int64_t) override {}
 
   std::int64_t written = 0;
   std::uint32_t crc = 0;
@@ -46,7 +46,7 @@ class SinkHost : public quv::DecodeHost {
  private:
   const std::string& input_;
   std::size_t pos_ = 0;
-  std::int32_t left_;
+  std::int64_t left_;
 };
 
 std::string Slurp(const char* path) {

@@ -68,30 +68,6 @@ std::string ToEngine(std::string name) {
   return name;
 }
 
-std::string MethodName(std::uint16_t method) {
-  switch (method) {
-    case 0: return "Stored";
-    case 1: return "Shrunk";
-    case 2: case 3: case 4: case 5: return "Reduce" + std::to_string(method - 1);
-    case 6: return "Implode";
-    case 7: return "Tokenize";
-    case 8: return "Deflate";
-    case 9: return "Deflate64";
-    case 10: return "PKImplode";
-    case 12: return "BZip2";
-    case 14: return "LZMA";
-    case 18: return "Terse";
-    case 19: return "LZ77";
-    case 93: return "Zstd";
-    case 95: return "XZ";
-    case 96: return "JPEG";
-    case 97: return "WavPack";
-    case 98: return "PPMd";
-    case 99: return "AES";
-    default: return "Unk:" + std::to_string(method);
-  }
-}
-
 std::string DosDate(std::uint32_t v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u", ((v >> 25) & 0x7F) + 1980, (v >> 21) & 0x0F,
@@ -117,8 +93,6 @@ class Extractor : public TUnZip {
 class ConsoleQuestions final : public platform::UserInterface {
  public:
   std::string currentEntry;
-  std::uint16_t currentMethod = 0;
-  bool unknownMethodShown = false;
   // A progress line is on the terminal and must be ended before a message.
   std::function<void()> breakProgress;
 
@@ -126,13 +100,7 @@ class ConsoleQuestions final : public platform::UserInterface {
                                platform::Buttons buttons) override {
     if (breakProgress) breakProgress();
     if (buttons == platform::Buttons::Ok) {
-      if (text == "Unknown Compression Method") {
-        unknownMethodShown = true;
-        std::cerr << "quvunzip: " << currentEntry << ": unsupported compression method " << currentMethod << " ("
-                  << MethodName(currentMethod) << "), not extracted\n";
-      } else {
-        std::cerr << "quvunzip: " << (currentEntry.empty() ? std::string() : currentEntry + ": ") << text << '\n';
-      }
+      std::cerr << "quvunzip: " << (currentEntry.empty() ? std::string() : currentEntry + ": ") << text << '\n';
       return platform::Answer::Ok;
     }
     const bool interactive = platform::IsTerminal(platform::StdStream::Input) &&
@@ -291,9 +259,10 @@ int List(Extractor& zip, const Options& o) {
   for (std::int32_t i = 0; i < zip.Count(); ++i) {
     const TZipHeaderInfo& e = zip.Entry(i);
     if (!Selected(o.patterns, e.StoredPath())) continue;
-    const std::uint32_t size = static_cast<std::uint32_t>(e.UncompressedSize);
-    const std::uint32_t packed = static_cast<std::uint32_t>(e.CompressedSize);
-    std::printf("%10u %10u %-9s %s %s %s%s\n", size, packed, MethodName(e.CompressionMethod).c_str(),
+    const std::int64_t size = e.UncompressedSize;
+    const std::int64_t packed = e.CompressedSize;
+    std::printf("%10lld %10lld %-9s %s %s %s%s\n", static_cast<long long>(size), static_cast<long long>(packed),
+                MethodName(e.CompressionMethod).c_str(),
                 DosDate(e.LastModFileDateTime).c_str(), Hex8(e.CRC32).c_str(), Shown(e.StoredPath()).c_str(),
                 e.IsEncrypted() ? " (encrypted)" : "");
     totalSize += size;
@@ -360,8 +329,6 @@ int Run(const Options& o) {
     const TZipHeaderInfo& e = zip.Entry(index);
     started.insert(index);
     questions.currentEntry = Shown(e.StoredPath());
-    questions.currentMethod = e.CompressionMethod;
-    questions.unknownMethodShown = false;
     if (progress) {
       lastPercent = -1;
     } else if (!o.quiet) {
@@ -396,11 +363,9 @@ int Run(const Options& o) {
   zip.OnBadCRC = [&](TObject*, std::int32_t calc, std::int32_t stored, std::int32_t) {
     ++failures;
     endProgressLine();
-    if (!questions.unknownMethodShown) {
-      std::cerr << "quvunzip: " << questions.currentEntry << ": CRC error (computed "
-                << Hex8(static_cast<std::uint32_t>(calc)) << ", stored " << Hex8(static_cast<std::uint32_t>(stored))
-                << ")" << (o.test ? "" : ", not extracted") << '\n';
-    }
+    std::cerr << "quvunzip: " << questions.currentEntry << ": CRC error (computed " << Hex8(static_cast<std::uint32_t>(calc))
+              << ", stored " << Hex8(static_cast<std::uint32_t>(stored)) << ")" << (o.test ? "" : ", not extracted")
+              << '\n';
     questions.currentEntry.clear();
   };
   zip.OnSkippingFile = [&](TObject*, TSkipReason reason, const std::string& fName, std::int32_t index, bool&) {
@@ -415,6 +380,12 @@ int Run(const Options& o) {
       case skNotOverwritten:
         if (!o.quiet) std::cerr << "quvunzip: " << Shown(fName) << ": exists, not overwritten\n";
         break;
+      case skUnsupportedMethod: {
+        const std::uint16_t method = zip.Entry(index).CompressionMethod;
+        std::cerr << "quvunzip: " << entry << ": unsupported compression method " << method << " ("
+                  << MethodName(method) << "), skipped\n";
+        break;
+      }
       default:
         if (started.count(index) == 0) {
           const std::string why = zip.SkipDetail().empty() ? "leads outside the destination" : zip.SkipDetail();

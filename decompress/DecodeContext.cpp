@@ -26,7 +26,7 @@ TDecodeContext::TDecodeContext(DecodeHost& host)
   OutNext = OutBuffer.get();
 }
 
-void TDecodeContext::ResetForEntry(std::int32_t packedSize, std::int32_t unpackedSize) {
+void TDecodeContext::ResetForEntry(std::int64_t packedSize, std::int64_t unpackedSize) {
   BitCount = 0;
   BitHold = 0;
   EntryBytesOut = 0;
@@ -59,8 +59,8 @@ std::int32_t ReadArchiveBlock(DecodeHost& host, std::uint8_t* buffer, std::int32
 // remaining size; answers how many to read.
 std::int32_t NextBlockSize(DecodeHost& host) {
   if (host.DoProcessMessages()) platform::Ui().ProcessMessages();
-  std::int32_t& remaining = host.RemainingCompressed();
-  const std::int32_t c = std::clamp<std::int32_t>(remaining, 0, kInBufferSize);
+  std::int64_t& remaining = host.RemainingCompressed();
+  const auto c = static_cast<std::int32_t>(std::clamp<std::int64_t>(remaining, 0, kInBufferSize));
   remaining -= c;
   return c;
 }
@@ -70,7 +70,7 @@ std::int32_t NextBlockSize(DecodeHost& host) {
 int GetInputByte(TDecodeContext& ctx, std::uint16_t& b) {
   if (ctx.PackedLeft <= 0) {
     // Keep counting down like the data still being asked for, but never wrap.
-    if (ctx.PackedLeft > std::numeric_limits<std::int32_t>::min()) --ctx.PackedLeft;
+    if (ctx.PackedLeft > std::numeric_limits<std::int64_t>::min()) --ctx.PackedLeft;
     return 0;
   }
   --ctx.PackedLeft;
@@ -134,7 +134,7 @@ void PutOutputByte(TDecodeContext& ctx, std::uint8_t b) {
 void WriteOutputBlock(TDecodeContext& ctx, const std::uint8_t* data, std::int32_t n) {
   if (n <= 0) return;
   DecodeHost& host = *ctx.Component;
-  if (host.OutputPosition() + n > static_cast<std::int64_t>(ctx.UnpackedSize))
+  if (host.OutputPosition() + n > ctx.UnpackedSize)
     throw EBiggerThanUncompressed("File is larger than uncompressed size!");
   if (host.WriteOutput(data, n) < n) throw ECantWriteUCF("Cant write uncompressed file");
   host.Crc() = UpdateCrc(host.Crc(), data, static_cast<std::size_t>(n));
@@ -165,7 +165,7 @@ void CopyWindowToOutput(TDecodeContext& ctx, std::int32_t n) {
 
 void CopyStoredEntry(TDecodeContext& ctx) {
   DecodeHost& host = *ctx.Component;
-  std::int32_t& remaining = host.RemainingCompressed();
+  const std::int64_t& remaining = host.RemainingCompressed();
   while (remaining > 0) {
     const std::int32_t c = NextBlockSize(host);
     ctx.OutFill = static_cast<std::uint16_t>(c);
@@ -210,6 +210,37 @@ DecodeResult DecodeEntry(TDecodeContext& ctx, std::uint16_t method, std::uint16_
     return RunDecoder(ctx, method, bitFlag) ? DecodeResult::Decoded : DecodeResult::UnknownMethod;
   } catch (const EDataError&) {
     return DecodeResult::DamagedData;
+  }
+}
+
+}  // namespace quv
+
+namespace quv {
+
+bool MethodDecodable(std::uint16_t method) { return method <= 6 || method == 8; }
+
+std::string MethodName(std::uint16_t method) {
+  switch (method) {
+    case 0: return "Stored";
+    case 1: return "Shrunk";
+    case 2: case 3: case 4: case 5: return "Reduce" + std::to_string(method - 1);
+    case 6: return "Implode";
+    case 7: return "Tokenize";
+    case 8: return "Deflate";
+    case 9: return "Deflate64";
+    case 10: return "PKImplode";
+    case 12: return "BZip2";
+    case 14: return "LZMA";
+    case 18: return "Terse";
+    case 19: return "LZ77";
+    case 20: return "Zstd";
+    case 93: return "Zstd";
+    case 95: return "XZ";
+    case 96: return "JPEG";
+    case 97: return "WavPack";
+    case 98: return "PPMd";
+    case 99: return "AES";
+    default: return "Unk:" + std::to_string(method);
   }
 }
 

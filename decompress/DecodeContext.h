@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace quv {
 
@@ -18,7 +19,7 @@ class DecodeHost {
   // The working entry's compressed size. From the start of decoding it counts
   // the compressed bytes still to be read from the archive; input refills
   // reduce it.
-  virtual std::int32_t& RemainingCompressed() = 0;
+  virtual std::int64_t& RemainingCompressed() = 0;
   // Bit 0 of the working entry's flags.
   virtual bool EntryEncrypted() const = 0;
   // The component's DoProcessMessages.
@@ -39,7 +40,7 @@ class DecodeHost {
   virtual std::uint32_t& Crc() = 0;
   // After a block of n bytes was written: OnFilePercentDone with the entry's
   // percentage and, when assigned, OnTotalPercentDone for the run.
-  virtual void BlockWritten(std::int32_t n, std::int32_t entryBytesOut, std::int32_t unpackedSize) = 0;
+  virtual void BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize) = 0;
 };
 
 inline constexpr std::int32_t kInBufferSize = 32768;
@@ -59,8 +60,8 @@ struct TDecodeContext {
   std::unique_ptr<std::uint8_t[]> InBuffer;  // kInBufferSize + 1 bytes
   std::uint8_t* InNext = nullptr;
   std::uint16_t InAvail = 0;
-  std::int32_t PackedLeft = 0;
-  std::int32_t UnpackedSize = 0;
+  std::int64_t PackedLeft = 0;
+  std::int64_t UnpackedSize = 0;
 
   std::uint32_t BitHold = 0;
   std::uint16_t BitCount = 0;
@@ -75,11 +76,11 @@ struct TDecodeContext {
   // before the run can leak into an entry.
   std::unique_ptr<std::uint8_t[]> WorkArea;  // kWorkAreaAllocated bytes
   std::uint16_t TableEntryCount = 0;
-  std::int32_t EntryBytesOut = 0;
+  std::int64_t EntryBytesOut = 0;
 
   // Per-entry reset: bit readers, buffers, counters, the CRC register;
   // packedSize is the compressed byte count (without an encryption header).
-  void ResetForEntry(std::int32_t packedSize, std::int32_t unpackedSize);
+  void ResetForEntry(std::int64_t packedSize, std::int64_t unpackedSize);
 };
 
 extern const std::uint16_t LowBitMask[17];
@@ -126,5 +127,10 @@ enum class DecodeResult { Decoded, DamagedData, UnknownMethod };
 // Decodes the working entry with the decoder for method; UnknownMethod when
 // no decoder exists for it (the caller reports "Unknown Compression Method").
 DecodeResult DecodeEntry(TDecodeContext& ctx, std::uint16_t method, std::uint16_t bitFlag);
+// Whether DecodeEntry has a decoder for method.
+bool MethodDecodable(std::uint16_t method);
+// The usual name of a compression method ("Deflate64" for 9), "Unk:N" for
+// a number with none.
+std::string MethodName(std::uint16_t method);
 
 }  // namespace quv

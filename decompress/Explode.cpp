@@ -89,7 +89,7 @@ int ExplodeData(TDecodeContext& ctx, int lowBits, const Trees& trees) {
   legacy::BitInput in(ctx);
   std::uint32_t w = 0;
   bool writtenOut = false;
-  std::int32_t left = ctx.UnpackedSize;
+  std::int64_t left = ctx.UnpackedSize;
   const std::uint32_t lowMask = (1u << lowBits) - 1u;
 
   while (left > 0) {

@@ -307,7 +307,9 @@ class Inflater {
   Status SlowSymbol(const Table& lit, const Table& dist);
   std::uint32_t SlowDecode(const Table& t);
 
-  std::int32_t Available() const { return std::min<std::int32_t>(ctx_.InAvail, ctx_.PackedLeft); }
+  std::int32_t Available() const {
+    return static_cast<std::int32_t>(std::min<std::int64_t>(ctx_.InAvail, ctx_.PackedLeft));
+  }
   void Consumed(const std::uint8_t* in) {
     const auto k = static_cast<std::int32_t>(in - ctx_.InNext);
     if (k == 0) return;

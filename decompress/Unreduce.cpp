@@ -62,7 +62,7 @@ class Unreducer {
 
   // Expands until the uncompressed size is reached or the data ends.
   void Expand() {
-    std::int32_t left = ctx_.UnpackedSize;
+    std::int64_t left = ctx_.UnpackedSize;
     std::uint32_t previous = 0;
     int state = 0;
     std::uint32_t v = 0;

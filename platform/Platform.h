@@ -44,6 +44,8 @@ bool FileCommit(FileHandle h);  // FlushFileBuffers / fsync
 // Modification time as a packed DOS date/time in local time; -1 if unknown.
 std::int32_t FileGetDate(FileHandle h);
 bool FileSetDate(FileHandle h, std::int32_t dosDateTime);
+// Sets the modification time exactly: ticks of 100 ns since 1970-01-01 UTC.
+bool FileSetUtcTime(FileHandle h, std::int64_t ticks);
 // Same by name; -1 when the file does not exist.
 std::int32_t FileAge(const std::string& name);
 

@@ -147,6 +147,21 @@ bool FileSetDate(FileHandle h, std::int32_t dosDateTime) {
   return futimens(static_cast<int>(h), times) == 0;
 }
 
+bool FileSetUtcTime(FileHandle h, std::int64_t ticks) {
+  constexpr std::int64_t kPerSecond = 10000000;
+  std::int64_t seconds = ticks / kPerSecond;
+  std::int64_t rest = ticks % kPerSecond;
+  if (rest < 0) {
+    rest += kPerSecond;
+    --seconds;
+  }
+  struct timespec times[2];
+  times[0].tv_sec = static_cast<time_t>(seconds);
+  times[0].tv_nsec = static_cast<long>(rest * 100);
+  times[1] = times[0];
+  return futimens(static_cast<int>(h), times) == 0;
+}
+
 std::int32_t FileAge(const std::string& name) {
   struct stat st {};
   if (stat(ToNative(name).c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;

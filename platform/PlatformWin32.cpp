@@ -91,6 +91,16 @@ bool FileSetDate(FileHandle h, std::int32_t dosDateTime) {
   return SetFileTime(reinterpret_cast<HANDLE>(h), nullptr, nullptr, &utc) != 0;
 }
 
+bool FileSetUtcTime(FileHandle h, std::int64_t ticks) {
+  // FILETIME counts from 1601.
+  constexpr std::int64_t k1601To1970 = 116444736000000000LL;
+  const auto value = static_cast<std::uint64_t>(ticks + k1601To1970);
+  FILETIME utc;
+  utc.dwLowDateTime = static_cast<DWORD>(value & 0xFFFFFFFFu);
+  utc.dwHighDateTime = static_cast<DWORD>(value >> 32);
+  return SetFileTime(reinterpret_cast<HANDLE>(h), nullptr, nullptr, &utc) != 0;
+}
+
 std::int32_t FileAge(const std::string& name) {
   WIN32_FIND_DATAA data;
   HANDLE find = FindFirstFileA(name.c_str(), &data);

@@ -3,11 +3,12 @@
 // entries (with the retry for a lying extra-field length and the recovery
 // from duplicate entries), and the scan that rebuilds the directory from the
 // local headers when the central directory is missing or damaged.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/Platform.h"
 #include "platform/Ui.h"
@@ -19,10 +20,8 @@ namespace quv {
 
 namespace {
 
-constexpr std::int64_t kMaxPosition = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t kScanMessageInterval = 10240;
 constexpr std::uint32_t kDataDescriptorSignature = 0x08074B50;
-constexpr std::int32_t kDataDescriptorSize = 16;
 
 [[noreturn]] void ThrowBadZip() { throw EBadZipFile("Not a valid zip file!"); }
 
@@ -31,52 +30,103 @@ std::uint32_t Le32(const std::uint8_t* p) {
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
+std::uint64_t Le64(const std::uint8_t* p) { return Le32(p) | (static_cast<std::uint64_t>(Le32(p + 4)) << 32); }
+
 // Moves the stream forward by n bytes from where it stands.
 void Skip(TStream& stream, std::int64_t n) {
-  if (n <= 0) return;
-  const std::int64_t target = stream.Position() + n;
-  stream.Seek(static_cast<std::int32_t>(target > kMaxPosition ? kMaxPosition : target), soFromBeginning);
+  if (n > 0) stream.Seek(n, soFromCurrent);
 }
 
-// For a local entry whose sizes follow its data: finds the signed data
-// descriptor whose compressed size equals its distance from dataStart, fills
-// the entry's CRC and sizes from it and leaves the stream after it.
+// A data descriptor: CRC, compressed and uncompressed size, with or without
+// its signature in front; the sizes take 8 bytes each after a local header
+// with a Zip64 extra field.
+std::int32_t DescriptorLength(bool withSignature, bool wide) { return (withSignature ? 4 : 0) + 4 + (wide ? 16 : 8); }
+
+bool IsRecordSignature(const std::uint8_t* p) {
+  const std::uint32_t v = Le32(p);
+  return v == ZipSignatures().Local || v == ZipSignatures().Central;
+}
+
+// The length of the data descriptor at p that closes data of `distance`
+// bytes, or 0 when none is there. avail bytes can be read from p. A
+// descriptor without a signature only counts when a header or the end of
+// the file follows it.
+std::int32_t MatchDescriptor(const std::uint8_t* p, std::int64_t avail, std::int64_t distance, bool wide) {
+  if (avail >= 4 && Le32(p) == kDataDescriptorSignature) {
+    const std::int32_t length = DescriptorLength(true, wide);
+    if (avail < length) return 0;
+    const std::uint64_t size = wide ? Le64(p + 8) : Le32(p + 8);
+    if (size == static_cast<std::uint64_t>(distance)) return length;
+  }
+  const std::int32_t length = DescriptorLength(false, wide);
+  if (avail < length) return 0;
+  const std::uint64_t size = wide ? Le64(p + 4) : Le32(p + 4);
+  if (size != static_cast<std::uint64_t>(distance)) return 0;
+  const bool endsTheFile = avail == length;
+  return endsTheFile || (avail >= length + 4 && IsRecordSignature(p + length)) ? length : 0;
+}
+
+// Fills the entry's CRC and sizes from the descriptor of the given length at p.
+void TakeDescriptor(const std::uint8_t* p, std::int32_t length, TZipHeaderInfo& entry) {
+  const bool withSignature = length == DescriptorLength(true, entry.LocalZip64);
+  const std::uint8_t* q = p + (withSignature ? 4 : 0);
+  entry.CRC32 = Le32(q);
+  if (entry.LocalZip64) {
+    entry.CompressedSize = static_cast<std::int64_t>(Le64(q + 4) & 0x3FFFFFFFFFFFFFFFull);
+    entry.UncompressedSize = static_cast<std::int64_t>(Le64(q + 12) & 0x3FFFFFFFFFFFFFFFull);
+  } else {
+    entry.CompressedSize = Le32(q + 4);
+    entry.UncompressedSize = Le32(q + 8);
+  }
+}
+
+// For a local entry whose sizes follow its data: finds the data descriptor
+// whose compressed size equals its distance from dataStart, fills the
+// entry's CRC and sizes from it and leaves the stream after it.
 bool FindDataDescriptor(TStream& stream, std::int64_t dataStart, TZipHeaderInfo& entry) {
   constexpr std::int32_t kChunk = 32768;
-  constexpr std::int32_t kKeep = kDataDescriptorSize - 1;
+  // Enough to judge every form at a position: the longest descriptor and
+  // the signature after it.
+  constexpr std::int32_t kKeep = 28;
   std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kChunk + kKeep]);
-  std::int32_t held = 0;       // bytes in buffer
+  std::int32_t held = 0;          // bytes in buffer
   std::int64_t base = dataStart;  // file position of buffer[0]
-  stream.Seek(static_cast<std::int32_t>(dataStart), soFromBeginning);
+  stream.Seek(dataStart, soFromBeginning);
   for (;;) {
     const std::int32_t got = stream.Read(buffer.get() + held, kChunk);
-    if (got <= 0) return false;
-    held += got;
-    for (std::int32_t i = 0; i + kDataDescriptorSize <= held; ++i) {
+    const bool atEnd = got <= 0;
+    held += std::max(got, 0);
+    const std::int32_t last = atEnd ? held : std::max(held - kKeep, 0);
+    for (std::int32_t i = 0; i < last; ++i) {
       const std::uint8_t* p = buffer.get() + i;
-      if (Le32(p) != kDataDescriptorSignature) continue;
-      const std::int64_t at = base + i;
-      if (static_cast<std::int64_t>(Le32(p + 8)) != at - dataStart) continue;
-      entry.CRC32 = Le32(p + 4);
-      entry.CompressedSize = static_cast<std::int32_t>(Le32(p + 8));
-      entry.UncompressedSize = static_cast<std::int32_t>(Le32(p + 12));
-      stream.Seek(static_cast<std::int32_t>(at + kDataDescriptorSize), soFromBeginning);
+      const std::int32_t length = MatchDescriptor(p, held - i, base + i - dataStart, entry.LocalZip64);
+      if (length == 0) continue;
+      TakeDescriptor(p, length, entry);
+      stream.Seek(base + i + length, soFromBeginning);
       return true;
     }
-    const std::int32_t keep = held < kKeep ? held : kKeep;
-    std::memmove(buffer.get(), buffer.get() + held - keep, static_cast<std::size_t>(keep));
-    base += held - keep;
-    held = keep;
-    if (base + held > kMaxPosition) return false;
+    if (atEnd) return false;
+    std::memmove(buffer.get(), buffer.get() + last, static_cast<std::size_t>(held - last));
+    base += last;
+    held -= last;
   }
+}
+
+// The length of the descriptor after an entry's data of known size.
+std::int32_t DescriptorAt(TStream& stream, std::int64_t at, bool wide) {
+  std::uint8_t sig[4];
+  stream.Seek(at, soFromBeginning);
+  const bool withSignature = stream.Read(sig, 4) == 4 && Le32(sig) == kDataDescriptorSignature;
+  return DescriptorLength(withSignature, wide);
 }
 
 }  // namespace
 
 bool TUnZip::EndRecordPlausible() const {
   const TEndCentral& end = *endCentral_;
-  return end.ThisDisk <= 999 && end.CentralDisk <= 999 && end.ThisDisk >= end.CentralDisk &&
-         end.CentralDirOffset < 0x80000000u;
+  // A directory offset past the file's end is not judged here: reading the
+  // directory fails and the local headers stand in for it.
+  return end.ThisDisk <= 999 && end.CentralDisk <= 999 && end.ThisDisk >= end.CentralDisk;
 }
 
 void TUnZip::LoadDirectory() {
@@ -129,16 +179,16 @@ void TUnZip::ReadDirectory() {
     }
 
     if (found) {
-      currentDisk_ = configMode ? 0 : endCentral_->ThisDisk;
+      currentDisk_ = configMode ? 0 : static_cast<std::int32_t>(endCentral_->ThisDisk);
       centralInArchive_ = !configMode;
       DetectMultiDiskMode();
       if (!configMode && endCentral_->ThisDisk != 0) setLastDiskName_ = zipName_;
       if (endCentral_->TotalEntries > 0) {
-        if (!configMode && MultiDiskMode() != mdNone && endCentral_->CentralDisk != currentDisk_) {
-          OpenDisk(endCentral_->CentralDisk + 1);
+        if (!configMode && MultiDiskMode() != mdNone && std::cmp_not_equal(endCentral_->CentralDisk, currentDisk_)) {
+          OpenDisk(static_cast<std::int32_t>(endCentral_->CentralDisk) + 1);
         }
         TStream& stream = configMode ? static_cast<TStream&>(*config) : *archiveStream_;
-        stream.Seek(configMode ? 0 : static_cast<std::int32_t>(endCentral_->CentralDirOffset), soFromBeginning);
+        stream.Seek(configMode ? 0 : endCentral_->CentralDirOffset, soFromBeginning);
       }
     } else {
       // Whatever an earlier archive was, this one is read as a single file.
@@ -169,7 +219,8 @@ void TUnZip::ReadDirectory() {
         // gone after this read: take the comment now.
         LoadArchiveComment(*config);
       } else if (endCentral_->ThisDisk != 0) {
-        if (currentDisk_ != endCentral_->ThisDisk) OpenDisk(endCentral_->ThisDisk + 1);
+        if (std::cmp_not_equal(currentDisk_, endCentral_->ThisDisk))
+          OpenDisk(static_cast<std::int32_t>(endCentral_->ThisDisk) + 1);
         LoadArchiveComment(*archiveStream_);
       }
     }
@@ -187,7 +238,7 @@ void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
   const TNextVolume nextVolume = [this](void*, TZipHeaderInfo&, TStream*& volume) {
     // Past the disk of the end record there is no disk to ask for: the
     // header is simply not there.
-    if (currentDisk_ < endCentral_->ThisDisk) volume = OpenDisk(currentDisk_ + 2);
+    if (std::cmp_less(currentDisk_, endCentral_->ThisDisk)) volume = OpenDisk(currentDisk_ + 2);
   };
   const TNextVolume noVolume;
   const bool eagerComments = configMode || endCentral_->ThisDisk != 0;
@@ -210,15 +261,15 @@ void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
     if (!read && previousExtra > 0 && stream->Position() >= previousExtra) {
       // The previous entry's extra field was not there: read it as absent.
       previous->CentralExtraFieldLength = 0;
-      stream->Seek(-static_cast<std::int32_t>(previousExtra), soFromCurrent);
+      stream->Seek(-static_cast<std::int64_t>(previousExtra), soFromCurrent);
       if (previous->FileCommentLoaded() && stream->Position() >= previous->FileCommentLength) {
         // Its comment, read at once, was taken from the wrong place.
         const std::int64_t back = stream->Position();
-        stream->Seek(static_cast<std::int32_t>(back - previous->FileCommentLength), soFromBeginning);
+        stream->Seek(back - previous->FileCommentLength, soFromBeginning);
         std::string text(previous->FileCommentLength, '\0');
         stream->Read(text.data(), previous->FileCommentLength);
         previous->SetFileComment(std::move(text));
-        stream->Seek(static_cast<std::int32_t>(back), soFromBeginning);
+        stream->Seek(back, soFromBeginning);
       }
       read = entry->ReadCentralFromStream(stream, spanning ? nextVolume : noVolume, this);
     }
@@ -239,13 +290,13 @@ void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
       const std::int32_t at = directory_->IndexOf(entry.get());
       if (at >= 0) {
         TZipHeaderInfo* listed = directory_->Items(at);
-        const std::uint32_t offset = listed->RelativeOffsetOfLocalHeader;
+        const std::int64_t offset = listed->RelativeOffsetOfLocalHeader;
         listed->Assign(entry.get());
         listed->RelativeOffsetOfLocalHeader = offset;
       }
       // Step over the rest of this header also when no entry matched, so
       // that the next header is read from its start.
-      Skip(*stream, static_cast<std::int64_t>(entry->CentralExtraFieldLength) + entry->FileCommentLength);
+      Skip(*stream, entry->FileCommentLength);
       ++i;
       continue;
     }
@@ -269,13 +320,12 @@ void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
 
     if (eagerComments && added->HasComment()) {
       // Read while this disk (or the configuration file) is at hand.
-      Skip(*stream, added->CentralExtraFieldLength);
       std::string text(added->FileCommentLength, '\0');
       const std::int32_t got = stream->Read(text.data(), added->FileCommentLength);
       text.resize(static_cast<std::size_t>(got > 0 ? got : 0));
       added->SetFileComment(std::move(text));
     } else {
-      Skip(*stream, static_cast<std::int64_t>(added->CentralExtraFieldLength) + added->FileCommentLength);
+      Skip(*stream, added->FileCommentLength);
     }
     if (added->CentralExtraFieldLength > 0) {
       previousExtra = added->CentralExtraFieldLength;
@@ -324,19 +374,16 @@ bool TUnZip::ScanLocalHeaders() {
   for (;;) {
     std::unique_ptr<TZipHeaderInfo> entry = NewEntry();
     if (!entry->ReadLocalFromStream(stream)) break;
-    const std::int64_t dataStart = stream.Position() + entry->LocalExtraFieldLength;
+    const std::int64_t dataStart = stream.Position();
     bool sizesKnown = true;
     if (entry->HasDataDescriptor() && entry->CompressedSize == 0) {
       // The sizes follow the data; take them from the descriptor.
       sizesKnown = FindDataDescriptor(stream, dataStart, *entry);
     } else {
-      const std::int64_t next = dataStart + entry->CompressedSize +
-                                (entry->HasDataDescriptor() ? kDataDescriptorSize : 0);
-      if (entry->CompressedSize < 0 || next > kMaxPosition) {
-        sizesKnown = false;
-      } else {
-        stream.Seek(static_cast<std::int32_t>(next), soFromBeginning);
-      }
+      const std::int64_t dataEnd = dataStart + entry->CompressedSize;
+      const std::int64_t next =
+          entry->HasDataDescriptor() ? dataEnd + DescriptorAt(stream, dataEnd, entry->LocalZip64) : dataEnd;
+      stream.Seek(next, soFromBeginning);
     }
     directory_->Add(entry.release());
     // Without its size the entry's end, and so the next header, is unknown.
@@ -344,8 +391,8 @@ bool TUnZip::ScanLocalHeaders() {
   }
 
   endCentral_->ThisDisk = 0;
-  endCentral_->TotalEntries = static_cast<std::uint16_t>(Count());
-  endCentral_->CentralDirOffset = static_cast<std::uint32_t>(stream.Position());
+  endCentral_->TotalEntries = Count();
+  endCentral_->CentralDirOffset = stream.Position();
   currentDisk_ = 0;
   SetMultiDiskMode(mdNone);
   return true;

@@ -2,6 +2,7 @@
 // file of another disk (asking OnGetNextDisk for it), checking a removable
 // disk's label, and the component's own way of finding the next disk.
 #include <string>
+#include <utility>
 
 #include "platform/Platform.h"
 #include "platform/Ui.h"
@@ -97,7 +98,7 @@ void TUnZip::DefaultGetNextDisk(TObject* /*Sender*/, std::int32_t NextDisk, std:
       FName = split;
       return;
     }
-    if (!setLastDiskName_.empty() && NextDisk == endCentral_->ThisDisk + 1 && platform::FileExists(setLastDiskName_)) {
+    if (!setLastDiskName_.empty() && std::cmp_equal(NextDisk, endCentral_->ThisDisk + 1) && platform::FileExists(setLastDiskName_)) {
       FName = setLastDiskName_;
       return;
     }

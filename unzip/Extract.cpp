@@ -45,12 +45,13 @@ class TNullStream final : public TStream {
     size_ = std::max(size_, position_);
     return count;
   }
-  std::int32_t Seek(std::int32_t offset, int origin) override {
+  std::int64_t Seek(std::int64_t offset, int origin) override {
     std::int64_t target = offset;
     if (origin == soFromCurrent) target += position_;
     if (origin == soFromEnd) target += size_;
-    position_ = std::max<std::int64_t>(target, 0);
-    return static_cast<std::int32_t>(position_);
+    if (target < 0) throw EStreamError("Stream seek error");
+    position_ = target;
+    return position_;
   }
   std::int64_t Size() override { return size_; }
 
@@ -94,18 +95,22 @@ class TOutputFile final : public TStream {
     position_ += count;
     return count;
   }
-  std::int32_t Seek(std::int32_t offset, int origin) override {
-    if (offset == 0 && origin == soFromCurrent) return static_cast<std::int32_t>(position_);
+  std::int64_t Seek(std::int64_t offset, int origin) override {
+    if (offset == 0 && origin == soFromCurrent) return position_;
     throw EStreamError("Output files are written in sequence");
   }
   std::int64_t Size() override { return position_; }
 
   // Writes what is pending (committing it to the disk when asked) and stamps
-  // the file with its date; raises EWriteError when the data did not reach it.
-  void Finish(bool commitToDisk, std::int32_t dosDateTime) {
+  // the file with the entry's time; raises EWriteError when the data did not
+  // reach the file.
+  void Finish(bool commitToDisk, const TZipHeaderInfo& entry) {
     Flush();
     if (commitToDisk && !platform::FileCommit(handle_)) Fail();
-    platform::FileSetDate(handle_, dosDateTime);
+    // The exact time when the archive has one; the DOS date is local time
+    // in 2-second steps.
+    if (!entry.UtcModified || !platform::FileSetUtcTime(handle_, *entry.UtcModified))
+      platform::FileSetDate(handle_, static_cast<std::int32_t>(FixDosDateTime(entry.LastModFileDateTime)));
     platform::FileClose(handle_);
     handle_ = platform::kInvalidHandle;
   }
@@ -345,7 +350,7 @@ namespace {
 constexpr std::int64_t kLocalHeaderSize = 30;
 
 struct Span {
-  std::uint16_t disk;
+  std::int64_t disk;
   std::int64_t start;  // the local header
   const TZipHeaderInfo* entry;
 };
@@ -364,7 +369,7 @@ void TUnZip::CheckEntriesApart() {
   spans.reserve(static_cast<std::size_t>(directory_ ? directory_->Count() : 0));
   for (std::int32_t i = 0; directory_ && i < directory_->Count(); ++i) {
     const TZipHeaderInfo* e = directory_->Items(i);
-    spans.push_back({e->DiskNumberStart, static_cast<std::int64_t>(e->RelativeOffsetOfLocalHeader), e});
+    spans.push_back({static_cast<std::int64_t>(e->DiskNumberStart), static_cast<std::int64_t>(e->RelativeOffsetOfLocalHeader), e});
   }
   std::sort(spans.begin(), spans.end(),
             [](const Span& a, const Span& b) { return a.disk != b.disk ? a.disk < b.disk : a.start < b.start; });
@@ -377,7 +382,7 @@ void TUnZip::CheckEntriesApart() {
     if (i + 1 < spans.size() && spans[i + 1].disk == s.disk) {
       limit = spans[i + 1].start;
       what = "the local header of \"" + spans[i + 1].entry->StoredPath() + "\"";
-    } else if (centralInArchive_ && !localScan_ && end.CentralDisk == s.disk) {
+    } else if (centralInArchive_ && !localScan_ && static_cast<std::int64_t>(end.CentralDisk) == s.disk) {
       limit = static_cast<std::int64_t>(end.CentralDirOffset);
       what = "the central directory";
     }
@@ -453,6 +458,15 @@ void TUnZip::ExtractEntry(std::int32_t Index) {
   if (OnStartUnZip) OnStartUnZip(this, Index, fName, skip);
   if (skip) return;
 
+  // Without a decoder only an empty entry can be made; anything else is
+  // reported and left out, and the run goes on.
+  const bool decodable = MethodDecodable(entry.CompressionMethod);
+  if (!decodable && entry.UncompressedSize != 0) {
+    if (OnSkippingFile) OnSkippingFile(this, skUnsupportedMethod, entry.StoredPath(), Index, skipRetry_);
+    SkipEntry();
+    return;
+  }
+
   if (!testMode_) {
     // Folders the archive names are never reached through a link; a handler
     // may have chosen a place of its own.
@@ -525,16 +539,10 @@ void TUnZip::ExtractEntry(std::int32_t Index) {
     TDecodeContext& ctx = *decodeContext_;
     ctx.ResetForEntry(entry.CompressedSize, entry.UncompressedSize);
     if (archiveStream_) {
-      archiveStream_->Seek(static_cast<std::int32_t>(dataStart + (entry.IsEncrypted() ? kEncryptionHeaderSize : 0)),
-                           soFromBeginning);
+      archiveStream_->Seek(dataStart + (entry.IsEncrypted() ? kEncryptionHeaderSize : 0), soFromBeginning);
     }
-    result = DecodeEntry(ctx, entry.CompressionMethod, entry.BitFlag);
-    if (result == DecodeResult::UnknownMethod) {
-      platform::Ui().ShowMessage("Unknown Compression Method", "Zip Error", platform::Buttons::Ok);
-    }
-    if (file && result != DecodeResult::DamagedData) {
-      file->Finish(flushFilesOnClose_, static_cast<std::int32_t>(FixDosDateTime(entry.LastModFileDateTime)));
-    }
+    result = decodable ? DecodeEntry(ctx, entry.CompressionMethod, entry.BitFlag) : DecodeResult::UnknownMethod;
+    if (file && result != DecodeResult::DamagedData) file->Finish(flushFilesOnClose_, entry);
   } catch (...) {
     outStream_.reset();
     throw;

@@ -5,6 +5,7 @@
 #include "unzip/UnZip.h"
 
 #include <string>
+#include <utility>
 
 #include "platform/Platform.h"
 #include "platform/Ui.h"
@@ -218,8 +219,7 @@ void TUnZip::SetArchiveComment(const std::string& Value) {
 }
 
 bool TUnZip::LoadEntryComment(TStream& stream, TZipHeaderInfo& entry) {
-  if (entry.CentralHeaderOffset > 0x7FFFFFFFu) return false;
-  stream.Seek(static_cast<std::int32_t>(entry.CentralHeaderOffset), soFromBeginning);
+  stream.Seek(entry.CentralHeaderOffset, soFromBeginning);
   std::uint8_t fixed[CentralFileHeader::kSize];
   if (stream.Read(fixed, CentralFileHeader::kSize) != CentralFileHeader::kSize) return false;
   const CentralFileHeader header = CentralFileHeader::FromBytes(fixed);
@@ -308,16 +308,17 @@ void TUnZip::LocateEntry(std::int32_t Index) {
   if (!archiveStream_) OpenArchive();
   currentEntry_->Assign(CheckedEntry(Index));
   if (currentEntry_->FileName().empty()) return;
-  if (endCentral_->ThisDisk != 0 && currentEntry_->DiskNumberStart != currentDisk_) {
-    OpenDisk(currentEntry_->DiskNumberStart + 1);
+  if (endCentral_->ThisDisk != 0 && std::cmp_not_equal(currentEntry_->DiskNumberStart, currentDisk_)) {
+    // No disk follows the one with the end record.
+    if (currentEntry_->DiskNumberStart > endCentral_->ThisDisk) throw EFatalUnzipError("Premature end of file reached");
+    OpenDisk(static_cast<std::int32_t>(currentEntry_->DiskNumberStart) + 1);
   }
   // Named here: no event has told the caller which entry this is yet.
   const auto unreadable = [&] {
     return EFatalUnzipError("Premature end of file reached in the local header of \"" + currentEntry_->StoredPath() +
                             "\"");
   };
-  if (currentEntry_->RelativeOffsetOfLocalHeader > 0x7FFFFFFFu) throw unreadable();
-  archiveStream_->Seek(static_cast<std::int32_t>(currentEntry_->RelativeOffsetOfLocalHeader), soFromBeginning);
+  archiveStream_->Seek(currentEntry_->RelativeOffsetOfLocalHeader, soFromBeginning);
   std::uint8_t fixed[LocalFileHeader::kSize];
   if (archiveStream_->Read(fixed, LocalFileHeader::kSize) != LocalFileHeader::kSize) throw unreadable();
   const LocalFileHeader header = LocalFileHeader::FromBytes(fixed);
@@ -334,7 +335,7 @@ bool TUnZip::CanSpan() const { return endCentral_->ThisDisk != 0 && static_cast<
 
 bool TUnZip::OpenNextDisk() {
   // No disk follows the one with the end record.
-  if (currentDisk_ >= endCentral_->ThisDisk) return false;
+  if (std::cmp_greater_equal(currentDisk_, endCentral_->ThisDisk)) return false;
   return OpenDisk(currentDisk_ + 2) != nullptr;
 }
 
@@ -352,7 +353,7 @@ std::int32_t TUnZip::WriteOutput(const void* buffer, std::int32_t count) {
   return outStream_ ? outStream_->Write(buffer, count) : 0;
 }
 
-void TUnZip::BlockWritten(std::int32_t n, std::int32_t entryBytesOut, std::int32_t unpackedSize) {
+void TUnZip::BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize) {
   if (OnFilePercentDone) OnFilePercentDone(this, Percentage(unpackedSize, entryBytesOut));
   if (OnTotalPercentDone) {
     runBytesDone_ += n;

@@ -22,8 +22,14 @@ namespace quv {
 
 enum TUZOverwriteMode : std::uint8_t { Prompt = 0, Always = 1, Never = 2, ifNewer = 3, ifOlder = 4 };
 enum TIncompleteZipMode : std::uint8_t { izAssumeMulti = 0, izAssumeBad = 1, izAssumeNotAZip = 2 };
-// Passed by ordinal; 2 is never used.
-enum TSkipReason : std::uint8_t { skBadPassword = 0, skNotOverwritten = 1, skCannotCreate = 3 };
+// Passed by ordinal; 2 is never used. skUnsupportedMethod: the entry's
+// compression method has no decoder here (MethodDecodable, MethodName).
+enum TSkipReason : std::uint8_t {
+  skBadPassword = 0,
+  skNotOverwritten = 1,
+  skCannotCreate = 3,
+  skUnsupportedMethod = 4
+};
 enum TMultiDiskMode : std::uint8_t { mdNone = 0, mdRemovable = 1, mdFileSet = 2 };
 
 class TUnZip;
@@ -249,7 +255,7 @@ class TUnZip : public TPersistent, public DecodeHost {
   std::int32_t ArchiveDate() const { return archiveDate_; }
 
   // ---- DecodeHost: what the decoders use of the component ------------------
-  std::int32_t& RemainingCompressed() override { return currentEntry_->CompressedSize; }
+  std::int64_t& RemainingCompressed() override { return currentEntry_->CompressedSize; }
   bool EntryEncrypted() const override { return currentEntry_->IsEncrypted(); }
   std::int32_t ReadInput(void* buffer, std::int32_t count) override;
   bool CanSpan() const override;
@@ -258,7 +264,7 @@ class TUnZip : public TPersistent, public DecodeHost {
   std::int64_t OutputPosition() override;
   std::int32_t WriteOutput(const void* buffer, std::int32_t count) override;
   std::uint32_t& Crc() override { return crc_; }
-  void BlockWritten(std::int32_t n, std::int32_t entryBytesOut, std::int32_t unpackedSize) override;
+  void BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize) override;
 
  protected:
   bool designing_;

@@ -96,9 +96,9 @@ std::int32_t TS_BufferStream::Write(const void* src, std::int32_t count) {
   return accepted;
 }
 
-std::int32_t TS_BufferStream::Seek(std::int32_t offset, int origin) {
-  const std::int32_t under = Stream->Seek(0, soFromCurrent);
-  const std::int64_t position = static_cast<std::int64_t>(under) + Adjustment();
+std::int64_t TS_BufferStream::Seek(std::int64_t offset, int origin) {
+  const std::int64_t under = Stream->Seek(0, soFromCurrent);
+  const std::int64_t position = under + Adjustment();
   std::int64_t target;
   switch (origin) {
     case soFromBeginning: target = offset; break;
@@ -106,17 +106,24 @@ std::int32_t TS_BufferStream::Seek(std::int32_t offset, int origin) {
     case soFromEnd: target = std::max(position, Stream->Size()) - std::llabs(offset); break;
     default: throw Exception("Invalid seek origin (" + std::to_string(origin) + ")");
   }
-  const auto target32 = static_cast<std::int32_t>(target);
-  if (target == position) return target32;
+  if (target < 0) throw EStreamError("Stream seek error");
+  if (target == position) return target;
+  if (State == kReading && BufPtr != nullptr) {
+    const std::int64_t bufferStart = under - (BufEnd - Buffer.get());
+    if (target >= bufferStart && target <= under) {
+      BufPtr = Buffer.get() + (target - bufferStart);
+      return target;
+    }
+  }
   if (State == kWriting && !FlushBuffer()) throw Exception("Seek error");
-  const std::int32_t result = Stream->Seek(target32, soFromBeginning);
+  const std::int64_t result = Stream->Seek(target, soFromBeginning);
   BufPtr = nullptr;
   State = kEmpty;
   return result;
 }
 
 std::int64_t TS_BufferStream::Size() {
-  const std::int64_t position = static_cast<std::int64_t>(Stream->Seek(0, soFromCurrent)) + Adjustment();
+  const std::int64_t position = Stream->Seek(0, soFromCurrent) + Adjustment();
   return std::max(position, Stream->Size());
 }
 

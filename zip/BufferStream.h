@@ -33,9 +33,11 @@ class TS_BufferStream : public TStream {
   // Answers the bytes of this call that were written or are still pending;
   // bytes lost with a block the underlying stream refused are not counted.
   std::int32_t Write(const void* src, std::int32_t count) override;
-  // Raises Exception "Invalid seek origin (%d)" and, when pending bytes
-  // cannot be written, Exception "Seek error".
-  std::int32_t Seek(std::int32_t offset, int origin) override;
+  // Raises Exception "Invalid seek origin (%d)", EStreamError "Stream seek
+  // error" for a target before the start and, when pending bytes cannot be
+  // written, Exception "Seek error". A target inside the read-ahead moves
+  // within it, so short steps back and forth cost no system call.
+  std::int64_t Seek(std::int64_t offset, int origin) override;
   // The larger of the logical position and the underlying size.
   std::int64_t Size() override;
 

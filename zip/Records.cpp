@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 #include "platform/Platform.h"
@@ -24,6 +25,80 @@ std::uint32_t Le32(const std::uint8_t* p) {
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
+std::uint64_t Le64(const std::uint8_t* p) { return Le32(p) | (static_cast<std::uint64_t>(Le32(p + 4)) << 32); }
+
+constexpr std::uint32_t kSaturated32 = 0xFFFFFFFFu;
+// Larger Zip64 values are taken for damage: no archive comes near, and sums
+// of positions and sizes stay far from overflowing.
+constexpr std::uint64_t kZip64Limit = std::uint64_t{1} << 62;
+constexpr std::uint16_t kSaturated16 = 0xFFFF;
+
+// Calls f(id, data, size) for every complete block of an extra field; a
+// block running past the field's end ends the walk.
+template <class F>
+void ForEachExtraBlock(const std::string& extra, F f) {
+  const auto* base = reinterpret_cast<const std::uint8_t*>(extra.data());
+  std::size_t at = 0;
+  while (at + 4 <= extra.size()) {
+    const std::uint16_t id = Le16(base + at);
+    const std::size_t size = Le16(base + at + 2);
+    if (at + 4 + size > extra.size()) return;
+    f(id, base + at + 4, size);
+    at += 4 + size;
+  }
+}
+
+// The Zip64 extra block's values, in their fixed order, each present only
+// for a field its header saturated.
+class Zip64Fields {
+ public:
+  Zip64Fields(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  void Take(bool saturated, std::int64_t& value) {
+    if (!saturated || at_ + 8 > size_) return;
+    const std::uint64_t v = Le64(data_ + at_);
+    at_ += 8;
+    if (v < kZip64Limit) value = static_cast<std::int64_t>(v);
+  }
+  void TakeDisk(bool saturated, std::uint32_t& disk) {
+    if (!saturated || at_ + 4 > size_) return;
+    disk = Le32(data_ + at_);
+    at_ += 4;
+  }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t at_ = 0;
+};
+
+constexpr std::int64_t kTicksPerSecond = 10000000;
+// Between 1601-01-01, where NTFS times count from, and 1970-01-01.
+constexpr std::int64_t kTicks1601To1970 = 116444736000000000LL;
+
+// The modification time an extra block gives, if it is a time block that
+// holds one. NTFS: 4 reserved bytes, then tagged attributes, tag 1 holding
+// modification, access and creation times. Extended timestamp: a flags
+// byte, then the modification time (flag bit 0) in seconds since 1970.
+std::optional<std::int64_t> ModifiedTimeOf(std::uint16_t id, const std::uint8_t* data, std::size_t size) {
+  if (id == kNtfsExtraId) {
+    for (std::size_t at = 4; at + 4 <= size;) {
+      const std::uint16_t tag = Le16(data + at);
+      const std::size_t length = Le16(data + at + 2);
+      if (at + 4 + length > size) break;
+      if (tag == 1 && length >= 8) {
+        const std::uint64_t ticks = Le64(data + at + 4);
+        if (ticks >= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
+        return static_cast<std::int64_t>(ticks) - kTicks1601To1970;
+      }
+      at += 4 + length;
+    }
+  }
+  if (id == kTimestampExtraId && size >= 5 && (data[0] & 1) != 0) {
+    return static_cast<std::int64_t>(static_cast<std::int32_t>(Le32(data + 1))) * kTicksPerSecond;
+  }
+  return std::nullopt;
+}
+
 // Reads exactly count bytes into text; false on a short read.
 bool ReadName(TStream& stream, std::uint16_t count, std::string& text) {
   text.assign(count, '\0');
@@ -33,6 +108,13 @@ bool ReadName(TStream& stream, std::uint16_t count, std::string& text) {
 
 // Whether the name's bytes are in the system code page (so that a
 // double-byte character's trail byte can look like a backslash).
+// Reads up to count bytes into text, keeping what there is.
+void ReadAvailable(TStream& stream, std::uint16_t count, std::string& text) {
+  text.assign(count, '\0');
+  if (count == 0) return;
+  text.resize(static_cast<std::size_t>(std::max(stream.Read(text.data(), count), 0)));
+}
+
 bool IsCodePageName(std::uint16_t bitFlag) { return (bitFlag & kUtf8NameFlag) == 0; }
 
 // Index of the last "\" (or on Windows ":") that starts a character; npos when none.
@@ -83,8 +165,8 @@ LocalFileHeader LocalFileHeader::FromBytes(const std::uint8_t* p) {
   r.CompressionMethod = Le16(p + 8);
   r.LastModFileDateTime = Le32(p + 10);
   r.CRC32 = Le32(p + 14);
-  r.CompressedSize = static_cast<std::int32_t>(Le32(p + 18));
-  r.UncompressedSize = static_cast<std::int32_t>(Le32(p + 22));
+  r.CompressedSize = Le32(p + 18);
+  r.UncompressedSize = Le32(p + 22);
   r.FileNameLength = Le16(p + 26);
   r.ExtraFieldLength = Le16(p + 28);
   return r;
@@ -99,8 +181,8 @@ CentralFileHeader CentralFileHeader::FromBytes(const std::uint8_t* p) {
   r.CompressionMethod = Le16(p + 10);
   r.LastModFileDateTime = Le32(p + 12);
   r.CRC32 = Le32(p + 16);
-  r.CompressedSize = static_cast<std::int32_t>(Le32(p + 20));
-  r.UncompressedSize = static_cast<std::int32_t>(Le32(p + 24));
+  r.CompressedSize = Le32(p + 20);
+  r.UncompressedSize = Le32(p + 24);
   r.FileNameLength = Le16(p + 28);
   r.ExtraFieldLength = Le16(p + 30);
   r.FileCommentLength = Le16(p + 32);
@@ -121,6 +203,27 @@ EndCentralRecord EndCentralRecord::FromBytes(const std::uint8_t* p) {
   r.CentralDirSize = Le32(p + 12);
   r.CentralDirOffset = Le32(p + 16);
   r.ZipCommentLength = Le16(p + 20);
+  return r;
+}
+
+Zip64LocatorRecord Zip64LocatorRecord::FromBytes(const std::uint8_t* p) {
+  Zip64LocatorRecord r;
+  r.Signature = Le32(p);
+  r.EndCentralDisk = Le32(p + 4);
+  r.EndCentralOffset = Le64(p + 8);
+  r.TotalDisks = Le32(p + 16);
+  return r;
+}
+
+Zip64EndCentralRecord Zip64EndCentralRecord::FromBytes(const std::uint8_t* p) {
+  Zip64EndCentralRecord r;
+  r.Signature = Le32(p);
+  r.ThisDisk = Le32(p + 16);
+  r.CentralDisk = Le32(p + 20);
+  r.EntriesThisDisk = Le64(p + 24);
+  r.TotalEntries = Le64(p + 32);
+  r.CentralDirSize = Le64(p + 40);
+  r.CentralDirOffset = Le64(p + 48);
   return r;
 }
 
@@ -179,6 +282,8 @@ void TZipHeaderInfo::Clear() {
   ExternalFileAttributes = 0x20;
   RelativeOffsetOfLocalHeader = 0;
   CentralHeaderOffset = 0;
+  LocalZip64 = false;
+  UtcModified.reset();
   fileName_.clear();
   directory_.clear();
   fileComment_.reset();
@@ -219,6 +324,8 @@ void TZipHeaderInfo::Assign(const TPersistent* source) {
   ExternalFileAttributes = src->ExternalFileAttributes;
   RelativeOffsetOfLocalHeader = src->RelativeOffsetOfLocalHeader;
   CentralHeaderOffset = src->CentralHeaderOffset;
+  LocalZip64 = src->LocalZip64;
+  UtcModified = src->UtcModified;
   SetFileName(src->fileName_);
   SetDirectory(src->directory_);
   if (src->FileCommentLength != 0 && src->fileComment_.has_value()) fileComment_ = src->fileComment_;
@@ -304,8 +411,40 @@ void TZipHeaderInfo::SetFromLocal(const LocalFileHeader& record, const std::stri
   Selected = false;
 }
 
+void TZipHeaderInfo::ApplyCentralExtra(const std::string& extra, const CentralFileHeader& record) {
+  ForEachExtraBlock(extra, [&](std::uint16_t id, const std::uint8_t* data, std::size_t size) {
+    TakeModifiedTime(id, data, size);
+    if (id != kZip64ExtraId) return;
+    Zip64Fields fields(data, size);
+    fields.Take(record.UncompressedSize == kSaturated32, UncompressedSize);
+    fields.Take(record.CompressedSize == kSaturated32, CompressedSize);
+    fields.Take(record.RelativeOffsetOfLocalHeader == kSaturated32, RelativeOffsetOfLocalHeader);
+    fields.TakeDisk(record.DiskNumberStart == kSaturated16, DiskNumberStart);
+  });
+}
+
+void TZipHeaderInfo::ApplyLocalExtra(const std::string& extra, const LocalFileHeader& record) {
+  ForEachExtraBlock(extra, [&](std::uint16_t id, const std::uint8_t* data, std::size_t size) {
+    TakeModifiedTime(id, data, size);
+    if (id != kZip64ExtraId) return;
+    LocalZip64 = true;
+    Zip64Fields fields(data, size);
+    fields.Take(record.UncompressedSize == kSaturated32, UncompressedSize);
+    fields.Take(record.CompressedSize == kSaturated32, CompressedSize);
+  });
+}
+
+void TZipHeaderInfo::TakeModifiedTime(std::uint16_t id, const std::uint8_t* data, std::size_t size) {
+  // NTFS times are the finer ones: an extended timestamp never replaces one.
+  if (id == kTimestampExtraId && UtcModified && hasNtfsTime_) return;
+  const std::optional<std::int64_t> time = ModifiedTimeOf(id, data, size);
+  if (!time) return;
+  UtcModified = time;
+  hasNtfsTime_ = id == kNtfsExtraId;
+}
+
 bool TZipHeaderInfo::ReadCentralFromStream(TStream*& stream, const TNextVolume& nextVolume, void* owner) {
-  const std::int32_t start = stream->Seek(0, soFromCurrent);
+  const std::int64_t start = stream->Seek(0, soFromCurrent);
   std::uint8_t raw[CentralFileHeader::kSize];
   std::int32_t got = std::max(stream->Read(raw, CentralFileHeader::kSize), 0);
   if (got < CentralFileHeader::kSize && nextVolume) {
@@ -328,17 +467,25 @@ bool TZipHeaderInfo::ReadCentralFromStream(TStream*& stream, const TNextVolume& 
     stream->Seek(start, soFromBeginning);
     return false;
   }
+  const std::int64_t extraStart = stream->Position();
+  std::string extra;
+  ReadAvailable(*stream, record.ExtraFieldLength, extra);
   SlashesToBackslashes(name);
   // UTF-8 names (bit 11) are never in the OEM code page.
   if (record.HostSystem() == 0 && OEMConvert && IsCodePageName(record.BitFlag))
     name = platform::ConvertOemToAnsi(name);
   SetFromCentral(record, name);
-  CentralHeaderOffset = static_cast<std::uint32_t>(start);
+  UtcModified.reset();
+  ApplyCentralExtra(extra, record);
+  CentralHeaderOffset = start;
+  // Where the stated length ends, also when the field is cut short: the
+  // directory reader steps back over a length that turns out wrong.
+  stream->Seek(extraStart + record.ExtraFieldLength, soFromBeginning);
   return true;
 }
 
 bool TZipHeaderInfo::ReadLocalFromStream(TStream& stream) {
-  const std::int32_t start = stream.Seek(0, soFromCurrent);
+  const std::int64_t start = stream.Seek(0, soFromCurrent);
   std::uint8_t raw[LocalFileHeader::kSize];
   if (stream.Read(raw, LocalFileHeader::kSize) != LocalFileHeader::kSize || Le32(raw) != ZipSignatures().Local) {
     stream.Seek(start, soFromBeginning);
@@ -346,14 +493,17 @@ bool TZipHeaderInfo::ReadLocalFromStream(TStream& stream) {
   }
   const LocalFileHeader record = LocalFileHeader::FromBytes(raw);
   std::string name;
-  if (!ReadName(stream, record.FileNameLength, name)) {
+  std::string extra;
+  if (!ReadName(stream, record.FileNameLength, name) || !ReadName(stream, record.ExtraFieldLength, extra)) {
     stream.Seek(start, soFromBeginning);
     return false;
   }
   SlashesToBackslashes(name);
   if (OEMConvert && IsCodePageName(record.BitFlag)) name = platform::ConvertOemToAnsi(name);
   SetFromLocal(record, name);
-  RelativeOffsetOfLocalHeader = static_cast<std::uint32_t>(start);
+  UtcModified.reset();
+  ApplyLocalExtra(extra, record);
+  RelativeOffsetOfLocalHeader = start;
   return true;
 }
 
@@ -370,6 +520,7 @@ void TEndCentral::Clear() {
   CentralDirSize = 0;
   CentralDirOffset = 0;
   ZipCommentLength = 0;
+  Zip64 = false;
   zipComment_.reset();
   ZipCommentOffset = 0;
   Modified = false;
@@ -398,6 +549,7 @@ void TEndCentral::Assign(const TPersistent* source) {
   CentralDirSize = src->CentralDirSize;
   CentralDirOffset = src->CentralDirOffset;
   ZipCommentLength = src->ZipCommentLength;
+  Zip64 = src->Zip64;
   if (src->ZipCommentLength != 0 && src->zipComment_.has_value()) {
     zipComment_ = src->zipComment_;
     ZipCommentLength = ClampLength(zipComment_->size());
@@ -425,10 +577,42 @@ bool TEndCentral::FindEndCentral(TStream& stream) {
     CentralDirSize = record.CentralDirSize;
     CentralDirOffset = record.CentralDirOffset;
     ZipCommentLength = record.ZipCommentLength;
-    ZipCommentOffset = static_cast<std::int32_t>(size - length + i + EndCentralRecord::kSize);
+    const std::int64_t recordAt = size - length + i;
+    ZipCommentOffset = recordAt + EndCentralRecord::kSize;
+    ReadZip64EndCentral(stream, recordAt);
+    stream.Seek(0, soFromEnd);
     return true;
   }
   return false;
+}
+
+void TEndCentral::ReadZip64EndCentral(TStream& stream, std::int64_t recordAt) {
+  if (recordAt < Zip64LocatorRecord::kSize) return;
+  std::uint8_t raw[Zip64EndCentralRecord::kSize];
+  stream.Seek(recordAt - Zip64LocatorRecord::kSize, soFromBeginning);
+  if (stream.Read(raw, Zip64LocatorRecord::kSize) != Zip64LocatorRecord::kSize) return;
+  const Zip64LocatorRecord locator = Zip64LocatorRecord::FromBytes(raw);
+  if (locator.Signature != kZip64LocatorSignature) return;
+  // The locator is on the last disk and the writers put the record there
+  // too; a locator naming another disk (or an offset past itself) is damage,
+  // and the 32-bit record then stands alone.
+  const std::uint32_t lastDisk = locator.TotalDisks > 0 ? locator.TotalDisks - 1 : 0;
+  if (locator.EndCentralDisk != lastDisk) return;
+  if (locator.EndCentralOffset > static_cast<std::uint64_t>(recordAt)) return;
+  stream.Seek(static_cast<std::int64_t>(locator.EndCentralOffset), soFromBeginning);
+  if (stream.Read(raw, Zip64EndCentralRecord::kSize) != Zip64EndCentralRecord::kSize) return;
+  const Zip64EndCentralRecord record = Zip64EndCentralRecord::FromBytes(raw);
+  if (record.Signature != kZip64EndCentralSignature || record.TotalEntries >= kZip64Limit ||
+      record.EntriesThisDisk >= kZip64Limit || record.CentralDirSize >= kZip64Limit ||
+      record.CentralDirOffset >= kZip64Limit)
+    return;
+  ThisDisk = record.ThisDisk;
+  CentralDisk = record.CentralDisk;
+  EntriesThisDisk = static_cast<std::int64_t>(record.EntriesThisDisk);
+  TotalEntries = static_cast<std::int64_t>(record.TotalEntries);
+  CentralDirSize = static_cast<std::int64_t>(record.CentralDirSize);
+  CentralDirOffset = static_cast<std::int64_t>(record.CentralDirOffset);
+  Zip64 = true;
 }
 
 const std::string& TEndCentral::ZipComment() const { return zipComment_.has_value() ? *zipComment_ : kEmpty; }

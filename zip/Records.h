@@ -19,6 +19,8 @@ namespace quv {
 inline constexpr std::uint32_t kCentralSignature = 0x02014B50;
 inline constexpr std::uint32_t kLocalSignature = 0x04034B50;
 inline constexpr std::uint32_t kEndCentralSignature = 0x06054B50;
+inline constexpr std::uint32_t kZip64EndCentralSignature = 0x06064B50;
+inline constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;
 
 struct ZipSignatureTable {
   std::uint32_t Central = kCentralSignature;
@@ -43,8 +45,8 @@ struct LocalFileHeader {
   std::uint16_t CompressionMethod = 0;
   std::uint32_t LastModFileDateTime = 0;  // time low, date high
   std::uint32_t CRC32 = 0;
-  std::int32_t CompressedSize = 0;
-  std::int32_t UncompressedSize = 0;
+  std::uint32_t CompressedSize = 0;  // 0xFFFFFFFF: in the Zip64 extra field
+  std::uint32_t UncompressedSize = 0;
   std::uint16_t FileNameLength = 0;
   std::uint16_t ExtraFieldLength = 0;
 
@@ -60,8 +62,8 @@ struct CentralFileHeader {
   std::uint16_t CompressionMethod = 0;
   std::uint32_t LastModFileDateTime = 0;
   std::uint32_t CRC32 = 0;
-  std::int32_t CompressedSize = 0;
-  std::int32_t UncompressedSize = 0;
+  std::uint32_t CompressedSize = 0;  // 0xFFFFFFFF: in the Zip64 extra field
+  std::uint32_t UncompressedSize = 0;
   std::uint16_t FileNameLength = 0;
   std::uint16_t ExtraFieldLength = 0;
   std::uint16_t FileCommentLength = 0;
@@ -88,6 +90,36 @@ struct EndCentralRecord {
   static EndCentralRecord FromBytes(const std::uint8_t* p);  // kSize bytes
 };
 
+// Stands right before the end record of an archive with Zip64 end records.
+struct Zip64LocatorRecord {
+  static constexpr std::int32_t kSize = 20;
+  std::uint32_t Signature = 0;
+  std::uint32_t EndCentralDisk = 0;
+  std::uint64_t EndCentralOffset = 0;
+  std::uint32_t TotalDisks = 0;
+
+  static Zip64LocatorRecord FromBytes(const std::uint8_t* p);  // kSize bytes
+};
+
+// The fixed part of the Zip64 end-of-central-directory record.
+struct Zip64EndCentralRecord {
+  static constexpr std::int32_t kSize = 56;
+  std::uint32_t Signature = 0;
+  std::uint32_t ThisDisk = 0;
+  std::uint32_t CentralDisk = 0;
+  std::uint64_t EntriesThisDisk = 0;
+  std::uint64_t TotalEntries = 0;
+  std::uint64_t CentralDirSize = 0;
+  std::uint64_t CentralDirOffset = 0;
+
+  static Zip64EndCentralRecord FromBytes(const std::uint8_t* p);  // kSize bytes
+};
+
+// Extra-field ids the engine reads.
+inline constexpr std::uint16_t kZip64ExtraId = 0x0001;
+inline constexpr std::uint16_t kNtfsExtraId = 0x000A;
+inline constexpr std::uint16_t kTimestampExtraId = 0x5455;
+
 // Clamps each part of a packed DOS date/time into range; a valid value
 // comes back unchanged.
 std::uint32_t FixDosDateTime(std::uint32_t value);
@@ -111,13 +143,20 @@ class TZipHeaderInfo : public TPersistent {
 
   // Reads one central directory header at the stream's position; stream may
   // be replaced by nextVolume (called only when set). The stream is left
-  // just after the name. False (position restored) when no header is there.
+  // just after the extra field (where its stated length ends), before the
+  // comment. False (position restored) when no header is there.
   bool ReadCentralFromStream(TStream*& stream, const TNextVolume& nextVolume, void* owner);
-  // Reads one local file header at the stream's position; as above.
+  // Reads one local file header at the stream's position and leaves the
+  // stream at the entry's data; as above.
   bool ReadLocalFromStream(TStream& stream);
   // Fill the entry from a record and its already converted name.
   void SetFromCentral(const CentralFileHeader& record, const std::string& name);
   void SetFromLocal(const LocalFileHeader& record, const std::string& name);
+  // Takes what the extra field of the entry's central (or local) header adds:
+  // the Zip64 sizes, offset and disk for the fields the header saturated,
+  // and the exact modification time.
+  void ApplyCentralExtra(const std::string& extra, const CentralFileHeader& record);
+  void ApplyLocalExtra(const std::string& extra, const LocalFileHeader& record);
 
   const std::string& FileName() const { return fileName_; }
   void SetFileName(const std::string& text);
@@ -144,8 +183,8 @@ class TZipHeaderInfo : public TPersistent {
   std::uint16_t CompressionMethod;
   std::uint32_t LastModFileDateTime;
   std::uint32_t CRC32;
-  std::int32_t CompressedSize;
-  std::int32_t UncompressedSize;
+  std::int64_t CompressedSize;
+  std::int64_t UncompressedSize;
   // Follows the name as kept (Directory + FileName), which OEM conversion may
   // lengthen on POSIX; to step over the stored name in the file use the
   // record's own length (the readers leave the stream just after the name).
@@ -153,14 +192,22 @@ class TZipHeaderInfo : public TPersistent {
   std::uint16_t CentralExtraFieldLength;
   std::uint16_t LocalExtraFieldLength;
   std::uint16_t FileCommentLength;
-  std::uint16_t DiskNumberStart;
+  std::uint32_t DiskNumberStart;
   std::uint16_t InternalFileAttributes;
   std::uint32_t ExternalFileAttributes;
-  std::uint32_t RelativeOffsetOfLocalHeader;
-  std::uint32_t CentralHeaderOffset;
+  std::int64_t RelativeOffsetOfLocalHeader;
+  std::int64_t CentralHeaderOffset;
+  // The local header carried a Zip64 extra field: its data descriptor, if
+  // any, has 8-byte sizes.
+  bool LocalZip64;
+  // The modification time from the NTFS or extended-timestamp extra field,
+  // in 100-ns ticks since 1970-01-01 UTC; the DOS date stands in without one.
+  std::optional<std::int64_t> UtcModified;
 
  private:
+  void TakeModifiedTime(std::uint16_t id, const std::uint8_t* data, std::size_t size);
   void SplitName(const std::string& name);
+  bool hasNtfsTime_ = false;
   std::string fileName_;
   std::string directory_;
   std::optional<std::string> fileComment_;
@@ -182,7 +229,8 @@ class TEndCentral : public TPersistent {
   void Assign(const TPersistent* source) override;
 
   void Clear();
-  // Locates the record within the last 65,557 bytes and reads its fields;
+  // Locates the record within the last 65,557 bytes and reads its fields,
+  // taken from the Zip64 end record when a locator before it points to one;
   // an empty stream counts as found. The stream is left at its end.
   bool FindEndCentral(TStream& stream);
   bool HasComment() const { return ZipCommentLength != 0; }
@@ -193,19 +241,24 @@ class TEndCentral : public TPersistent {
   void SetZipComment(const std::string& text);
 
   std::uint32_t Signature;
-  std::uint16_t ThisDisk;
-  std::uint16_t CentralDisk;
-  std::int16_t EntriesThisDisk;
-  std::uint16_t TotalEntries;
-  std::uint32_t CentralDirSize;
-  std::uint32_t CentralDirOffset;
+  std::uint32_t ThisDisk;
+  std::uint32_t CentralDisk;
+  std::int64_t EntriesThisDisk;
+  std::int64_t TotalEntries;
+  std::int64_t CentralDirSize;
+  std::int64_t CentralDirOffset;
   std::uint16_t ZipCommentLength;
+  // The values came from a Zip64 end record.
+  bool Zip64;
 
  private:
+  // Takes the Zip64 end record that a locator right before the end record
+  // at recordAt points to, when there is one.
+  void ReadZip64EndCentral(TStream& stream, std::int64_t recordAt);
   std::optional<std::string> zipComment_;
 
  public:
-  std::int32_t ZipCommentOffset;
+  std::int64_t ZipCommentOffset;
   bool Modified;
 };
 

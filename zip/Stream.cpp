@@ -10,9 +10,9 @@ namespace quv {
 
 namespace {
 
-std::int32_t ToPosition32(std::int64_t value) {
-  if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
-    throw EStreamError("Stream position out of range");
+// A whole-file transfer into or out of memory moves one buffer in one call.
+std::int32_t ToCount32(std::int64_t value) {
+  if (value < 0 || value > std::numeric_limits<std::int32_t>::max()) throw EStreamError("Stream too large for memory");
   return static_cast<std::int32_t>(value);
 }
 
@@ -22,11 +22,11 @@ std::int32_t ToPosition32(std::int64_t value) {
 
 std::int64_t TStream::Position() { return Seek(0, soFromCurrent); }
 
-void TStream::SetPosition(std::int64_t position) { Seek(ToPosition32(position), soFromBeginning); }
+void TStream::SetPosition(std::int64_t position) { Seek(position, soFromBeginning); }
 
 std::int64_t TStream::Size() {
-  const std::int32_t pos = Seek(0, soFromCurrent);
-  const std::int32_t size = Seek(0, soFromEnd);
+  const std::int64_t pos = Seek(0, soFromCurrent);
+  const std::int64_t size = Seek(0, soFromEnd);
   Seek(pos, soFromBeginning);
   return size;
 }
@@ -70,11 +70,10 @@ std::int32_t THandleStream::Write(const void* buffer, std::int32_t count) {
   return n < 0 ? 0 : n;
 }
 
-std::int32_t THandleStream::Seek(std::int32_t offset, int origin) {
+std::int64_t THandleStream::Seek(std::int64_t offset, int origin) {
   const std::int64_t r = platform::FileSeek(handle_, offset, origin);
-  // Positions past 2 GiB cannot be expressed in this interface.
-  if (r < 0 || r > std::numeric_limits<std::int32_t>::max()) return -1;
-  return static_cast<std::int32_t>(r);
+  if (r < 0) throw EStreamError("Stream seek error");
+  return r;
 }
 
 std::int64_t THandleStream::Size() {
@@ -121,14 +120,17 @@ std::int32_t TMemoryStream::Write(const void* buffer, std::int32_t count) {
   return count;
 }
 
-std::int32_t TMemoryStream::Seek(std::int32_t offset, int origin) {
+std::int64_t TMemoryStream::Seek(std::int64_t offset, int origin) {
+  std::int64_t target = position_;
   switch (origin) {
-    case soFromBeginning: position_ = offset; break;
-    case soFromCurrent: position_ += offset; break;
-    case soFromEnd: position_ = static_cast<std::int64_t>(data_.size()) + offset; break;
+    case soFromBeginning: target = offset; break;
+    case soFromCurrent: target += offset; break;
+    case soFromEnd: target = static_cast<std::int64_t>(data_.size()) + offset; break;
     default: break;
   }
-  return ToPosition32(position_);
+  if (target < 0) throw EStreamError("Stream seek error");
+  position_ = target;
+  return position_;
 }
 
 void TMemoryStream::SetSize(std::int64_t size) {
@@ -146,12 +148,12 @@ void TMemoryStream::LoadFromFile(const std::string& fileName) {
   const std::int64_t size = file.Size();
   data_.assign(static_cast<std::size_t>(size), 0);
   position_ = 0;
-  if (size > 0) file.ReadBuffer(data_.data(), ToPosition32(size));
+  if (size > 0) file.ReadBuffer(data_.data(), ToCount32(size));
 }
 
 void TMemoryStream::SaveToFile(const std::string& fileName) {
   TFileStream file(fileName, platform::fmCreate);
-  if (!data_.empty()) file.WriteBuffer(data_.data(), ToPosition32(static_cast<std::int64_t>(data_.size())));
+  if (!data_.empty()) file.WriteBuffer(data_.data(), ToCount32(static_cast<std::int64_t>(data_.size())));
 }
 
 }  // namespace quv

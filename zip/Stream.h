@@ -1,6 +1,6 @@
-// The stream classes the engine reads and writes through. Positions follow
-// the 32-bit Seek(offset, origin) of the original stream model; Position()
-// and Size() are convenience forms over it.
+// The stream classes the engine reads and writes through. Positions and
+// sizes are 64-bit (archives and entries pass 4 GiB); a single transfer is
+// at most a buffer's worth, so Read and Write counts stay 32-bit.
 #pragma once
 
 #include <cstdint>
@@ -25,8 +25,9 @@ class TStream : public TObject {
   // Answers the number of bytes transferred (0 .. count); never negative.
   virtual std::int32_t Read(void* buffer, std::int32_t count) = 0;
   virtual std::int32_t Write(const void* buffer, std::int32_t count) = 0;
-  // Answers the new position.
-  virtual std::int32_t Seek(std::int32_t offset, int origin) = 0;
+  // Answers the new position. A seek that cannot be done (before the start,
+  // refused by the system) raises EStreamError "Stream seek error".
+  virtual std::int64_t Seek(std::int64_t offset, int origin) = 0;
 
   // Seek(0, soFromCurrent).
   std::int64_t Position();
@@ -51,7 +52,7 @@ class THandleStream : public TStream {
 
   std::int32_t Read(void* buffer, std::int32_t count) override;
   std::int32_t Write(const void* buffer, std::int32_t count) override;
-  std::int32_t Seek(std::int32_t offset, int origin) override;
+  std::int64_t Seek(std::int64_t offset, int origin) override;
   std::int64_t Size() override;
 
   platform::FileHandle Handle() const { return handle_; }
@@ -86,7 +87,7 @@ class TMemoryStream : public TStream {
 
   std::int32_t Read(void* buffer, std::int32_t count) override;
   std::int32_t Write(const void* buffer, std::int32_t count) override;
-  std::int32_t Seek(std::int32_t offset, int origin) override;
+  std::int64_t Seek(std::int64_t offset, int origin) override;
   std::int64_t Size() override { return static_cast<std::int64_t>(data_.size()); }
 
   void SetSize(std::int64_t size);

@@ -187,6 +187,30 @@ class Cli(unittest.TestCase):
         self.assertNotIn("CRC", err)
         self.assertEqual(self.files(), ["plain.txt"])
 
+    def test_zip64_archives_past_4_gib_and_from_zip_fz(self):
+        # The real archive starts at 4.5 GiB (a sparse file) after a decoy.
+        with open(self.archive, "wb") as f:
+            with zipfile.ZipFile(f, "w") as z:
+                z.writestr("decoy.txt", b"wrong archive\n")
+            f.seek(4608 << 20)
+            with zipfile.ZipFile(f, "w", zipfile.ZIP_DEFLATED) as z:
+                z.writestr("real.txt", b"found past 4 GiB\n" * 100)
+        rc, out, err = self.run_cli("-l", "a.zip")
+        self.assertEqual((rc, err), (0, ""))
+        self.assertIn("real.txt", out)
+        self.assertNotIn("decoy", out)
+        rc, out, err = self.run_cli("-q", "-d", "out", "a.zip")
+        self.assertEqual((rc, err), (0, ""))
+        self.assertEqual(self.read("real.txt"), b"found past 4 GiB\n" * 100)
+
+        piped = b"".join(b"piped line %d\n" % i for i in range(2000))
+        subprocess.run(["zip", "-q", "-fz", "fz.zip", "-"], cwd=self.work, input=piped, check=True)
+        rc, out, err = self.run_cli("-t", "fz.zip")
+        self.assertEqual((rc, err), (0, ""))
+        self.assertIn("No errors in 1 file tested.", out)
+        rc, out, err = self.run_cli("-l", "fz.zip")
+        self.assertRegex(out, r"\s%d\s+\d+ Deflate .* -\n" % len(piped))
+
     def test_links_become_plain_files_holding_the_link_text(self):
         info = zipfile.ZipInfo("link")
         info.create_system = 3

@@ -123,13 +123,14 @@ std::string BuildArchive(const std::vector<BuiltEntry>& entries) {
     Put32(central, compressed);
     Put32(central, uncompressed);
     Put16(central, static_cast<std::uint32_t>(e.name.size()));
-    Put16(central, 0);
+    Put16(central, static_cast<std::uint32_t>(e.centralExtra.size()));
     Put16(central, 0);
     Put16(central, 0);
     Put16(central, 0);
     Put32(central, e.externalAttributes);
     Put32(central, offset);
     central += e.name;
+    central += e.centralExtra;
   }
   const auto centralOffset = static_cast<std::uint32_t>(out.size());
   out += central;

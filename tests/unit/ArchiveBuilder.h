@@ -25,6 +25,8 @@ struct BuiltEntry {
   std::optional<std::int32_t> compressedSize;
   // Encrypted with the traditional cipher under this password when set.
   std::optional<std::string> password;
+  // The central header's extra field.
+  std::string centralExtra;
   // The 11 leading bytes of the encryption header (before its check byte).
   std::string headerSeed = "seed-bytes!";
 };

@@ -84,14 +84,18 @@ TEST(BufferStream, PositionQueriesAndNearbySeeksKeepTheBuffer) {
   EXPECT_EQ(buf[0], 'd');
   EXPECT_EQ(under.reads, readsBefore);  // no refill
 
-  // A real move drops the buffer and lands where asked.
+  // Back inside the read-ahead: still no refill.
   EXPECT_EQ(s.Seek(1, quv::soFromBeginning), 1);
-  EXPECT_EQ(s.BufPtr, nullptr);
   ASSERT_EQ(s.Read(buf, 2), 2);
   EXPECT_EQ(std::string(buf, 2), "bc");
-  EXPECT_EQ(s.Seek(2, quv::soFromCurrent), 5);
+  EXPECT_EQ(under.reads, readsBefore);
+
+  // A move out of it drops the buffer and lands where asked.
+  EXPECT_EQ(s.Seek(3, quv::soFromCurrent), 6);
+  EXPECT_EQ(s.BufPtr, nullptr);
   ASSERT_EQ(s.Read(buf, 1), 1);
-  EXPECT_EQ(buf[0], 'f');
+  EXPECT_EQ(buf[0], 'g');
+  EXPECT_THROW(s.Seek(-1, quv::soFromBeginning), quv::EStreamError);
 }
 
 TEST(BufferStream, SeekFromEndIgnoresTheSignAndRejectsBadOrigins) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TestSupport.h"
@@ -321,14 +322,14 @@ void CheckArchive(const std::string& path, const Oracle& oracle, Tally& tally) {
 
   std::map<int, std::unique_ptr<TLFNFileStream>> volumes;
   auto volume = [&](int disk) -> TStream& {
-    if (disk == end.ThisDisk) return stream;
+    if (std::cmp_equal(disk, end.ThisDisk)) return stream;
     auto& v = volumes[disk];
     if (!v) v = std::make_unique<TLFNFileStream>(VolumeFile(path, disk), 4096, false, quv::platform::fmOpenRead);
     return *v;
   };
 
   std::vector<std::unique_ptr<TZipHeaderInfo>> centrals;
-  stream.Seek(static_cast<std::int32_t>(centralStart), quv::soFromBeginning);
+  stream.Seek(centralStart, quv::soFromBeginning);
   for (const OracleEntry& o : oracle.entries) {
     auto e = std::make_unique<TZipHeaderInfo>();
     const std::int64_t at = stream.Position();
@@ -336,7 +337,7 @@ void CheckArchive(const std::string& path, const Oracle& oracle, Tally& tally) {
     ASSERT_TRUE(e->ReadCentralFromStream(s, nullptr, nullptr)) << o.name;
     EXPECT_EQ(e->CentralHeaderOffset, at);
     CompareCentral(o, *e, path);
-    stream.Seek(e->CentralExtraFieldLength + e->FileCommentLength, quv::soFromCurrent);
+    stream.Seek(e->FileCommentLength, quv::soFromCurrent);
     centrals.push_back(std::move(e));
     ++tally.centrals;
   }

@@ -30,8 +30,8 @@ class MemoryDecodeHost : public DecodeHost {
  public:
   struct Progress {
     std::int32_t n;
-    std::int32_t entryBytesOut;
-    std::int32_t unpackedSize;
+    std::int64_t entryBytesOut;
+    std::int64_t unpackedSize;
     int percent;
   };
 
@@ -47,7 +47,7 @@ class MemoryDecodeHost : public DecodeHost {
   }
 
   // What the component would hold.
-  std::int32_t compressedSize = 0;
+  std::int64_t compressedSize = 0;
   bool spanned = false;
   bool processMessages = false;
   bool encrypted = false;
@@ -62,7 +62,7 @@ class MemoryDecodeHost : public DecodeHost {
   int disksOpened = 0;
   int decryptCalls = 0;
 
-  std::int32_t& RemainingCompressed() override { return compressedSize; }
+  std::int64_t& RemainingCompressed() override { return compressedSize; }
   bool EntryEncrypted() const override { return encrypted; }
   bool DoProcessMessages() const override { return processMessages; }
 
@@ -105,7 +105,7 @@ class MemoryDecodeHost : public DecodeHost {
 
   std::uint32_t& Crc() override { return crc; }
 
-  void BlockWritten(std::int32_t n, std::int32_t entryBytesOut, std::int32_t unpackedSize) override {
+  void BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize) override {
     progress.push_back({n, entryBytesOut, unpackedSize, PercentOf(unpackedSize, entryBytesOut)});
   }
 

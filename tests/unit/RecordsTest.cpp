@@ -141,7 +141,7 @@ TEST(Records, CentralHeaderFieldsAndNameSplitting) {
   TZipHeaderInfo e;
   e.Selected = e.MatchFlag = true;
   ASSERT_TRUE(ReadCentral(e, s));
-  EXPECT_EQ(s.Position(), 4 + 46 + 15) << "left just after the name";
+  EXPECT_EQ(s.Position(), 4 + 46 + 15 + 4) << "left just after the extra field";
   EXPECT_EQ(e.Directory(), "docs\\");
   EXPECT_EQ(e.FileName(), "readme.txt");
   EXPECT_EQ(e.FileNameLength, 15);
@@ -154,7 +154,7 @@ TEST(Records, CentralHeaderFieldsAndNameSplitting) {
   EXPECT_EQ(e.DiskNumberStart, 2);
   EXPECT_EQ(e.ExternalFileAttributes, 0x81A40000u);
   EXPECT_EQ(e.RelativeOffsetOfLocalHeader, 0x89ABCDEFu);
-  EXPECT_EQ(e.CompressedSize, -1);
+  EXPECT_EQ(e.CompressedSize, 0xFFFFFFFF) << "no Zip64 field: the value as it stands";
   EXPECT_EQ(e.CentralHeaderOffset, 4u);
   EXPECT_FALSE(e.Selected || e.MatchFlag);
 
@@ -193,13 +193,13 @@ TEST(Records, LocalHeaderFields) {
   Fields f;
   f.extra = 9;
   f.flag = 0x0800;
-  TMemoryStream s(std::string(100, 'x') + Local("dir/sub/file.dat", f));
+  TMemoryStream s(std::string(100, 'x') + Local("dir/sub/file.dat", f) + "EXTRAFIEL");
   s.Seek(100, quv::soFromBeginning);
   TZipHeaderInfo e;
   e.FileCommentLength = 3;
   e.CentralExtraFieldLength = 7;
   ASSERT_TRUE(e.ReadLocalFromStream(s));
-  EXPECT_EQ(s.Position(), 100 + 30 + 16);
+  EXPECT_EQ(s.Position(), 100 + 30 + 16 + 9) << "at the data";
   EXPECT_EQ(e.VersionMadeBy, 0);
   EXPECT_EQ(e.RelativeOffsetOfLocalHeader, 100u);
   EXPECT_EQ(e.LocalExtraFieldLength, 9);

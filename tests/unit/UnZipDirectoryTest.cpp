@@ -249,12 +249,26 @@ std::vector<Unreadable> UnreadableArchives() {
   return {{UnzipData("nocentral.zip"), true},
           {UnzipData("disk1000.zip"), true},
           {UnzipData("diskorder.zip"), true},
-          {UnzipData("bigoffset.zip"), true},
           {UnzipData("nocfg.zip"), true},
           {UnzipData("short.zip"), false},
           {Join(real, "cc-invalid-zip.zip"), false},
-          {Join(real, "zr-invalid_offset2.zip"), false},
-          {Join(real, "zr-invalid_cde_greater_offset.zip"), false}};
+};
+}
+
+TEST(UnZipDirectory, DirectoryPastTheEndWithNothingToScanIsNotAZipInEveryMode) {
+  // Offsets of 2^32-1 (no Zip64 record) and above 2^31: read as given, and
+  // the scan that stands in for the unreadable directory finds nothing.
+  const std::string real = Join(test::CorpusDir(), "real");
+  for (const char* name : {"zr-invalid_offset2.zip", "zr-invalid_cde_greater_offset.zip"}) {
+    for (TIncompleteZipMode mode : {izAssumeMulti, izAssumeBad, izAssumeNotAZip}) {
+      SCOPED_TRACE(name);
+      TUnZip u;
+      u.SetIncompleteZipMode(mode);
+      u.SetZipName(Join(real, name));
+      EXPECT_THROW(u.LoadDirectory(), EBadZipFile);
+      EXPECT_EQ(u.ZipName(), "");
+    }
+  }
 }
 
 TEST(UnZipDirectory, AssumeMultiLeavesLoadDirectoryQuietlyThenRaises) {
@@ -368,6 +382,8 @@ TEST(UnZipDirectory, DestroyedCentralDirectoryIsRebuiltFromLocalHeaders) {
     for (std::int32_t i = 0; i < u->Count(); ++i) EXPECT_EQ(u->EntryComment(i), "");
     EXPECT_EQ(u->ArchiveComment(), plain.comment);
   }
+  // A directory offset past the end, also one past 2 GiB, is a lost directory.
+  EXPECT_EQ(Load(UnzipData("bigoffset.zip"))->Count(), 9);
   // The corpus archive whose directory offset lies past its end.
   auto u = Load(Join(Join(test::CorpusDir(), "real"), "zr-invalid_offset.zip"));
   EXPECT_TRUE(u->LocalScanDone());
