@@ -212,6 +212,55 @@ TEST(Records, LocalHeaderFields) {
   EXPECT_EQ(e.UncompressedSize, 3000);
 }
 
+std::string Put64(std::uint64_t v) {
+  std::string s;
+  Put32(s, static_cast<std::uint32_t>(v));
+  Put32(s, static_cast<std::uint32_t>(v >> 32));
+  return s;
+}
+
+std::string Zip64Block(const std::string& values) {
+  std::string s;
+  Put16(s, 0x0001);
+  Put16(s, static_cast<unsigned>(values.size()));
+  return s + values;
+}
+
+TEST(Records, Zip64FieldsStandOnlyForTheSaturatedOnesInTheirOrder) {
+  // Central: compressed size and offset saturated, so the block holds those
+  // two (the uncompressed size keeps its 32-bit value), after another block.
+  Fields f;
+  f.packed = 0xFFFFFFFF;
+  f.offset = 0xFFFFFFFF;
+  f.disk = 0xFFFF;
+  std::string other;
+  Put16(other, 0x7875);
+  Put16(other, 3);
+  other += "abc";
+  std::string disk;
+  Put32(disk, 70000);
+  const std::string extra = other + Zip64Block(Put64(5000000000ULL) + Put64(6000000000ULL) + disk);
+  f.extra = static_cast<unsigned>(extra.size());
+  TMemoryStream central(Central("big.bin", f) + extra + "next");
+  TZipHeaderInfo e;
+  ASSERT_TRUE(ReadCentral(e, central));
+  EXPECT_EQ(e.UncompressedSize, 3000);
+  EXPECT_EQ(e.CompressedSize, 5000000000LL);
+  EXPECT_EQ(e.RelativeOffsetOfLocalHeader, 6000000000LL);
+  EXPECT_EQ(e.DiskNumberStart, 70000u);
+
+  // Local: both sizes; a block cut short leaves what it lacks as it was.
+  Fields l;
+  l.packed = l.unpacked = 0xFFFFFFFF;
+  const std::string localExtra = Zip64Block(Put64(7000000000ULL) + "1234");
+  l.extra = static_cast<unsigned>(localExtra.size());
+  TMemoryStream local(Local("big.bin", l) + localExtra);
+  ASSERT_TRUE(e.ReadLocalFromStream(local));
+  EXPECT_TRUE(e.LocalZip64);
+  EXPECT_EQ(e.UncompressedSize, 7000000000LL);
+  EXPECT_EQ(e.CompressedSize, 0xFFFFFFFFLL);
+}
+
 TEST(Records, OemConversionFollowsHostFlagAndUtf8Bit) {
   const std::string raw = "d\x81r/\x94.txt";  // CP437: u-umlaut, o-umlaut
   const std::string converted = quv::platform::ConvertOemToAnsi("d\x81r\\\x94.txt");
