@@ -3,6 +3,17 @@
 // questions about its entries, and holds everything the extraction run and
 // the decoders work with: the working copy of the current entry, the running
 // CRC, the password and the traditional cipher's keys, and the disk changes.
+//
+// Use: set ZipName (and DestDir, DoAll or FilesList, the overwrite rule),
+// assign the events you need, call LoadDirectory to list or UnZipFiles to
+// extract. The caller owns the component; the component owns the archive
+// file, the directory and every entry in it (references from Entry() live
+// until the directory is read again or ClearArchive). An archive that cannot
+// be read raises an Exception subclass (EBadZipFile, ENotAZipFile,
+// EIncompleteZip, EUserCanceled, EStreamError and its EReadError and
+// EWriteError); a single entry's trouble is reported through the events.
+// Events run on the calling thread, in the middle of the run; a handler may
+// read the component but must not start another run on it.
 #pragma once
 
 #include <cstdint>
@@ -146,22 +157,45 @@ class TUnZip : public TPersistent, public DecodeHost {
   }
 
   // ---- events (fire only when set; the constructor sets OnGetNextDisk) -----
+  // FileIndex is always a position in the sorted view (Entry(FileIndex)).
+  // Before the first entry: how many entries and bytes the run will take;
+  // StopNow ends the run before anything is written.
   TStartUnzipInfo OnStartUnZipInfo;
+  // Progress of the current entry and of the whole run, 0 to 100.
   TFilePercentDone OnFilePercentDone;
   TTotalPercentDone OnTotalPercentDone;
+  // Before an entry: FName is the output path, which the handler may change;
+  // Skip leaves the entry out without a report.
   TStartUnZipEvent OnStartUnZip;
+  // After an entry was written and its CRC checked out.
   TEndUnZipEvent OnEndUnZip;
+  // With OverwriteMode Prompt, for an existing file: set OverWriteIt to
+  // replace it (without a handler the UI seam asks).
   TPromptForOverwrite OnPromptForOverwrite;
+  // An entry was left out (bad password, kept file, name or file that cannot
+  // be created, undecodable method); Retry is part of the interface and not
+  // acted on.
   TSkippingFile OnSkippingFile;
   // While OnSkippingFile reports skCannotCreate: why the entry cannot be
   // created (an unsafe or reserved name, the system's reason), or "".
   const std::string& SkipDetail() const { return skipDetail_; }
+  // An encrypted entry failed with the current password: a different
+  // NewPassword is tried at once and kept; the same one skips the entry.
   TBadPassword OnBadPassword;
+  // An entry decoded to a different CRC; nothing of it is left on disk.
   TBadCRC OnBadCRC;
+  // The archive's end record is missing: choose whether it is a multi-disk
+  // set, a damaged archive to recover from its local headers, or no archive.
   TIncompleteZip OnInCompleteZip;
+  // Disk NextDisk (1-based) of a set is needed: set FName to its file, or
+  // leave it empty to cancel (EUserCanceled).
   TGetNextDisk OnGetNextDisk;
+  // After the run, with the number of entries extracted.
   TUnZipComplete OnUnZipComplete;
+  // Part of the component's interface; this engine never fires it.
   TGetNextBuffer OnGetNextBuffer;
+  // Replaces the traditional decryption of a buffer in place (the caller's
+  // own cipher); Password is the component's current one.
   TDecryptEvent OnDecrypt;
 
   // ---- public, not published ------------------------------------------------
