@@ -482,13 +482,18 @@ int Run(const Options& o) {
       progressShown = true;
     };
   }
-  zip.OnEndUnZip = [&](TObject*, std::int32_t, const std::string&) { ++done; };
+  // An entry's end: a failure from here on concerns no entry until the next starts.
+  zip.OnEndUnZip = [&](TObject*, std::int32_t, const std::string&) {
+    ++done;
+    questions.currentEntry.clear();
+  };
   zip.OnBadCRC = [&](TObject*, std::int32_t calc, std::int32_t stored, std::int32_t) {
     ++failures;
     endProgressLine();
     std::cerr << "quvunzip: " << questions.currentEntry << ": CRC error (computed " << Hex8(static_cast<std::uint32_t>(calc))
-              << ", stored " << Hex8(static_cast<std::uint32_t>(stored)) << ")" << (o.test ? "" : ", file removed")
+              << ", stored " << Hex8(static_cast<std::uint32_t>(stored)) << ")" << (o.test ? "" : ", not extracted")
               << '\n';
+    questions.currentEntry.clear();
   };
   zip.OnSkippingFile = [&](TObject*, TSkipReason reason, const std::string& fName, std::int32_t index, bool&) {
     ++failures;
@@ -510,12 +515,15 @@ int Run(const Options& o) {
       }
       default:
         if (started.count(index) == 0) {
-          std::cerr << "quvunzip: " << entry << ": unsafe path (leads outside the destination), skipped\n";
+          const std::string why = zip.SkipDetail().empty() ? "leads outside the destination" : zip.SkipDetail();
+          std::cerr << "quvunzip: " << entry << ": unsafe path (" << Shown(why) << "), skipped\n";
         } else {
-          std::cerr << "quvunzip: " << Shown(fName) << ": cannot create, skipped\n";
+          std::cerr << "quvunzip: " << Shown(fName) << ": cannot create"
+                    << (zip.SkipDetail().empty() ? "" : " (" + Shown(zip.SkipDetail()) + ")") << ", skipped\n";
         }
         break;
     }
+    questions.currentEntry.clear();
   };
   if (!o.overwrite && !o.never) {
     // "all" and "none" answer every later question of the run.

@@ -176,7 +176,9 @@ void CopyStoredEntry(TDecodeContext& ctx) {
   ctx.OutFill = 0;
 }
 
-bool DecodeEntry(TDecodeContext& ctx, std::uint16_t method, std::uint16_t bitFlag) {
+namespace {
+
+bool RunDecoder(TDecodeContext& ctx, std::uint16_t method, std::uint16_t bitFlag) {
   switch (method) {
     case 0:
       CopyStoredEntry(ctx);
@@ -198,6 +200,16 @@ bool DecodeEntry(TDecodeContext& ctx, std::uint16_t method, std::uint16_t bitFla
       return true;
     default:
       return false;
+  }
+}
+
+}  // namespace
+
+DecodeResult DecodeEntry(TDecodeContext& ctx, std::uint16_t method, std::uint16_t bitFlag) {
+  try {
+    return RunDecoder(ctx, method, bitFlag) ? DecodeResult::Decoded : DecodeResult::UnknownMethod;
+  } catch (const EDataError&) {
+    return DecodeResult::DamagedData;
   }
 }
 

@@ -115,9 +115,18 @@ void DecodeReduced(TDecodeContext& ctx, int factor);  // 2..5 (factor 1..4)
 void DecodeImploded(TDecodeContext& ctx, std::uint16_t bitFlag);  // 6
 void DecodeDeflated(TDecodeContext& ctx);    // 8
 
-// Decodes the working entry with the decoder for method; answers false when
-// no decoder exists for it.
-bool DecodeEntry(TDecodeContext& ctx, std::uint16_t method, std::uint16_t bitFlag);
+// Which decoder failures end what, one rule for every method. Damaged data
+// (EDataError: an invalid code, a distance before the entry's first byte,
+// more output than the entry declares) ends the entry only, which then fails
+// its check. Every other failure ends the run: the output cannot be written
+// (EWriteError with the file and the system's reason), the archive ends early,
+// a disk is missing, the user cancels. Decoders only throw; DecodeEntry
+// applies the rule.
+enum class DecodeResult { Decoded, DamagedData, UnknownMethod };
+
+// Decodes the working entry with the decoder for method; UnknownMethod when
+// no decoder exists for it (the caller reports "Unknown Compression Method").
+DecodeResult DecodeEntry(TDecodeContext& ctx, std::uint16_t method, std::uint16_t bitFlag);
 // Whether DecodeEntry has a decoder for method.
 bool MethodDecodable(std::uint16_t method);
 // The usual name of a compression method ("Deflate64" for 9), "Unk:N" for

@@ -11,9 +11,9 @@
 //
 // Window: WorkArea holds 32 KB of history followed by 96 KB of fresh output
 // and a margin. Output goes to the file every 32 768 bytes; when the fresh
-// part is full its last 32 KB move down to become the history. Every
-// distance therefore reaches bytes inside WorkArea, which starts zeroed, so
-// a damaged stream can never see memory from before the run.
+// part is full its last 32 KB move down to become the history. A distance
+// that reaches before the entry's first byte is damaged data, so no entry
+// ever sees another's output.
 #include "decompress/Inflate.h"
 
 #include <algorithm>
@@ -292,6 +292,7 @@ class Inflater {
         t_(tables),
         base_(ctx.WorkArea.get()),
         out_(base_ + kHistory),
+        first_(out_),
         blockEnd_(out_ + kBlock) {}
 
   int DecodeBlock(bool& last);
@@ -334,6 +335,8 @@ class Inflater {
   unsigned count_ = 0;
   std::uint8_t* const base_;
   std::uint8_t* out_;
+  // The entry's first byte in the window; the window's start once it slid.
+  const std::uint8_t* first_;
   std::uint8_t* blockEnd_;
   std::uint32_t phantom_ = 0;
 };
@@ -367,6 +370,7 @@ void Inflater::Flush() {
     const std::ptrdiff_t keep = out_ - (base_ + kFresh);
     std::memmove(base_, base_ + kFresh, static_cast<std::size_t>(keep));
     out_ -= kFresh;
+    first_ = base_;
     blockEnd_ = base_ + kHistory + kBlock;
   } else {
     blockEnd_ += kBlock;
@@ -391,11 +395,8 @@ int Inflater::DecodeBlock(bool& last) {
       default:
         return kInflateBadCode;
     }
-  } catch (const EUserCanceled&) {
-    throw;
-  } catch (...) {
-    // Short archive, oversized or unwritable output, broken data: the entry
-    // simply stops here and its CRC check tells.
+  } catch (const EDataError&) {
+    // Output beyond the declared size; anything else ends the run (see DecodeEntry).
     return kInflateBadData;
   }
 }
@@ -583,6 +584,7 @@ Status Inflater::SlowSymbol(const Table& lit, const Table& dist) {
   Need(extra);
   const unsigned distance = Value(e) + Peek(extra);
   Drop(extra);
+  if (distance > static_cast<std::size_t>(out_ - first_)) return kBad;
   out_ = CopyMatch(out_, distance, length);
   return kGoOn;
 }
@@ -601,6 +603,7 @@ Status Inflater::FastLoop(const Table& lit, const Table& dist) {
   const std::uint64_t litMask = Mask(lit.rootBits);
   const std::uint32_t* const dt = dist.entries;
   const std::uint64_t distMask = Mask(dist.rootBits);
+  const std::uint8_t* const first = first_;
   Status status = kGoOn;
 
   while (in <= inLast && out < outEnd) {
@@ -651,6 +654,10 @@ Status Inflater::FastLoop(const Table& lit, const Table& dist) {
       const unsigned distance = Value(e) + static_cast<unsigned>((bits & Mask(TotalBits(e))) >> CodeBits(e));
       bits >>= TotalBits(e);
       count -= TotalBits(e);
+      if (distance > static_cast<std::size_t>(out - first)) {
+        status = kBad;
+        break;
+      }
       out = CopyMatch(out, distance, length);
       continue;
     }
@@ -694,6 +701,10 @@ int InflateEntry(TDecodeContext& ctx) {
   return kInflateOk;
 }
 
-void DecodeDeflated(TDecodeContext& ctx) { InflateEntry(ctx); }
+void DecodeDeflated(TDecodeContext& ctx) {
+  const int status = InflateEntry(ctx);
+  if (status == kInflateNoMemory) throw EFatalUnzipError("Not enough memory to inflate");
+  if (status != kInflateOk) throw EDataError("Invalid compressed data");
+}
 
 }  // namespace quv

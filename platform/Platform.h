@@ -67,11 +67,27 @@ bool FileSetPermissions(const std::string& name, std::uint32_t mode);
 bool FileDelete(const std::string& name);
 bool RenameFile(const std::string& from, const std::string& to);
 bool FileExists(const std::string& name);
+// Whether something other than a folder has this name, a link or a special
+// file included, without following a link.
+bool NameTaken(const std::string& name);
 bool DirExists(const std::string& name);
 bool CreateDir(const std::string& name);
 bool RemoveDir(const std::string& name);
 // Creates every missing folder along the path; answers whether it exists after.
 bool ForceDirs(const std::string& path);
+// Creates every missing folder of path below base (path starts with base),
+// following no link among them: a link, file or special file where a folder
+// should be makes it fail. base itself is taken as it is.
+bool ForceDirsBeneath(const std::string& base, const std::string& path);
+// Creates a new, empty file with an unused name in folder ("" or ending in a
+// separator), never through a link; answers its handle and puts its name into
+// name. On failure answers kInvalidHandle with the system's reason in *error.
+FileHandle CreateTempFile(const std::string& folder, std::string& name, std::string* error = nullptr);
+// Moves a file over another name, replacing whatever file, link or special
+// file has it (never following a link), in one step.
+bool MoveFileOver(const std::string& from, const std::string& to, std::string* error = nullptr);
+// The system's reason for the last failed call, as text.
+std::string LastErrorText();
 std::string GetCurrentDir();
 // Current directory of a drive (0 = the current drive). POSIX has one tree.
 std::string GetDriveDir(std::uint8_t drive);

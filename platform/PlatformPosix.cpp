@@ -208,6 +208,11 @@ bool FileExists(const std::string& name) {
   return stat(ToNative(name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+bool NameTaken(const std::string& name) {
+  struct stat st {};
+  return lstat(ToNative(name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
 bool DirExists(const std::string& name) {
   struct stat st {};
   return stat(ToNative(name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -228,6 +233,55 @@ bool ForceDirs(const std::string& path) {
   }
   return ::mkdir(p.c_str(), 0777) == 0 || DirExists(p);
 }
+
+bool ForceDirsBeneath(const std::string& base, const std::string& path) {
+  if (path.compare(0, base.size(), base) != 0) return false;
+  std::string done = ToNative(base);
+  const std::string rest = ToNative(path.substr(base.size()));
+  std::size_t start = 0;
+  while (start < rest.size()) {
+    std::size_t end = rest.find('/', start);
+    if (end == std::string::npos) end = rest.size();
+    if (end > start) {
+      if (!done.empty() && done.back() != '/') done += '/';
+      done.append(rest, start, end - start);
+      struct stat st {};
+      if (lstat(done.c_str(), &st) != 0) {
+        if (errno != ENOENT || (::mkdir(done.c_str(), 0777) != 0 && errno != EEXIST)) return false;
+        if (lstat(done.c_str(), &st) != 0) return false;
+      }
+      // lstat: a link to a folder is not a folder here.
+      if (!S_ISDIR(st.st_mode)) return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+FileHandle CreateTempFile(const std::string& folder, std::string& name, std::string* error) {
+  static unsigned counter = 0;
+  const std::string base = ToNative(folder);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string candidate =
+        base + ".quv" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".tmp";
+    const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      name = folder + candidate.substr(base.size());
+      return fd;
+    }
+    if (errno != EEXIST) break;
+  }
+  if (error) *error = std::strerror(errno);
+  return kInvalidHandle;
+}
+
+bool MoveFileOver(const std::string& from, const std::string& to, std::string* error) {
+  if (::rename(ToNative(from).c_str(), ToNative(to).c_str()) == 0) return true;
+  if (error) *error = std::strerror(errno);
+  return false;
+}
+
+std::string LastErrorText() { return std::strerror(errno); }
 
 std::string GetCurrentDir() {
   char buf[4096];

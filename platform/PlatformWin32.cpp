@@ -12,6 +12,7 @@ namespace quv::platform {
 namespace {
 std::function<DriveType(const std::string&)> seam_drive_type;
 std::function<std::string(const std::string&)> seam_volume_label;
+}  // namespace
 
 std::string LastErrorText() {
   DWORD code = GetLastError();
@@ -23,7 +24,6 @@ std::string LastErrorText() {
   while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == '.')) s.pop_back();
   return s;
 }
-}  // namespace
 
 std::string NativePath(const std::string& name) { return name; }
 
@@ -134,6 +134,11 @@ bool FileExists(const std::string& name) {
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool NameTaken(const std::string& name) {
+  const DWORD attr = GetFileAttributesA(name.c_str());
+  return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 bool DirExists(const std::string& name) {
   DWORD a = GetFileAttributesA(name.c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
@@ -166,6 +171,33 @@ bool ForceDirs(const std::string& path) {
     if (!ForceDirs(p.substr(0, cut))) return false;
   }
   return CreateDirectoryA(p.c_str(), nullptr) != 0 || DirExists(p);
+}
+
+bool ForceDirsBeneath(const std::string& base, const std::string& path) {
+  return path.compare(0, base.size(), base) == 0 && ForceDirs(path);
+}
+
+FileHandle CreateTempFile(const std::string& folder, std::string& name, std::string* error) {
+  static unsigned counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string candidate = folder + ".quv" + std::to_string(GetCurrentProcessId()) + "-" +
+                                  std::to_string(++counter) + ".tmp";
+    HANDLE h = CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      name = candidate;
+      return reinterpret_cast<FileHandle>(h);
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  if (error) *error = LastErrorText();
+  return kInvalidHandle;
+}
+
+bool MoveFileOver(const std::string& from, const std::string& to, std::string* error) {
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return true;
+  if (error) *error = LastErrorText();
+  return false;
 }
 
 std::string GetCurrentDir() {

@@ -130,15 +130,19 @@ bool TUnZip::EndRecordPlausible() const {
 }
 
 void TUnZip::LoadDirectory() {
-  for (;;) {
+  // A handler that keeps answering "another disk may come" while the archive
+  // stays incomplete is asked again once, not forever; then the load fails.
+  constexpr int kIncompleteAttempts = 2;
+  for (int attempt = 1;; ++attempt) {
     platform::BusyCursor busy;
     try {
       OpenArchive();
       break;
     } catch (const EIncompleteZip&) {
       ReleaseArchiveStream();
-      if (OnInCompleteZip) continue;
-      return;
+      if (!OnInCompleteZip) return;
+      if (attempt >= kIncompleteAttempts) throw;
+      continue;
     } catch (...) {
       ClearArchive();
       throw;
@@ -151,6 +155,7 @@ void TUnZip::ReadDirectory() {
   OpenArchiveStream();
   archiveDate_ = platform::FileGetDate(archiveStream_->Handle());
   ReleaseDirectory();
+  centralInArchive_ = false;
   try {
     bool configMode = false;
     std::unique_ptr<TLFNFileStream> config;
@@ -175,6 +180,7 @@ void TUnZip::ReadDirectory() {
 
     if (found) {
       currentDisk_ = configMode ? 0 : static_cast<std::int32_t>(endCentral_->ThisDisk);
+      centralInArchive_ = !configMode;
       DetectMultiDiskMode();
       if (!configMode && endCentral_->ThisDisk != 0) setLastDiskName_ = zipName_;
       if (endCentral_->TotalEntries > 0) {

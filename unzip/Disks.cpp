@@ -15,9 +15,9 @@ namespace quv {
 
 namespace {
 
-// How often a disk file may turn out missing before the request counts as
-// cancelled: a handler that keeps naming a file that is not there would
-// otherwise be asked forever.
+// How often a disk file may turn out missing (or a removable disk carry the
+// wrong label) before the request counts as cancelled: a handler that keeps
+// naming a file that is not there would otherwise be asked forever.
 constexpr int kMissingDiskAttempts = 2;
 
 [[noreturn]] void ThrowCanceled() { throw EUserCanceled("User canceled loading new disk."); }
@@ -68,9 +68,9 @@ TS_BufferStream* TUnZip::OpenDisk(std::int32_t N) {
   for (;;) {
     if (!OnGetNextDisk) ThrowCanceled();  // nobody to ask
     OnGetNextDisk(this, N, name);
-    if (VerifyDiskLabels() && !name.empty() && !DiskLabelMatches(N)) continue;
     if (name.empty()) ThrowCanceled();
-    if (platform::FileExists(name)) break;
+    // A removable disk with the wrong label counts as missing too.
+    if (platform::FileExists(name) && (!VerifyDiskLabels() || DiskLabelMatches(N))) break;
     if (++missing >= kMissingDiskAttempts) ThrowCanceled();
   }
   archiveStream_ = std::make_unique<TLFNFileStream>(name, streamBufferSize_, false, platform::fmOpenRead);

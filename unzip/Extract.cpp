@@ -31,6 +31,9 @@ constexpr std::int32_t kEncryptionHeaderSize = 12;
 // hands over more at once) and write them in few large system calls.
 constexpr std::int32_t kOutputBufferSize = 128 * 1024;
 
+// The folder part of a path, up to and including its last separator.
+std::string FolderOf(const std::string& path);
+
 // Where a test run's output goes: counted, then forgotten.
 class TNullStream final : public TStream {
  public:
@@ -76,29 +79,87 @@ class TForwardStream final : public TStream {
   TNullStream counted_;
 };
 
-// An output file that knows its own position, so the decoders' size guard
-// costs no system call per block.
+// An output file written under a temporary name in its destination folder.
+// Only Commit moves it over its final name; destroyed before that, it
+// deletes itself, so a failed entry leaves nothing behind and an existing
+// file of that name unchanged. It knows its own position, so the decoders'
+// size guard costs no system call per block, and a failed write raises
+// EWriteError naming the final file and the system's reason.
 class TOutputFile final : public TStream {
  public:
-  TOutputFile(const std::string& name, std::int32_t bufSize, bool flushOnClose)
-      : file_(name, bufSize, flushOnClose, platform::fmCreate) {}
+  TOutputFile(std::string finalName, std::int32_t bufSize) : finalName_(std::move(finalName)) {
+    std::string reason;
+    handle_ = platform::CreateTempFile(FolderOf(finalName_), tempName_, &reason);
+    if (handle_ == platform::kInvalidHandle) throw EFCreateError("Cannot create file \"" + finalName_ + "\". " + reason);
+    buffer_.reserve(static_cast<std::size_t>(bufSize));
+  }
+  ~TOutputFile() override {
+    platform::FileClose(handle_);
+    if (!committed_) platform::FileDelete(tempName_);
+  }
+  TOutputFile(const TOutputFile&) = delete;
+  TOutputFile& operator=(const TOutputFile&) = delete;
   std::string ClassName() const override { return "TOutputFile"; }
-  std::int32_t Read(void* buffer, std::int32_t count) override { return file_.Read(buffer, count); }
+
+  std::int32_t Read(void* /*buffer*/, std::int32_t /*count*/) override { return 0; }
   std::int32_t Write(const void* buffer, std::int32_t count) override {
-    const std::int32_t n = file_.Write(buffer, count);
-    if (n > 0) position_ += n;
-    return n;
+    if (count <= 0) return 0;
+    const auto* bytes = static_cast<const char*>(buffer);
+    if (buffer_.size() + static_cast<std::size_t>(count) > buffer_.capacity()) Flush();
+    if (static_cast<std::size_t>(count) >= buffer_.capacity()) {
+      WriteThrough(bytes, count);
+    } else {
+      buffer_.append(bytes, static_cast<std::size_t>(count));
+    }
+    position_ += count;
+    return count;
   }
   std::int64_t Seek(std::int64_t offset, int origin) override {
     if (offset == 0 && origin == soFromCurrent) return position_;
-    position_ = file_.Seek(offset, origin);
-    return position_;
+    throw EStreamError("Output files are written in sequence");
   }
-  std::int64_t Size() override { return file_.Size(); }
+  std::int64_t Size() override { return position_; }
+
+  // Writes what is pending (committing it to the disk when asked) and stamps
+  // the file with the entry's time; raises EWriteError when the data did not
+  // reach the file.
+  void Finish(bool commitToDisk, const TZipHeaderInfo& entry) {
+    Flush();
+    if (commitToDisk && !platform::FileCommit(handle_)) Fail();
+    // The exact time when the archive has one; the DOS date is local time
+    // in 2-second steps.
+    if (!entry.UtcModified || !platform::FileSetUtcTime(handle_, *entry.UtcModified))
+      platform::FileSetDate(handle_, static_cast<std::int32_t>(FixDosDateTime(entry.LastModFileDateTime)));
+    platform::FileClose(handle_);
+    handle_ = platform::kInvalidHandle;
+  }
+  const std::string& TempName() const { return tempName_; }
+  // Moves the finished file over its final name; false (with the reason) when
+  // that name cannot be replaced.
+  bool Commit(std::string& reason) {
+    committed_ = platform::MoveFileOver(tempName_, finalName_, &reason);
+    return committed_;
+  }
 
  private:
-  TLFNFileStream file_;
+  void Flush() {
+    if (buffer_.empty()) return;
+    WriteThrough(buffer_.data(), static_cast<std::int32_t>(buffer_.size()));
+    buffer_.clear();
+  }
+  void WriteThrough(const char* bytes, std::int32_t count) {
+    if (platform::FileWrite(handle_, bytes, count) != count) Fail();
+  }
+  [[noreturn]] void Fail() {
+    throw EWriteError("Cannot write file \"" + finalName_ + "\". " + platform::LastErrorText());
+  }
+
+  std::string finalName_;
+  std::string tempName_;
+  platform::FileHandle handle_ = platform::kInvalidHandle;
+  std::string buffer_;
   std::int64_t position_ = 0;
+  bool committed_ = false;
 };
 
 // Splits a name at "\" and "/" (never at the trail byte of a double-byte
@@ -120,63 +181,53 @@ void ForEachComponent(const std::string& path, bool codePage, F f) {
   if (start < path.size()) f(path.substr(start), false);
 }
 
-// Names of Windows devices, which a file of that name (with any extension)
-// would reach instead of a file.
-bool IsDeviceName(const std::string& name) {
-  std::string stem = name.substr(0, name.find('.'));
-  while (!stem.empty() && (stem.back() == ' ' || stem.back() == ':')) stem.pop_back();
-  stem = names::UpperCase(stem);
-  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" || stem == "CONOUT$")
-    return true;
-  return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) && stem[3] >= '1' &&
-         stem[3] <= '9';
-}
-
-// Whether one file or folder name taken from an archive may be created as it
-// stands: not only dots and spaces (Windows trims those, so ".. " would be
-// the parent), no NUL (it would cut the name short), no device.
-bool IsPlainName(const std::string& name) {
-  if (name.empty()) return false;
-  if (name.find('\0') != std::string::npos) return false;
-  if (name.find_first_not_of(". ") == std::string::npos) return false;
-  return !(platform::kIsWindows && IsDeviceName(name));
+// Why one file or folder name taken from an archive may not be created as it
+// stands ("" when it may): only dots and spaces (Windows trims those, so ".. "
+// would be the parent), a NUL (it would cut the name short), or on Windows a
+// name that the system would turn into another.
+std::string NameFault(const std::string& name) {
+  if (name.empty()) return "empty name";
+  if (name.find('\0') != std::string::npos) return "NUL in the name";
+  if (name.find_first_not_of(". ") == std::string::npos) return "a name of dots and spaces";
+  return platform::kIsWindows ? names::WindowsNameFault(name) : std::string();
 }
 
 // Resolves the "." and ".." parts of a folder path taken from an archive and
-// drops its empty parts. False when it would climb above where it starts or
-// holds a name that is not safe to create. A last part without a separator
-// after it (an entry name split at a colon) is kept as it is, for the file
-// name to follow it.
-bool ConfineFolder(const std::string& folder, bool codePage, std::string& out) {
+// drops its empty parts. False, with the reason in fault, when it would climb
+// above where it starts or holds a name that is not safe to create. A last
+// part without a separator after it (an entry name split at a drive colon)
+// is kept as it is, for the file name to follow it.
+bool ConfineFolder(const std::string& folder, bool codePage, std::string& out, std::string& fault) {
   std::vector<std::string> parts;
   std::string tail;
-  bool safe = true;
   ForEachComponent(folder, codePage, [&](const std::string& part, bool closed) {
+    if (!fault.empty()) return;
     if (!closed) {
-      if (part.find('\0') != std::string::npos) safe = false;
+      // Only Windows splits at a colon; there one left in the folder part
+      // would name a stream.
+      fault = NameFault(part);
       tail = part;
       return;
     }
     if (part.empty() || part == ".") return;
     if (part == "..") {
       if (parts.empty()) {
-        safe = false;
+        fault = "leads outside the destination";
       } else {
         parts.pop_back();
       }
       return;
     }
-    if (!IsPlainName(part)) safe = false;
+    fault = NameFault(part);
     parts.push_back(part);
   });
-  if (!safe) return false;
+  if (!fault.empty()) return false;
   out.clear();
   for (const std::string& part : parts) out += part + "\\";
   out += tail;
   return true;
 }
 
-// The folder part of a path, up to and including its last separator.
 std::string FolderOf(const std::string& path) {
   std::size_t cut = 0;
   for (std::size_t i = 0; i < path.size(); ++i) {
@@ -192,6 +243,25 @@ std::string FolderOf(const std::string& path) {
 
 bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
   return text.size() >= prefix.size() && names::SameText(text.substr(0, prefix.size()), prefix);
+}
+
+void SetEntryAttributes(const TZipHeaderInfo& entry, const std::string& name) {
+  platform::FileSetAttr(name, entry.ExternalFileAttributes);
+  const std::uint32_t mode = entry.ExternalFileAttributes >> 16;
+  // Unix permissions, but not for a link's text, which is extracted as a
+  // plain file and keeps the usual ones.
+  if ((entry.VersionMadeBy >> 8) == kHostUnix && mode != 0 && (mode & kUnixTypeMask) != kUnixSymlink) {
+    platform::FileSetPermissions(name, mode & 0777);
+  }
+}
+
+bool MoveIntoPlace(TOutputFile& file, const std::string& fName, bool replaceReadOnly, std::string& reason) {
+  if (file.Commit(reason)) return true;
+  // Windows will not replace a read-only file.
+  const std::int32_t attr = platform::FileGetAttr(fName);
+  if (!replaceReadOnly || attr == -1 || (attr & platform::faReadOnly) == 0) return false;
+  platform::FileSetAttr(fName, static_cast<std::uint32_t>(attr) & ~platform::faReadOnly);
+  return file.Commit(reason);
 }
 
 // Gives the run's state back on every way out of it (also to a run that a
@@ -251,6 +321,7 @@ std::int32_t TUnZip::RunExtraction(TS_BufferStream& /*stream*/) {
       sortChanged = true;
     }
 
+    CheckEntriesApart();
     runTotalBytes_ = 0;
     runBytesDone_ = 0;
     std::int32_t filesToDo = Count();
@@ -299,7 +370,54 @@ std::int32_t TUnZip::RunExtraction(TS_BufferStream& /*stream*/) {
   return extractedCount_;
 }
 
-std::optional<std::string> TUnZip::ComposeDestDir() const {
+namespace {
+
+constexpr std::int64_t kLocalHeaderSize = 30;
+
+struct Span {
+  std::int64_t disk;
+  std::int64_t start;  // the local header
+  const TZipHeaderInfo* entry;
+};
+
+[[noreturn]] void ThrowOverlap(const TZipHeaderInfo& entry, const std::string& what) {
+  throw EBadZipFile("The data of \"" + entry.StoredPath() + "\" overlaps " + what + " (possible zip bomb)");
+}
+
+}  // namespace
+
+void TUnZip::CheckEntriesApart() {
+  // Data decoded again through another entry's name would multiply the output
+  // without limit: entries in the order of their local headers, each one's
+  // smallest possible end must come before the next header.
+  std::vector<Span> spans;
+  spans.reserve(static_cast<std::size_t>(directory_ ? directory_->Count() : 0));
+  for (std::int32_t i = 0; directory_ && i < directory_->Count(); ++i) {
+    const TZipHeaderInfo* e = directory_->Items(i);
+    spans.push_back({static_cast<std::int64_t>(e->DiskNumberStart), static_cast<std::int64_t>(e->RelativeOffsetOfLocalHeader), e});
+  }
+  std::sort(spans.begin(), spans.end(),
+            [](const Span& a, const Span& b) { return a.disk != b.disk ? a.disk < b.disk : a.start < b.start; });
+  const TEndCentral& end = *endCentral_;
+  dataLimits_.clear();
+  for (std::size_t i = 0; i < spans.size(); ++i) {
+    const Span& s = spans[i];
+    std::int64_t limit = -1;
+    std::string what;
+    if (i + 1 < spans.size() && spans[i + 1].disk == s.disk) {
+      limit = spans[i + 1].start;
+      what = "the local header of \"" + spans[i + 1].entry->StoredPath() + "\"";
+    } else if (centralInArchive_ && !localScan_ && static_cast<std::int64_t>(end.CentralDisk) == s.disk) {
+      limit = static_cast<std::int64_t>(end.CentralDirOffset);
+      what = "the central directory";
+    }
+    if (limit < 0) continue;  // the data may go on to the next disk
+    if (s.start + kLocalHeaderSize + static_cast<std::int64_t>(s.entry->CompressedSize) > limit) ThrowOverlap(*s.entry, what);
+    dataLimits_[s.entry] = limit;
+  }
+}
+
+std::optional<std::string> TUnZip::ComposeDestDir(std::string& fault) const {
   // An empty DestDir is the current folder: names stay relative.
   const std::string base = destDir_.empty() ? std::string() : destDir_ + "\\";
   const TZipHeaderInfo& entry = *currentEntry_;
@@ -307,16 +425,23 @@ std::optional<std::string> TUnZip::ComposeDestDir() const {
   std::string d = entry.Directory();
   if (!rootDir_.empty() && StartsWithIgnoringCase(d, rootDir_)) d.erase(0, rootDir_.size());
   // A stored path from the root, or from a drive, goes below the destination
-  // all the same.
-  if (d.size() >= 2 && d[1] == ':') {
+  // all the same. POSIX has no drives: there a colon is part of the name.
+  if (platform::kIsWindows && d.size() >= 2 && d[1] == ':') {
     d.erase(0, 2);
   }
   std::string confined;
-  if (!ConfineFolder(d, (entry.BitFlag & kUtf8NameFlag) == 0, confined)) return std::nullopt;
+  if (!ConfineFolder(d, (entry.BitFlag & kUtf8NameFlag) == 0, confined, fault)) return std::nullopt;
   return base + confined;
 }
 
 void TUnZip::SkipEntry() { runTotalBytes_ -= currentEntry_->UncompressedSize; }
+
+void TUnZip::SkipUncreatable(std::int32_t Index, const std::string& name, const std::string& reason) {
+  skipDetail_ = reason;
+  if (OnSkippingFile) OnSkippingFile(this, skCannotCreate, name, Index, skipRetry_);
+  skipDetail_.clear();
+  SkipEntry();
+}
 
 void TUnZip::ExtractEntry(std::int32_t Index) {
   retryEntry_ = false;
@@ -324,18 +449,31 @@ void TUnZip::ExtractEntry(std::int32_t Index) {
   TZipHeaderInfo& entry = *currentEntry_;
   const bool isFile = !entry.FileName().empty();
   const std::int64_t dataStart = isFile && archiveStream_ ? archiveStream_->Position() : 0;
+  if (isFile && archiveStream_) {
+    // With the local header's true length the data's end is known exactly.
+    const auto limit = dataLimits_.find(View()->Items(Index));
+    if (limit != dataLimits_.end() &&
+        dataStart + static_cast<std::int64_t>(entry.CompressedSize) > limit->second) {
+      ThrowOverlap(entry, "the entry after it");
+    }
+  }
 
-  const std::optional<std::string> dir = ComposeDestDir();
-  const bool nameSafe = !isFile || IsPlainName(entry.FileName());
-  if (!dir || !nameSafe) {
-    // The archive's name would lead out of the destination: never written.
-    if (OnSkippingFile) OnSkippingFile(this, skCannotCreate, entry.StoredPath(), Index, skipRetry_);
-    SkipEntry();
+  const std::string base = destDir_.empty() ? std::string() : destDir_ + "\\";
+  std::string unsafe;
+  const std::optional<std::string> dir = ComposeDestDir(unsafe);
+  if (dir && isFile) unsafe = NameFault(entry.FileName());
+  if (!dir || !unsafe.empty()) {
+    // The archive's name would lead out of the destination or become another
+    // name: never written.
+    SkipUncreatable(Index, entry.StoredPath(), unsafe);
     return;
   }
 
   if (!isFile) {
-    if (recreateDirs_ && !testMode_ && !dir->empty() && !platform::DirExists(*dir)) platform::ForceDirs(*dir);
+    if (recreateDirs_ && !testMode_ && !dir->empty() && !platform::ForceDirsBeneath(base, *dir)) {
+      SkipUncreatable(Index, *dir, "a link or file is in the way");
+      return;
+    }
     ++extractedCount_;
     return;
   }
@@ -355,8 +493,15 @@ void TUnZip::ExtractEntry(std::int32_t Index) {
   }
 
   if (!testMode_) {
+    // Folders the archive names are never reached through a link; a handler
+    // may have chosen a place of its own.
     const std::string folder = FolderOf(fName);
-    if (!folder.empty() && !platform::DirExists(folder)) platform::ForceDirs(folder);
+    const bool made = folder.compare(0, base.size(), base) == 0 ? platform::ForceDirsBeneath(base, folder)
+                                                                 : folder.empty() || platform::ForceDirs(folder);
+    if (!made) {
+      SkipUncreatable(Index, fName, "a link or file is in the way");
+      return;
+    }
   }
 
   if (entry.IsEncrypted() && !CheckPassword(Index)) {
@@ -365,7 +510,9 @@ void TUnZip::ExtractEntry(std::int32_t Index) {
     return;
   }
 
-  if (!testMode_ && overwriteMode_ != Always && platform::FileExists(fName)) {
+  // A link or special file of that name counts as existing and is replaced
+  // or kept like a file, never opened.
+  if (!testMode_ && overwriteMode_ != Always && platform::NameTaken(fName)) {
     bool overWriteIt = false;
     switch (overwriteMode_) {
       case Prompt:
@@ -395,6 +542,7 @@ void TUnZip::ExtractEntry(std::int32_t Index) {
     }
   }
 
+  TOutputFile* file = nullptr;
   if (testMode_) {
     if (testOutput_) {
       outStream_ = std::make_unique<TForwardStream>(*testOutput_);
@@ -402,74 +550,53 @@ void TUnZip::ExtractEntry(std::int32_t Index) {
       outStream_ = std::make_unique<TNullStream>();
     }
   } else {
-    bool retried = false;
-    for (;;) {
-      try {
-        outStream_ = std::make_unique<TOutputFile>(fName, kOutputBufferSize, flushFilesOnClose_);
-        break;
-      } catch (const EFCreateError&) {
-        if (replaceReadOnly_ && !retried) {
-          retried = true;
-          const std::int32_t attr = platform::FileGetAttr(fName);
-          if (attr != -1 && (attr & platform::faReadOnly) != 0) {
-            platform::FileSetAttr(fName, static_cast<std::uint32_t>(attr) & ~platform::faReadOnly);
-          }
-          continue;
-        }
-      } catch (const std::exception&) {
-      }
-      if (OnSkippingFile) OnSkippingFile(this, skCannotCreate, fName, Index, skipRetry_);
-      SkipEntry();
+    try {
+      auto created = std::make_unique<TOutputFile>(fName, kOutputBufferSize);
+      file = created.get();
+      outStream_ = std::move(created);
+    } catch (const EFCreateError& e) {
+      SkipUncreatable(Index, fName, e.Message());
       return;
     }
   }
 
   // Decode. The stream may have been moved (a handler reading a comment, the
-  // password test), so it goes back to the entry's data.
-  bool success = false;
+  // password test), so it goes back to the entry's data. Whatever ends the
+  // run here takes the unfinished file with it.
+  DecodeResult result = DecodeResult::DamagedData;
   try {
     TDecodeContext& ctx = *decodeContext_;
     ctx.ResetForEntry(entry.CompressedSize, entry.UncompressedSize);
     if (archiveStream_) {
       archiveStream_->Seek(dataStart + (entry.IsEncrypted() ? kEncryptionHeaderSize : 0), soFromBeginning);
     }
-    if (decodable) DecodeEntry(ctx, entry.CompressionMethod, entry.BitFlag);
-    success = true;
-  } catch (const EBiggerThanUncompressed&) {
-    success = false;
+    result = decodable ? DecodeEntry(ctx, entry.CompressionMethod, entry.BitFlag) : DecodeResult::UnknownMethod;
+    if (file && result != DecodeResult::DamagedData) file->Finish(flushFilesOnClose_, entry);
   } catch (...) {
     outStream_.reset();
     throw;
   }
 
-  outStream_.reset();
-  if (success && !testMode_) {
-    const platform::FileHandle h = platform::FileOpen(fName, platform::fmOpenWrite | platform::fmShareDenyNone);
-    if (h != platform::kInvalidHandle) {
-      // The exact time when the archive has one; the DOS date is local time
-      // in 2-second steps.
-      if (!entry.UtcModified || !platform::FileSetUtcTime(h, *entry.UtcModified))
-        platform::FileSetDate(h, static_cast<std::int32_t>(FixDosDateTime(entry.LastModFileDateTime)));
-      platform::FileClose(h);
-    }
-    if (retainAttributes_) {
-      platform::FileSetAttr(fName, entry.ExternalFileAttributes);
-      const std::uint32_t mode = entry.ExternalFileAttributes >> 16;
-      // Unix permissions, but not for a link's text, which is extracted as a
-      // plain file and keeps the usual ones.
-      if ((entry.VersionMadeBy >> 8) == kHostUnix && mode != 0 && (mode & kUnixTypeMask) != kUnixSymlink) {
-        platform::FileSetPermissions(fName, mode & 0777);
+  // An entry of a method nobody decodes only passes when it is empty.
+  const std::uint32_t calculated = ~crc_;
+  const bool matches = calculated == entry.CRC32 && (result == DecodeResult::Decoded ||
+                                                     (result == DecodeResult::UnknownMethod && entry.UncompressedSize == 0));
+  if (matches) {
+    std::string reason;
+    if (file) {
+      if (retainAttributes_) SetEntryAttributes(entry, file->TempName());
+      if (!MoveIntoPlace(*file, fName, replaceReadOnly_, reason)) {
+        outStream_.reset();
+        SkipUncreatable(Index, fName, reason);
+        return;
       }
     }
-  }
-
-  const std::uint32_t calculated = ~crc_;
-  const bool matches = calculated == entry.CRC32;
-  if (matches) {
+    outStream_.reset();
     if (OnEndUnZip) OnEndUnZip(this, Index, fName);
     ++extractedCount_;
     return;
   }
+  outStream_.reset();
   if (entry.IsEncrypted()) {
     if (OnBadPassword) {
       std::string tried = password_;
@@ -483,7 +610,6 @@ void TUnZip::ExtractEntry(std::int32_t Index) {
   } else if (OnBadCRC) {
     OnBadCRC(this, static_cast<std::int32_t>(calculated), static_cast<std::int32_t>(entry.CRC32), Index);
   }
-  if (!testMode_) platform::FileDelete(fName);
 }
 
 }  // namespace quv

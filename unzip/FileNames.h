@@ -23,6 +23,13 @@ bool SameText(const std::string& a, const std::string& b);
 std::string UpperCase(const std::string& text);
 // Whether the last character (judged in the system code page) is c.
 bool LastCharIs(const std::string& text, char c);
+// Why Windows would not create a file or folder of this name as it stands
+// ("" when it would): a device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9 and
+// the superscript-digit forms, with any extension), a colon (an alternate
+// data stream) or a trailing dot or space (trimmed away).
+std::string WindowsNameFault(const std::string& name);
+// Whether two file names name the same file: letter case folded on Windows only.
+bool SameFileName(const std::string& a, const std::string& b);
 // Decimal n with at least width digits, zero-padded ("%3.3d" for width 3).
 std::string ZeroPadded(long n, int width);
 

@@ -65,7 +65,7 @@ void TUnZip::Assign(const TPersistent* source) {
   }
   // The names are taken as they are (no dialog for a "?"), but a directory
   // read from another file must not pass for the new one's.
-  if (!names::SameText(zipName_, other->zipName_)) {
+  if (!names::SameFileName(zipName_, other->zipName_)) {
     ReleaseDirectory();
     ReleaseArchiveStream();
     endCentral_->Clear();
@@ -120,7 +120,7 @@ void TUnZip::SetZipName(const std::string& Value) {
     zipName_ = Value;
     return;
   }
-  if (names::SameText(Value, zipName_)) return;
+  if (names::SameFileName(Value, zipName_)) return;
   std::string name = Value;
   if (!Value.empty() && Value.back() == '?') {
     const std::string folder = names::ExtractFilePath(Value);
@@ -315,11 +315,14 @@ void TUnZip::LocateEntry(std::int32_t Index) {
     if (currentEntry_->DiskNumberStart > endCentral_->ThisDisk) throw EFatalUnzipError("Premature end of file reached");
     OpenDisk(static_cast<std::int32_t>(currentEntry_->DiskNumberStart) + 1);
   }
+  // Named here: no event has told the caller which entry this is yet.
+  const auto unreadable = [&] {
+    return EFatalUnzipError("Premature end of file reached in the local header of \"" + currentEntry_->StoredPath() +
+                            "\"");
+  };
   archiveStream_->Seek(currentEntry_->RelativeOffsetOfLocalHeader, soFromBeginning);
   std::uint8_t fixed[LocalFileHeader::kSize];
-  if (archiveStream_->Read(fixed, LocalFileHeader::kSize) != LocalFileHeader::kSize) {
-    throw EFatalUnzipError("Premature end of file reached");
-  }
+  if (archiveStream_->Read(fixed, LocalFileHeader::kSize) != LocalFileHeader::kSize) throw unreadable();
   const LocalFileHeader header = LocalFileHeader::FromBytes(fixed);
   archiveStream_->Seek(header.FileNameLength + header.ExtraFieldLength, soFromCurrent);
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "decompress/DecodeContext.h"
 #include "zip/BufferStream.h"
@@ -152,6 +153,9 @@ class TUnZip : public TPersistent, public DecodeHost {
   TEndUnZipEvent OnEndUnZip;
   TPromptForOverwrite OnPromptForOverwrite;
   TSkippingFile OnSkippingFile;
+  // While OnSkippingFile reports skCannotCreate: why the entry cannot be
+  // created (an unsafe or reserved name, the system's reason), or "".
+  const std::string& SkipDetail() const { return skipDetail_; }
   TBadPassword OnBadPassword;
   TBadCRC OnBadCRC;
   TIncompleteZip OnInCompleteZip;
@@ -322,6 +326,11 @@ class TUnZip : public TPersistent, public DecodeHost {
   std::int32_t archiveDate_ = 0;
   std::int32_t currentDisk_ = 0;
   bool localScan_ = false;
+  // Whether the central directory lies in the archive (not in a .zfc file).
+  bool centralInArchive_ = false;
+  // Where each entry's data must end (next local header or the central
+  // directory on its disk); worked out when a run starts.
+  std::unordered_map<const TZipHeaderInfo*, std::int64_t> dataLimits_;
   std::int32_t streamBufferSize_ = 8192;
   // The file that holds a multi-disk set's end record (its last disk), for
   // finding the set's other files under their usual names.
@@ -339,16 +348,24 @@ class TUnZip : public TPersistent, public DecodeHost {
   std::int32_t extractedCount_ = 0;
   bool retryEntry_ = false;
   bool skipRetry_ = false;
+  std::string skipDetail_;
   bool testMode_ = false;
   TStream* testOutput_ = nullptr;
 
   std::int32_t RunExtraction(TS_BufferStream& stream);
   void ExtractEntry(std::int32_t Index);
+  // Refuses an archive whose entries' data overlap another entry's local
+  // header or the central directory (EBadZipFile) and notes each entry's limit.
+  void CheckEntriesApart();
   // The current entry's destination folder, ending with "\" (or empty for
   // the current folder when DestDir is empty); none when the entry's stored
   // folder would lead outside the destination.
-  std::optional<std::string> ComposeDestDir() const;
+  // The entry's destination folder; none, with the reason in fault, when its
+  // stored folder may not be created.
+  std::optional<std::string> ComposeDestDir(std::string& fault) const;
   void SkipEntry();
+  // Reports an entry that cannot be created (skCannotCreate) with its reason.
+  void SkipUncreatable(std::int32_t Index, const std::string& name, const std::string& reason);
 
   // The list that indexes address.
   TSortedZip* View() const { return sortedView_ ? sortedView_.get() : directory_.get(); }

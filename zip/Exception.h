@@ -41,8 +41,10 @@ QUV_EXCEPTION(EIncompleteZip, Exception);
 QUV_EXCEPTION(ENotAZipFile, Exception);
 QUV_EXCEPTION(EFatalUnzipError, Exception);
 QUV_EXCEPTION(EUserCanceled, Exception);
-QUV_EXCEPTION(EBiggerThanUncompressed, Exception);
-QUV_EXCEPTION(ECantWriteUCF, Exception);
+// An entry's compressed data is damaged; see DecodeEntry for what it ends.
+QUV_EXCEPTION(EDataError, Exception);
+QUV_EXCEPTION(EBiggerThanUncompressed, EDataError);
+QUV_EXCEPTION(ECantWriteUCF, EWriteError);
 
 #undef QUV_EXCEPTION
 

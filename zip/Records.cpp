@@ -117,7 +117,7 @@ void ReadAvailable(TStream& stream, std::uint16_t count, std::string& text) {
 
 bool IsCodePageName(std::uint16_t bitFlag) { return (bitFlag & kUtf8NameFlag) == 0; }
 
-// Index of the last "\" or ":" that starts a character; npos when none.
+// Index of the last "\" (or on Windows ":") that starts a character; npos when none.
 std::size_t LastSeparator(const std::string& name, bool codePage) {
   std::size_t cut = std::string::npos;
   for (std::size_t i = 0; i < name.size(); ++i) {
@@ -126,7 +126,8 @@ std::size_t LastSeparator(const std::string& name, bool codePage) {
       ++i;
       continue;
     }
-    if (c == '\\' || c == ':') cut = i;
+    // POSIX has no drives: a colon there is part of the name.
+    if (c == '\\' || (platform::kIsWindows && c == ':')) cut = i;
   }
   return cut;
 }

@@ -310,6 +310,97 @@ class Cli(unittest.TestCase):
         self.assertEqual(self.read("link"), b"/etc/passwd")
         self.assertEqual(stat.S_IMODE(os.stat(os.path.join(self.work, "out", "run.sh")).st_mode), 0o755)
 
+    # ---- safe output ---------------------------------------------------------------
+
+    def test_a_full_disk_stops_the_run_with_the_reason_and_leaves_nothing(self):
+        # A 64 KB file system with 16 KB left: the small entry fits; the
+        # 40 KB one fails, the last of it only at the final flush.
+        out = os.path.join(self.work, "out")
+        os.makedirs(out)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", out],
+                          stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("cannot mount a tmpfs (needs root)")
+        try:
+            with open(os.path.join(out, "filler"), "wb") as f:
+                f.write(os.urandom(48 * 1024))
+            with open(os.path.join(out, "b.bin"), "wb") as f:
+                f.write(b"old")
+            make_zip(self.archive, [("a.txt", b"small\n"), ("b.bin", os.urandom(40000)), ("c.txt", b"never\n")])
+            rc, _, err = self.run_cli("-o", "-d", "out", "a.zip")
+            self.assertEqual(rc, 2, err)
+            self.assertIn("Cannot write file", err)
+            self.assertIn("No space left on device", err)
+            self.assertIn("b.bin", err)
+            self.assertEqual(sorted(os.listdir(out)), ["a.txt", "b.bin", "filler"])
+            self.assertEqual(self.read("b.bin"), b"old")
+        finally:
+            subprocess.run(["umount", out])
+
+    def test_links_and_special_files_in_the_destination_are_never_followed(self):
+        out = os.path.join(self.work, "out")
+        outside = os.path.join(self.tmp, "outside")
+        os.makedirs(out)
+        os.makedirs(outside)
+        with open(os.path.join(outside, "target.txt"), "wb") as f:
+            f.write(b"keep")
+        os.symlink(outside, os.path.join(out, "dirlink"))
+        os.symlink(os.path.join(outside, "target.txt"), os.path.join(out, "f.txt"))
+        os.symlink(os.path.join(outside, "new.txt"), os.path.join(out, "dangling.txt"))
+        os.mkfifo(os.path.join(out, "p.txt"))
+        make_zip(self.archive, [("dirlink/x.txt", b"x"), ("f.txt", b"f"), ("dangling.txt", b"d"), ("p.txt", b"p")])
+        # Kept: each name in the way is left as it is.
+        rc, _, err = self.run_cli("-n", "-d", "out", "a.zip")
+        self.assertEqual(rc, 1, err)
+        self.assertTrue(os.path.islink(os.path.join(out, "f.txt")))
+        self.assertTrue(os.path.islink(os.path.join(out, "dangling.txt")))
+        self.assertTrue(stat.S_ISFIFO(os.lstat(os.path.join(out, "p.txt")).st_mode))
+        # Replaced: links and the FIFO give way to plain files, nothing outside changes.
+        rc, _, err = self.run_cli("-o", "-d", "out", "a.zip")
+        self.assertEqual(rc, 1, err)
+        self.assertIn("dirlink/x.txt", err)
+        for name, data in (("f.txt", b"f"), ("dangling.txt", b"d"), ("p.txt", b"p")):
+            self.assertFalse(os.path.islink(os.path.join(out, name)), name)
+            self.assertEqual(self.read(name), data)
+        self.assertEqual(sorted(os.listdir(outside)), ["target.txt"])
+        with open(os.path.join(outside, "target.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"keep")
+
+    def test_colons_are_part_of_names_on_posix(self):
+        make_zip(self.archive, [("log-10:00:00.txt", b"log"), ("C:/x.txt", b"x")])
+        rc, _, err = self.run_cli("-d", "out", "a.zip")
+        self.assertEqual(rc, 0, err)
+        self.assertEqual(self.files(), ["C:/x.txt", "log-10:00:00.txt"])
+
+    def test_an_unreadable_local_header_is_reported_for_its_own_entry(self):
+        make_zip(self.archive, [("a.txt", b"alpha"), ("b.txt", b"beta")])
+        with open(self.archive, "r+b") as f:
+            data = bytearray(f.read())
+            second = data.rfind(b"PK\x01\x02")
+            # The second entry's header said to lie far past the end, on a disk of its own.
+            data[second + 34:second + 36] = (1).to_bytes(2, "little")
+            data[second + 42:second + 46] = (0x10000000).to_bytes(4, "little")
+            f.seek(0)
+            f.write(data)
+        rc, _, err = self.run_cli("-d", "out", "a.zip")
+        self.assertEqual(rc, 2, err)
+        self.assertIn("b.txt", err)
+        self.assertNotIn("(a.txt)", err)
+        self.assertEqual(self.files(), ["a.txt"])
+
+    def test_overlapping_entries_are_refused_as_a_possible_bomb(self):
+        make_zip(self.archive, [("a.txt", b"alpha" * 100), ("b.txt", b"beta")], zipfile.ZIP_STORED)
+        with open(self.archive, "r+b") as f:
+            data = bytearray(f.read())
+            first = data.find(b"PK\x01\x02")
+            # The first entry's data said to run over the second's header.
+            data[first + 20:first + 24] = (600).to_bytes(4, "little")
+            f.seek(0)
+            f.write(data)
+        rc, _, err = self.run_cli("-d", "out", "a.zip")
+        self.assertEqual(rc, 2, err)
+        self.assertIn("possible zip bomb", err)
+        self.assertEqual(self.files(), [])
+
 
 if __name__ == "__main__":
     if len(sys.argv) < 2:

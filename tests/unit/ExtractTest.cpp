@@ -4,6 +4,7 @@
 // failures and damaged archives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -13,6 +14,7 @@
 #include "TestSupport.h"
 #include "UnZipTestSupport.h"
 #include "platform/Platform.h"
+#include "unzip/FileNames.h"
 #include "unzip/UnZip.h"
 #include "zip/Exception.h"
 
@@ -205,8 +207,14 @@ TEST_F(Extraction, RootDirAndStoredAbsolutePathsMapBelowTheDestination) {
         Entry("C:/drive/e.txt", "e"), Entry("C:rel/f.txt", "f"), Entry("\\\\server\\share\\g.txt", "g")});
   zip.SetRootDir("TOP");
   EXPECT_EQ(zip.UnZipFiles(), 7);
-  EXPECT_EQ(FilesBelow(dest), (std::vector<std::string>{"abs/d.txt", "b.txt", "drive/e.txt", "other/c.txt",
-                                                        "rel/f.txt", "server/share/g.txt", "sub/a.txt"}));
+  // POSIX has no drives: there "C:" is a folder like any other.
+  const std::vector<std::string> drives = platform::kIsWindows
+                                              ? std::vector<std::string>{"drive/e.txt", "rel/f.txt"}
+                                              : std::vector<std::string>{"C:/drive/e.txt", "C:rel/f.txt"};
+  std::vector<std::string> expected{"abs/d.txt", "b.txt", "other/c.txt", "server/share/g.txt", "sub/a.txt"};
+  expected.insert(expected.end(), drives.begin(), drives.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(FilesBelow(dest), expected);
   // Nothing beside the destination (a drive-relative name must not make "outrel").
   EXPECT_EQ(FilesBelow(tmp.path()).size(), 8u);
 }
@@ -219,19 +227,57 @@ TEST_F(Extraction, NamesClimbingOutOfTheDestinationAreSkipped) {
         Entry("C:\\..\\drive.txt", "7"), Entry("ok/../fine.txt", "8"), Entry("./a//b/./c.txt", "9"),
         Entry("x/...", "10"), Entry("x/.. ", "11"), Entry("../", ""), Entry("a/..", "12"), Entry("y/ .. /z.txt", "13")});
   Record();
-  EXPECT_EQ(zip.UnZipFiles(), 2);
-  EXPECT_EQ(FilesBelow(dest), (std::vector<std::string>{"a/b/c.txt", "fine.txt"}));
+  // "C:\..\" climbs out of a drive on Windows, out of a folder "C:" on POSIX.
+  const bool drives = platform::kIsWindows;
+  EXPECT_EQ(zip.UnZipFiles(), drives ? 2 : 3);
+  EXPECT_EQ(FilesBelow(dest), drives ? (std::vector<std::string>{"a/b/c.txt", "fine.txt"})
+                                     : (std::vector<std::string>{"a/b/c.txt", "drive.txt", "fine.txt"}));
   // The whole temporary folder holds the archive and the destination only.
-  EXPECT_EQ(FilesBelow(tmp.path()).size(), 3u);
+  EXPECT_EQ(FilesBelow(tmp.path()).size(), drives ? 3u : 4u);
   std::vector<std::string> skipped;
   for (const std::string& line : log) {
     if (line.rfind("skip ", 0) == 0) skipped.push_back(line);
   }
-  EXPECT_EQ(skipped, (std::vector<std::string>{"skip 3 0 ../up.txt", "skip 3 1 a/../../up2.txt",
-                                               "skip 3 2 a/b/../../../up3.txt", "skip 3 3 ../back.txt",
-                                               "skip 3 4 ./../dot.txt", "skip 3 5 /../root.txt",
-                                               "skip 3 6 C:/../drive.txt", "skip 3 9 x/...", "skip 3 10 x/.. ",
-                                               "skip 3 11 ../", "skip 3 12 a/..", "skip 3 13 y/ .. /z.txt"}));
+  std::vector<std::string> expected{"skip 3 0 ../up.txt",     "skip 3 1 a/../../up2.txt", "skip 3 2 a/b/../../../up3.txt",
+                                    "skip 3 3 ../back.txt",   "skip 3 4 ./../dot.txt",    "skip 3 5 /../root.txt",
+                                    "skip 3 9 x/...",         "skip 3 10 x/.. ",          "skip 3 11 ../",
+                                    "skip 3 12 a/..",         "skip 3 13 y/ .. /z.txt"};
+  if (drives) expected.insert(expected.begin() + 6, "skip 3 6 C:/../drive.txt");
+  EXPECT_EQ(skipped, expected);
+}
+
+TEST(WindowsNames, NamesWindowsWouldChangeAreFound) {
+  for (const char* name : {"CON", "con.txt", "Aux.tar.gz", "NUL ", "prn", "COM0", "com9.log", "LPT1", "LPT\xC2\xB9",
+                           "COM\xB3.txt", "a:b", "stream.txt:hidden", "dot.", "space ", "CONIN$"}) {
+    EXPECT_NE(names::WindowsNameFault(name), "") << name;
+  }
+  for (const char* name : {"CONSOLE", "com", "COM10", "LPTX", "nul_file", "a.b", ".hidden", "plain.txt", "x y"}) {
+    EXPECT_EQ(names::WindowsNameFault(name), "") << name;
+  }
+}
+
+TEST_F(Extraction, NamesWindowsWouldChangeAreRefusedThereKeptWholeOnPosix) {
+  Make({Entry("log-10:00:00.txt", "a"), Entry("dir/CON.txt", "b"), Entry("aux/x.txt", "c"), Entry("trail./y.txt", "d"),
+        Entry("fine.txt", "e")});
+  std::vector<std::string> details;
+  zip.OnSkippingFile = [&](TObject*, TSkipReason r, const std::string&, std::int32_t, bool&) {
+    EXPECT_EQ(r, skCannotCreate);
+    details.push_back(zip.SkipDetail());
+  };
+  if (platform::kIsWindows) {
+    EXPECT_EQ(zip.UnZipFiles(), 1);
+    EXPECT_EQ(FilesBelow(dest), std::vector<std::string>{"fine.txt"});
+    ASSERT_EQ(details.size(), 4u);
+    std::string all;
+    for (const std::string& d : details) all += d + "\n";
+    for (const char* why : {"colon", "device", "dot or space"}) EXPECT_NE(all.find(why), std::string::npos) << all;
+  } else {
+    // One name, not folder "log-10:00:" and file "00.txt".
+    EXPECT_EQ(zip.UnZipFiles(), 5);
+    EXPECT_EQ(Out("log-10:00:00.txt"), "a");
+    EXPECT_EQ(Out("dir/CON.txt"), "b");
+    EXPECT_TRUE(details.empty());
+  }
 }
 
 TEST_F(Extraction, AnEmptyDestinationIsTheCurrentFolderEvenForAbsoluteNames) {
@@ -248,7 +294,8 @@ TEST_F(Extraction, AnEmptyDestinationIsTheCurrentFolderEvenForAbsoluteNames) {
   }
   fs::current_path(saved);
   EXPECT_EQ(n, 3);
-  EXPECT_EQ(FilesBelow(work), (std::vector<std::string>{"abs/a.txt", "drive/b.txt", "rel/c.txt"}));
+  EXPECT_EQ(FilesBelow(work), (std::vector<std::string>{platform::kIsWindows ? "abs/a.txt" : "C:/drive/b.txt",
+                                                        platform::kIsWindows ? "drive/b.txt" : "abs/a.txt", "rel/c.txt"}));
   EXPECT_EQ(FilesBelow(tmp.path()).size(), 4u);
 }
 
@@ -585,23 +632,31 @@ TEST_F(Extraction, UndecodableMethodsAreSkippedByReasonAndTheRunGoesOn) {
   EXPECT_EQ(MethodName(200), "Unk:200");
 }
 
-TEST_F(Extraction, AnArchiveEndingInsideAnEntryStopsTheRun) {
-  BuiltEntry e = Entry("big.bin", std::string(100000, 'x'));
-  e.compressedSize = 200000;  // runs past the end of the file
-  Make({Entry("first.txt", "first"), e, Entry("never.txt", "never")});
-  Record();
-  zip.FilesList().Add("*");
-  try {
-    zip.UnZipFiles();
-    ADD_FAILURE() << "no exception";
-  } catch (const EFatalUnzipError& ex) {
-    EXPECT_STREQ(ex.what(), "Premature end of file reached");
+TEST_F(Extraction, EntriesWhoseDataOverlapAHeaderOrTheDirectoryAreRefused) {
+  // The data of one entry would be decoded again through another's name:
+  // the archive is refused before anything is written.
+  BuiltEntry intoNext = Entry("big.bin", std::string(100000, 'x'));
+  intoNext.compressedSize = 200000;
+  BuiltEntry intoDirectory = Entry("last.bin", std::string(1000, 'y'));
+  intoDirectory.compressedSize = 1100;
+  const std::vector<std::pair<std::vector<BuiltEntry>, std::string>> cases{
+      {{Entry("first.txt", "first"), intoNext, Entry("never.txt", "never")}, "the local header of \"never.txt\""},
+      {{Entry("first.txt", "first"), intoDirectory}, "the central directory"}};
+  for (const auto& [entries, what] : cases) {
+    Make(entries);
+    Record();
+    zip.FilesList().Add("*");
+    try {
+      zip.UnZipFiles();
+      ADD_FAILURE() << "no exception";
+    } catch (const EBadZipFile& ex) {
+      EXPECT_NE(std::string(ex.what()).find("overlaps " + what + " (possible zip bomb)"), std::string::npos)
+          << ex.what();
+    }
+    EXPECT_EQ(zip.FilesList().Count(), 0);
+    EXPECT_TRUE(FilesBelow(dest).empty());
+    zip.ClearArchive();
   }
-  EXPECT_EQ(log.back(), "complete 1");
-  EXPECT_EQ(zip.FilesList().Count(), 0);
-  EXPECT_EQ(Out("first.txt"), "first");
-  EXPECT_FALSE(Exists("never.txt"));
-  zip.ClearArchive();
 }
 
 TEST_F(Extraction, ACutArchiveIsIncompleteOrRecoveredFromItsLocalHeaders) {
@@ -619,31 +674,37 @@ TEST_F(Extraction, ACutArchiveIsIncompleteOrRecoveredFromItsLocalHeaders) {
   EXPECT_TRUE(log.empty());
   EXPECT_TRUE(FilesBelow(dest).empty());
 
+  // Recovered, the run stops inside two.txt: no part of it stays, and the
+  // file it would have replaced is as it was.
+  fs::create_directories(Native(dest));
+  WriteFile(Join(dest, "two.txt"), "old");
   zip.SetZipName(archive);
   zip.SetIncompleteZipMode(izAssumeBad);
   EXPECT_THROW(zip.UnZipFiles(), EFatalUnzipError);
   EXPECT_EQ(Out("one.txt"), std::string(5000, '1'));
+  EXPECT_EQ(Out("two.txt"), "old");
+  EXPECT_EQ(FilesBelow(dest), (std::vector<std::string>{"one.txt", "two.txt"}));
   zip.ClearArchive();
 }
 
 // A deflate stream whose first match reaches 32,768 bytes back, before the
 // start of the output: it must read zeros, whatever an earlier run left.
-TEST_F(Extraction, EachRunStartsWithAZeroedWindow) {
+TEST_F(Extraction, ADistanceBeforeTheEntryIsDamagedDataNotTheLastEntrysOutput) {
   const std::string filler(40000, 'S');
   BuiltEntry stored = Entry("s.txt", filler);
   stored.method = 8;
   // One final stored block.
   stored.packed = std::string("\x01\x40\x9c\xbf\x63", 5) + filler;
-  BuiltEntry far = Entry("far.bin", std::string(3, '\0'));
+  // Three bytes from 32 768 back, with the CRC of what the previous entry left there.
+  BuiltEntry far = Entry("far.bin", std::string(3, 'S'));
   far.method = 8;
   far.packed = std::string("\x03\xde\xff\x0f\x00", 5);
-  Make({stored});
-  EXPECT_EQ(zip.UnZipFiles(), 1);
-  EXPECT_EQ(Out("s.txt"), filler);
-  Make({far});
+  Make({stored, far});
   Record();
   EXPECT_EQ(zip.UnZipFiles(), 1);
-  EXPECT_EQ(Out("far.bin"), std::string(3, '\0'));
+  EXPECT_EQ(Out("s.txt"), filler);
+  EXPECT_FALSE(Exists("far.bin"));
+  EXPECT_EQ(log[log.size() - 2], "badcrc 1 differ");
 }
 
 TEST_F(Extraction, TestModeDecodesAndChecksButWritesNothing) {

@@ -21,6 +21,7 @@ struct Decoded {
   bool threw = false;
   std::string error;
   std::uint16_t tableEntries = 0;
+  DecodeResult result = DecodeResult::UnknownMethod;
 };
 
 // Decodes one entry; a context may be passed in to carry its work area over
@@ -34,7 +35,7 @@ Decoded Decode(const std::string& packed, std::uint16_t method, std::uint16_t fl
   ctx.ResetForEntry(host.compressedSize, unpacked);
   Decoded d;
   try {
-    EXPECT_TRUE(DecodeEntry(ctx, method, flag));
+    d.result = DecodeEntry(ctx, method, flag);
   } catch (const Exception& e) {
     d.threw = true;
     d.error = e.what();

@@ -124,12 +124,12 @@ inline std::uint32_t Crc32Of(const std::string& s) {
 }
 
 // Decodes one entry of the given method from host's input with a fresh
-// context; exceptions pass through.
-inline void DecodeWith(MemoryDecodeHost& host, std::uint16_t method, std::int32_t unpackedSize,
-                       std::uint16_t bitFlag = 0) {
+// context; failures that end the run pass through.
+inline DecodeResult DecodeWith(MemoryDecodeHost& host, std::uint16_t method, std::int32_t unpackedSize,
+                               std::uint16_t bitFlag = 0) {
   TDecodeContext ctx(host);
   ctx.ResetForEntry(host.compressedSize, unpackedSize);
-  DecodeEntry(ctx, method, bitFlag);
+  return DecodeEntry(ctx, method, bitFlag);
 }
 
 }  // namespace quv::test

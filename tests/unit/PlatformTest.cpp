@@ -2,10 +2,13 @@
 // calls natively.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "TestSupport.h"
 #include "platform/Platform.h"
 
 namespace p = quv::platform;
+using quv::test::Join;
 using quv::test::TempDir;
 
 TEST(Platform, FilesRoundTripThroughHandles) {
@@ -91,4 +94,65 @@ TEST(Platform, LastCharStartRespectsDoubleByteCharacters) {
   } else {
     EXPECT_EQ(p::LastCharStart("a\xC3\xA4"), 1u);
   }
+}
+
+TEST(Platform, TemporaryFilesMoveOverAnyName) {
+  TempDir dir;
+  const std::string folder = dir / "x";
+  const std::string inFolder = folder.substr(0, folder.size() - 1);
+  std::string first;
+  std::string second;
+  const p::FileHandle a = p::CreateTempFile(inFolder, first);
+  const p::FileHandle b = p::CreateTempFile(inFolder, second);
+  ASSERT_NE(a, p::kInvalidHandle);
+  ASSERT_NE(b, p::kInvalidHandle);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(p::FileWrite(a, "new", 3), 3);
+  p::FileClose(a);
+  p::FileClose(b);
+  // Over an existing file, in one step.
+  const std::string target = dir / "target.txt";
+  quv::test::WriteFile(target, "old contents");
+  EXPECT_TRUE(p::MoveFileOver(first, target));
+  EXPECT_EQ(quv::test::ReadFile(target), "new");
+  EXPECT_FALSE(p::FileExists(first));
+  std::string error;
+  EXPECT_FALSE(p::MoveFileOver(first, target, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(p::CreateTempFile(dir / "no-such-folder\\", first, &error) != p::kInvalidHandle);
+  EXPECT_TRUE(p::FileDelete(second));
+}
+
+TEST(Platform, LinksInsideTheDestinationAreNeverFollowed) {
+  if (p::kIsWindows) GTEST_SKIP() << "POSIX links";
+  TempDir dir;
+  const std::string outside = dir / "outside";
+  const std::string dest = dir / "dest";
+  ASSERT_TRUE(p::ForceDirs(outside));
+  ASSERT_TRUE(p::ForceDirs(dest));
+  quv::test::WriteFile(Join(outside, "target.txt"), "keep");
+  std::filesystem::create_directory_symlink(p::NativePath(outside), p::NativePath(Join(dest, "dirlink")));
+  std::filesystem::create_symlink(p::NativePath(Join(outside, "target.txt")), p::NativePath(Join(dest, "filelink")));
+  std::filesystem::create_symlink(p::NativePath(Join(dest, "nowhere")), p::NativePath(Join(dest, "dangling")));
+
+  const std::string base = dest + "\\";
+  EXPECT_TRUE(p::ForceDirsBeneath(base, base + "a\\b\\"));
+  EXPECT_TRUE(p::DirExists(Join(dest, "a\\b")));
+  EXPECT_FALSE(p::ForceDirsBeneath(base, base + "dirlink\\sub\\"));
+  EXPECT_FALSE(p::ForceDirsBeneath(base, base + "filelink\\sub\\"));
+  EXPECT_FALSE(p::DirExists(Join(outside, "sub")));
+  EXPECT_FALSE(p::ForceDirsBeneath(base, dir / "elsewhere\\"));
+  // A link of any kind has its name taken; following it would say otherwise.
+  EXPECT_TRUE(p::NameTaken(Join(dest, "dangling")));
+  EXPECT_FALSE(p::FileExists(Join(dest, "dangling")));
+  EXPECT_TRUE(p::NameTaken(Join(dest, "filelink")));
+  EXPECT_FALSE(p::NameTaken(Join(dest, "a")));
+  // Moving over a link replaces the link, not what it points at.
+  std::string temp;
+  const p::FileHandle h = p::CreateTempFile(base, temp);
+  ASSERT_NE(h, p::kInvalidHandle);
+  p::FileClose(h);
+  EXPECT_TRUE(p::MoveFileOver(temp, Join(dest, "filelink")));
+  EXPECT_EQ(quv::test::ReadFile(Join(outside, "target.txt")), "keep");
+  EXPECT_FALSE(std::filesystem::is_symlink(p::NativePath(Join(dest, "filelink"))));
 }

@@ -116,7 +116,7 @@ TEST(UnZipComponent, FileDialogForNameEndingInQuestionMark) {
   EXPECT_EQ(u.Count(), 4);
 }
 
-TEST(UnZipComponent, NameInAnotherCaseKeepsTheDirectoryOtherNamesDropIt) {
+TEST(UnZipComponent, NameInAnotherCaseKeepsTheDirectoryOnWindowsOtherNamesDropIt) {
   TUnZip u;
   u.SetKeepZipOpen(true);
   const std::string name = UnzipData("plain.zip");
@@ -129,9 +129,15 @@ TEST(UnZipComponent, NameInAnotherCaseKeepsTheDirectoryOtherNamesDropIt) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
   u.SetZipName(upper);
-  EXPECT_EQ(u.Count(), 9);
-  EXPECT_EQ(u.ZipName(), name);
-  EXPECT_NE(u.ArchiveStream(), nullptr);
+  if (platform::kIsWindows) {
+    EXPECT_EQ(u.ZipName(), name);
+    EXPECT_NE(u.ArchiveStream(), nullptr);
+    EXPECT_EQ(u.Count(), 9);
+  } else {
+    // Another file on POSIX, and here none at all.
+    EXPECT_EQ(u.ZipName(), upper);
+    EXPECT_EQ(u.ArchiveStream(), nullptr);
+  }
 
   u.SetZipName(UnzipData("bare.zip"));
   EXPECT_EQ(u.Count(), 0);

@@ -353,6 +353,15 @@ TEST(UnZipDirectory, IncompleteZipHandlerChoosesTheMode) {
   EXPECT_EQ(u.IncompleteZipMode(), izAssumeBad);
   EXPECT_EQ(u.Count(), 9);
 
+  // A handler that leaves the mode at "another disk may come" is asked once
+  // more, then the load fails instead of asking for ever.
+  int waited = 0;
+  TUnZip waits;
+  waits.OnInCompleteZip = [&](TObject*, TIncompleteZipMode&) { ++waited; };
+  waits.SetZipName(UnzipData("nocentral.zip"));
+  EXPECT_THROW(waits.LoadDirectory(), EIncompleteZip);
+  EXPECT_EQ(waited, 2);
+
   TUnZip refuse;
   refuse.OnInCompleteZip = [](TObject*, TIncompleteZipMode& mode) { mode = izAssumeNotAZip; };
   refuse.SetZipName(UnzipData("nocentral.zip"));

@@ -296,6 +296,16 @@ TEST(UnZipDisks, RemovableDisksArePromptedForAndTheirLabelsChecked) {
   EXPECT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(cancelled.ZipName(), "");
 
+  // A disk that keeps the wrong label counts as missing: asked for twice, then cancelled.
+  ui.messages.clear();
+  ui.answers.assign(10, platform::Answer::Ok);
+  ui.onMessage = [&](const std::string&) { insert(3, 3); };
+  insert(6, 6);
+  TUnZip wrong;
+  wrong.SetZipName(inDrive);
+  EXPECT_THROW(wrong.LoadDirectory(), EUserCanceled);
+  EXPECT_EQ(ui.messages.size(), 2u);
+
   // Without the label check any disk in the drive is taken.
   ui.answers.assign(10, platform::Answer::Ok);
   ui.onMessage = [&](const std::string& text) { insert(DiskInPrompt(text), 1); };
