@@ -308,6 +308,51 @@ TEST(Records, OemConversionFollowsHostFlagAndUtf8Bit) {
   EXPECT_EQ(e.FileName(), "x");
 }
 
+// Names and comments from the Info-ZIP Unicode blocks only while their CRC
+// matches the stored bytes. POSIX keeps the UTF-8; the Wine tests run under
+// code page 936, which holds the characters used here.
+TEST(Records, UnicodePathAndCommentBlocksWhenTheirCrcMatches) {
+  auto block = [](unsigned id, std::uint32_t crc, const std::string& text) {
+    std::string b;
+    Put16(b, id);
+    Put16(b, static_cast<unsigned>(5 + text.size()));
+    b += '\x01';
+    Put32(b, crc);
+    return b + text;
+  };
+  const std::string xin = "\xE6\x96\xB0.txt";  // U+65B0
+  const std::string xinSystem = quv::platform::kIsWindows ? "\xD0\xC2.txt" : xin;
+  auto read = [&](const std::string& extra, unsigned flag, TZipHeaderInfo& e) {
+    Fields f;
+    f.flag = flag;
+    f.extra = static_cast<unsigned>(extra.size());
+    TMemoryStream s(Central("old.txt", f) + extra);
+    EXPECT_TRUE(ReadCentral(e, s));
+  };
+  TZipHeaderInfo e;
+  read(block(0x7075, 0x508DA384u, xin) + block(0x6375, 0xCFBDFA14u, xin), 0, e);
+  EXPECT_EQ(e.StoredPath(), xinSystem);
+  EXPECT_FALSE(e.NameUnrepresentable);
+  e.SetStoredComment("note");
+  EXPECT_EQ(e.FileComment(), xinSystem);
+  EXPECT_EQ(e.FileCommentLength, 4) << "the stored length, to step over it";
+  e.SetStoredComment("edited");
+  EXPECT_EQ(e.FileComment(), "edited");
+
+  read(block(0x7075, 0x508DA385u, xin), 0, e);
+  EXPECT_EQ(e.StoredPath(), "old.txt") << "stale copy";
+  read(block(0x7075, 0x508DA384u, "a/b") + std::string("\x75\x70\x09\x00", 4), 0, e);
+  EXPECT_EQ(e.StoredPath(), "a\\b") << "a cut block after it changes nothing";
+
+  // U+0E01 (Thai) is in no CJK code page: "?" stands in, and the entry knows.
+  Fields f;
+  f.flag = 0x0800;
+  TMemoryStream s(Central("\xE0\xB8\x81/\xE6\x96\xB0.txt", f));
+  ASSERT_TRUE(ReadCentral(e, s));
+  EXPECT_EQ(e.NameUnrepresentable, quv::platform::kIsWindows);
+  EXPECT_EQ(e.StoredPath(), quv::platform::kIsWindows ? "?\\" + xinSystem : "\xE0\xB8\x81\\" + xin);
+}
+
 TEST(Records, DoubleByteTrailBytesAreNotSeparators) {
   // 0x81 0x5C is one character in code page 936; only Windows knows that.
   TMemoryStream s(Central("ab\x81\x5C" "c.txt"));
