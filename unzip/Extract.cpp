@@ -125,12 +125,17 @@ class TOutputFile final : public TStream {
   void Finish(bool commitToDisk, const TZipHeaderInfo& entry) {
     Flush();
     if (commitToDisk && !platform::FileCommit(handle_)) Fail();
-    // The exact time when the archive has one; the DOS date is local time
-    // in 2-second steps.
-    if (!entry.UtcModified || !platform::FileSetUtcTime(handle_, *entry.UtcModified))
-      platform::FileSetDate(handle_, static_cast<std::int32_t>(FixDosDateTime(entry.LastModFileDateTime)));
     platform::FileClose(handle_);
     handle_ = platform::kInvalidHandle;
+    // Stamped through a handle of its own: closing the written one may set
+    // the time again (Wine does).
+    const platform::FileHandle h = platform::FileOpen(tempName_, platform::fmOpenWrite | platform::fmShareDenyNone);
+    if (h == platform::kInvalidHandle) return;
+    // The exact time when the archive has one; the DOS date is local time
+    // in 2-second steps.
+    if (!entry.UtcModified || !platform::FileSetUtcTime(h, *entry.UtcModified))
+      platform::FileSetDate(h, static_cast<std::int32_t>(FixDosDateTime(entry.LastModFileDateTime)));
+    platform::FileClose(h);
   }
   const std::string& TempName() const { return tempName_; }
   // Moves the finished file over its final name; false (with the reason) when
