@@ -281,15 +281,16 @@ span_lister split.list split.z[0-9][0-9] split.zip
 span_lister cut.list cut.0[0-9][0-9]
 
 # MS-DOS names in code page 437 without a Unicode Path block ("äb.txt" and
-# "ü/ö.txt"): zipfile writes ASCII placeholders, patched to the OEM bytes.
+# "üö.txt"; read as code page 936 they are whole double-byte characters):
+# zipfile writes ASCII placeholders, patched to the OEM bytes.
 python3 - <<'PY'
 import zipfile
 with zipfile.ZipFile('oem.zip', 'w') as z:
-    for name in ('Xb.txt', 'Y/Z.txt'):
+    for name in ('Xb.txt', 'YZ.txt'):
         info = zipfile.ZipInfo(name, (2020, 1, 2, 3, 4, 6))
         info.create_system = 0
         z.writestr(info, b'oem\n')
-d = open('oem.zip', 'rb').read().replace(b'Xb.txt', b'\x84b.txt').replace(b'Y/Z.txt', b'\x81/\x94.txt')
+d = open('oem.zip', 'rb').read().replace(b'Xb.txt', b'\x84b.txt').replace(b'YZ.txt', b'\x81\x94.txt')
 open('oem.zip', 'wb').write(d)
 PY
 
