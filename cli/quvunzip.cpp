@@ -514,7 +514,9 @@ int Run(const Options& o) {
         break;
       }
       default:
-        if (started.count(index) == 0) {
+        if (zip.Entry(index).NameUnrepresentable) {
+          std::cerr << "quvunzip: " << entry << ": cannot create (" << Shown(zip.SkipDetail()) << "), skipped\n";
+        } else if (started.count(index) == 0) {
           const std::string why = zip.SkipDetail().empty() ? "leads outside the destination" : zip.SkipDetail();
           std::cerr << "quvunzip: " << entry << ": unsafe path (" << Shown(why) << "), skipped\n";
         } else {

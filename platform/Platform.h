@@ -114,6 +114,10 @@ std::string ConvertOemToAnsi(const std::string& text);
 // asks iconv, Windows its code-page conversion.
 std::string ConvertFromCharset(const std::string& text, const std::string& charset);
 bool CharsetKnown(const std::string& charset);
+// UTF-8 text in the system code page (unchanged on POSIX, where that is
+// UTF-8); lossless tells whether every character could be held there, the
+// others having become "?".
+std::string ConvertFromUtf8(const std::string& text, bool& lossless);
 // Whether c starts a double-byte character in the system code page.
 bool IsLeadByte(unsigned char c);
 // Index of the first byte of the last character of text (text not empty).

@@ -391,6 +391,11 @@ std::string ConvertFromCharset(const std::string& text, const std::string& chars
 
 bool CharsetKnown(const std::string& charset) { return !charset.empty() && ToUtf8(charset).Usable(); }
 
+std::string ConvertFromUtf8(const std::string& text, bool& lossless) {
+  lossless = true;
+  return text;
+}
+
 // UTF-8 has no lead byte whose trail could be mistaken for ASCII.
 bool IsLeadByte(unsigned char /*c*/) { return false; }
 

@@ -272,19 +272,42 @@ UINT CodePageOf(std::string charset) {
 
 }  // namespace
 
-std::string ConvertFromCharset(const std::string& text, const std::string& charset) {
-  const UINT codePage = CodePageOf(charset);
-  if (codePage == 0 || text.empty()) return text;
+namespace {
+
+// Text in codePage converted to the system code page; characters it cannot
+// hold become "?" (never a look-alike) and clear lossless.
+std::string ToSystemCodePage(const std::string& text, UINT codePage, bool& lossless) {
+  lossless = true;
+  if (text.empty()) return text;
   const int wideLength = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   if (wideLength <= 0) return text;
   std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
   MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), wideLength);
-  const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, nullptr, 0, "?", nullptr);
+  // A UTF-8 system code page takes neither the flag nor a default character.
+  const bool utf8System = GetACP() == CP_UTF8;
+  const DWORD flags = utf8System ? 0 : WC_NO_BEST_FIT_CHARS;
+  const char* fallback = utf8System ? nullptr : "?";
+  BOOL usedFallback = FALSE;
+  BOOL* usedFallbackOut = utf8System ? nullptr : &usedFallback;
+  const int length = WideCharToMultiByte(CP_ACP, flags, wide.data(), wideLength, nullptr, 0, fallback, usedFallbackOut);
   if (length <= 0) return text;
   std::string out(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, out.data(), length, "?", nullptr);
+  WideCharToMultiByte(CP_ACP, flags, wide.data(), wideLength, out.data(), length, fallback, usedFallbackOut);
+  // Undecodable input arrives as U+FFFD: not the name either.
+  lossless = usedFallback == FALSE && wide.find(L'\xFFFD') == std::wstring::npos;
   return out;
 }
+
+}  // namespace
+
+std::string ConvertFromCharset(const std::string& text, const std::string& charset) {
+  const UINT codePage = CodePageOf(charset);
+  if (codePage == 0) return text;
+  bool lossless = true;
+  return ToSystemCodePage(text, codePage, lossless);
+}
+
+std::string ConvertFromUtf8(const std::string& text, bool& lossless) { return ToSystemCodePage(text, CP_UTF8, lossless); }
 
 bool CharsetKnown(const std::string& charset) { return CodePageOf(charset) != 0; }
 

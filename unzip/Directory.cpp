@@ -268,7 +268,7 @@ void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
         stream->Seek(back - previous->FileCommentLength, soFromBeginning);
         std::string text(previous->FileCommentLength, '\0');
         stream->Read(text.data(), previous->FileCommentLength);
-        previous->SetFileComment(std::move(text));
+        previous->SetStoredComment(text);
         stream->Seek(back, soFromBeginning);
       }
       read = entry->ReadCentralFromStream(stream, spanning ? nextVolume : noVolume, this);
@@ -323,7 +323,7 @@ void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
       std::string text(added->FileCommentLength, '\0');
       const std::int32_t got = stream->Read(text.data(), added->FileCommentLength);
       text.resize(static_cast<std::size_t>(got > 0 ? got : 0));
-      added->SetFileComment(std::move(text));
+      added->SetStoredComment(text);
     } else {
       Skip(*stream, added->FileCommentLength);
     }

@@ -22,7 +22,6 @@ namespace quv {
 
 namespace {
 
-constexpr std::uint16_t kUtf8NameFlag = 0x0800;
 constexpr std::uint8_t kHostUnix = 3;
 constexpr std::uint32_t kUnixTypeMask = 0170000;
 constexpr std::uint32_t kUnixSymlink = 0120000;
@@ -435,7 +434,7 @@ std::optional<std::string> TUnZip::ComposeDestDir(std::string& fault) const {
     d.erase(0, 2);
   }
   std::string confined;
-  if (!ConfineFolder(d, (entry.BitFlag & kUtf8NameFlag) == 0, confined, fault)) return std::nullopt;
+  if (!ConfineFolder(d, true, confined, fault)) return std::nullopt;
   return base + confined;
 }
 
@@ -467,6 +466,8 @@ void TUnZip::ExtractEntry(std::int32_t Index) {
   std::string unsafe;
   const std::optional<std::string> dir = ComposeDestDir(unsafe);
   if (dir && isFile) unsafe = NameFault(entry.FileName());
+  // A "?" in place of a character would name another file.
+  if (entry.NameUnrepresentable && !testMode_) unsafe = "its name has characters the system code page cannot hold";
   if (!dir || !unsafe.empty()) {
     // The archive's name would lead out of the destination or become another
     // name: never written.

@@ -229,7 +229,7 @@ bool TUnZip::LoadEntryComment(TStream& stream, TZipHeaderInfo& entry) {
   std::string text(header.FileCommentLength, '\0');
   const std::int32_t got = stream.Read(text.data(), header.FileCommentLength);
   if (got != header.FileCommentLength) return false;
-  entry.SetFileComment(std::move(text));
+  entry.SetStoredComment(text);
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <limits>
 #include <memory>
 
+#include "decompress/DecodeContext.h"
 #include "platform/Platform.h"
 #include "zip/Utils.h"
 
@@ -116,6 +117,27 @@ void ReadAvailable(TStream& stream, std::uint16_t count, std::string& text) {
 }
 
 bool IsCodePageName(std::uint16_t bitFlag) { return (bitFlag & kUtf8NameFlag) == 0; }
+
+// The UTF-8 text of an Info-ZIP Unicode block (version 1, the CRC-32 of the
+// stored bytes it stands for, the text) when it belongs to those bytes: a
+// tool that changed the stored name without knowing the block leaves a
+// stale copy behind.
+std::optional<std::string> UnicodeText(const std::string& block, const std::string& stored) {
+  if (block.size() < 5 || block[0] != 1) return std::nullopt;
+  const auto* data = reinterpret_cast<const std::uint8_t*>(block.data());
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(stored.data());
+  if (Le32(data + 1) != ~UpdateCrc(0xFFFFFFFFu, bytes, stored.size())) return std::nullopt;
+  return block.substr(5);
+}
+
+// The data of the extra field's block with that id; empty when none.
+std::string ExtraBlock(const std::string& extra, std::uint16_t id) {
+  std::string found;
+  ForEachExtraBlock(extra, [&](std::uint16_t blockId, const std::uint8_t* data, std::size_t size) {
+    if (blockId == id) found.assign(reinterpret_cast<const char*>(data), size);
+  });
+  return found;
+}
 
 // Index of the last "\" (or on Windows ":") that starts a character; npos when none.
 std::size_t LastSeparator(const std::string& name, bool codePage) {
@@ -283,6 +305,8 @@ void TZipHeaderInfo::Clear() {
   RelativeOffsetOfLocalHeader = 0;
   CentralHeaderOffset = 0;
   LocalZip64 = false;
+  NameUnrepresentable = false;
+  unicodeComment_.clear();
   UtcModified.reset();
   fileName_.clear();
   directory_.clear();
@@ -326,6 +350,8 @@ void TZipHeaderInfo::Assign(const TPersistent* source) {
   RelativeOffsetOfLocalHeader = src->RelativeOffsetOfLocalHeader;
   CentralHeaderOffset = src->CentralHeaderOffset;
   LocalZip64 = src->LocalZip64;
+  NameUnrepresentable = src->NameUnrepresentable;
+  unicodeComment_ = src->unicodeComment_;
   UtcModified = src->UtcModified;
   SetFileName(src->fileName_);
   SetDirectory(src->directory_);
@@ -342,14 +368,14 @@ void TZipHeaderInfo::SetFileName(const std::string& text) {
 
 void TZipHeaderInfo::SetDirectory(const std::string& text) {
   std::string dir = text;
-  if (!dir.empty() && !EndsWithBackslash(dir, IsCodePageName(BitFlag))) dir += '\\';
+  if (!dir.empty() && !EndsWithBackslash(dir, true)) dir += '\\';
   if (dir == directory_) return;
   directory_ = std::move(dir);
   FileNameLength = ClampLength(directory_.size() + fileName_.size());
 }
 
 void TZipHeaderInfo::SplitName(const std::string& name) {
-  const std::size_t cut = LastSeparator(name, IsCodePageName(BitFlag));
+  const std::size_t cut = LastSeparator(name, true);
   if (cut == std::string::npos) {
     SetFileName(name);
     SetDirectory(std::string());
@@ -364,6 +390,38 @@ const std::string& TZipHeaderInfo::FileComment() const { return fileComment_.has
 void TZipHeaderInfo::SetFileComment(std::optional<std::string> text) {
   fileComment_ = std::move(text);
   FileCommentLength = fileComment_.has_value() ? ClampLength(fileComment_->size()) : 0;
+}
+
+void TZipHeaderInfo::SetStoredComment(const std::string& stored) {
+  const std::optional<std::string> unicode = UnicodeText(unicodeComment_, stored);
+  if (unicode) {
+    bool lossless = true;
+    fileComment_ = platform::ConvertFromUtf8(*unicode, lossless);
+  } else {
+    fileComment_ = stored;
+  }
+  FileCommentLength = ClampLength(stored.size());
+}
+
+std::string TZipHeaderInfo::SystemName(const std::string& stored, const std::string& extra, std::uint16_t bitFlag,
+                                       bool oemName) {
+  std::string name;
+  bool lossless = true;
+  if (const std::optional<std::string> unicode = UnicodeText(ExtraBlock(extra, kUnicodePathExtraId), stored)) {
+    name = platform::ConvertFromUtf8(*unicode, lossless);
+  } else if (!IsCodePageName(bitFlag)) {
+    // UTF-8 names (bit 11) are never in the OEM code page.
+    name = platform::ConvertFromUtf8(stored, lossless);
+  } else if (!NameCharset.empty()) {
+    name = platform::ConvertFromCharset(stored, NameCharset);
+  } else if (oemName && OEMConvert) {
+    name = platform::ConvertOemToAnsi(stored);
+  } else {
+    name = stored;
+  }
+  NameUnrepresentable = !lossless;
+  SlashesToBackslashes(name);
+  return name;
 }
 
 void TZipHeaderInfo::SetFromCentral(const CentralFileHeader& record, const std::string& name) {
@@ -471,14 +529,9 @@ bool TZipHeaderInfo::ReadCentralFromStream(TStream*& stream, const TNextVolume& 
   const std::int64_t extraStart = stream->Position();
   std::string extra;
   ReadAvailable(*stream, record.ExtraFieldLength, extra);
-  SlashesToBackslashes(name);
-  // UTF-8 names (bit 11) are never in the OEM code page.
-  if (!NameCharset.empty() && IsCodePageName(record.BitFlag)) {
-    name = platform::ConvertFromCharset(name, NameCharset);
-  } else if (record.HostSystem() == 0 && OEMConvert && IsCodePageName(record.BitFlag)) {
-    name = platform::ConvertOemToAnsi(name);
-  }
+  name = SystemName(name, extra, record.BitFlag, record.HostSystem() == 0);
   SetFromCentral(record, name);
+  unicodeComment_ = ExtraBlock(extra, kUnicodeCommentExtraId);
   UtcModified.reset();
   ApplyCentralExtra(extra, record);
   CentralHeaderOffset = start;
@@ -502,12 +555,7 @@ bool TZipHeaderInfo::ReadLocalFromStream(TStream& stream) {
     stream.Seek(start, soFromBeginning);
     return false;
   }
-  SlashesToBackslashes(name);
-  if (!NameCharset.empty() && IsCodePageName(record.BitFlag)) {
-    name = platform::ConvertFromCharset(name, NameCharset);
-  } else if (OEMConvert && IsCodePageName(record.BitFlag)) {
-    name = platform::ConvertOemToAnsi(name);
-  }
+  name = SystemName(name, extra, record.BitFlag, true);
   SetFromLocal(record, name);
   UtcModified.reset();
   ApplyLocalExtra(extra, record);

@@ -119,6 +119,8 @@ struct Zip64EndCentralRecord {
 inline constexpr std::uint16_t kZip64ExtraId = 0x0001;
 inline constexpr std::uint16_t kNtfsExtraId = 0x000A;
 inline constexpr std::uint16_t kTimestampExtraId = 0x5455;
+inline constexpr std::uint16_t kUnicodePathExtraId = 0x7075;
+inline constexpr std::uint16_t kUnicodeCommentExtraId = 0x6375;
 
 // Clamps each part of a packed DOS date/time into range; a valid value
 // comes back unchanged.
@@ -172,6 +174,10 @@ class TZipHeaderInfo : public TPersistent {
   bool FileCommentLoaded() const { return fileComment_.has_value(); }
   // With text: keeps a copy and sets FileCommentLength; none clears both.
   void SetFileComment(std::optional<std::string> text);
+  // The comment's bytes as stored after the central header: kept in the
+  // system code page, from the Unicode Comment field when that belongs to
+  // them. FileCommentLength stays the stored length.
+  void SetStoredComment(const std::string& stored);
 
   bool HasComment() const { return FileCommentLength != 0; }
   bool IsEncrypted() const { return (BitFlag & 0x0001) != 0; }
@@ -203,14 +209,22 @@ class TZipHeaderInfo : public TPersistent {
   // The modification time from the NTFS or extended-timestamp extra field,
   // in 100-ns ticks since 1970-01-01 UTC; the DOS date stands in without one.
   std::optional<std::int64_t> UtcModified;
+  // The name has characters the system code page cannot hold (shown as
+  // "?"): it names no file that may be created.
+  bool NameUnrepresentable;
 
  private:
+  // The name in the system code page from its stored bytes and the extra
+  // field; sets NameUnrepresentable.
+  std::string SystemName(const std::string& stored, const std::string& extra, std::uint16_t bitFlag, bool oemName);
   void TakeModifiedTime(std::uint16_t id, const std::uint8_t* data, std::size_t size);
   void SplitName(const std::string& name);
   bool hasNtfsTime_ = false;
   std::string fileName_;
   std::string directory_;
   std::optional<std::string> fileComment_;
+  // The central extra field's Unicode Comment block, if any.
+  std::string unicodeComment_;
 
  public:
   bool MatchFlag;

@@ -14,6 +14,7 @@ import sys
 import tempfile
 import unittest
 import zipfile
+import zlib
 
 CLI = None
 
@@ -215,6 +216,24 @@ class Cli(unittest.TestCase):
         self.assertIn("中文/文件.txt", self.run_cli("-l", "-O", "gbk", "a.zip")[1])
         self.assertNotIn("中文", self.run_cli("-l", "a.zip")[1])
         self.assertEqual(self.run_cli("-O", "no-such-charset", "a.zip")[0], 3)
+
+    def test_utf8_names_and_unicode_path_fields(self):
+        # A GBK name with a UTF-8 copy in an Info-ZIP Unicode Path field, as
+        # legacy tools write them (placeholder patched), and a flagged name.
+        gbk = "旧名.txt".encode("gbk")
+        copy = "新名.txt".encode("utf-8")
+        legacy = zipfile.ZipInfo("p" * len(gbk))
+        body = b"\x01" + zlib.crc32(gbk).to_bytes(4, "little") + copy
+        legacy.extra = (0x7075).to_bytes(2, "little") + len(body).to_bytes(2, "little") + body
+        make_zip(self.archive, [(legacy, b"legacy"), ("中文/文件.txt", b"flagged")])
+        with open(self.archive, "rb") as f:
+            data = f.read().replace(b"p" * len(gbk), gbk)
+        with open(self.archive, "wb") as f:
+            f.write(data)
+        rc, out, err = self.run_cli("-d", "out", "a.zip")
+        self.assertEqual(rc, 0, err)
+        self.assertEqual(self.files(), ["中文/文件.txt", "新名.txt"])
+        self.assertEqual(self.read("新名.txt"), b"legacy")
 
     def test_control_characters_are_shown_escaped_and_files_made_safe(self):
         make_zip(self.archive, [("red\x1b[31m.txt", b"x"), ("bell\x07/note.txt", b"y")])

@@ -14,8 +14,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 corpus=${QUV_CORPUS:-$here/../../../shared/corpus}
 
 lister() {
-python3 - "$@" <<'PY'
+PYTHONPATH="$here/../encoders" python3 - "$@" <<'PY'
 import sys, zipfile
+from zipnames import engine_name
 def hx(b): return b.hex() if b else '-'
 for arg in sys.argv[1:]:
     path, _, out = arg.partition('=')
@@ -30,12 +31,14 @@ for arg in sys.argv[1:]:
         continue
     lines = ['C\t' + hx(z.comment)]
     for i in z.infolist():
-        raw = i.orig_filename.encode('utf-8' if i.flag_bits & 0x800 else 'cp437')
+        # A name from a matching Unicode Path block is marked as UTF-8.
+        raw, utf8 = engine_name(i)
         y, mo, d, h, mi, s = i.date_time
         dos = ((y - 1980) << 25) | (mo << 21) | (d << 16) | (h << 11) | (mi << 5) | (s // 2)
         lines.append('\t'.join(['E', hx(raw), hx(i.comment), str(i.compress_size), str(i.file_size),
                                 '%08x' % i.CRC, '%08x' % dos, str(i.volume), str(i.header_offset),
-                                str(i.flag_bits), str(i.compress_type), str(i.create_system)]))
+                                str(i.flag_bits | (0x800 if utf8 else 0)), str(i.compress_type),
+                                str(i.create_system)]))
     with open(out, 'w') as f:
         f.write('\n'.join(lines) + '\n')
 PY
@@ -277,7 +280,21 @@ rm -rf span
 span_lister split.list split.z[0-9][0-9] split.zip
 span_lister cut.list cut.0[0-9][0-9]
 
-lister plain.zip seven.zip bare.zip dup.zip liar.zip sfx-good.exe enc-zip.zip enc-7z.zip whole.zip
+# MS-DOS names in code page 437 without a Unicode Path block ("äb.txt" and
+# "üö.txt"; read as code page 936 they are whole double-byte characters):
+# zipfile writes ASCII placeholders, patched to the OEM bytes.
+python3 - <<'PY'
+import zipfile
+with zipfile.ZipFile('oem.zip', 'w') as z:
+    for name in ('Xb.txt', 'YZ.txt'):
+        info = zipfile.ZipInfo(name, (2020, 1, 2, 3, 4, 6))
+        info.create_system = 0
+        z.writestr(info, b'oem\n')
+d = open('oem.zip', 'rb').read().replace(b'Xb.txt', b'\x84b.txt').replace(b'YZ.txt', b'\x81\x94.txt')
+open('oem.zip', 'wb').write(d)
+PY
+
+lister plain.zip seven.zip bare.zip dup.zip liar.zip sfx-good.exe enc-zip.zip enc-7z.zip whole.zip oem.zip
 
 # ---- listings of the shared corpus (read in place) --------------------------------
 if [ -d "$corpus" ]; then
@@ -290,18 +307,28 @@ if [ -d "$corpus" ]; then
   done
   # The manifest's expected entries: every stored name a readable case
   # extracts, by the corpus path of the file it opens; and those files.
-  python3 - "$corpus/MANIFEST.json" > corpus/manifest.list <<'PY'
-import json, sys
+  PYTHONPATH="$here/../encoders" python3 - "$corpus" > corpus/manifest.list <<'PY'
+import json, os, sys, zipfile
+from zipnames import engine_name
+# The name the engine keeps for each stored name of an archive ("U": UTF-8).
+def kept_names(path):
+    try:
+        infos = zipfile.ZipFile(path).infolist()
+    except Exception:
+        return {}
+    return {i.orig_filename.encode('utf-8' if i.flag_bits & 0x800 else 'cp437'): engine_name(i) for i in infos}
 readable = set()
-for case in json.load(open(sys.argv[1]))['cases']:
+for case in json.load(open(os.path.join(sys.argv[1], 'MANIFEST.json')))['cases']:
     opened = [f['src'] for f in case['files'] if f.get('as', f['src'].split('/')[-1]) == case['open']]
     if case['exit'] in (0, 1) and opened:
         readable.add(opened[0])
     if case['exit'] not in (0, 1) or case.get('patterns'):
         continue
+    kept = kept_names(os.path.join(sys.argv[1], opened[0]))
     for e in case['entries']:
         raw = bytes.fromhex(e['stored_hex']) if 'stored_hex' in e else e['stored'].encode('utf-8')
-        print(opened[0] + '\t' + raw.hex())
+        name, utf8 = kept.get(raw, (raw, False))
+        print(opened[0] + '\t' + name.hex() + ('\tU' if utf8 else ''))
 # Every archive file a readable case opens, entries or not.
 open('corpus/readable.list', 'w').write(''.join(name + '\n' for name in sorted(readable)))
 PY

@@ -281,7 +281,9 @@ TEST(Records, OemConversionFollowsHostFlagAndUtf8Bit) {
   };
   EXPECT_EQ(central(0x0014, 0, true), converted);
   EXPECT_EQ(central(0x0314, 0, true), plain) << "not from a DOS host";
-  EXPECT_EQ(central(0x0014, 0x0800, true), plain) << "UTF-8 names are never converted";
+  // Not UTF-8 at all: Windows cannot hold it, POSIX keeps the bytes.
+  const std::string flagged = quv::platform::kIsWindows ? "d?r\\?.txt" : plain;
+  EXPECT_EQ(central(0x0014, 0x0800, true), flagged) << "UTF-8 names are never OEM";
   EXPECT_EQ(central(0x0014, 0, false), plain);
 
   auto local = [&](unsigned flag, bool oem) {
@@ -294,7 +296,7 @@ TEST(Records, OemConversionFollowsHostFlagAndUtf8Bit) {
     return e.StoredPath();
   };
   EXPECT_EQ(local(0, true), converted);
-  EXPECT_EQ(local(0x0800, true), plain);
+  EXPECT_EQ(local(0x0800, true), flagged);
   EXPECT_EQ(local(0, false), plain);
 
   const std::string utf8 = "\xE4\xB8\xAD\\x";  // a CJK character, then "\x"
@@ -304,8 +306,53 @@ TEST(Records, OemConversionFollowsHostFlagAndUtf8Bit) {
   TZipHeaderInfo e;
   e.OEMConvert = true;
   ASSERT_TRUE(ReadCentral(e, s));
-  EXPECT_EQ(e.Directory(), "\xE4\xB8\xAD\\");
+  EXPECT_EQ(e.Directory(), quv::platform::kIsWindows ? "\xD6\xD0\\" : "\xE4\xB8\xAD\\");
   EXPECT_EQ(e.FileName(), "x");
+}
+
+// Names and comments from the Info-ZIP Unicode blocks only while their CRC
+// matches the stored bytes. POSIX keeps the UTF-8; the Wine tests run under
+// code page 936, which holds the characters used here.
+TEST(Records, UnicodePathAndCommentBlocksWhenTheirCrcMatches) {
+  auto block = [](unsigned id, std::uint32_t crc, const std::string& text) {
+    std::string b;
+    Put16(b, id);
+    Put16(b, static_cast<unsigned>(5 + text.size()));
+    b += '\x01';
+    Put32(b, crc);
+    return b + text;
+  };
+  const std::string xin = "\xE6\x96\xB0.txt";  // U+65B0
+  const std::string xinSystem = quv::platform::kIsWindows ? "\xD0\xC2.txt" : xin;
+  auto read = [&](const std::string& extra, unsigned flag, TZipHeaderInfo& e) {
+    Fields f;
+    f.flag = flag;
+    f.extra = static_cast<unsigned>(extra.size());
+    TMemoryStream s(Central("old.txt", f) + extra);
+    EXPECT_TRUE(ReadCentral(e, s));
+  };
+  TZipHeaderInfo e;
+  read(block(0x7075, 0x508DA384u, xin) + block(0x6375, 0xCFBDFA14u, xin), 0, e);
+  EXPECT_EQ(e.StoredPath(), xinSystem);
+  EXPECT_FALSE(e.NameUnrepresentable);
+  e.SetStoredComment("note");
+  EXPECT_EQ(e.FileComment(), xinSystem);
+  EXPECT_EQ(e.FileCommentLength, 4) << "the stored length, to step over it";
+  e.SetStoredComment("edited");
+  EXPECT_EQ(e.FileComment(), "edited");
+
+  read(block(0x7075, 0x508DA385u, xin), 0, e);
+  EXPECT_EQ(e.StoredPath(), "old.txt") << "stale copy";
+  read(block(0x7075, 0x508DA384u, "a/b") + std::string("\x75\x70\x09\x00", 4), 0, e);
+  EXPECT_EQ(e.StoredPath(), "a\\b") << "a cut block after it changes nothing";
+
+  // U+0E01 (Thai) is in no CJK code page: "?" stands in, and the entry knows.
+  Fields f;
+  f.flag = 0x0800;
+  TMemoryStream s(Central("\xE0\xB8\x81/\xE6\x96\xB0.txt", f));
+  ASSERT_TRUE(ReadCentral(e, s));
+  EXPECT_EQ(e.NameUnrepresentable, quv::platform::kIsWindows);
+  EXPECT_EQ(e.StoredPath(), quv::platform::kIsWindows ? "?\\" + xinSystem : "\xE0\xB8\x81\\" + xin);
 }
 
 TEST(Records, DoubleByteTrailBytesAreNotSeparators) {

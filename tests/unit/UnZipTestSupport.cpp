@@ -1,5 +1,7 @@
 #include "UnZipTestSupport.h"
 
+#include "platform/Platform.h"
+
 #include <sstream>
 
 namespace quv::test {
@@ -26,7 +28,9 @@ std::vector<std::string> Fields(const std::string& line) {
 }  // namespace
 
 std::string ListedEntry::EngineName() const {
-  std::string n = name;
+  // The engine keeps UTF-8 names in the system code page.
+  bool lossless = true;
+  std::string n = (flags & 0x800) != 0 ? platform::ConvertFromUtf8(name, lossless) : name;
   for (char& c : n) {
     if (c == '/') c = '\\';
   }
