@@ -56,6 +56,18 @@ class Cli(unittest.TestCase):
         with open(os.path.join(self.work, "out", *rel.split("/")), "rb") as f:
             return f.read()
 
+    def patch_central(self, index, fields):
+        """Overwrites fields of central header number index: {offset: (value, size)}."""
+        with open(self.archive, "r+b") as f:
+            data = bytearray(f.read())
+            at = -1
+            for _ in range(index + 1):
+                at = data.find(b"PK\x01\x02", at + 1)
+            for offset, (value, size) in fields.items():
+                data[at + offset:at + offset + size] = value.to_bytes(size, "little")
+            f.seek(0)
+            f.write(data)
+
     def standard(self):
         make_zip(self.archive, [("dir/a.txt", b"alpha\n"), ("dir/sub/b.txt", b"beta\n" * 1000),
                                 ("c.bin", bytes(range(256)) * 300)])
@@ -392,14 +404,8 @@ class Cli(unittest.TestCase):
 
     def test_an_unreadable_local_header_is_reported_for_its_own_entry(self):
         make_zip(self.archive, [("a.txt", b"alpha"), ("b.txt", b"beta")])
-        with open(self.archive, "r+b") as f:
-            data = bytearray(f.read())
-            second = data.rfind(b"PK\x01\x02")
-            # The second entry's header said to lie far past the end, on a disk of its own.
-            data[second + 34:second + 36] = (1).to_bytes(2, "little")
-            data[second + 42:second + 46] = (0x10000000).to_bytes(4, "little")
-            f.seek(0)
-            f.write(data)
+        # The second entry's header said to lie far past the end, on a disk of its own.
+        self.patch_central(1, {34: (1, 2), 42: (0x10000000, 4)})
         rc, _, err = self.run_cli("-d", "out", "a.zip")
         self.assertEqual(rc, 2, err)
         self.assertIn("b.txt", err)
@@ -408,13 +414,8 @@ class Cli(unittest.TestCase):
 
     def test_overlapping_entries_are_refused_as_a_possible_bomb(self):
         make_zip(self.archive, [("a.txt", b"alpha" * 100), ("b.txt", b"beta")], zipfile.ZIP_STORED)
-        with open(self.archive, "r+b") as f:
-            data = bytearray(f.read())
-            first = data.find(b"PK\x01\x02")
-            # The first entry's data said to run over the second's header.
-            data[first + 20:first + 24] = (600).to_bytes(4, "little")
-            f.seek(0)
-            f.write(data)
+        # The first entry's data said to run over the second's header.
+        self.patch_central(0, {20: (600, 4)})
         rc, _, err = self.run_cli("-d", "out", "a.zip")
         self.assertEqual(rc, 2, err)
         self.assertIn("possible zip bomb", err)
