@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/Threads.h"
 #include "platform/Ui.h"
 #include "unzip/UnZip.h"
 #include "zip/Exception.h"
@@ -41,6 +42,7 @@ const char kUsage[] =
     "  -O CHARSET  character set of names without the UTF-8 flag (e.g. cp936, gbk, cp437)\n"
     "  -B          rebuild the directory from the local headers when the archive has no usable end record\n"
     "  -q          quiet: no progress or file lines (errors are still shown)\n"
+    "  -T N        decode on N threads (default: one per processor; 1: on this thread alone)\n"
     "  -h, --help  show this help\n"
     "  --version   show the version\n"
     "Patterns select entries by wildcard against their stored path; none selects every entry.\n"
@@ -61,6 +63,7 @@ struct Options {
   bool assumeBad = false;
   bool quiet = false;
   bool hasPassword = false;
+  unsigned threads = 0;  // 0: one per processor
   std::string password;
   std::string charset;
   std::string destDir;
@@ -251,6 +254,16 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
             return false;
           }
           break;
+        case 'T': {
+          std::string count;
+          if (!TakeValue(args, i, pos, count) || count.empty() || count.size() > 3 ||
+              count.find_first_not_of("0123456789") != std::string::npos || std::stoul(count) == 0) {
+            error = "-T needs a number of threads (1 to 999)";
+            return false;
+          }
+          o.threads = static_cast<unsigned>(std::stoul(count));
+          break;
+        }
         case 'P':
           if (!TakeValue(args, i, pos, o.password)) {
             error = "-P needs a password";
@@ -421,6 +434,7 @@ int Run(const Options& o) {
   zip.SetTestMode(o.test || o.pipe);
   if (o.pipe) zip.SetTestOutput(&standardOutput);
   if (o.hasPassword) zip.SetPassword(o.password);
+  zip.SetThreads(static_cast<std::int32_t>(o.threads != 0 ? o.threads : platform::ProcessorCount()));
   if (o.patterns.empty()) {
     zip.SetDoAll(true);
   } else {

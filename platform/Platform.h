@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <unordered_set>
 
 namespace quv::platform {
 
@@ -38,6 +40,12 @@ FileHandle FileOpen(const std::string& name, std::uint16_t mode, std::string* er
 std::int32_t FileRead(FileHandle h, void* buffer, std::int32_t count);    // -1 on error
 std::int32_t FileWrite(FileHandle h, const void* buffer, std::int32_t count);  // -1 on error
 std::int64_t FileSeek(FileHandle h, std::int64_t offset, int origin);     // -1 on error
+// Positioned transfers: at offset, without moving through a separate seek
+// (pread/pwrite; ReadFile/WriteFile with an OVERLAPPED offset). -1 on error.
+std::int32_t FileReadAt(FileHandle h, void* buffer, std::int32_t count, std::int64_t offset);
+std::int32_t FileWriteAt(FileHandle h, const void* buffer, std::int32_t count, std::int64_t offset);
+// The file's size; -1 when unknown.
+std::int64_t FileSize(FileHandle h);
 void FileClose(FileHandle h);
 bool FileCommit(FileHandle h);  // FlushFileBuffers / fsync
 
@@ -48,6 +56,20 @@ bool FileSetDate(FileHandle h, std::int32_t dosDateTime);
 bool FileSetUtcTime(FileHandle h, std::int64_t ticks);
 // Same by name; -1 when the file does not exist.
 std::int32_t FileAge(const std::string& name);
+
+// What a freshly written file takes from its entry.
+struct FileStamp {
+  std::optional<std::int64_t> utcTicks;  // exact time (FileSetUtcTime), else:
+  std::int32_t dosDateTime = 0;          // local time in 2-second steps
+  // Windows attribute bits (read-only, hidden, ...); none: left as made.
+  std::optional<std::uint32_t> attributes;
+  // POSIX permission bits, which take the place of the attributes there.
+  std::optional<std::uint32_t> permissions;
+};
+// Gives the written file h (named name) its time and attributes and closes
+// it. POSIX sets them on the open descriptor; Windows sets the time through
+// a handle of its own, since closing the written one may set it again.
+void FileStampAndClose(FileHandle h, const std::string& name, const FileStamp& stamp);
 
 // Windows attribute bits; the POSIX side maps read-only to the write bits.
 inline constexpr std::uint32_t faReadOnly = 0x01;
@@ -75,10 +97,19 @@ bool CreateDir(const std::string& name);
 bool RemoveDir(const std::string& name);
 // Creates every missing folder along the path; answers whether it exists after.
 bool ForceDirs(const std::string& path);
+// Folders a run knows to be in place, as native paths without a trailing
+// separator: the ones it made itself and (Windows only) the ones it found.
+struct KnownFolders {
+  std::unordered_set<std::string> made;
+  std::unordered_set<std::string> found;
+};
 // Creates every missing folder of path below base (path starts with base),
 // following no link among them: a link, file or special file where a folder
-// should be makes it fail. base itself is taken as it is.
-bool ForceDirsBeneath(const std::string& base, const std::string& path);
+// should be makes it fail. base itself is taken as it is. With known, the
+// folders found there are taken as they are without asking the system
+// again, and the ones that become known are added; on POSIX a folder this
+// run did not make is checked for a link every time.
+bool ForceDirsBeneath(const std::string& base, const std::string& path, KnownFolders* known = nullptr);
 // Creates a new, empty file with an unused name in folder ("" or ending in a
 // separator), never through a link; answers its handle and puts its name into
 // name. On failure answers kInvalidHandle with the system's reason in *error.

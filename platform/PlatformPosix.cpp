@@ -9,6 +9,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -126,6 +127,45 @@ std::int64_t FileSeek(FileHandle h, std::int64_t offset, int origin) {
   return r < 0 ? -1 : static_cast<std::int64_t>(r);
 }
 
+std::int32_t FileReadAt(FileHandle h, void* buffer, std::int32_t count, std::int64_t offset) {
+  if (count <= 0) return 0;
+  auto* p = static_cast<char*>(buffer);
+  std::int32_t total = 0;
+  while (total < count) {
+    const ssize_t n = ::pread(static_cast<int>(h), p + total, static_cast<size_t>(count - total),
+                              static_cast<off_t>(offset + total));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return total > 0 ? total : -1;
+    }
+    if (n == 0) break;
+    total += static_cast<std::int32_t>(n);
+  }
+  return total;
+}
+
+std::int32_t FileWriteAt(FileHandle h, const void* buffer, std::int32_t count, std::int64_t offset) {
+  if (count <= 0) return 0;
+  const auto* p = static_cast<const char*>(buffer);
+  std::int32_t total = 0;
+  while (total < count) {
+    const ssize_t n = ::pwrite(static_cast<int>(h), p + total, static_cast<size_t>(count - total),
+                               static_cast<off_t>(offset + total));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return total > 0 ? total : -1;
+    }
+    total += static_cast<std::int32_t>(n);
+  }
+  return total;
+}
+
+std::int64_t FileSize(FileHandle h) {
+  struct stat st {};
+  if (fstat(static_cast<int>(h), &st) != 0) return -1;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
 void FileClose(FileHandle h) {
   if (h != kInvalidHandle) ::close(static_cast<int>(h));
 }
@@ -161,6 +201,18 @@ bool FileSetUtcTime(FileHandle h, std::int64_t ticks) {
   times[0].tv_nsec = static_cast<long>(rest * 100);
   times[1] = times[0];
   return futimens(static_cast<int>(h), times) == 0;
+}
+
+void FileStampAndClose(FileHandle h, const std::string& /*name*/, const FileStamp& stamp) {
+  if (!stamp.utcTicks || !FileSetUtcTime(h, *stamp.utcTicks)) FileSetDate(h, stamp.dosDateTime);
+  const int fd = static_cast<int>(h);
+  if (stamp.permissions) {
+    fchmod(fd, static_cast<mode_t>(*stamp.permissions & 0777));
+  } else if (stamp.attributes && (*stamp.attributes & faReadOnly) != 0) {
+    struct stat st {};
+    if (fstat(fd, &st) == 0) fchmod(fd, st.st_mode & 07777 & static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH)));
+  }
+  FileClose(h);
 }
 
 std::int32_t FileAge(const std::string& name) {
@@ -234,7 +286,7 @@ bool ForceDirs(const std::string& path) {
   return ::mkdir(p.c_str(), 0777) == 0 || DirExists(p);
 }
 
-bool ForceDirsBeneath(const std::string& base, const std::string& path) {
+bool ForceDirsBeneath(const std::string& base, const std::string& path, KnownFolders* known) {
   if (path.compare(0, base.size(), base) != 0) return false;
   std::string done = ToNative(base);
   const std::string rest = ToNative(path.substr(base.size()));
@@ -245,10 +297,19 @@ bool ForceDirsBeneath(const std::string& base, const std::string& path) {
     if (end > start) {
       if (!done.empty() && done.back() != '/') done += '/';
       done.append(rest, start, end - start);
+      if (known != nullptr && known->made.count(done) != 0) {
+        start = end + 1;
+        continue;
+      }
       struct stat st {};
       if (lstat(done.c_str(), &st) != 0) {
-        if (errno != ENOENT || (::mkdir(done.c_str(), 0777) != 0 && errno != EEXIST)) return false;
-        if (lstat(done.c_str(), &st) != 0) return false;
+        if (errno != ENOENT) return false;
+        if (::mkdir(done.c_str(), 0777) == 0) {
+          if (known != nullptr) known->made.insert(done);
+          start = end + 1;
+          continue;
+        }
+        if (errno != EEXIST || lstat(done.c_str(), &st) != 0) return false;
       }
       // lstat: a link to a folder is not a folder here.
       if (!S_ISDIR(st.st_mode)) return false;
@@ -259,11 +320,13 @@ bool ForceDirsBeneath(const std::string& base, const std::string& path) {
 }
 
 FileHandle CreateTempFile(const std::string& folder, std::string& name, std::string* error) {
-  static unsigned counter = 0;
+  // Workers of a parallel run make temporary files at the same time.
+  static std::atomic<unsigned> counter{0};
+  // Asked once: the system answers it anew each time.
+  static const pid_t pid = ::getpid();
   const std::string base = ToNative(folder);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string candidate =
-        base + ".quv" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".tmp";
+    const std::string candidate = base + ".quv" + std::to_string(pid) + "-" + std::to_string(++counter) + ".tmp";
     const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0) {
       name = folder + candidate.substr(base.size());

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 
 #include "platform/Platform.h"
 
@@ -69,6 +70,42 @@ std::int64_t FileSeek(FileHandle h, std::int64_t offset, int origin) {
   return result.QuadPart;
 }
 
+namespace {
+
+OVERLAPPED At(std::int64_t offset) {
+  OVERLAPPED where{};
+  where.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFu);
+  where.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+  return where;
+}
+
+}  // namespace
+
+std::int32_t FileReadAt(FileHandle h, void* buffer, std::int32_t count, std::int64_t offset) {
+  if (count <= 0) return 0;
+  OVERLAPPED where = At(offset);
+  DWORD got = 0;
+  if (!ReadFile(reinterpret_cast<HANDLE>(h), buffer, static_cast<DWORD>(count), &got, &where)) {
+    // Reading at or past the end is no error, only nothing read.
+    return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+  }
+  return static_cast<std::int32_t>(got);
+}
+
+std::int32_t FileWriteAt(FileHandle h, const void* buffer, std::int32_t count, std::int64_t offset) {
+  if (count <= 0) return 0;
+  OVERLAPPED where = At(offset);
+  DWORD put = 0;
+  if (!WriteFile(reinterpret_cast<HANDLE>(h), buffer, static_cast<DWORD>(count), &put, &where)) return -1;
+  return static_cast<std::int32_t>(put);
+}
+
+std::int64_t FileSize(FileHandle h) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(reinterpret_cast<HANDLE>(h), &size)) return -1;
+  return size.QuadPart;
+}
+
 void FileClose(FileHandle h) {
   if (h != kInvalidHandle) CloseHandle(reinterpret_cast<HANDLE>(h));
 }
@@ -99,6 +136,18 @@ bool FileSetUtcTime(FileHandle h, std::int64_t ticks) {
   utc.dwLowDateTime = static_cast<DWORD>(value & 0xFFFFFFFFu);
   utc.dwHighDateTime = static_cast<DWORD>(value >> 32);
   return SetFileTime(reinterpret_cast<HANDLE>(h), nullptr, nullptr, &utc) != 0;
+}
+
+void FileStampAndClose(FileHandle h, const std::string& name, const FileStamp& stamp) {
+  FileClose(h);
+  // Stamped through a handle of its own: closing the written one may set
+  // the time again (Wine does).
+  const FileHandle own = FileOpen(name, fmOpenWrite | fmShareDenyNone);
+  if (own != kInvalidHandle) {
+    if (!stamp.utcTicks || !FileSetUtcTime(own, *stamp.utcTicks)) FileSetDate(own, stamp.dosDateTime);
+    FileClose(own);
+  }
+  if (stamp.attributes) FileSetAttr(name, *stamp.attributes);
 }
 
 std::int32_t FileAge(const std::string& name) {
@@ -173,12 +222,42 @@ bool ForceDirs(const std::string& path) {
   return CreateDirectoryA(p.c_str(), nullptr) != 0 || DirExists(p);
 }
 
-bool ForceDirsBeneath(const std::string& base, const std::string& path) {
-  return path.compare(0, base.size(), base) == 0 && ForceDirs(path);
+bool ForceDirsBeneath(const std::string& base, const std::string& path, KnownFolders* known) {
+  if (path.compare(0, base.size(), base) != 0) return false;
+  if (known == nullptr) return ForceDirs(path);
+  // Each folder below base in turn, split where a separator starts a
+  // character of its own. Windows has no lstat-like check here (a junction
+  // passes for a folder, as in ForceDirs), so every folder once seen is known.
+  std::size_t componentStart = base.size();
+  for (std::size_t i = base.size(); i <= path.size(); ++i) {
+    const bool atEnd = i == path.size();
+    const auto c = atEnd ? '\0' : path[i];
+    if (!atEnd && IsLeadByte(static_cast<unsigned char>(c)) && i + 1 < path.size()) {
+      ++i;
+      continue;
+    }
+    if (!atEnd && c != '\\' && c != '/') continue;
+    const bool empty = i == componentStart;
+    componentStart = i + 1;
+    if (empty) continue;
+    const std::string folder = path.substr(0, i);
+    if (known->made.count(folder) != 0 || known->found.count(folder) != 0) continue;
+    if (DirExists(folder)) {
+      known->found.insert(folder);
+    } else if (CreateDirectoryA(folder.c_str(), nullptr) != 0) {
+      known->made.insert(folder);
+    } else if (DirExists(folder)) {
+      known->found.insert(folder);
+    } else {
+      return false;
+    }
+  }
+  return true;
 }
 
 FileHandle CreateTempFile(const std::string& folder, std::string& name, std::string* error) {
-  static unsigned counter = 0;
+  // Workers of a parallel run make temporary files at the same time.
+  static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string candidate = folder + ".quv" + std::to_string(GetCurrentProcessId()) + "-" +
                                   std::to_string(++counter) + ".tmp";

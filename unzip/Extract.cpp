@@ -1,10 +1,11 @@
 // The extraction run: selecting entries, composing each output path, the
 // overwrite rule, the password test, decoding through the run's decoding
-// state, the CRC check, and stamping the file with the entry's date and
-// attributes.
+// state (or taking what a worker decoded ahead), the CRC check, and moving
+// the stamped file into place.
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,51 +14,21 @@
 #include "decompress/DecodeContext.h"
 #include "platform/Platform.h"
 #include "platform/Ui.h"
+#include "unzip/ExtractionRun.h"
 #include "unzip/FileNames.h"
+#include "unzip/OutputFile.h"
+#include "unzip/ParallelDecode.h"
 #include "unzip/UnZip.h"
 #include "zip/Exception.h"
+#include "zip/Utils.h"
 #include "zip/Wildcard.h"
 
 namespace quv {
 
 namespace {
 
-constexpr std::uint8_t kHostUnix = 3;
-constexpr std::uint32_t kUnixTypeMask = 0170000;
-constexpr std::uint32_t kUnixSymlink = 0120000;
 constexpr std::int32_t kEncryptionHeaderSize = 12;
-// Output files take whole blocks of decoded output (up to 32 KB, and Inflate
-// hands over more at once) and write them in few large system calls.
-constexpr std::int32_t kOutputBufferSize = 128 * 1024;
-
-// The folder part of a path, up to and including its last separator.
-std::string FolderOf(const std::string& path);
-
-// Where a test run's output goes: counted, then forgotten.
-class TNullStream final : public TStream {
- public:
-  std::string ClassName() const override { return "TNullStream"; }
-  std::int32_t Read(void* /*buffer*/, std::int32_t /*count*/) override { return 0; }
-  std::int32_t Write(const void* /*buffer*/, std::int32_t count) override {
-    if (count <= 0) return 0;
-    position_ += count;
-    size_ = std::max(size_, position_);
-    return count;
-  }
-  std::int64_t Seek(std::int64_t offset, int origin) override {
-    std::int64_t target = offset;
-    if (origin == soFromCurrent) target += position_;
-    if (origin == soFromEnd) target += size_;
-    if (target < 0) throw EStreamError("Stream seek error");
-    position_ = target;
-    return position_;
-  }
-  std::int64_t Size() override { return size_; }
-
- private:
-  std::int64_t position_ = 0;
-  std::int64_t size_ = 0;
-};
+constexpr std::int64_t kLocalHeaderSize = 30;
 
 // A test run's output handed on to the caller's stream.
 class TForwardStream final : public TStream {
@@ -76,94 +47,6 @@ class TForwardStream final : public TStream {
  private:
   TStream& target_;
   TNullStream counted_;
-};
-
-// An output file written under a temporary name in its destination folder.
-// Only Commit moves it over its final name; destroyed before that, it
-// deletes itself, so a failed entry leaves nothing behind and an existing
-// file of that name unchanged. It knows its own position, so the decoders'
-// size guard costs no system call per block, and a failed write raises
-// EWriteError naming the final file and the system's reason.
-class TOutputFile final : public TStream {
- public:
-  TOutputFile(std::string finalName, std::int32_t bufSize) : finalName_(std::move(finalName)) {
-    std::string reason;
-    handle_ = platform::CreateTempFile(FolderOf(finalName_), tempName_, &reason);
-    if (handle_ == platform::kInvalidHandle) throw EFCreateError("Cannot create file \"" + finalName_ + "\". " + reason);
-    buffer_.reserve(static_cast<std::size_t>(bufSize));
-  }
-  ~TOutputFile() override {
-    platform::FileClose(handle_);
-    if (!committed_) platform::FileDelete(tempName_);
-  }
-  TOutputFile(const TOutputFile&) = delete;
-  TOutputFile& operator=(const TOutputFile&) = delete;
-  std::string ClassName() const override { return "TOutputFile"; }
-
-  std::int32_t Read(void* /*buffer*/, std::int32_t /*count*/) override { return 0; }
-  std::int32_t Write(const void* buffer, std::int32_t count) override {
-    if (count <= 0) return 0;
-    const auto* bytes = static_cast<const char*>(buffer);
-    if (buffer_.size() + static_cast<std::size_t>(count) > buffer_.capacity()) Flush();
-    if (static_cast<std::size_t>(count) >= buffer_.capacity()) {
-      WriteThrough(bytes, count);
-    } else {
-      buffer_.append(bytes, static_cast<std::size_t>(count));
-    }
-    position_ += count;
-    return count;
-  }
-  std::int64_t Seek(std::int64_t offset, int origin) override {
-    if (offset == 0 && origin == soFromCurrent) return position_;
-    throw EStreamError("Output files are written in sequence");
-  }
-  std::int64_t Size() override { return position_; }
-
-  // Writes what is pending (committing it to the disk when asked) and stamps
-  // the file with the entry's time; raises EWriteError when the data did not
-  // reach the file.
-  void Finish(bool commitToDisk, const TZipHeaderInfo& entry) {
-    Flush();
-    if (commitToDisk && !platform::FileCommit(handle_)) Fail();
-    platform::FileClose(handle_);
-    handle_ = platform::kInvalidHandle;
-    // Stamped through a handle of its own: closing the written one may set
-    // the time again (Wine does).
-    const platform::FileHandle h = platform::FileOpen(tempName_, platform::fmOpenWrite | platform::fmShareDenyNone);
-    if (h == platform::kInvalidHandle) return;
-    // The exact time when the archive has one; the DOS date is local time
-    // in 2-second steps.
-    if (!entry.UtcModified || !platform::FileSetUtcTime(h, *entry.UtcModified))
-      platform::FileSetDate(h, static_cast<std::int32_t>(FixDosDateTime(entry.LastModFileDateTime)));
-    platform::FileClose(h);
-  }
-  const std::string& TempName() const { return tempName_; }
-  // Moves the finished file over its final name; false (with the reason) when
-  // that name cannot be replaced.
-  bool Commit(std::string& reason) {
-    committed_ = platform::MoveFileOver(tempName_, finalName_, &reason);
-    return committed_;
-  }
-
- private:
-  void Flush() {
-    if (buffer_.empty()) return;
-    WriteThrough(buffer_.data(), static_cast<std::int32_t>(buffer_.size()));
-    buffer_.clear();
-  }
-  void WriteThrough(const char* bytes, std::int32_t count) {
-    if (platform::FileWrite(handle_, bytes, count) != count) Fail();
-  }
-  [[noreturn]] void Fail() {
-    throw EWriteError("Cannot write file \"" + finalName_ + "\". " + platform::LastErrorText());
-  }
-
-  std::string finalName_;
-  std::string tempName_;
-  platform::FileHandle handle_ = platform::kInvalidHandle;
-  std::string buffer_;
-  std::int64_t position_ = 0;
-  bool committed_ = false;
 };
 
 // Splits a name at "\" and "/" (never at the trail byte of a double-byte
@@ -232,151 +115,23 @@ bool ConfineFolder(const std::string& folder, bool codePage, std::string& out, s
   return true;
 }
 
-std::string FolderOf(const std::string& path) {
-  std::size_t cut = 0;
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    const auto c = static_cast<unsigned char>(path[i]);
-    if (platform::IsLeadByte(c) && i + 1 < path.size()) {
-      ++i;
-      continue;
-    }
-    if (c == '\\' || c == '/') cut = i + 1;
-  }
-  return path.substr(0, cut);
-}
-
 bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
   return text.size() >= prefix.size() && names::SameText(text.substr(0, prefix.size()), prefix);
 }
 
-void SetEntryAttributes(const TZipHeaderInfo& entry, const std::string& name) {
-  platform::FileSetAttr(name, entry.ExternalFileAttributes);
-  const std::uint32_t mode = entry.ExternalFileAttributes >> 16;
-  // Unix permissions, but not for a link's text, which is extracted as a
-  // plain file and keeps the usual ones.
-  if ((entry.VersionMadeBy >> 8) == kHostUnix && mode != 0 && (mode & kUnixTypeMask) != kUnixSymlink) {
-    platform::FileSetPermissions(name, mode & 0777);
-  }
+// A name as the file system compares it (Windows ignores letter case),
+// hashed: a run keeps one for every file it writes, and two names with one
+// hash only cost a look at the disk.
+std::size_t NameKey(const std::string& name) {
+  return std::hash<std::string>()(platform::kIsWindows ? names::UpperCase(name) : name);
 }
 
-bool MoveIntoPlace(TOutputFile& file, const std::string& fName, bool replaceReadOnly, std::string& reason) {
-  if (file.Commit(reason)) return true;
-  // Windows will not replace a read-only file.
-  const std::int32_t attr = platform::FileGetAttr(fName);
-  if (!replaceReadOnly || attr == -1 || (attr & platform::faReadOnly) == 0) return false;
-  platform::FileSetAttr(fName, static_cast<std::uint32_t>(attr) & ~platform::faReadOnly);
-  return file.Commit(reason);
+// The folder a file goes into, as KnownFolders holds it.
+std::string FolderKey(const std::string& fName) {
+  std::string folder = platform::NativePath(FolderOf(fName));
+  if (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+  return folder;
 }
-
-// Gives the run's state back on every way out of it (also to a run that a
-// handler started inside another one).
-class RunGuard {
- public:
-  RunGuard(bool& keepOpen, TDecodeContext*& context)
-      : keepOpen_(keepOpen), saved_(keepOpen), context_(context), savedContext_(context) {
-    keepOpen_ = true;
-  }
-  ~RunGuard() {
-    context_ = savedContext_;
-    keepOpen_ = saved_;
-  }
-  RunGuard(const RunGuard&) = delete;
-  RunGuard& operator=(const RunGuard&) = delete;
-
- private:
-  bool& keepOpen_;
-  bool saved_;
-  TDecodeContext*& context_;
-  TDecodeContext* savedContext_;
-};
-
-}  // namespace
-
-std::int32_t TUnZip::UnZipFiles() {
-  if (destDir_ == "?") return 0;
-  LoadDirectory();
-  OpenArchive();
-  const std::int32_t count = RunExtraction(*archiveStream_);
-  CloseArchive();
-  return count;
-}
-
-std::int32_t TUnZip::RunExtraction(TS_BufferStream& /*stream*/) {
-  RunGuard guard(keepZipOpen_, decodeContext_);
-  skipRetry_ = false;
-  extractedCount_ = 0;
-  bool sortChanged = false;
-  const TZipSortMode savedSort = sortMode_;
-
-  auto finish = [&]() {
-    decodeContext_ = nullptr;
-    filesList_.Clear();
-    if (sortChanged) ApplySortMode(savedSort);
-    if (OnUnZipComplete) OnUnZipComplete(this, extractedCount_);
-  };
-
-  try {
-    TDecodeContext context(*this);
-    decodeContext_ = &context;
-    if (!testMode_ && !destDir_.empty() && !platform::DirExists(destDir_)) platform::ForceDirs(destDir_);
-
-    if (endCentral_->ThisDisk != 0 && sortMode_ != ByNone) {
-      ApplySortMode(ByNone);
-      sortChanged = true;
-    }
-
-    CheckEntriesApart();
-    runTotalBytes_ = 0;
-    runBytesDone_ = 0;
-    std::int32_t filesToDo = Count();
-    // DoAll also takes the folder entries it does not recreate.
-    std::vector<bool> taken(static_cast<std::size_t>(Count()));
-    for (std::int32_t i = 0; i < Count(); ++i) {
-      TZipHeaderInfo* entry = View()->Items(i);
-      entry->MatchFlag = doAll_;
-      // The matcher folds letter case itself.
-      const std::string stored = entry->StoredPath();
-      if (entry->FileName().empty() && !recreateDirs_) {
-        entry->MatchFlag = false;
-      } else {
-        for (const std::string& line : filesList_.Lines()) {
-          if (entry->MatchFlag) break;
-          if (WildcardMatches(line, stored)) entry->MatchFlag = true;
-        }
-      }
-      const bool excluded = std::any_of(excludeList_.Lines().begin(), excludeList_.Lines().end(),
-                                        [&](const std::string& line) { return WildcardMatches(line, stored); });
-      if (excluded) entry->MatchFlag = false;
-      taken[static_cast<std::size_t>(i)] = entry->MatchFlag || (doAll_ && !excluded);
-      if (entry->MatchFlag) {
-        runTotalBytes_ += entry->UncompressedSize;
-      } else {
-        --filesToDo;
-      }
-    }
-
-    bool stopNow = false;
-    if (OnStartUnZipInfo) OnStartUnZipInfo(this, filesToDo, runTotalBytes_, stopNow);
-
-    if (filesToDo > 0 && !stopNow) {
-      for (std::int32_t i = 0; i < Count(); ++i) {
-        if (!taken[static_cast<std::size_t>(i)]) continue;
-        do {
-          ExtractEntry(i);
-        } while (retryEntry_);
-      }
-    }
-  } catch (...) {
-    finish();
-    throw;
-  }
-  finish();
-  return extractedCount_;
-}
-
-namespace {
-
-constexpr std::int64_t kLocalHeaderSize = 30;
 
 struct Span {
   std::int64_t disk;
@@ -388,21 +143,141 @@ struct Span {
   throw EBadZipFile("The data of \"" + entry.StoredPath() + "\" overlaps " + what + " (possible zip bomb)");
 }
 
+// Gives the component's run back on every way out of it (also to a run that
+// a handler started inside another one).
+class RunGuard {
+ public:
+  RunGuard(bool& keepOpen, TExtractionRun*& run, TExtractionRun* current)
+      : keepOpen_(keepOpen), saved_(keepOpen), run_(run), savedRun_(run) {
+    keepOpen_ = true;
+    run_ = current;
+  }
+  ~RunGuard() {
+    run_ = savedRun_;
+    keepOpen_ = saved_;
+  }
+  RunGuard(const RunGuard&) = delete;
+  RunGuard& operator=(const RunGuard&) = delete;
+
+ private:
+  bool& keepOpen_;
+  bool saved_;
+  TExtractionRun*& run_;
+  TExtractionRun* savedRun_;
+};
+
 }  // namespace
 
-void TUnZip::CheckEntriesApart() {
+std::int32_t TUnZip::UnZipFiles() {
+  if (destDir_ == "?") return 0;
+  LoadDirectory();
+  OpenArchive();
+  TExtractionRun run(*this);
+  const std::int32_t count = run.Execute();
+  CloseArchive();
+  return count;
+}
+
+// ---- the run ---------------------------------------------------------------------
+
+TExtractionRun::TExtractionRun(TUnZip& zip) : zip_(zip), context_(zip) {}
+
+TExtractionRun::~TExtractionRun() = default;
+
+std::int32_t TExtractionRun::Execute() {
+  RunGuard guard(zip_.keepZipOpen_, zip_.run_, this);
+  bool sortChanged = false;
+  const TZipSortMode savedSort = zip_.sortMode_;
+
+  auto finish = [&]() {
+    parallel_.reset();
+    zip_.filesList_.Clear();
+    if (sortChanged) zip_.ApplySortMode(savedSort);
+    if (zip_.OnUnZipComplete) zip_.OnUnZipComplete(&zip_, extracted_);
+  };
+
+  try {
+    const std::string& destDir = zip_.destDir_;
+    if (!zip_.testMode_ && !destDir.empty() && !platform::DirExists(destDir)) platform::ForceDirs(destDir);
+
+    // The disks of a set are visited in order.
+    if (zip_.endCentral_->ThisDisk != 0 && zip_.sortMode_ != ByNone) {
+      zip_.ApplySortMode(ByNone);
+      sortChanged = true;
+    }
+
+    CheckEntriesApart();
+    std::vector<bool> taken;
+    const std::int32_t filesToDo = SelectEntries(taken);
+
+    bool stopNow = false;
+    if (zip_.OnStartUnZipInfo) zip_.OnStartUnZipInfo(&zip_, filesToDo, totalBytes_, stopNow);
+
+    if (filesToDo > 0 && !stopNow) {
+      StartParallelDecoding(taken);
+      for (std::int32_t i = 0; i < zip_.Count(); ++i) {
+        if (!taken[static_cast<std::size_t>(i)]) continue;
+        do {
+          ExtractEntry(i);
+        } while (retryEntry_);
+      }
+    }
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
+  return extracted_;
+}
+
+std::int32_t TExtractionRun::SelectEntries(std::vector<bool>& taken) {
+  const std::int32_t count = zip_.Count();
+  std::int32_t filesToDo = count;
+  totalBytes_ = 0;
+  bytesDone_ = 0;
+  // DoAll also takes the folder entries it does not recreate.
+  taken.assign(static_cast<std::size_t>(count), false);
+  for (std::int32_t i = 0; i < count; ++i) {
+    TZipHeaderInfo* entry = zip_.View()->Items(i);
+    entry->MatchFlag = zip_.doAll_;
+    // The matcher folds letter case itself.
+    const std::string stored = entry->StoredPath();
+    if (entry->FileName().empty() && !zip_.recreateDirs_) {
+      entry->MatchFlag = false;
+    } else {
+      for (const std::string& line : zip_.filesList_.Lines()) {
+        if (entry->MatchFlag) break;
+        if (WildcardMatches(line, stored)) entry->MatchFlag = true;
+      }
+    }
+    const auto& excludes = zip_.excludeList_.Lines();
+    const bool excluded = std::any_of(excludes.begin(), excludes.end(),
+                                      [&](const std::string& line) { return WildcardMatches(line, stored); });
+    if (excluded) entry->MatchFlag = false;
+    taken[static_cast<std::size_t>(i)] = entry->MatchFlag || (zip_.doAll_ && !excluded);
+    if (entry->MatchFlag) {
+      totalBytes_ += entry->UncompressedSize;
+    } else {
+      --filesToDo;
+    }
+  }
+  return filesToDo;
+}
+
+void TExtractionRun::CheckEntriesApart() {
   // Data decoded again through another entry's name would multiply the output
   // without limit: entries in the order of their local headers, each one's
   // smallest possible end must come before the next header.
+  const TSortedZip* directory = zip_.directory_.get();
   std::vector<Span> spans;
-  spans.reserve(static_cast<std::size_t>(directory_ ? directory_->Count() : 0));
-  for (std::int32_t i = 0; directory_ && i < directory_->Count(); ++i) {
-    const TZipHeaderInfo* e = directory_->Items(i);
+  spans.reserve(static_cast<std::size_t>(directory ? directory->Count() : 0));
+  for (std::int32_t i = 0; directory && i < directory->Count(); ++i) {
+    const TZipHeaderInfo* e = directory->Items(i);
     spans.push_back({static_cast<std::int64_t>(e->DiskNumberStart), static_cast<std::int64_t>(e->RelativeOffsetOfLocalHeader), e});
   }
   std::sort(spans.begin(), spans.end(),
             [](const Span& a, const Span& b) { return a.disk != b.disk ? a.disk < b.disk : a.start < b.start; });
-  const TEndCentral& end = *endCentral_;
+  const TEndCentral& end = *zip_.endCentral_;
   dataLimits_.clear();
   for (std::size_t i = 0; i < spans.size(); ++i) {
     const Span& s = spans[i];
@@ -411,7 +286,7 @@ void TUnZip::CheckEntriesApart() {
     if (i + 1 < spans.size() && spans[i + 1].disk == s.disk) {
       limit = spans[i + 1].start;
       what = "the local header of \"" + spans[i + 1].entry->StoredPath() + "\"";
-    } else if (centralInArchive_ && !localScan_ && static_cast<std::int64_t>(end.CentralDisk) == s.disk) {
+    } else if (zip_.centralInArchive_ && !zip_.localScan_ && static_cast<std::int64_t>(end.CentralDisk) == s.disk) {
       limit = static_cast<std::int64_t>(end.CentralDirOffset);
       what = "the central directory";
     }
@@ -421,13 +296,127 @@ void TUnZip::CheckEntriesApart() {
   }
 }
 
-std::optional<std::string> TUnZip::ComposeDestDir(std::string& fault) const {
-  // An empty DestDir is the current folder: names stay relative.
-  const std::string base = destDir_.empty() ? std::string() : destDir_ + "\\";
-  const TZipHeaderInfo& entry = *currentEntry_;
-  if (!recreateDirs_ || entry.Directory().empty()) return base;
+void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
+  // Sets of disks may need the user between entries; passwords are asked
+  // for in order; the caller's test output takes the bytes in order.
+  const bool parallel = zip_.threads_ > 1 && zip_.endCentral_->ThisDisk == 0 &&
+                        !(zip_.testMode_ && zip_.testOutput_ != nullptr);
+  if (!parallel) return;
+  std::vector<TDecodeJob> jobs;
+  for (std::int32_t i = 0; i < zip_.Count(); ++i) {
+    const TZipHeaderInfo* entry = zip_.View()->Items(i);
+    if (!taken[static_cast<std::size_t>(i)] || !entry->MatchFlag || entry->FileName().empty()) continue;
+    if (entry->IsEncrypted() || !MethodDecodable(entry->CompressionMethod) || entry->UncompressedSize == 0) continue;
+    if (entry->NameUnrepresentable && !zip_.testMode_) continue;
+    TDecodeJob job;
+    job.index = i;
+    job.headerOffset = static_cast<std::int64_t>(entry->RelativeOffsetOfLocalHeader);
+    job.compressedSize = entry->CompressedSize;
+    job.uncompressedSize = entry->UncompressedSize;
+    const auto limit = dataLimits_.find(entry);
+    if (limit != dataLimits_.end()) job.dataLimit = limit->second;
+    // The local header usually repeats the central one's name and extra field.
+    job.headerGuess = static_cast<std::int32_t>(kLocalHeaderSize + entry->StoredPath().size() + 256);
+    job.method = entry->CompressionMethod;
+    job.bitFlag = entry->BitFlag;
+    job.crc = entry->CRC32;
+    job.stamp = StampOf(*entry, zip_.retainAttributes_);
+    if (!zip_.testMode_ && zip_.overwriteMode_ != Always) {
+      // An existing file is most likely kept: its entry waits for the answer.
+      std::string fault;
+      const std::optional<std::string> dir = ComposeDestDir(*entry, fault);
+      if (!dir) continue;
+      job.target = *dir + entry->FileName();
+    }
+    jobs.push_back(std::move(job));
+  }
+  if (jobs.size() < 2) return;
+  TParallelSettings settings;
+  settings.archive = zip_.zipName_;
+  settings.tempFolder = Base();
+  settings.archiveBufferSize = zip_.streamBufferSize_;
+  settings.testMode = zip_.testMode_;
+  settings.commitToDisk = zip_.flushFilesOnClose_;
+  settings.recordBlocks = static_cast<bool>(zip_.OnFilePercentDone) || static_cast<bool>(zip_.OnTotalPercentDone);
+  settings.threads = static_cast<unsigned>(zip_.threads_);
+  parallel_ = std::make_unique<TParallelDecoder>(std::move(settings), std::move(jobs));
+}
+
+// ---- one entry ---------------------------------------------------------------------
+
+void TExtractionRun::ExtractEntry(std::int32_t index) {
+  retryEntry_ = false;
+  std::unique_ptr<TPreparedEntry> prepared = parallel_ ? parallel_->Take(index) : nullptr;
+  std::int64_t dataStart = 0;
+  if (prepared) {
+    // Its worker read the local header already.
+    zip_.currentEntry_->Assign(zip_.CheckedEntry(index));
+  } else {
+    dataStart = LocateData(index);
+  }
+  const TZipHeaderInfo& entry = *zip_.currentEntry_;
+  const bool isFile = !entry.FileName().empty();
+
+  std::string unsafe;
+  const std::optional<std::string> dir = ComposeDestDir(entry, unsafe);
+  if (dir && isFile) unsafe = NameFault(entry.FileName());
+  // A "?" in place of a character would name another file.
+  if (entry.NameUnrepresentable && !zip_.testMode_) unsafe = "its name has characters the system code page cannot hold";
+  if (!dir || !unsafe.empty()) {
+    // The archive's name would lead out of the destination or become another
+    // name: never written.
+    SkipUncreatable(index, entry.StoredPath(), unsafe);
+    return;
+  }
+  if (!isFile) {
+    MakeFolderEntry(index, *dir);
+    return;
+  }
+
+  std::string fName = *dir + entry.FileName();
+  if (!AnnounceEntry(index, fName)) return;
+  // Without a decoder only an empty entry can be made; anything else is
+  // reported and left out, and the run goes on.
+  const bool decodable = MethodDecodable(entry.CompressionMethod);
+  if (!decodable && entry.UncompressedSize != 0) {
+    Skip(index, skUnsupportedMethod, entry.StoredPath());
+    return;
+  }
+  if (!PrepareFolder(index, fName)) return;
+  if (entry.IsEncrypted() && !zip_.CheckPassword(index)) {
+    Skip(index, skBadPassword, entry.StoredPath());
+    return;
+  }
+  if (!MayWrite(index, fName)) return;
+
+  if (prepared) {
+    if (CommitPrepared(index, fName, *prepared)) return;
+    dataStart = LocateData(index);
+  }
+  std::optional<Decoded> decoded = Decode(index, fName, dataStart, decodable);
+  if (decoded) Conclude(index, fName, *decoded);
+}
+
+std::int64_t TExtractionRun::LocateData(std::int32_t index) {
+  zip_.LocateEntry(index);
+  const TZipHeaderInfo& entry = *zip_.currentEntry_;
+  TS_BufferStream* archive = zip_.archiveStream_.get();
+  if (entry.FileName().empty() || archive == nullptr) return 0;
+  const std::int64_t dataStart = archive->Position();
+  // With the local header's true length the data's end is known exactly.
+  const auto limit = dataLimits_.find(zip_.View()->Items(index));
+  if (limit != dataLimits_.end() && dataStart + static_cast<std::int64_t>(entry.CompressedSize) > limit->second) {
+    ThrowOverlap(entry, "the entry after it");
+  }
+  return dataStart;
+}
+
+std::optional<std::string> TExtractionRun::ComposeDestDir(const TZipHeaderInfo& entry, std::string& fault) const {
+  const std::string base = Base();
+  if (!zip_.recreateDirs_ || entry.Directory().empty()) return base;
   std::string d = entry.Directory();
-  if (!rootDir_.empty() && StartsWithIgnoringCase(d, rootDir_)) d.erase(0, rootDir_.size());
+  const std::string& rootDir = zip_.rootDir_;
+  if (!rootDir.empty() && StartsWithIgnoringCase(d, rootDir)) d.erase(0, rootDir.size());
   // A stored path from the root, or from a drive, goes below the destination
   // all the same. POSIX has no drives: there a colon is part of the name.
   if (platform::kIsWindows && d.size() >= 2 && d[1] == ':') {
@@ -438,183 +427,204 @@ std::optional<std::string> TUnZip::ComposeDestDir(std::string& fault) const {
   return base + confined;
 }
 
-void TUnZip::SkipEntry() { runTotalBytes_ -= currentEntry_->UncompressedSize; }
-
-void TUnZip::SkipUncreatable(std::int32_t Index, const std::string& name, const std::string& reason) {
-  skipDetail_ = reason;
-  if (OnSkippingFile) OnSkippingFile(this, skCannotCreate, name, Index, skipRetry_);
-  skipDetail_.clear();
-  SkipEntry();
+void TExtractionRun::MakeFolderEntry(std::int32_t index, const std::string& dir) {
+  if (zip_.recreateDirs_ && !zip_.testMode_ && !dir.empty() && !platform::ForceDirsBeneath(Base(), dir, &folders_)) {
+    SkipUncreatable(index, dir, "a link or file is in the way");
+    return;
+  }
+  ++extracted_;
 }
 
-void TUnZip::ExtractEntry(std::int32_t Index) {
-  retryEntry_ = false;
-  LocateEntry(Index);
-  TZipHeaderInfo& entry = *currentEntry_;
-  const bool isFile = !entry.FileName().empty();
-  const std::int64_t dataStart = isFile && archiveStream_ ? archiveStream_->Position() : 0;
-  if (isFile && archiveStream_) {
-    // With the local header's true length the data's end is known exactly.
-    const auto limit = dataLimits_.find(View()->Items(Index));
-    if (limit != dataLimits_.end() &&
-        dataStart + static_cast<std::int64_t>(entry.CompressedSize) > limit->second) {
-      ThrowOverlap(entry, "the entry after it");
-    }
-  }
-
-  const std::string base = destDir_.empty() ? std::string() : destDir_ + "\\";
-  std::string unsafe;
-  const std::optional<std::string> dir = ComposeDestDir(unsafe);
-  if (dir && isFile) unsafe = NameFault(entry.FileName());
-  // A "?" in place of a character would name another file.
-  if (entry.NameUnrepresentable && !testMode_) unsafe = "its name has characters the system code page cannot hold";
-  if (!dir || !unsafe.empty()) {
-    // The archive's name would lead out of the destination or become another
-    // name: never written.
-    SkipUncreatable(Index, entry.StoredPath(), unsafe);
-    return;
-  }
-
-  if (!isFile) {
-    if (recreateDirs_ && !testMode_ && !dir->empty() && !platform::ForceDirsBeneath(base, *dir)) {
-      SkipUncreatable(Index, *dir, "a link or file is in the way");
-      return;
-    }
-    ++extractedCount_;
-    return;
-  }
-
-  std::string fName = *dir + entry.FileName();
+bool TExtractionRun::AnnounceEntry(std::int32_t index, std::string& fName) {
   bool skip = false;
-  if (OnStartUnZip) OnStartUnZip(this, Index, fName, skip);
-  if (skip) return;
+  if (zip_.OnStartUnZip) zip_.OnStartUnZip(&zip_, index, fName, skip);
+  return !skip;
+}
 
-  // Without a decoder only an empty entry can be made; anything else is
-  // reported and left out, and the run goes on.
-  const bool decodable = MethodDecodable(entry.CompressionMethod);
-  if (!decodable && entry.UncompressedSize != 0) {
-    if (OnSkippingFile) OnSkippingFile(this, skUnsupportedMethod, entry.StoredPath(), Index, skipRetry_);
-    SkipEntry();
-    return;
-  }
+bool TExtractionRun::PrepareFolder(std::int32_t index, const std::string& fName) {
+  if (zip_.testMode_) return true;
+  // Folders the archive names are never reached through a link; a handler
+  // may have chosen a place of its own.
+  const std::string base = Base();
+  const std::string folder = FolderOf(fName);
+  const bool made = folder.compare(0, base.size(), base) == 0 ? platform::ForceDirsBeneath(base, folder, &folders_)
+                                                               : folder.empty() || platform::ForceDirs(folder);
+  if (!made) SkipUncreatable(index, fName, "a link or file is in the way");
+  return made;
+}
 
-  if (!testMode_) {
-    // Folders the archive names are never reached through a link; a handler
-    // may have chosen a place of its own.
-    const std::string folder = FolderOf(fName);
-    const bool made = folder.compare(0, base.size(), base) == 0 ? platform::ForceDirsBeneath(base, folder)
-                                                                 : folder.empty() || platform::ForceDirs(folder);
-    if (!made) {
-      SkipUncreatable(Index, fName, "a link or file is in the way");
-      return;
-    }
-  }
+bool TExtractionRun::KnownFree(const std::string& fName) const {
+  return folders_.made.count(FolderKey(fName)) != 0 && written_.count(NameKey(fName)) == 0;
+}
 
-  if (entry.IsEncrypted() && !CheckPassword(Index)) {
-    if (OnSkippingFile) OnSkippingFile(this, skBadPassword, entry.StoredPath(), Index, skipRetry_);
-    SkipEntry();
-    return;
-  }
-
+bool TExtractionRun::MayWrite(std::int32_t index, std::string& fName) {
+  const TUZOverwriteMode mode = zip_.overwriteMode_;
   // A link or special file of that name counts as existing and is replaced
   // or kept like a file, never opened.
-  if (!testMode_ && overwriteMode_ != Always && platform::NameTaken(fName)) {
-    bool overWriteIt = false;
-    switch (overwriteMode_) {
-      case Prompt:
-        if (OnPromptForOverwrite) {
-          OnPromptForOverwrite(this, overWriteIt, Index, fName);
-        } else {
-          overWriteIt = platform::Ui().ShowMessage("Replace existing file " + EntryFileName(Index) + "?",
-                                                   "File Exists Alert",
-                                                   platform::Buttons::YesNo) == platform::Answer::Yes;
-        }
-        break;
-      case ifNewer:
-      case ifOlder: {
-        const std::int32_t age = platform::FileAge(fName);
-        const std::uint32_t mine = FixDosDateTime(entry.LastModFileDateTime);
-        const auto theirs = static_cast<std::uint32_t>(age);
-        if (age != -1) overWriteIt = overwriteMode_ == ifNewer ? mine > theirs : mine < theirs;
-        break;
+  if (zip_.testMode_ || mode == Always || KnownFree(fName) || !platform::NameTaken(fName)) return true;
+  bool overWriteIt = false;
+  switch (mode) {
+    case Prompt:
+      if (zip_.OnPromptForOverwrite) {
+        zip_.OnPromptForOverwrite(&zip_, overWriteIt, index, fName);
+      } else {
+        overWriteIt = platform::Ui().ShowMessage("Replace existing file " + zip_.EntryFileName(index) + "?",
+                                                 "File Exists Alert", platform::Buttons::YesNo) == platform::Answer::Yes;
       }
-      default:
-        break;
+      break;
+    case ifNewer:
+    case ifOlder: {
+      const std::int32_t age = platform::FileAge(fName);
+      const std::uint32_t mine = FixDosDateTime(zip_.currentEntry_->LastModFileDateTime);
+      const auto theirs = static_cast<std::uint32_t>(age);
+      if (age != -1) overWriteIt = mode == ifNewer ? mine > theirs : mine < theirs;
+      break;
     }
-    if (!overWriteIt) {
-      if (OnSkippingFile) OnSkippingFile(this, skNotOverwritten, fName, Index, skipRetry_);
-      SkipEntry();
-      return;
-    }
+    default:
+      break;
   }
+  if (!overWriteIt) Skip(index, skNotOverwritten, fName);
+  return overWriteIt;
+}
 
-  TOutputFile* file = nullptr;
-  if (testMode_) {
-    if (testOutput_) {
-      outStream_ = std::make_unique<TForwardStream>(*testOutput_);
+std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index, const std::string& fName,
+                                                              std::int64_t dataStart, bool decodable) {
+  const TZipHeaderInfo& entry = *zip_.currentEntry_;
+  Decoded decoded;
+  std::unique_ptr<TStream> testStream;
+  if (zip_.testMode_) {
+    if (zip_.testOutput_) {
+      testStream = std::make_unique<TForwardStream>(*zip_.testOutput_);
     } else {
-      outStream_ = std::make_unique<TNullStream>();
+      testStream = std::make_unique<TNullStream>();
     }
+    output_ = testStream.get();
   } else {
     try {
-      auto created = std::make_unique<TOutputFile>(fName, kOutputBufferSize);
-      file = created.get();
-      outStream_ = std::move(created);
+      decoded.file = std::make_unique<TOutputFile>(fName, FolderOf(fName), entry.UncompressedSize);
     } catch (const EFCreateError& e) {
-      SkipUncreatable(Index, fName, e.Message());
-      return;
+      SkipUncreatable(index, fName, e.Message());
+      return std::nullopt;
     }
+    output_ = decoded.file.get();
   }
 
-  // Decode. The stream may have been moved (a handler reading a comment, the
+  // The stream may have been moved (a handler reading a comment, the
   // password test), so it goes back to the entry's data. Whatever ends the
   // run here takes the unfinished file with it.
-  DecodeResult result = DecodeResult::DamagedData;
   try {
-    TDecodeContext& ctx = *decodeContext_;
-    ctx.ResetForEntry(entry.CompressedSize, entry.UncompressedSize);
-    if (archiveStream_) {
-      archiveStream_->Seek(dataStart + (entry.IsEncrypted() ? kEncryptionHeaderSize : 0), soFromBeginning);
+    context_.ResetForEntry(entry.CompressedSize, entry.UncompressedSize);
+    if (zip_.archiveStream_) {
+      zip_.archiveStream_->Seek(dataStart + (entry.IsEncrypted() ? kEncryptionHeaderSize : 0), soFromBeginning);
     }
-    result = decodable ? DecodeEntry(ctx, entry.CompressionMethod, entry.BitFlag) : DecodeResult::UnknownMethod;
-    if (file && result != DecodeResult::DamagedData) file->Finish(flushFilesOnClose_, entry);
+    decoded.result = decodable ? DecodeEntry(context_, entry.CompressionMethod, entry.BitFlag) : DecodeResult::UnknownMethod;
+    if (decoded.file && decoded.result != DecodeResult::DamagedData) {
+      decoded.file->Finish(zip_.flushFilesOnClose_, StampOf(entry, zip_.retainAttributes_));
+    }
   } catch (...) {
-    outStream_.reset();
+    output_ = nullptr;
     throw;
   }
+  output_ = nullptr;
+  decoded.crc = ~zip_.crc_;
+  return decoded;
+}
 
+bool TExtractionRun::CommitPrepared(std::int32_t index, const std::string& fName, TPreparedEntry& prepared) {
+  if (prepared.file) {
+    prepared.file->SetFinalName(fName);
+    std::string reason;
+    if (!MoveIntoPlace(*prepared.file, fName, reason)) return false;
+  }
+  zip_.crc_ = ~prepared.crc;
+  // The progress the worker made, told as the decoding would have told it.
+  const std::int64_t size = zip_.currentEntry_->UncompressedSize;
+  std::int64_t bytesOut = 0;
+  for (const std::int32_t n : prepared.blocks) {
+    bytesOut += n;
+    BlockWritten(n, bytesOut, size);
+  }
+  EntryDone(index, fName);
+  return true;
+}
+
+void TExtractionRun::Conclude(std::int32_t index, const std::string& fName, Decoded& decoded) {
+  const TZipHeaderInfo& entry = *zip_.currentEntry_;
   // An entry of a method nobody decodes only passes when it is empty.
-  const std::uint32_t calculated = ~crc_;
-  const bool matches = calculated == entry.CRC32 && (result == DecodeResult::Decoded ||
-                                                     (result == DecodeResult::UnknownMethod && entry.UncompressedSize == 0));
+  const bool matches = decoded.crc == entry.CRC32 &&
+                       (decoded.result == DecodeResult::Decoded ||
+                        (decoded.result == DecodeResult::UnknownMethod && entry.UncompressedSize == 0));
   if (matches) {
     std::string reason;
-    if (file) {
-      if (retainAttributes_) SetEntryAttributes(entry, file->TempName());
-      if (!MoveIntoPlace(*file, fName, replaceReadOnly_, reason)) {
-        outStream_.reset();
-        SkipUncreatable(Index, fName, reason);
-        return;
-      }
+    if (decoded.file && !MoveIntoPlace(*decoded.file, fName, reason)) {
+      decoded.file.reset();
+      SkipUncreatable(index, fName, reason);
+      return;
     }
-    outStream_.reset();
-    if (OnEndUnZip) OnEndUnZip(this, Index, fName);
-    ++extractedCount_;
+    decoded.file.reset();
+    EntryDone(index, fName);
     return;
   }
-  outStream_.reset();
+  decoded.file.reset();
   if (entry.IsEncrypted()) {
-    if (OnBadPassword) {
-      std::string tried = password_;
-      OnBadPassword(this, Index, tried);
-      if (tried != password_) {
-        password_ = tried;
+    if (zip_.OnBadPassword) {
+      std::string tried = zip_.password_;
+      zip_.OnBadPassword(&zip_, index, tried);
+      if (tried != zip_.password_) {
+        zip_.password_ = tried;
         retryEntry_ = true;
       }
     }
-    if (!retryEntry_ && OnSkippingFile) OnSkippingFile(this, skBadPassword, entry.StoredPath(), Index, skipRetry_);
-  } else if (OnBadCRC) {
-    OnBadCRC(this, static_cast<std::int32_t>(calculated), static_cast<std::int32_t>(entry.CRC32), Index);
+    if (!retryEntry_) Skip(index, skBadPassword, entry.StoredPath());
+  } else if (zip_.OnBadCRC) {
+    zip_.OnBadCRC(&zip_, static_cast<std::int32_t>(decoded.crc), static_cast<std::int32_t>(entry.CRC32), index);
+  }
+}
+
+bool TExtractionRun::MoveIntoPlace(TOutputFile& file, const std::string& fName, std::string& reason) {
+  const bool free = KnownFree(fName);
+  if (file.Commit(reason)) {
+    if (folders_.made.count(FolderKey(fName)) != 0) written_.insert(NameKey(fName));
+    return true;
+  }
+  // Windows will not replace a read-only file.
+  const std::int32_t attr = free ? -1 : platform::FileGetAttr(fName);
+  if (!zip_.replaceReadOnly_ || attr == -1 || (attr & platform::faReadOnly) == 0) return false;
+  platform::FileSetAttr(fName, static_cast<std::uint32_t>(attr) & ~platform::faReadOnly);
+  return file.Commit(reason);
+}
+
+void TExtractionRun::EntryDone(std::int32_t index, const std::string& fName) {
+  if (zip_.OnEndUnZip) zip_.OnEndUnZip(&zip_, index, fName);
+  ++extracted_;
+}
+
+void TExtractionRun::Skip(std::int32_t index, TSkipReason reason, const std::string& name) {
+  if (zip_.OnSkippingFile) zip_.OnSkippingFile(&zip_, reason, name, index, skipRetry_);
+  totalBytes_ -= zip_.currentEntry_->UncompressedSize;
+}
+
+void TExtractionRun::SkipUncreatable(std::int32_t index, const std::string& name, const std::string& reason) {
+  zip_.skipDetail_ = reason;
+  Skip(index, skCannotCreate, name);
+  zip_.skipDetail_.clear();
+}
+
+std::string TExtractionRun::Base() const { return zip_.destDir_.empty() ? std::string() : zip_.destDir_ + "\\"; }
+
+// ---- what the decoders write through the component ------------------------------
+
+std::int64_t TExtractionRun::OutputPosition() { return output_ ? output_->Position() : 0; }
+
+std::int32_t TExtractionRun::WriteOutput(const void* buffer, std::int32_t count) {
+  return output_ ? output_->Write(buffer, count) : 0;
+}
+
+void TExtractionRun::BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize) {
+  if (zip_.OnFilePercentDone) zip_.OnFilePercentDone(&zip_, Percentage(unpackedSize, entryBytesOut));
+  if (zip_.OnTotalPercentDone) {
+    bytesDone_ += n;
+    zip_.OnTotalPercentDone(&zip_, Percentage(totalBytes_, bytesDone_));
   }
 }
 

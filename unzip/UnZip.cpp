@@ -9,6 +9,7 @@
 
 #include "platform/Platform.h"
 #include "platform/Ui.h"
+#include "unzip/ExtractionRun.h"
 #include "unzip/FileNames.h"
 #include "zip/Exception.h"
 #include "zip/Utils.h"
@@ -52,10 +53,7 @@ TUnZip::TUnZip(TObject* Owner, bool designing)
   if (!designing_) OnGetNextDisk = OwnDiskHandler{this};
 }
 
-TUnZip::~TUnZip() {
-  outStream_.reset();
-  ClearArchive();
-}
+TUnZip::~TUnZip() { ClearArchive(); }
 
 void TUnZip::Assign(const TPersistent* source) {
   const auto* other = dynamic_cast<const TUnZip*>(source);
@@ -86,6 +84,7 @@ void TUnZip::Assign(const TPersistent* source) {
   doProcessMessages_ = other->doProcessMessages_;
   retainAttributes_ = other->retainAttributes_;
   replaceReadOnly_ = other->replaceReadOnly_;
+  threads_ = other->threads_;
   OnStartUnZipInfo = other->OnStartUnZipInfo;
   OnFilePercentDone = other->OnFilePercentDone;
   OnTotalPercentDone = other->OnTotalPercentDone;
@@ -349,18 +348,14 @@ void TUnZip::Decrypt(std::uint8_t* buffer, std::int32_t length) {
   }
 }
 
-std::int64_t TUnZip::OutputPosition() { return outStream_ ? outStream_->Position() : 0; }
+std::int64_t TUnZip::OutputPosition() { return run_ ? run_->OutputPosition() : 0; }
 
 std::int32_t TUnZip::WriteOutput(const void* buffer, std::int32_t count) {
-  return outStream_ ? outStream_->Write(buffer, count) : 0;
+  return run_ ? run_->WriteOutput(buffer, count) : 0;
 }
 
 void TUnZip::BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize) {
-  if (OnFilePercentDone) OnFilePercentDone(this, Percentage(unpackedSize, entryBytesOut));
-  if (OnTotalPercentDone) {
-    runBytesDone_ += n;
-    OnTotalPercentDone(this, Percentage(runTotalBytes_, runBytesDone_));
-  }
+  if (run_) run_->BlockWritten(n, entryBytesOut, unpackedSize);
 }
 
 }  // namespace quv

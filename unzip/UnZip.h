@@ -21,7 +21,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 
 #include "decompress/DecodeContext.h"
 #include "zip/BufferStream.h"
@@ -44,6 +43,7 @@ enum TSkipReason : std::uint8_t {
 enum TMultiDiskMode : std::uint8_t { mdNone = 0, mdRemovable = 1, mdFileSet = 2 };
 
 class TUnZip;
+class TExtractionRun;
 
 using TStartUnzipInfo =
     std::function<void(TObject* Sender, std::int32_t NumFiles, std::int64_t TotalBytes, bool& StopNow)>;
@@ -145,6 +145,15 @@ class TUnZip : public TPersistent, public DecodeHost {
 
   bool OEMConvert() const { return oemConvert_; }
   void SetOEMConvert(bool Value) { oemConvert_ = Value; }
+
+  // Threads that decode entries at once (1: the run's own thread alone).
+  // Workers decode ahead, each with its own archive handle, into temporary
+  // files; the events still come on the calling thread, in the order and
+  // with the arguments of a run on one thread, and names, folders, overwrite
+  // questions and renames are dealt with there, entry by entry. Encrypted
+  // entries, sets of disks and a TestOutput stay on the calling thread.
+  std::int32_t Threads() const { return threads_; }
+  void SetThreads(std::int32_t Value) { threads_ = Value < 1 ? 1 : Value; }
 
   // The character set of names that lack the UTF-8 flag ("cp936", "gbk",
   // "cp437", ...), whatever system made them; empty: MS-DOS names are taken
@@ -364,42 +373,25 @@ class TUnZip : public TPersistent, public DecodeHost {
   bool centralInArchive_ = false;
   // Where each entry's data must end (next local header or the central
   // directory on its disk); worked out when a run starts.
-  std::unordered_map<const TZipHeaderInfo*, std::int64_t> dataLimits_;
-  std::int32_t streamBufferSize_ = 8192;
+  // Large blocks: the archive is read in few system calls, and the next
+  // small entries usually come with the one being read.
+  std::int32_t streamBufferSize_ = 256 * 1024;
   // The file that holds a multi-disk set's end record (its last disk), for
   // finding the set's other files under their usual names.
   std::string setLastDiskName_;
 
-  // Extraction state.
+  // Extraction state: the cipher's keys and the CRC register the decoders
+  // use through the component; the rest of a run's state is its own (null
+  // outside a run).
   std::uint32_t keys_[3] = {0x12345678, 0x23456789, 0x34567890};
   std::uint32_t crc_ = 0xFFFFFFFF;
-  std::unique_ptr<TStream> outStream_;
-  std::int64_t runTotalBytes_ = 0;
-  std::int64_t runBytesDone_ = 0;
-  // The run's decoding state, the entries extracted so far, and the retry
-  // flags (see RunExtraction); all live only while a run is going on.
-  TDecodeContext* decodeContext_ = nullptr;
-  std::int32_t extractedCount_ = 0;
-  bool retryEntry_ = false;
-  bool skipRetry_ = false;
+  TExtractionRun* run_ = nullptr;
   std::string skipDetail_;
   bool testMode_ = false;
   TStream* testOutput_ = nullptr;
+  std::int32_t threads_ = 1;
 
-  std::int32_t RunExtraction(TS_BufferStream& stream);
-  void ExtractEntry(std::int32_t Index);
-  // Refuses an archive whose entries' data overlap another entry's local
-  // header or the central directory (EBadZipFile) and notes each entry's limit.
-  void CheckEntriesApart();
-  // The current entry's destination folder, ending with "\" (or empty for
-  // the current folder when DestDir is empty); none when the entry's stored
-  // folder would lead outside the destination.
-  // The entry's destination folder; none, with the reason in fault, when its
-  // stored folder may not be created.
-  std::optional<std::string> ComposeDestDir(std::string& fault) const;
-  void SkipEntry();
-  // Reports an entry that cannot be created (skCannotCreate) with its reason.
-  void SkipUncreatable(std::int32_t Index, const std::string& name, const std::string& reason);
+  friend class TExtractionRun;
 
   // The list that indexes address.
   TSortedZip* View() const { return sortedView_ ? sortedView_.get() : directory_.get(); }

@@ -127,8 +127,11 @@ std::int64_t TS_BufferStream::Size() {
   return std::max(position, Stream->Size());
 }
 
+void TS_BufferStream::SetReadAhead(std::int32_t bytes) { readAhead_ = std::clamp(bytes, 0, BufSize); }
+
 bool TS_BufferStream::FillBuffer() {
-  const std::int32_t n = std::clamp(Stream->Read(Buffer.get(), BufSize), 0, BufSize);
+  const std::int32_t want = readAhead_ > 0 ? readAhead_ : BufSize;
+  const std::int32_t n = std::clamp(Stream->Read(Buffer.get(), want), 0, want);
   BufPtr = Buffer.get();
   BufEnd = BufPtr + n;
   State = n > 0 ? kReading : kEmpty;

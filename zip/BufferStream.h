@@ -40,6 +40,9 @@ class TS_BufferStream : public TStream {
   std::int64_t Seek(std::int64_t offset, int origin) override;
   // The larger of the logical position and the underlying size.
   std::int64_t Size() override;
+  // The most each later refill reads (for a reader that knows how little it
+  // needs); 0: a whole buffer.
+  void SetReadAhead(std::int32_t bytes);
 
   virtual bool FillBuffer();
   virtual bool FlushBuffer();
@@ -73,6 +76,7 @@ class TS_BufferStream : public TStream {
 
  private:
   bool finished_ = false;
+  std::int32_t readAhead_ = 0;
 };
 
 class TLFNFileStream : public TS_BufferStream {

@@ -58,28 +58,39 @@ std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count) {
 
 // ---- THandleStream -------------------------------------------------------------
 
+THandleStream::THandleStream(platform::FileHandle handle) : handle_(handle) {
+  // A handle from elsewhere goes on from where it stands.
+  const std::int64_t at = handle == platform::kInvalidHandle ? 0 : platform::FileSeek(handle, 0, soFromCurrent);
+  position_ = at < 0 ? 0 : at;
+}
+
 std::int32_t THandleStream::Read(void* buffer, std::int32_t count) {
   if (count <= 0) return 0;
-  const std::int32_t n = platform::FileRead(handle_, buffer, count);
-  return n < 0 ? 0 : n;
+  const std::int32_t n = platform::FileReadAt(handle_, buffer, count, position_);
+  if (n <= 0) return 0;
+  position_ += n;
+  return n;
 }
 
 std::int32_t THandleStream::Write(const void* buffer, std::int32_t count) {
   if (count <= 0) return 0;
-  const std::int32_t n = platform::FileWrite(handle_, buffer, count);
-  return n < 0 ? 0 : n;
+  const std::int32_t n = platform::FileWriteAt(handle_, buffer, count, position_);
+  if (n <= 0) return 0;
+  position_ += n;
+  return n;
 }
 
 std::int64_t THandleStream::Seek(std::int64_t offset, int origin) {
-  const std::int64_t r = platform::FileSeek(handle_, offset, origin);
-  if (r < 0) throw EStreamError("Stream seek error");
-  return r;
+  std::int64_t target = offset;
+  if (origin == soFromCurrent) target += position_;
+  if (origin == soFromEnd) target += Size();
+  if (target < 0) throw EStreamError("Stream seek error");
+  position_ = target;
+  return position_;
 }
 
 std::int64_t THandleStream::Size() {
-  const std::int64_t pos = platform::FileSeek(handle_, 0, soFromCurrent);
-  const std::int64_t size = platform::FileSeek(handle_, 0, soFromEnd);
-  if (pos >= 0) platform::FileSeek(handle_, pos, soFromBeginning);
+  const std::int64_t size = platform::FileSize(handle_);
   return size < 0 ? 0 : size;
 }
 

@@ -44,10 +44,12 @@ class TStream : public TObject {
   std::int64_t CopyFrom(TStream& source, std::int64_t count);
 };
 
-// A stream over an operating-system file handle it does not own.
+// A stream over an operating-system file handle it does not own. It keeps
+// its own position and transfers at it (positioned reads and writes), so
+// moving about the file costs no system call.
 class THandleStream : public TStream {
  public:
-  explicit THandleStream(platform::FileHandle handle) : handle_(handle) {}
+  explicit THandleStream(platform::FileHandle handle);
   std::string ClassName() const override { return "THandleStream"; }
 
   std::int32_t Read(void* buffer, std::int32_t count) override;
@@ -59,6 +61,7 @@ class THandleStream : public TStream {
 
  protected:
   platform::FileHandle handle_;
+  std::int64_t position_ = 0;
 };
 
 // A handle stream that opens its file (platform::fm* modes) and closes it.

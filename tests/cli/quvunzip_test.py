@@ -421,6 +421,47 @@ class Cli(unittest.TestCase):
         self.assertIn("possible zip bomb", err)
         self.assertEqual(self.files(), [])
 
+    # ---- threads -------------------------------------------------------------------
+
+    def test_threads_change_neither_output_nor_files_nor_status(self):
+        big = bytes((i * 31 + i // 977) & 0xFF for i in range(300000))
+        make_zip(self.archive, [("d/big.bin", big), ("d/damaged.txt", b"damaged " * 5000), ("small.txt", b"s"),
+                                ("../outside.txt", b"o"), ("kept.txt", b"new"), ("d/e/deep.txt", b"deep\n" * 9000),
+                                ("empty.txt", b"")])
+        with zipfile.ZipFile(self.archive, "a", zipfile.ZIP_BZIP2) as z:
+            z.writestr("bz.txt", b"bzip2 " * 100)
+        self.patch_central(1, {16: (0x12345678, 4)})
+        if shutil.which("zip"):
+            src = os.path.join(self.tmp, "src")
+            os.makedirs(src)
+            with open(os.path.join(src, "secret.txt"), "wb") as f:
+                f.write(b"the secret\n" * 3000)
+            subprocess.run(["zip", "-q", "-P", "pw", self.archive, "secret.txt"], cwd=src, check=True)
+        out = os.path.join(self.work, "out")
+        runs = {}
+        for threads in ("1", "2", "5"):
+            for args in (["-d", "out"], ["-P", "pw", "-d", "out"], ["-t"], ["-t", "-P", "pw"], ["-q", "-d", "out"]):
+                shutil.rmtree(out, ignore_errors=True)
+                os.makedirs(out)
+                with open(os.path.join(out, "kept.txt"), "wb") as f:
+                    f.write(b"old")
+                rc, stdout, stderr = self.run_cli("-T", threads, *args, "a.zip")
+                files = {n: self.read(n) for n in self.files()}
+                runs.setdefault(tuple(args), []).append((threads, rc, stdout, stderr, files))
+        for args, results in runs.items():
+            first = results[0]
+            self.assertEqual(first[1], 1, (args, first[3]))
+            for other in results[1:]:
+                self.assertEqual(other[1:], first[1:], (args, other[0]))
+        extracted = runs[("-P", "pw", "-d", "out")][0]
+        self.assertIn("d/damaged.txt: CRC error", extracted[3])
+        self.assertEqual(extracted[4]["d/big.bin"], big)
+        self.assertEqual(extracted[4]["kept.txt"], b"old")
+        self.assertNotIn("d/damaged.txt", extracted[4])
+        self.assertEqual(sorted(os.listdir(self.work)), ["a.zip", "out"])
+        for bad in ("0", "x", ""):
+            self.assertEqual(self.run_cli("-T", bad, "-t", "a.zip")[0], 3, bad)
+
 
 if __name__ == "__main__":
     if len(sys.argv) < 2:

@@ -1,0 +1,111 @@
+// The working state of one extraction run (TUnZip::UnZipFiles) and the
+// steps it takes for each entry. The component keeps its settings, events,
+// directory and archive; the run keeps what lives only while it goes on:
+// the decoding state, the output, the counts, the retry flags, the folders
+// it made and, in a parallel run, the decoders working ahead.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "decompress/DecodeContext.h"
+#include "platform/Platform.h"
+#include "unzip/UnZip.h"
+
+namespace quv {
+
+class TOutputFile;
+class TParallelDecoder;
+struct TPreparedEntry;
+
+class TExtractionRun {
+ public:
+  explicit TExtractionRun(TUnZip& zip);
+  ~TExtractionRun();
+  TExtractionRun(const TExtractionRun&) = delete;
+  TExtractionRun& operator=(const TExtractionRun&) = delete;
+
+  // Extracts (or tests) the selected entries; answers how many.
+  std::int32_t Execute();
+
+  // What the component's DecodeHost side hands on to the run.
+  std::int64_t OutputPosition();
+  std::int32_t WriteOutput(const void* buffer, std::int32_t count);
+  void BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize);
+
+ private:
+  // An entry's decoded output and what decoding it gave.
+  struct Decoded {
+    std::unique_ptr<TOutputFile> file;  // null in test mode
+    DecodeResult result = DecodeResult::DamagedData;
+    std::uint32_t crc = 0;
+  };
+
+  // Marks the entries the run takes and adds up their sizes; answers how
+  // many; taken gets the entries to visit (folder entries included).
+  std::int32_t SelectEntries(std::vector<bool>& taken);
+  // Refuses an archive whose entries' data overlap another entry's local
+  // header or the central directory (EBadZipFile) and notes each entry's limit.
+  void CheckEntriesApart();
+  void StartParallelDecoding(const std::vector<bool>& taken);
+
+  void ExtractEntry(std::int32_t index);
+  // LocateEntry, then the check that the data stays before what follows it;
+  // answers where the entry's data start.
+  std::int64_t LocateData(std::int32_t index);
+  // The entry's destination folder; none, with the reason in fault, when its
+  // stored path may not be created.
+  std::optional<std::string> ComposeDestDir(const TZipHeaderInfo& entry, std::string& fault) const;
+  void MakeFolderEntry(std::int32_t index, const std::string& dir);
+  // OnStartUnZip; false when the handler skips the entry.
+  bool AnnounceEntry(std::int32_t index, std::string& fName);
+  // The folder fName goes into; false (reported) when it cannot be made.
+  bool PrepareFolder(std::int32_t index, const std::string& fName);
+  // The overwrite rule for an existing fName; false (reported) when it stays.
+  bool MayWrite(std::int32_t index, std::string& fName);
+  // Whether fName is known to be free: its folder was made by this run and
+  // no earlier entry of the run wrote that name.
+  bool KnownFree(const std::string& fName) const;
+  // Decodes the current entry into fName's folder (or nowhere, testing);
+  // none when the output file cannot be created (reported).
+  std::optional<Decoded> Decode(std::int32_t index, const std::string& fName, std::int64_t dataStart, bool decodable);
+  // Moves a prepared entry into place and reports it; false when it cannot
+  // be moved there (the entry is then decoded again the ordinary way).
+  bool CommitPrepared(std::int32_t index, const std::string& fName, TPreparedEntry& prepared);
+  // The CRC check's outcome: the file moved into place and reported, or the
+  // failure reported (a bad password may ask for a retry).
+  void Conclude(std::int32_t index, const std::string& fName, Decoded& decoded);
+  bool MoveIntoPlace(TOutputFile& file, const std::string& fName, std::string& reason);
+  void EntryDone(std::int32_t index, const std::string& fName);
+
+  void Skip(std::int32_t index, TSkipReason reason, const std::string& name);
+  // Reports an entry that cannot be created (skCannotCreate) with its reason.
+  void SkipUncreatable(std::int32_t index, const std::string& name, const std::string& reason);
+  // The destination with its separator ("" for the current folder).
+  std::string Base() const;
+
+  TUnZip& zip_;
+  TDecodeContext context_;
+  TStream* output_ = nullptr;
+  std::int64_t totalBytes_ = 0;
+  std::int64_t bytesDone_ = 0;
+  std::int32_t extracted_ = 0;
+  // An entry to try again with the password a handler gave; the skip
+  // handlers' Retry, which nothing acts on.
+  bool retryEntry_ = false;
+  bool skipRetry_ = false;
+  // Where each entry's data must end (next local header or the central
+  // directory on its disk).
+  std::unordered_map<const TZipHeaderInfo*, std::int64_t> dataLimits_;
+  platform::KnownFolders folders_;
+  // The names (hashed) this run wrote into folders it made.
+  std::unordered_set<std::size_t> written_;
+  std::unique_ptr<TParallelDecoder> parallel_;
+};
+
+}  // namespace quv

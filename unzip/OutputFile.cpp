@@ -1,0 +1,141 @@
+#include "unzip/OutputFile.h"
+
+#include <algorithm>
+
+#include "zip/Exception.h"
+#include "zip/Utils.h"
+
+namespace quv {
+
+namespace {
+
+constexpr std::uint8_t kHostUnix = 3;
+constexpr std::uint32_t kUnixTypeMask = 0170000;
+constexpr std::uint32_t kUnixSymlink = 0120000;
+
+}  // namespace
+
+std::string FolderOf(const std::string& path) {
+  std::size_t cut = 0;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const auto c = static_cast<unsigned char>(path[i]);
+    if (platform::IsLeadByte(c) && i + 1 < path.size()) {
+      ++i;
+      continue;
+    }
+    if (c == '\\' || c == '/') cut = i + 1;
+  }
+  return path.substr(0, cut);
+}
+
+platform::FileStamp StampOf(const TZipHeaderInfo& entry, bool retainAttributes) {
+  platform::FileStamp stamp;
+  // The exact time when the archive has one; the DOS date is local time in
+  // 2-second steps.
+  stamp.utcTicks = entry.UtcModified;
+  stamp.dosDateTime = static_cast<std::int32_t>(FixDosDateTime(entry.LastModFileDateTime));
+  if (!retainAttributes) return stamp;
+  stamp.attributes = entry.ExternalFileAttributes;
+  const std::uint32_t mode = entry.ExternalFileAttributes >> 16;
+  // Unix permissions, but not for a link's text, which is extracted as a
+  // plain file and keeps the usual ones.
+  if ((entry.VersionMadeBy >> 8) == kHostUnix && mode != 0 && (mode & kUnixTypeMask) != kUnixSymlink) {
+    stamp.permissions = mode & 0777;
+  }
+  return stamp;
+}
+
+// ---- TNullStream ------------------------------------------------------------------
+
+std::int32_t TNullStream::Write(const void* /*buffer*/, std::int32_t count) {
+  if (count <= 0) return 0;
+  position_ += count;
+  size_ = std::max(size_, position_);
+  return count;
+}
+
+std::int64_t TNullStream::Seek(std::int64_t offset, int origin) {
+  std::int64_t target = offset;
+  if (origin == soFromCurrent) target += position_;
+  if (origin == soFromEnd) target += size_;
+  if (target < 0) throw EStreamError("Stream seek error");
+  position_ = target;
+  return position_;
+}
+
+// ---- TOutputFile ------------------------------------------------------------------
+
+namespace {
+
+// Output files take whole blocks of decoded output (up to 32 KB, and Inflate
+// hands over more at once) and write them in few large system calls.
+constexpr std::int64_t kOutputBufferSize = 128 * 1024;
+constexpr std::int64_t kSmallestBuffer = 4096;
+
+}  // namespace
+
+TOutputFile::TOutputFile(std::string finalName, const std::string& tempFolder, std::int64_t expectedSize)
+    : finalName_(std::move(finalName)) {
+  const std::int64_t bufSize = std::clamp(expectedSize, kSmallestBuffer, kOutputBufferSize);
+  std::string reason;
+  handle_ = platform::CreateTempFile(tempFolder, tempName_, &reason);
+  if (handle_ == platform::kInvalidHandle) throw EFCreateError("Cannot create file \"" + finalName_ + "\". " + reason);
+  buffer_.reserve(static_cast<std::size_t>(bufSize));
+}
+
+TOutputFile::~TOutputFile() {
+  platform::FileClose(handle_);
+  if (committed_ || platform::FileDelete(tempName_)) return;
+  // Windows keeps a read-only file, and Finish may have made it one.
+  platform::FileSetAttr(tempName_, 0);
+  platform::FileDelete(tempName_);
+}
+
+std::int32_t TOutputFile::Write(const void* buffer, std::int32_t count) {
+  if (count <= 0) return 0;
+  const auto* bytes = static_cast<const char*>(buffer);
+  if (buffer_.size() + static_cast<std::size_t>(count) > buffer_.capacity()) Flush();
+  if (static_cast<std::size_t>(count) >= buffer_.capacity()) {
+    WriteThrough(bytes, count);
+  } else {
+    buffer_.append(bytes, static_cast<std::size_t>(count));
+  }
+  position_ += count;
+  return count;
+}
+
+std::int64_t TOutputFile::Seek(std::int64_t offset, int origin) {
+  if (offset == 0 && origin == soFromCurrent) return position_;
+  throw EStreamError("Output files are written in sequence");
+}
+
+void TOutputFile::Finish(bool commitToDisk, const platform::FileStamp& stamp) {
+  Flush();
+  // A finished file may wait a while for its turn to be moved into place.
+  std::string().swap(buffer_);
+  if (commitToDisk && !platform::FileCommit(handle_)) Fail();
+  const platform::FileHandle written = handle_;
+  handle_ = platform::kInvalidHandle;
+  platform::FileStampAndClose(written, tempName_, stamp);
+}
+
+bool TOutputFile::Commit(std::string& reason) {
+  committed_ = platform::MoveFileOver(tempName_, finalName_, &reason);
+  return committed_;
+}
+
+void TOutputFile::Flush() {
+  if (buffer_.empty()) return;
+  WriteThrough(buffer_.data(), static_cast<std::int32_t>(buffer_.size()));
+  buffer_.clear();
+}
+
+void TOutputFile::WriteThrough(const char* bytes, std::int32_t count) {
+  if (platform::FileWrite(handle_, bytes, count) != count) Fail();
+}
+
+void TOutputFile::Fail() {
+  throw EWriteError("Cannot write file \"" + finalName_ + "\". " + platform::LastErrorText());
+}
+
+}  // namespace quv

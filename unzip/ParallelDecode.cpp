@@ -1,0 +1,147 @@
+#include "unzip/ParallelDecode.h"
+
+#include <algorithm>
+
+#include "decompress/DecodeContext.h"
+#include "zip/BufferStream.h"
+#include "zip/Exception.h"
+#include "zip/Records.h"
+
+namespace quv {
+
+namespace {
+
+// One worker's own view for the decoders: its own archive handle, counts,
+// CRC register and output.
+class TWorkerHost final : public DecodeHost {
+ public:
+  TWorkerHost(const TParallelSettings& settings, const std::atomic<bool>& stop)
+      : settings_(settings),
+        stop_(stop),
+        archive_(settings.archive, settings.archiveBufferSize, false, platform::fmOpenRead | platform::fmShareDenyWrite),
+        context_(*this) {}
+
+  // The entry decoded, its CRC checked; null when anything went wrong.
+  std::unique_ptr<TPreparedEntry> Decode(const TDecodeJob& job) {
+    auto prepared = std::make_unique<TPreparedEntry>();
+    try {
+      if (!job.target.empty() && platform::NameTaken(job.target)) return nullptr;
+      if (!SeekData(job)) return nullptr;
+      TNullStream nowhere;
+      if (!settings_.testMode) prepared->file = std::make_unique<TOutputFile>("", settings_.tempFolder, job.uncompressedSize);
+      output_ = prepared->file ? static_cast<TStream*>(prepared->file.get()) : &nowhere;
+      blocks_ = settings_.recordBlocks ? &prepared->blocks : nullptr;
+      remaining_ = job.compressedSize;
+      context_.ResetForEntry(job.compressedSize, job.uncompressedSize);
+      const DecodeResult result = DecodeEntry(context_, job.method, job.bitFlag);
+      output_ = nullptr;
+      prepared->crc = ~crc_;
+      if (result != DecodeResult::Decoded || prepared->crc != job.crc) return nullptr;
+      if (prepared->file) prepared->file->Finish(settings_.commitToDisk, job.stamp);
+      return prepared;
+    } catch (...) {
+      output_ = nullptr;
+      return nullptr;
+    }
+  }
+
+  std::int64_t& RemainingCompressed() override { return remaining_; }
+  bool EntryEncrypted() const override { return false; }
+  bool DoProcessMessages() const override { return false; }
+  std::int32_t ReadInput(void* buffer, std::int32_t count) override { return archive_.Read(buffer, count); }
+  bool CanSpan() const override { return false; }
+  bool OpenNextDisk() override { return false; }
+  void Decrypt(std::uint8_t* /*buffer*/, std::int32_t /*length*/) override {}
+  std::int64_t OutputPosition() override { return output_->Position(); }
+  std::int32_t WriteOutput(const void* buffer, std::int32_t count) override { return output_->Write(buffer, count); }
+  std::uint32_t& Crc() override { return crc_; }
+  void BlockWritten(std::int32_t n, std::int64_t /*entryBytesOut*/, std::int64_t /*unpackedSize*/) override {
+    if (stop_.load(std::memory_order_relaxed)) throw EUserCanceled("The run ended");
+    if (blocks_) blocks_->push_back(n);
+  }
+
+ private:
+  // Reads the local header and moves to the entry's data; false when the
+  // header is cut short or the data would run into what follows.
+  bool SeekData(const TDecodeJob& job) {
+    const std::int64_t wanted = job.headerGuess + job.compressedSize;
+    archive_.SetReadAhead(static_cast<std::int32_t>(std::min<std::int64_t>(wanted, settings_.archiveBufferSize)));
+    archive_.Seek(job.headerOffset, soFromBeginning);
+    std::uint8_t fixed[LocalFileHeader::kSize];
+    if (archive_.Read(fixed, LocalFileHeader::kSize) != LocalFileHeader::kSize) return false;
+    const LocalFileHeader header = LocalFileHeader::FromBytes(fixed);
+    const std::int64_t dataStart = job.headerOffset + LocalFileHeader::kSize + header.FileNameLength + header.ExtraFieldLength;
+    if (job.dataLimit >= 0 && dataStart + job.compressedSize > job.dataLimit) return false;
+    archive_.Seek(dataStart, soFromBeginning);
+    return true;
+  }
+
+  const TParallelSettings& settings_;
+  const std::atomic<bool>& stop_;
+  TLFNFileStream archive_;
+  TDecodeContext context_;
+  std::int64_t remaining_ = 0;
+  std::uint32_t crc_ = 0xFFFFFFFFu;
+  TStream* output_ = nullptr;
+  std::vector<std::int32_t>* blocks_ = nullptr;
+};
+
+}  // namespace
+
+TParallelDecoder::TParallelDecoder(TParallelSettings settings, std::vector<TDecodeJob> jobs)
+    : settings_(std::move(settings)), jobs_(std::move(jobs)), slots_(jobs_.size()) {
+  std::stable_sort(jobs_.begin(), jobs_.end(),
+                   [](const TDecodeJob& a, const TDecodeJob& b) { return a.uncompressedSize > b.uncompressedSize; });
+  for (std::size_t i = 0; i < jobs_.size(); ++i) jobOf_[jobs_[i].index] = i;
+  const unsigned count = std::min<unsigned>(settings_.threads, static_cast<unsigned>(jobs_.size()));
+  for (unsigned i = 0; i < count; ++i) workers_.push_back(std::make_unique<platform::Thread>([this] { Work(); }));
+}
+
+TParallelDecoder::~TParallelDecoder() {
+  stop_ = true;
+  for (auto& worker : workers_) worker->Join();
+}
+
+void TParallelDecoder::Work() {
+  std::unique_ptr<TWorkerHost> host;
+  try {
+    host = std::make_unique<TWorkerHost>(settings_, stop_);
+  } catch (...) {
+    // Without its own archive handle the worker takes no job; the calling
+    // thread does the ones nobody took.
+  }
+  for (;;) {
+    if (stop_) return;
+    const std::size_t job = next_++;
+    if (job >= jobs_.size()) return;
+    std::unique_ptr<TPreparedEntry> result = host ? host->Decode(jobs_[job]) : nullptr;
+    bool awaited = false;
+    {
+      const platform::MutexLock lock(mutex_);
+      slots_[job].result = std::move(result);
+      slots_[job].done = true;
+      awaited = awaited_ == job;
+    }
+    // Only a result the calling thread waits for wakes it (a system call).
+    if (awaited) finished_.Raise();
+  }
+}
+
+std::unique_ptr<TPreparedEntry> TParallelDecoder::Take(std::int32_t index) {
+  const auto found = jobOf_.find(index);
+  if (found == jobOf_.end()) return nullptr;
+  Slot& slot = slots_[found->second];
+  for (;;) {
+    {
+      const platform::MutexLock lock(mutex_);
+      if (slot.done) {
+        awaited_ = kNone;
+        return std::move(slot.result);
+      }
+      awaited_ = found->second;
+    }
+    finished_.Wait();
+  }
+}
+
+}  // namespace quv
