@@ -58,7 +58,7 @@ fuzz: deps
 	@scripts/run-fuzz $(FUZZ_SECONDS)
 
 bench: release
-	@bench/run-bench
+	@bench/run-bench $(BENCH_ARGS)
 
 # Authenticode signatures on the shipped programs: QUV_SIGN_CERT names a
 # PKCS#12 file, QUV_SIGN_PASSWORD its password. The programs are linked
