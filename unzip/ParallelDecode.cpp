@@ -23,8 +23,8 @@ class TWorkerHost final : public DecodeHost {
 
   // The entry decoded, its CRC checked; null when anything went wrong.
   std::unique_ptr<TPreparedEntry> Decode(const TDecodeJob& job) {
-    auto prepared = std::make_unique<TPreparedEntry>();
     try {
+      auto prepared = std::make_unique<TPreparedEntry>();
       if (!job.target.empty() && platform::NameTaken(job.target)) return nullptr;
       if (!SeekData(job)) return nullptr;
       TNullStream nowhere;
@@ -94,7 +94,17 @@ TParallelDecoder::TParallelDecoder(TParallelSettings settings, std::vector<TDeco
                    [](const TDecodeJob& a, const TDecodeJob& b) { return a.uncompressedSize > b.uncompressedSize; });
   for (std::size_t i = 0; i < jobs_.size(); ++i) jobOf_[jobs_[i].index] = i;
   const unsigned count = std::min<unsigned>(settings_.threads, static_cast<unsigned>(jobs_.size()));
-  for (unsigned i = 0; i < count; ++i) workers_.push_back(std::make_unique<platform::Thread>([this] { Work(); }));
+  for (unsigned i = 0; i < count; ++i) {
+    try {
+      workers_.push_back(std::make_unique<platform::Thread>([this] { Work(); }));
+    } catch (...) {
+      break;  // the system gives no more threads: the ones there do the work
+    }
+  }
+  // None at all: the calling thread does every entry itself.
+  if (workers_.empty()) {
+    for (Slot& slot : slots_) slot.done = true;
+  }
 }
 
 TParallelDecoder::~TParallelDecoder() {
