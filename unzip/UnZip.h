@@ -1,8 +1,9 @@
 // TUnZip: the unzip component. It reads a ZIP archive's directory (with
 // recovery for damaged directories and support for multi-disk sets), answers
-// questions about its entries, and holds everything the extraction run and
-// the decoders work with: the working copy of the current entry, the running
-// CRC, the password and the traditional cipher's keys, and the disk changes.
+// questions about its entries, and holds what the decoders reach through it:
+// the working copy of the current entry, the running CRC, the password and
+// the traditional cipher's keys, and the disk changes. An extraction run
+// keeps its own working state (unzip/ExtractionRun.h).
 //
 // Use: set ZipName (and DestDir, DoAll or FilesList, the overwrite rule),
 // assign the events you need, call LoadDirectory to list or UnZipFiles to
@@ -371,8 +372,6 @@ class TUnZip : public TPersistent, public DecodeHost {
   bool localScan_ = false;
   // Whether the central directory lies in the archive (not in a .zfc file).
   bool centralInArchive_ = false;
-  // Where each entry's data must end (next local header or the central
-  // directory on its disk); worked out when a run starts.
   // Large blocks: the archive is read in few system calls, and the next
   // small entries usually come with the one being read.
   std::int32_t streamBufferSize_ = 256 * 1024;
