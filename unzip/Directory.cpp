@@ -12,9 +12,9 @@
 
 #include "platform/Platform.h"
 #include "platform/Ui.h"
-#include "unzip/FileNames.h"
 #include "unzip/UnZip.h"
 #include "zip/Exception.h"
+#include "zip/Text.h"
 
 namespace quv {
 
@@ -164,7 +164,7 @@ void TUnZip::ReadDirectory() {
     bool found = endCentral_->FindEndCentral(*archiveStream_) && EndRecordPlausible();
     if (!found) {
       endCentral_->Clear();
-      const std::string configName = names::ChangeFileExt(zipName_, ".zfc");
+      const std::string configName = text::ChangeFileExtension(zipName_, ".zfc");
       if (platform::FileExists(configName)) {
         config = std::make_unique<TLFNFileStream>(configName, streamBufferSize_, false, platform::fmOpenRead);
         // An empty file would count as an empty archive; it holds no directory.
@@ -341,7 +341,7 @@ bool TUnZip::ScanLocalHeaders() {
   ReleaseDirectory();
   TS_BufferStream& stream = *archiveStream_;
 
-  const std::int32_t start = names::SameText(names::ExtractFileExt(zipName_), ".EXE") ? kSfxScanStart : 0;
+  const std::int32_t start = text::SameText(text::FileExtension(zipName_), ".EXE") ? kSfxScanStart : 0;
   stream.Seek(start, soFromBeginning);
 
   // Find the first local header signature followed by a plausible version.

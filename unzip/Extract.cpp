@@ -16,6 +16,7 @@
 #include "unzip/FileNames.h"
 #include "unzip/UnZip.h"
 #include "zip/Exception.h"
+#include "zip/Text.h"
 #include "zip/Wildcard.h"
 
 namespace quv {
@@ -171,17 +172,14 @@ class TOutputFile final : public TStream {
 template <class F>
 void ForEachComponent(const std::string& path, bool codePage, F f) {
   std::size_t start = 0;
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    const auto c = static_cast<unsigned char>(path[i]);
-    if (codePage && platform::IsLeadByte(c) && i + 1 < path.size()) {
-      ++i;
-      continue;
-    }
-    if (c == '\\' || c == '/') {
-      f(path.substr(start, i - start), true);
-      start = i + 1;
-    }
-  }
+  text::ForEachChar(
+      path,
+      [&](std::size_t at, unsigned char c) {
+        if (c != '\\' && c != '/') return;
+        f(path.substr(start, at - start), true);
+        start = at + 1;
+      },
+      codePage);
   if (start < path.size()) f(path.substr(start), false);
 }
 
@@ -232,21 +230,10 @@ bool ConfineFolder(const std::string& folder, bool codePage, std::string& out, s
   return true;
 }
 
-std::string FolderOf(const std::string& path) {
-  std::size_t cut = 0;
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    const auto c = static_cast<unsigned char>(path[i]);
-    if (platform::IsLeadByte(c) && i + 1 < path.size()) {
-      ++i;
-      continue;
-    }
-    if (c == '\\' || c == '/') cut = i + 1;
-  }
-  return path.substr(0, cut);
-}
+std::string FolderOf(const std::string& path) { return path.substr(0, text::AfterLastOf(path, "\\/")); }
 
-bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
-  return text.size() >= prefix.size() && names::SameText(text.substr(0, prefix.size()), prefix);
+bool StartsWithIgnoringCase(const std::string& whole, const std::string& prefix) {
+  return whole.size() >= prefix.size() && text::SameText(whole.substr(0, prefix.size()), prefix);
 }
 
 void SetEntryAttributes(const TZipHeaderInfo& entry, const std::string& name) {

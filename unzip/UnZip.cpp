@@ -11,6 +11,7 @@
 #include "platform/Ui.h"
 #include "unzip/FileNames.h"
 #include "zip/Exception.h"
+#include "zip/Text.h"
 #include "zip/Utils.h"
 
 namespace quv {
@@ -123,7 +124,7 @@ void TUnZip::SetZipName(const std::string& Value) {
   if (names::SameFileName(Value, zipName_)) return;
   std::string name = Value;
   if (!Value.empty() && Value.back() == '?') {
-    const std::string folder = names::ExtractFilePath(Value);
+    const std::string folder = text::FolderPart(Value);
     std::string start;
     if (!folder.empty() && platform::DirExists(folder)) {
       start = folder;
@@ -156,14 +157,14 @@ void TUnZip::SetDestDir(const std::string& Value) {
     if (!platform::Ui().PickFolder(start, chosen)) throw EUserCanceled("User canceled Set Desination Directory");
     dir = chosen;
   }
-  if (names::LastCharIs(dir, '\\')) dir.pop_back();
+  if (text::LastCharIs(dir, '\\')) dir.pop_back();
   destDir_ = dir;
 }
 
 void TUnZip::SetRootDir(const std::string& Value) {
   if (Value.empty()) {
     rootDir_.clear();
-  } else if (names::LastCharIs(Value, '\\')) {
+  } else if (text::LastCharIs(Value, '\\')) {
     rootDir_ = Value;
   } else {
     rootDir_ = Value + "\\";

@@ -7,6 +7,7 @@
 
 #include "decompress/DecodeContext.h"
 #include "platform/Platform.h"
+#include "zip/Text.h"
 #include "zip/Utils.h"
 
 namespace quv {
@@ -139,27 +140,9 @@ std::string ExtraBlock(const std::string& extra, std::uint16_t id) {
   return found;
 }
 
-// Index of the last "\" (or on Windows ":") that starts a character; npos when none.
-std::size_t LastSeparator(const std::string& name, bool codePage) {
-  std::size_t cut = std::string::npos;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const auto c = static_cast<unsigned char>(name[i]);
-    if (codePage && platform::IsLeadByte(c) && i + 1 < name.size()) {
-      ++i;
-      continue;
-    }
-    // POSIX has no drives: a colon there is part of the name.
-    if (c == '\\' || (platform::kIsWindows && c == ':')) cut = i;
-  }
-  return cut;
-}
-
-// Whether the text's last character is a backslash on its own.
-bool EndsWithBackslash(const std::string& text, bool codePage) {
-  if (text.empty() || text.back() != '\\') return false;
-  if (!codePage) return true;
-  return platform::LastCharStart(text) == text.size() - 1;
-}
+// "\" and on Windows ":" end the folder part of an entry's name (POSIX has no
+// drives: a colon there is part of the name).
+constexpr std::string_view kFolderEnds = platform::kIsWindows ? "\\:" : "\\";
 
 std::uint16_t ClampLength(std::size_t n) { return static_cast<std::uint16_t>(std::min<std::size_t>(n, 0xFFFF)); }
 
@@ -366,23 +349,18 @@ void TZipHeaderInfo::SetFileName(const std::string& text) {
   FileNameLength = ClampLength(directory_.size() + fileName_.size());
 }
 
-void TZipHeaderInfo::SetDirectory(const std::string& text) {
-  std::string dir = text;
-  if (!dir.empty() && !EndsWithBackslash(dir, true)) dir += '\\';
+void TZipHeaderInfo::SetDirectory(const std::string& folder) {
+  std::string dir = folder;
+  if (!dir.empty() && !text::LastCharIs(dir, '\\')) dir += '\\';
   if (dir == directory_) return;
   directory_ = std::move(dir);
   FileNameLength = ClampLength(directory_.size() + fileName_.size());
 }
 
 void TZipHeaderInfo::SplitName(const std::string& name) {
-  const std::size_t cut = LastSeparator(name, true);
-  if (cut == std::string::npos) {
-    SetFileName(name);
-    SetDirectory(std::string());
-  } else {
-    SetFileName(name.substr(cut + 1));
-    SetDirectory(name.substr(0, cut + 1));
-  }
+  const std::size_t nameStart = text::AfterLastOf(name, kFolderEnds);
+  SetFileName(name.substr(nameStart));
+  SetDirectory(name.substr(0, nameStart));
 }
 
 const std::string& TZipHeaderInfo::FileComment() const { return fileComment_.has_value() ? *fileComment_ : kEmpty; }
