@@ -267,35 +267,12 @@ std::uint32_t FixDosDateTime(std::uint32_t value) {
 
 // ---- TZipHeaderInfo ----------------------------------------------------------------
 
-TZipHeaderInfo::TZipHeaderInfo() { Clear(); }
-
 void TZipHeaderInfo::Clear() {
-  VersionMadeBy = 20;
-  VersionNeeded = 20;
-  BitFlag = 0;
-  CompressionMethod = 8;
-  LastModFileDateTime = 0;
-  CRC32 = 0xFFFFFFFFu;
-  CompressedSize = 0;
-  UncompressedSize = 0;
-  FileNameLength = 0;
-  CentralExtraFieldLength = 0;
-  LocalExtraFieldLength = 0;
-  FileCommentLength = 0;
-  DiskNumberStart = 0;
-  InternalFileAttributes = 1;
-  ExternalFileAttributes = 0x20;
-  RelativeOffsetOfLocalHeader = 0;
-  CentralHeaderOffset = 0;
-  LocalZip64 = false;
-  NameUnrepresentable = false;
-  unicodeComment_.clear();
-  UtcModified.reset();
+  static_cast<ZipEntryFields&>(*this) = ZipEntryFields{};
   fileName_.clear();
   directory_.clear();
   fileComment_.reset();
-  MatchFlag = false;
-  Selected = false;
+  unicodeComment_.clear();
   OEMConvert = false;
   NameCharset.clear();
 }
@@ -315,32 +292,12 @@ void TZipHeaderInfo::Assign(const TPersistent* source) {
     return;
   }
   if (src == this) return;
-  VersionMadeBy = src->VersionMadeBy;
-  VersionNeeded = src->VersionNeeded;
-  BitFlag = src->BitFlag;
-  CompressionMethod = src->CompressionMethod;
-  LastModFileDateTime = src->LastModFileDateTime;
-  CRC32 = src->CRC32;
-  CompressedSize = src->CompressedSize;
-  UncompressedSize = src->UncompressedSize;
-  FileNameLength = src->FileNameLength;
-  CentralExtraFieldLength = src->CentralExtraFieldLength;
-  LocalExtraFieldLength = src->LocalExtraFieldLength;
-  FileCommentLength = src->FileCommentLength;
-  DiskNumberStart = src->DiskNumberStart;
-  InternalFileAttributes = src->InternalFileAttributes;
-  ExternalFileAttributes = src->ExternalFileAttributes;
-  RelativeOffsetOfLocalHeader = src->RelativeOffsetOfLocalHeader;
-  CentralHeaderOffset = src->CentralHeaderOffset;
-  LocalZip64 = src->LocalZip64;
-  NameUnrepresentable = src->NameUnrepresentable;
+  static_cast<ZipEntryFields&>(*this) = *src;
+  fileName_ = src->fileName_;
+  directory_ = src->directory_;
   unicodeComment_ = src->unicodeComment_;
-  UtcModified = src->UtcModified;
-  SetFileName(src->fileName_);
-  SetDirectory(src->directory_);
+  // A source without its comment loaded leaves this entry's text as it is.
   if (src->FileCommentLength != 0 && src->fileComment_.has_value()) fileComment_ = src->fileComment_;
-  MatchFlag = src->MatchFlag;
-  Selected = src->Selected;
 }
 
 void TZipHeaderInfo::SetFileName(const std::string& text) {
@@ -402,8 +359,8 @@ std::string TZipHeaderInfo::SystemName(const std::string& stored, const std::str
   return name;
 }
 
-void TZipHeaderInfo::SetFromCentral(const CentralFileHeader& record, const std::string& name) {
-  VersionMadeBy = record.VersionMadeBy;
+template <class Header>
+void TZipHeaderInfo::TakeSharedFields(const Header& record, const std::string& name) {
   VersionNeeded = record.VersionNeeded;
   BitFlag = record.BitFlag;
   CompressionMethod = record.CompressionMethod;
@@ -412,12 +369,6 @@ void TZipHeaderInfo::SetFromCentral(const CentralFileHeader& record, const std::
   CompressedSize = record.CompressedSize;
   UncompressedSize = record.UncompressedSize;
   FileNameLength = record.FileNameLength;
-  CentralExtraFieldLength = record.ExtraFieldLength;
-  FileCommentLength = record.FileCommentLength;
-  DiskNumberStart = record.DiskNumberStart;
-  InternalFileAttributes = record.InternalFileAttributes;
-  ExternalFileAttributes = record.ExternalFileAttributes;
-  RelativeOffsetOfLocalHeader = record.RelativeOffsetOfLocalHeader;
   CentralHeaderOffset = 0;
   SplitName(name);
   fileComment_.reset();
@@ -425,27 +376,27 @@ void TZipHeaderInfo::SetFromCentral(const CentralFileHeader& record, const std::
   Selected = false;
 }
 
+void TZipHeaderInfo::SetFromCentral(const CentralFileHeader& record, const std::string& name) {
+  TakeSharedFields(record, name);
+  VersionMadeBy = record.VersionMadeBy;
+  CentralExtraFieldLength = record.ExtraFieldLength;
+  FileCommentLength = record.FileCommentLength;
+  DiskNumberStart = record.DiskNumberStart;
+  InternalFileAttributes = record.InternalFileAttributes;
+  ExternalFileAttributes = record.ExternalFileAttributes;
+  RelativeOffsetOfLocalHeader = record.RelativeOffsetOfLocalHeader;
+}
+
 void TZipHeaderInfo::SetFromLocal(const LocalFileHeader& record, const std::string& name) {
-  VersionMadeBy = 0;
-  VersionNeeded = record.VersionNeeded;
-  BitFlag = record.BitFlag;
-  CompressionMethod = record.CompressionMethod;
-  LastModFileDateTime = FixDosDateTime(record.LastModFileDateTime);
-  CRC32 = record.CRC32;
-  CompressedSize = record.CompressedSize;
-  UncompressedSize = record.UncompressedSize;
-  FileNameLength = record.FileNameLength;
+  TakeSharedFields(record, name);
   LocalExtraFieldLength = record.ExtraFieldLength;
+  // The central header's own fields: a local header has none of them.
+  VersionMadeBy = 0;
   FileCommentLength = 0;
   DiskNumberStart = 0;
   InternalFileAttributes = 0;
   ExternalFileAttributes = 0;
   RelativeOffsetOfLocalHeader = 0;
-  CentralHeaderOffset = 0;
-  SplitName(name);
-  fileComment_.reset();
-  MatchFlag = false;
-  Selected = false;
 }
 
 void TZipHeaderInfo::ApplyCentralExtra(const std::string& extra, const CentralFileHeader& record) {
@@ -543,20 +494,9 @@ bool TZipHeaderInfo::ReadLocalFromStream(TStream& stream) {
 
 // ---- TEndCentral -----------------------------------------------------------------
 
-TEndCentral::TEndCentral() { Clear(); }
-
 void TEndCentral::Clear() {
-  Signature = ZipSignatures().EndCentral;
-  ThisDisk = 0;
-  CentralDisk = 0;
-  EntriesThisDisk = 0;
-  TotalEntries = 0;
-  CentralDirSize = 0;
-  CentralDirOffset = 0;
-  ZipCommentLength = 0;
-  Zip64 = false;
+  static_cast<EndCentralFields&>(*this) = EndCentralFields{};
   zipComment_.reset();
-  ZipCommentOffset = 0;
   Modified = false;
 }
 
@@ -575,20 +515,12 @@ void TEndCentral::Assign(const TPersistent* source) {
     return;
   }
   if (src == this) return;
-  Signature = src->Signature;
-  ThisDisk = src->ThisDisk;
-  CentralDisk = src->CentralDisk;
-  EntriesThisDisk = src->EntriesThisDisk;
-  TotalEntries = src->TotalEntries;
-  CentralDirSize = src->CentralDirSize;
-  CentralDirOffset = src->CentralDirOffset;
-  ZipCommentLength = src->ZipCommentLength;
-  Zip64 = src->Zip64;
+  static_cast<EndCentralFields&>(*this) = *src;
+  // A source without its comment loaded leaves this record's text as it is.
   if (src->ZipCommentLength != 0 && src->zipComment_.has_value()) {
     zipComment_ = src->zipComment_;
     ZipCommentLength = ClampLength(zipComment_->size());
   }
-  ZipCommentOffset = src->ZipCommentOffset;
 }
 
 bool TEndCentral::FindEndCentral(TStream& stream) {
