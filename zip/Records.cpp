@@ -526,7 +526,7 @@ void TEndCentral::Assign(const TPersistent* source) {
 bool TEndCentral::FindEndCentral(TStream& stream) {
   const std::int64_t size = stream.Size();
   if (size < EndCentralRecord::kSize) return size == 0;
-  const auto length = static_cast<std::int32_t>(Min64(size, 65557));
+  const auto length = static_cast<std::int32_t>(std::min<std::int64_t>(size, 65557));
   stream.Seek(-length, soFromEnd);
   std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[static_cast<std::size_t>(length)]);
   if (stream.Read(buffer.get(), length) != length) return false;
