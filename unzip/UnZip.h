@@ -16,6 +16,7 @@
 // read the component but must not start another run on it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -270,6 +271,7 @@ class TUnZip : public TPersistent, public DecodeHost {
   void DefaultGetNextDisk(TObject* Sender, std::int32_t NextDisk, std::string& FName);
 
   // ---- traditional decryption --------------------------------------------------
+  static constexpr std::array<std::uint32_t, 3> kStartingKeys{0x12345678, 0x23456789, 0x34567890};
   static std::uint32_t CrcStep(std::uint32_t crc, std::uint8_t b);
   void UpdateKeys(std::uint8_t b);
   std::uint8_t DecryptByte() const;
@@ -371,7 +373,7 @@ class TUnZip : public TPersistent, public DecodeHost {
   std::string setLastDiskName_;
 
   // Extraction state.
-  std::uint32_t keys_[3] = {0x12345678, 0x23456789, 0x34567890};
+  std::array<std::uint32_t, 3> keys_ = kStartingKeys;
   std::uint32_t crc_ = 0xFFFFFFFF;
   std::unique_ptr<TStream> outStream_;
   std::int64_t runTotalBytes_ = 0;
