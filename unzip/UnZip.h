@@ -413,8 +413,20 @@ class TUnZip : public TPersistent, public DecodeHost {
   bool EndRecordPlausible() const;
   void DetectMultiDiskMode();
   bool DiskLabelMatches(std::int32_t N) const;
-  // Reads the central entries (the loop of ReadDirectory) from stream.
+  // The steps of ReadDirectory. FindEndRecord looks in the archive, then in
+  // its configuration file (same name, ".zfc"), which it leaves open in
+  // config when that holds the record.
+  bool FindEndRecord(std::unique_ptr<TLFNFileStream>& config);
+  void GoToCentralDirectory(TStream* config);
+  // No end record: the incomplete-archive mode (OnInCompleteZip may change
+  // it) decides between refusing and scanning the local headers.
+  void ReadWithoutEndRecord();
+  void ReadCommentWithDirectory(TStream* config);
+  // Reads the central entries from stream.
   void ReadCentralEntries(TStream*& stream, bool configMode);
+  // A damaged central directory: the local headers stand in for it, or
+  // EBadZipFile.
+  void RebuildFromLocalHeaders();
   // Reads and caches the comment of an entry whose central header lies at
   // its CentralHeaderOffset in stream; false when it cannot be read.
   bool LoadEntryComment(TStream& stream, TZipHeaderInfo& entry);
