@@ -144,6 +144,26 @@ std::string ExtraBlock(const std::string& extra, std::uint16_t id) {
 // drives: a colon there is part of the name).
 constexpr std::string_view kFolderEnds = platform::kIsWindows ? "\\:" : "\\";
 
+// The records copy only from their own kind; any other goes to TPersistent,
+// which raises EConvertError.
+template <class Record>
+void AssignToOwnKind(const Record& record, TPersistent* dest) {
+  if (auto* same = dynamic_cast<Record*>(dest)) {
+    same->Assign(&record);
+  } else {
+    record.TPersistent::AssignTo(dest);
+  }
+}
+
+// Assign's source when it is another Record; null when there is nothing to
+// copy (the target itself, or another kind, handed to TPersistent::Assign).
+template <class Record>
+const Record* OtherOfOwnKind(Record& target, const TPersistent* source) {
+  const auto* same = dynamic_cast<const Record*>(source);
+  if (same == nullptr) target.TPersistent::Assign(source);
+  return same == &target ? nullptr : same;
+}
+
 std::uint16_t ClampLength(std::size_t n) { return static_cast<std::uint16_t>(std::min<std::size_t>(n, 0xFFFF)); }
 
 }  // namespace
@@ -277,21 +297,11 @@ void TZipHeaderInfo::Clear() {
   NameCharset.clear();
 }
 
-void TZipHeaderInfo::AssignTo(TPersistent* dest) const {
-  if (auto* entry = dynamic_cast<TZipHeaderInfo*>(dest)) {
-    entry->Assign(this);
-    return;
-  }
-  TPersistent::AssignTo(dest);
-}
+void TZipHeaderInfo::AssignTo(TPersistent* dest) const { AssignToOwnKind(*this, dest); }
 
 void TZipHeaderInfo::Assign(const TPersistent* source) {
-  const auto* src = dynamic_cast<const TZipHeaderInfo*>(source);
-  if (src == nullptr) {
-    TPersistent::Assign(source);
-    return;
-  }
-  if (src == this) return;
+  const TZipHeaderInfo* src = OtherOfOwnKind(*this, source);
+  if (src == nullptr) return;
   static_cast<ZipEntryFields&>(*this) = *src;
   fileName_ = src->fileName_;
   directory_ = src->directory_;
@@ -500,21 +510,11 @@ void TEndCentral::Clear() {
   Modified = false;
 }
 
-void TEndCentral::AssignTo(TPersistent* dest) const {
-  if (auto* end = dynamic_cast<TEndCentral*>(dest)) {
-    end->Assign(this);
-    return;
-  }
-  TPersistent::AssignTo(dest);
-}
+void TEndCentral::AssignTo(TPersistent* dest) const { AssignToOwnKind(*this, dest); }
 
 void TEndCentral::Assign(const TPersistent* source) {
-  const auto* src = dynamic_cast<const TEndCentral*>(source);
-  if (src == nullptr) {
-    TPersistent::Assign(source);
-    return;
-  }
-  if (src == this) return;
+  const TEndCentral* src = OtherOfOwnKind(*this, source);
+  if (src == nullptr) return;
   static_cast<EndCentralFields&>(*this) = *src;
   // A source without its comment loaded leaves this record's text as it is.
   if (src->ZipCommentLength != 0 && src->zipComment_.has_value()) {
