@@ -14,6 +14,7 @@
 #include "install/SetupOptions.h"
 #include "platform/Ui.h"
 #include "zip/Exception.h"
+#include "zip/Text.h"
 
 namespace quv {
 
@@ -77,7 +78,7 @@ void TfStep::ShowExtractedFile(const std::string& path) {
   GetTextExtentPoint32A(dc, shown.c_str(), static_cast<int>(shown.size()), &extent);
   SelectObject(dc, old);
   ReleaseDC(label, dc);
-  if (extent.cx > width) shown = "...\\" + paths::FileNamePart(path);
+  if (extent.cx > width) shown = "...\\" + text::FileNamePart(path);
   SetWindowTextA(label, shown.c_str());
   RECT r;
   GetWindowRect(label, &r);

@@ -125,6 +125,26 @@ class Extractor : public TUnZip {
   const TZipHeaderInfo& Entry(std::int32_t index) const { return *CheckedEntry(index); }
 };
 
+// One answer the terminal offers: shown as label, typed as letter or word.
+struct Choice {
+  const char* label;
+  const char* letter;
+  const char* word;
+  platform::Answer answer;
+};
+
+const std::vector<Choice>& ChoicesFor(platform::Buttons buttons) {
+  using platform::Answer;
+  static const std::vector<Choice> okCancel{{"[o]k", "o", "ok", Answer::Ok}, {"[c]ancel", "c", "cancel", Answer::Cancel}};
+  static const std::vector<Choice> yesNo{{"[y]es", "y", "yes", Answer::Yes}, {"[n]o", "n", "no", Answer::No}};
+  static const std::vector<Choice> yesNoAll{{"[y]es", "y", "yes", Answer::Yes},
+                                            {"[n]o", "n", "no", Answer::No},
+                                            {"[A]ll", "A", "all", Answer::YesToAll},
+                                            {"[N]one", "N", "none", Answer::NoToAll}};
+  if (buttons == platform::Buttons::OkCancel) return okCancel;
+  return buttons == platform::Buttons::YesNo ? yesNo : yesNoAll;
+}
+
 // What the engine asks (replace a file? insert a disk?) is asked on the
 // terminal; without one the answer is no. Its messages go to stderr as one
 // line naming the entry being extracted.
@@ -147,29 +167,15 @@ class ConsoleQuestions final : public platform::UserInterface {
         buttons == platform::Buttons::OkCancel ? platform::Answer::Cancel : platform::Answer::No;
     if (!interactive) return refusal;
     const std::string head = caption.empty() ? text : text + " (" + caption + ")";
+    const std::vector<Choice>& choices = ChoicesFor(buttons);
+    std::string prompt;
+    for (const Choice& choice : choices) prompt += (prompt.empty() ? " " : ", ") + std::string(choice.label);
     for (;;) {
+      std::cerr << head << prompt << ": " << std::flush;
       std::string line;
-      switch (buttons) {
-        case platform::Buttons::OkCancel:
-          std::cerr << head << " [o]k, [c]ancel: " << std::flush;
-          if (!std::getline(std::cin, line)) return refusal;
-          if (line == "o" || line == "ok") return platform::Answer::Ok;
-          if (line == "c" || line == "cancel") return platform::Answer::Cancel;
-          break;
-        case platform::Buttons::YesNo:
-          std::cerr << head << " [y]es, [n]o: " << std::flush;
-          if (!std::getline(std::cin, line)) return refusal;
-          if (line == "y" || line == "yes") return platform::Answer::Yes;
-          if (line == "n" || line == "no") return platform::Answer::No;
-          break;
-        default:
-          std::cerr << head << " [y]es, [n]o, [A]ll, [N]one: " << std::flush;
-          if (!std::getline(std::cin, line)) return refusal;
-          if (line == "y" || line == "yes") return platform::Answer::Yes;
-          if (line == "n" || line == "no") return platform::Answer::No;
-          if (line == "A" || line == "all") return platform::Answer::YesToAll;
-          if (line == "N" || line == "none") return platform::Answer::NoToAll;
-          break;
+      if (!std::getline(std::cin, line)) return refusal;
+      for (const Choice& choice : choices) {
+        if (line == choice.letter || line == choice.word) return choice.answer;
       }
     }
   }
@@ -412,6 +418,198 @@ class UiInstalled {
   UiInstalled& operator=(const UiInstalled&) = delete;
 };
 
+// A test, pipe or extraction run: the engine set up from the options, and
+// what the run counts and shows on the terminal while it goes.
+class ExtractionRun {
+ public:
+  ExtractionRun(Extractor& zip, ConsoleQuestions& questions, const Options& o)
+      : zip_(zip), questions_(questions), o_(o), destination_(DestinationOf(o.destDir)) {}
+  ExtractionRun(const ExtractionRun&) = delete;
+  ExtractionRun& operator=(const ExtractionRun&) = delete;
+
+  int Execute() {
+    SetUpEngine();
+    SelectEntries();
+    FollowEntries();
+    if (showProgress_) ShowProgress();
+    ReportFailures();
+    if (!o_.overwrite && !o_.never) AskBeforeOverwriting();
+    return Extract();
+  }
+
+ private:
+  void SetUpEngine() {
+    zip_.SetDestDir(destination_);
+    zip_.SetRecreateDirs(!o_.junkPaths);
+    zip_.SetOverwriteMode(o_.overwrite ? Always : o_.never ? Never : Prompt);
+    zip_.SetReplaceReadOnly(o_.overwrite);
+    zip_.SetRetainAttributes(true);
+    // -p is a test run whose decoded bytes go to standard output.
+    zip_.SetTestMode(o_.test || o_.pipe);
+    if (o_.pipe) zip_.SetTestOutput(&standardOutput_);
+    if (o_.hasPassword) zip_.SetPassword(o_.password);
+    zip_.SetThreads(static_cast<std::int32_t>(o_.threads != 0 ? o_.threads : platform::ProcessorCount()));
+    questions_.breakProgress = [this] { EndProgressLine(); };
+  }
+
+  void SelectEntries() {
+    if (o_.patterns.empty()) {
+      zip_.SetDoAll(true);
+    } else {
+      for (const std::string& p : o_.patterns) zip_.FilesList().Add(ToEngine(p));
+    }
+    for (const std::string& p : o_.excludes) zip_.ExcludeList().Add(ToEngine(p));
+  }
+
+  // Names each entry as it starts (a line per entry without the progress bar)
+  // and counts the entries done.
+  void FollowEntries() {
+    zip_.OnStartUnZipInfo = [this](TObject*, std::int32_t, std::int64_t, bool&) {
+      unmatchedPatterns_ = ReportUnmatchedPatterns(zip_, o_);
+    };
+    zip_.OnStartUnZip = [this](TObject*, std::int32_t index, std::string& fName, bool&) {
+      startedEntries_.insert(index);
+      questions_.currentEntry = Shown(zip_.Entry(index).StoredPath());
+      MakeNameSafe(fName, destination_.size());
+      if (showProgress_) {
+        lastPercent_ = -1;
+      } else if (!o_.quiet && !o_.pipe) {
+        std::cout << (o_.test ? "    testing: " : " extracting: ") << questions_.currentEntry << '\n';
+      }
+    };
+    // An entry's end: a failure from here on concerns no entry until the next starts.
+    zip_.OnEndUnZip = [this](TObject*, std::int32_t, const std::string&) {
+      ++entriesDone_;
+      questions_.currentEntry.clear();
+    };
+  }
+
+  // One line on the terminal, redrawn: a bar of the whole run and the entry's name.
+  void ShowProgress() {
+    zip_.OnTotalPercentDone = [this](TObject*, std::int32_t percent) {
+      if (percent == lastPercent_) return;
+      lastPercent_ = percent;
+      constexpr int kWidth = 30;
+      const auto filled = static_cast<std::size_t>(std::clamp(percent, 0, 100) * kWidth / 100);
+      std::string name = questions_.currentEntry;
+      if (name.size() > 40) name.replace(0, name.size() - 37, "...");
+      std::string number = std::to_string(percent);
+      number.insert(0, 3 - std::min<std::size_t>(3, number.size()), ' ');
+      std::string line(1, '[');
+      line.append(filled, '#').append(kWidth - filled, ' ').append("] ").append(number).append("% ").append(name);
+      // Blanks over what a longer name left on the line.
+      const std::size_t lineLength = line.size();
+      if (line.size() < progressLineLength_) line.append(progressLineLength_ - line.size(), ' ');
+      progressLineLength_ = lineLength;
+      std::cerr << '\r' << line << std::flush;
+      progressShown_ = true;
+    };
+  }
+
+  void EndProgressLine() {
+    if (!progressShown_) return;
+    std::cerr << '\n';
+    progressShown_ = false;
+    progressLineLength_ = 0;
+  }
+
+  void ReportFailures() {
+    zip_.OnBadCRC = [this](TObject*, std::int32_t computed, std::int32_t stored, std::int32_t) {
+      ++failures_;
+      EndProgressLine();
+      std::cerr << "quvunzip: " << questions_.currentEntry << ": CRC error (computed "
+                << Hex8(static_cast<std::uint32_t>(computed)) << ", stored " << Hex8(static_cast<std::uint32_t>(stored))
+                << ")" << (o_.test ? "" : ", not extracted") << '\n';
+      questions_.currentEntry.clear();
+    };
+    zip_.OnSkippingFile = [this](TObject*, TSkipReason reason, const std::string& fName, std::int32_t index, bool&) {
+      ++failures_;
+      EndProgressLine();
+      ReportSkip(reason, fName, index);
+      questions_.currentEntry.clear();
+    };
+  }
+
+  void ReportSkip(TSkipReason reason, const std::string& fName, std::int32_t index) {
+    const TZipHeaderInfo& entry = zip_.Entry(index);
+    const std::string shownEntry = Shown(entry.StoredPath());
+    const std::string& detail = zip_.SkipDetail();
+    switch (reason) {
+      case skBadPassword:
+        std::cerr << "quvunzip: " << shownEntry << ": "
+                  << (o_.hasPassword ? "wrong password" : "encrypted, no password or a wrong one") << ", skipped\n";
+        break;
+      case skNotOverwritten:
+        if (!o_.quiet) std::cerr << "quvunzip: " << Shown(fName) << ": exists, not overwritten\n";
+        break;
+      case skUnsupportedMethod:
+        std::cerr << "quvunzip: " << shownEntry << ": unsupported compression method " << entry.CompressionMethod
+                  << " (" << MethodName(entry.CompressionMethod) << "), skipped\n";
+        break;
+      default:
+        if (entry.NameUnrepresentable) {
+          std::cerr << "quvunzip: " << shownEntry << ": cannot create (" << Shown(detail) << "), skipped\n";
+        } else if (startedEntries_.count(index) == 0) {
+          const std::string why = detail.empty() ? "leads outside the destination" : detail;
+          std::cerr << "quvunzip: " << shownEntry << ": unsafe path (" << Shown(why) << "), skipped\n";
+        } else {
+          std::cerr << "quvunzip: " << Shown(fName) << ": cannot create"
+                    << (detail.empty() ? "" : " (" + Shown(detail) + ")") << ", skipped\n";
+        }
+        break;
+    }
+  }
+
+  void AskBeforeOverwriting() {
+    // "all" and "none" answer every later question of the run.
+    zip_.OnPromptForOverwrite = [this](TObject*, bool& overwrite, std::int32_t index, std::string&) {
+      if (rememberedAnswer_ != 0) {
+        overwrite = rememberedAnswer_ > 0;
+        return;
+      }
+      EndProgressLine();
+      const platform::Answer answer = platform::Ui().ShowMessage(
+          "Replace existing file " + Shown(zip_.Entry(index).StoredPath()) + "?", "File Exists Alert",
+          platform::Buttons::YesNoAll);
+      if (answer == platform::Answer::YesToAll) rememberedAnswer_ = 1;
+      if (answer == platform::Answer::NoToAll) rememberedAnswer_ = -1;
+      overwrite = answer == platform::Answer::Yes || answer == platform::Answer::YesToAll;
+    };
+  }
+
+  int Extract() {
+    try {
+      zip_.UnZipFiles();
+    } catch (const std::exception& e) {
+      EndProgressLine();
+      const std::string where =
+          questions_.currentEntry.empty() ? o_.archive : o_.archive + " (" + questions_.currentEntry + ")";
+      std::cerr << "quvunzip: " << where << ": " << e.what() << '\n';
+      return kExitArchive;
+    }
+    EndProgressLine();
+    if (!o_.quiet && o_.test && failures_ == 0) {
+      std::cout << "No errors in " << entriesDone_ << (entriesDone_ == 1 ? " file" : " files") << " tested.\n";
+    }
+    return failures_ > 0 || unmatchedPatterns_ > 0 ? kExitEntries : kExitOk;
+  }
+
+  Extractor& zip_;
+  ConsoleQuestions& questions_;
+  const Options& o_;
+  const std::string destination_;
+  StandardOutput standardOutput_;
+  const bool showProgress_ = !o_.quiet && !o_.pipe && platform::IsTerminal(platform::StdStream::Error);
+  bool progressShown_ = false;
+  std::size_t progressLineLength_ = 0;
+  int lastPercent_ = -1;
+  int failures_ = 0;
+  int entriesDone_ = 0;
+  int unmatchedPatterns_ = 0;
+  std::set<std::int32_t> startedEntries_;
+  int rememberedAnswer_ = 0;  // 1 all, -1 none
+};
+
 int Run(const Options& o) {
   ConsoleQuestions questions;
   UiInstalled installed(questions);
@@ -422,156 +620,7 @@ int Run(const Options& o) {
   zip.SetNameCharset(o.charset);
   if (o.list) return List(zip, o);
   if (o.commentOnly) return ShowComment(zip);
-
-  const std::string destination = DestinationOf(o.destDir);
-  zip.SetDestDir(destination);
-  zip.SetRecreateDirs(!o.junkPaths);
-  zip.SetOverwriteMode(o.overwrite ? Always : o.never ? Never : Prompt);
-  zip.SetReplaceReadOnly(o.overwrite);
-  zip.SetRetainAttributes(true);
-  // -p is a test run whose decoded bytes go to standard output.
-  StandardOutput standardOutput;
-  zip.SetTestMode(o.test || o.pipe);
-  if (o.pipe) zip.SetTestOutput(&standardOutput);
-  if (o.hasPassword) zip.SetPassword(o.password);
-  zip.SetThreads(static_cast<std::int32_t>(o.threads != 0 ? o.threads : platform::ProcessorCount()));
-  if (o.patterns.empty()) {
-    zip.SetDoAll(true);
-  } else {
-    for (const std::string& p : o.patterns) zip.FilesList().Add(ToEngine(p));
-  }
-  for (const std::string& p : o.excludes) zip.ExcludeList().Add(ToEngine(p));
-
-  const bool progress = !o.quiet && !o.pipe && platform::IsTerminal(platform::StdStream::Error);
-  int unmatched = 0;
-  bool progressShown = false;
-  std::size_t lastLineLength = 0;
-  auto endProgressLine = [&]() {
-    if (progressShown) {
-      std::cerr << '\n';
-      progressShown = false;
-      lastLineLength = 0;
-    }
-  };
-  questions.breakProgress = endProgressLine;
-
-  int failures = 0;
-  int done = 0;
-  std::int32_t selected = 0;
-  std::set<std::int32_t> started;
-  int lastPercent = -1;
-
-  zip.OnStartUnZipInfo = [&](TObject*, std::int32_t numFiles, std::int64_t, bool&) {
-    selected = numFiles;
-    unmatched = ReportUnmatchedPatterns(zip, o);
-  };
-  zip.OnStartUnZip = [&](TObject*, std::int32_t index, std::string& fName, bool&) {
-    const TZipHeaderInfo& e = zip.Entry(index);
-    started.insert(index);
-    questions.currentEntry = Shown(e.StoredPath());
-    MakeNameSafe(fName, destination.size());
-    if (progress) {
-      lastPercent = -1;
-    } else if (!o.quiet && !o.pipe) {
-      std::cout << (o.test ? "    testing: " : " extracting: ") << questions.currentEntry << '\n';
-    }
-  };
-  if (progress) {
-    zip.OnTotalPercentDone = [&](TObject*, std::int32_t percent) {
-      if (percent == lastPercent) return;
-      lastPercent = percent;
-      constexpr int kWidth = 30;
-      const auto filled = static_cast<std::size_t>(std::clamp(percent, 0, 100) * kWidth / 100);
-      std::string name = questions.currentEntry;
-      if (name.size() > 40) name.replace(0, name.size() - 37, "...");
-      std::string number = std::to_string(percent);
-      number.insert(0, 3 - std::min<std::size_t>(3, number.size()), ' ');
-      std::string line(1, '[');
-      line.append(filled, '#').append(kWidth - filled, ' ').append("] ").append(number).append("% ").append(name);
-      // Blanks over what a longer name left on the line.
-      const std::size_t shown = line.size();
-      if (line.size() < lastLineLength) line.append(lastLineLength - line.size(), ' ');
-      lastLineLength = shown;
-      std::cerr << '\r' << line << std::flush;
-      progressShown = true;
-    };
-  }
-  // An entry's end: a failure from here on concerns no entry until the next starts.
-  zip.OnEndUnZip = [&](TObject*, std::int32_t, const std::string&) {
-    ++done;
-    questions.currentEntry.clear();
-  };
-  zip.OnBadCRC = [&](TObject*, std::int32_t calc, std::int32_t stored, std::int32_t) {
-    ++failures;
-    endProgressLine();
-    std::cerr << "quvunzip: " << questions.currentEntry << ": CRC error (computed " << Hex8(static_cast<std::uint32_t>(calc))
-              << ", stored " << Hex8(static_cast<std::uint32_t>(stored)) << ")" << (o.test ? "" : ", not extracted")
-              << '\n';
-    questions.currentEntry.clear();
-  };
-  zip.OnSkippingFile = [&](TObject*, TSkipReason reason, const std::string& fName, std::int32_t index, bool&) {
-    ++failures;
-    endProgressLine();
-    const std::string entry = Shown(zip.Entry(index).StoredPath());
-    switch (reason) {
-      case skBadPassword:
-        std::cerr << "quvunzip: " << entry << ": " << (o.hasPassword ? "wrong password" : "encrypted, no password or a wrong one")
-                  << ", skipped\n";
-        break;
-      case skNotOverwritten:
-        if (!o.quiet) std::cerr << "quvunzip: " << Shown(fName) << ": exists, not overwritten\n";
-        break;
-      case skUnsupportedMethod: {
-        const std::uint16_t method = zip.Entry(index).CompressionMethod;
-        std::cerr << "quvunzip: " << entry << ": unsupported compression method " << method << " ("
-                  << MethodName(method) << "), skipped\n";
-        break;
-      }
-      default:
-        if (zip.Entry(index).NameUnrepresentable) {
-          std::cerr << "quvunzip: " << entry << ": cannot create (" << Shown(zip.SkipDetail()) << "), skipped\n";
-        } else if (started.count(index) == 0) {
-          const std::string why = zip.SkipDetail().empty() ? "leads outside the destination" : zip.SkipDetail();
-          std::cerr << "quvunzip: " << entry << ": unsafe path (" << Shown(why) << "), skipped\n";
-        } else {
-          std::cerr << "quvunzip: " << Shown(fName) << ": cannot create"
-                    << (zip.SkipDetail().empty() ? "" : " (" + Shown(zip.SkipDetail()) + ")") << ", skipped\n";
-        }
-        break;
-    }
-    questions.currentEntry.clear();
-  };
-  if (!o.overwrite && !o.never) {
-    // "all" and "none" answer every later question of the run.
-    int remembered = 0;  // 1 all, -1 none
-    zip.OnPromptForOverwrite = [&, remembered](TObject*, bool& overWriteIt, std::int32_t index, std::string&) mutable {
-      if (remembered != 0) {
-        overWriteIt = remembered > 0;
-        return;
-      }
-      endProgressLine();
-      const platform::Answer a = platform::Ui().ShowMessage(
-          "Replace existing file " + Shown(zip.Entry(index).StoredPath()) + "?", "File Exists Alert",
-          platform::Buttons::YesNoAll);
-      if (a == platform::Answer::YesToAll) remembered = 1;
-      if (a == platform::Answer::NoToAll) remembered = -1;
-      overWriteIt = a == platform::Answer::Yes || a == platform::Answer::YesToAll;
-    };
-  }
-
-  try {
-    zip.UnZipFiles();
-  } catch (const std::exception& e) {
-    endProgressLine();
-    const std::string where = questions.currentEntry.empty() ? o.archive : o.archive + " (" + questions.currentEntry + ")";
-    std::cerr << "quvunzip: " << where << ": " << e.what() << '\n';
-    return kExitArchive;
-  }
-  endProgressLine();
-  if (!o.quiet && o.test && failures == 0) {
-    std::cout << "No errors in " << done << (done == 1 ? " file" : " files") << " tested.\n";
-  }
-  return failures > 0 || unmatched > 0 ? kExitEntries : kExitOk;
+  return ExtractionRun(zip, questions, o).Execute();
 }
 
 }  // namespace

@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "install/Errors.h"
-#include "install/Paths.h"
 #include "platform/Platform.h"
+#include "zip/Text.h"
 
 namespace quv {
 
-using namespace paths;
+using namespace text;
 
 namespace {
 

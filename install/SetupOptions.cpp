@@ -3,8 +3,7 @@
 
 #include <vector>
 
-#include "install/Paths.h"
-#include "platform/Platform.h"
+#include "zip/Text.h"
 
 namespace quv {
 
@@ -42,9 +41,9 @@ std::vector<std::string> Arguments(const std::string& line) {
     bool quoted = false;
     while (i < line.size() && (quoted || !IsBlank(line[i]))) {
       const char c = line[i];
-      if (platform::IsLeadByte(static_cast<unsigned char>(c)) && i + 1 < line.size()) {
-        arg.append(line, i, 2);
-        i += 2;
+      if (const std::size_t size = text::CharSize(line, i); size > 1) {
+        arg.append(line, i, size);
+        i += size;
       } else if (c == '\\') {
         std::size_t n = 0;
         while (i < line.size() && line[i] == '\\') ++n, ++i;
@@ -87,7 +86,7 @@ bool IsPathValue(const std::string& value) { return !value.empty() && value.find
 SetupOptions ParseSetupCommandLine(const std::string& commandLine) {
   SetupOptions options;
   for (const std::string& arg : Arguments(commandLine)) {
-    const std::string upper = paths::UpperAscii(arg);
+    const std::string upper = text::UpperAscii(arg);
     std::string value;
     if (upper == "/SILENT") {
       if (options.mode == SetupOptions::Mode::Wizard) options.mode = SetupOptions::Mode::Silent;

@@ -9,12 +9,12 @@
 
 #include "install/Errors.h"
 #include "install/Installation.h"
-#include "install/Paths.h"
 #include "platform/Platform.h"
+#include "zip/Text.h"
 
 namespace quv {
 
-using namespace paths;
+using namespace text;
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include <utility>
 
-#include "install/Paths.h"
 #include "platform/Platform.h"
+#include "zip/Text.h"
 
 namespace quv {
 
@@ -92,10 +92,10 @@ void InstallTransaction::UninstallEntryWritten(UninstallEntrySnapshot before) {
 void InstallTransaction::CreateFolder(const std::string& path) {
   // Without a trailing backslash, except for a drive's root.
   std::string folder = path;
-  if (folder.size() > 3 && paths::FolderPart(folder) == folder) folder.pop_back();
+  if (folder.size() > 3 && text::FolderPart(folder) == folder) folder.pop_back();
   if (folder.empty()) throw CodeFailure("创建文件夹", path, ERROR_PATH_NOT_FOUND);
   if (platform::DirExists(folder)) return;
-  const std::string parent = paths::FolderPart(folder);
+  const std::string parent = text::FolderPart(folder);
   if (!parent.empty() && parent != folder && !platform::DirExists(parent)) CreateFolder(parent);
   if (!CreateDirectoryA(folder.c_str(), nullptr)) throw LastErrorFailure("创建文件夹", folder);
   changes_.push_back(Change{Kind::FolderCreated, folder, "", {}, {}});

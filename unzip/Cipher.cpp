@@ -1,40 +1,22 @@
 // Traditional ZIP decryption: three 32-bit keys run over the password and
 // then over every plaintext byte; a 12-byte encryption header in front of
 // the data tells a right password from a wrong one in all but 1 of 256 cases.
-#include <array>
 #include <cstdint>
 #include <cstring>
 
+#include "decompress/DecodeContext.h"
 #include "unzip/UnZip.h"
 
 namespace quv {
 
 namespace {
 
-constexpr std::uint32_t kKey0 = 0x12345678;
-constexpr std::uint32_t kKey1 = 0x23456789;
-constexpr std::uint32_t kKey2 = 0x34567890;
 constexpr std::int32_t kHeaderSize = 12;
-
-// The CRC-32 table of the reflected polynomial 0xEDB88320, made by the
-// compiler.
-constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
-  std::array<std::uint32_t, 256> table{};
-  for (std::uint32_t n = 0; n < 256; ++n) {
-    std::uint32_t c = n;
-    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    table[n] = c;
-  }
-  return table;
-}
-
-constexpr std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
-static_assert(kCrcTable[1] == 0x77073096u && kCrcTable[255] == 0x2D02EF8Du);
 
 }  // namespace
 
 std::uint32_t TUnZip::CrcStep(std::uint32_t crc, std::uint8_t b) {
-  return kCrcTable[(crc ^ b) & 0xFF] ^ (crc >> 8);
+  return CrcTable[(crc ^ b) & 0xFF] ^ (crc >> 8);
 }
 
 void TUnZip::UpdateKeys(std::uint8_t b) {
@@ -49,9 +31,7 @@ std::uint8_t TUnZip::DecryptByte() const {
 }
 
 void TUnZip::InitKeys(const std::string& Password) {
-  keys_[0] = kKey0;
-  keys_[1] = kKey1;
-  keys_[2] = kKey2;
+  keys_ = kStartingKeys;
   for (const char c : Password) UpdateKeys(static_cast<std::uint8_t>(c));
 }
 

@@ -12,9 +12,9 @@
 
 #include "platform/Platform.h"
 #include "platform/Ui.h"
-#include "unzip/FileNames.h"
 #include "unzip/UnZip.h"
 #include "zip/Exception.h"
+#include "zip/Text.h"
 
 namespace quv {
 
@@ -157,73 +157,18 @@ void TUnZip::ReadDirectory() {
   ReleaseDirectory();
   centralInArchive_ = false;
   try {
-    bool configMode = false;
+    // Set when the configuration file stands in for the archive's own end
+    // record and directory.
     std::unique_ptr<TLFNFileStream> config;
-
-    endCentral_->Clear();
-    bool found = endCentral_->FindEndCentral(*archiveStream_) && EndRecordPlausible();
-    if (!found) {
-      endCentral_->Clear();
-      const std::string configName = names::ChangeFileExt(zipName_, ".zfc");
-      if (platform::FileExists(configName)) {
-        config = std::make_unique<TLFNFileStream>(configName, streamBufferSize_, false, platform::fmOpenRead);
-        // An empty file would count as an empty archive; it holds no directory.
-        if (config->Size() > 0 && endCentral_->FindEndCentral(*config) && EndRecordPlausible()) {
-          found = true;
-          configMode = true;
-        } else {
-          endCentral_->Clear();
-          config.reset();
-        }
-      }
-    }
-
-    if (found) {
-      currentDisk_ = configMode ? 0 : static_cast<std::int32_t>(endCentral_->ThisDisk);
-      centralInArchive_ = !configMode;
-      DetectMultiDiskMode();
-      if (!configMode && endCentral_->ThisDisk != 0) setLastDiskName_ = zipName_;
-      if (endCentral_->TotalEntries > 0) {
-        if (!configMode && MultiDiskMode() != mdNone && std::cmp_not_equal(endCentral_->CentralDisk, currentDisk_)) {
-          OpenDisk(static_cast<std::int32_t>(endCentral_->CentralDisk) + 1);
-        }
-        TStream& stream = configMode ? static_cast<TStream&>(*config) : *archiveStream_;
-        stream.Seek(configMode ? 0 : endCentral_->CentralDirOffset, soFromBeginning);
-      }
+    if (FindEndRecord(config)) {
+      GoToCentralDirectory(config.get());
     } else {
-      // Whatever an earlier archive was, this one is read as a single file.
-      SetMultiDiskMode(mdNone);
-      if (OnInCompleteZip) OnInCompleteZip(this, incompleteZipMode_);
-      switch (incompleteZipMode_) {
-        case izAssumeNotAZip:
-          throw ENotAZipFile("Not a valid zip file!");
-        case izAssumeBad:
-          if (!ScanLocalHeaders()) {
-            ClearArchive();
-            ThrowBadZip();
-          }
-          break;
-        default:
-          throw EIncompleteZip("Incomplete Zip File");
-      }
+      ReadWithoutEndRecord();
     }
-
     if (!directory_ || directory_->Count() == 0) NewDirectory();
-
-    TStream* stream = configMode ? static_cast<TStream*>(config.get()) : archiveStream_.get();
-    ReadCentralEntries(stream, configMode);
-
-    if (endCentral_->HasComment()) {
-      if (configMode) {
-        // The comment's offset is one in the configuration file, which is
-        // gone after this read: take the comment now.
-        LoadArchiveComment(*config);
-      } else if (endCentral_->ThisDisk != 0) {
-        if (std::cmp_not_equal(currentDisk_, endCentral_->ThisDisk))
-          OpenDisk(static_cast<std::int32_t>(endCentral_->ThisDisk) + 1);
-        LoadArchiveComment(*archiveStream_);
-      }
-    }
+    TStream* stream = config ? static_cast<TStream*>(config.get()) : archiveStream_.get();
+    ReadCentralEntries(stream, config != nullptr);
+    ReadCommentWithDirectory(config.get());
     // The current disk is the one the archive stream is on: OpenDisk keeps
     // it, and a single file is disk 0.
     ApplySortMode(sortMode_);
@@ -234,6 +179,134 @@ void TUnZip::ReadDirectory() {
   }
 }
 
+bool TUnZip::FindEndRecord(std::unique_ptr<TLFNFileStream>& config) {
+  endCentral_->Clear();
+  if (endCentral_->FindEndCentral(*archiveStream_) && EndRecordPlausible()) return true;
+  endCentral_->Clear();
+  const std::string configName = text::ChangeFileExtension(zipName_, ".zfc");
+  if (!platform::FileExists(configName)) return false;
+  config = std::make_unique<TLFNFileStream>(configName, streamBufferSize_, false, platform::fmOpenRead);
+  // An empty file would count as an empty archive; it holds no directory.
+  if (config->Size() > 0 && endCentral_->FindEndCentral(*config) && EndRecordPlausible()) return true;
+  endCentral_->Clear();
+  config.reset();
+  return false;
+}
+
+void TUnZip::GoToCentralDirectory(TStream* config) {
+  const bool configMode = config != nullptr;
+  currentDisk_ = configMode ? 0 : static_cast<std::int32_t>(endCentral_->ThisDisk);
+  centralInArchive_ = !configMode;
+  DetectMultiDiskMode();
+  if (!configMode && endCentral_->ThisDisk != 0) setLastDiskName_ = zipName_;
+  if (endCentral_->TotalEntries <= 0) return;
+  if (configMode) {
+    config->Seek(0, soFromBeginning);
+    return;
+  }
+  if (MultiDiskMode() != mdNone && std::cmp_not_equal(endCentral_->CentralDisk, currentDisk_)) {
+    OpenDisk(static_cast<std::int32_t>(endCentral_->CentralDisk) + 1);
+  }
+  archiveStream_->Seek(endCentral_->CentralDirOffset, soFromBeginning);
+}
+
+void TUnZip::ReadWithoutEndRecord() {
+  // Whatever an earlier archive was, this one is read as a single file.
+  SetMultiDiskMode(mdNone);
+  if (OnInCompleteZip) OnInCompleteZip(this, incompleteZipMode_);
+  switch (incompleteZipMode_) {
+    case izAssumeNotAZip:
+      throw ENotAZipFile("Not a valid zip file!");
+    case izAssumeBad:
+      if (!ScanLocalHeaders()) {
+        ClearArchive();
+        ThrowBadZip();
+      }
+      break;
+    default:
+      throw EIncompleteZip("Incomplete Zip File");
+  }
+}
+
+void TUnZip::ReadCommentWithDirectory(TStream* config) {
+  if (!endCentral_->HasComment()) return;
+  if (config != nullptr) {
+    // The comment's offset is one in the configuration file, which is
+    // gone after this read: take the comment now.
+    LoadArchiveComment(*config);
+  } else if (endCentral_->ThisDisk != 0) {
+    if (std::cmp_not_equal(currentDisk_, endCentral_->ThisDisk))
+      OpenDisk(static_cast<std::int32_t>(endCentral_->ThisDisk) + 1);
+    LoadArchiveComment(*archiveStream_);
+  }
+}
+
+namespace {
+
+// The previous entry's extra field was not there after all (the next header
+// is missing where its stated length ends): takes it as absent and puts the
+// stream back where it would have begun.
+void DropMissingExtraField(TStream& stream, TZipHeaderInfo& previous) {
+  stream.Seek(-static_cast<std::int64_t>(previous.CentralExtraFieldLength), soFromCurrent);
+  previous.CentralExtraFieldLength = 0;
+  if (!previous.FileCommentLoaded() || stream.Position() < previous.FileCommentLength) return;
+  // Its comment, read at once, was taken from the wrong place.
+  const std::int64_t commentEnd = stream.Position();
+  stream.Seek(commentEnd - previous.FileCommentLength, soFromBeginning);
+  std::string comment(previous.FileCommentLength, '\0');
+  stream.Read(comment.data(), previous.FileCommentLength);
+  previous.SetStoredComment(comment);
+  stream.Seek(commentEnd, soFromBeginning);
+}
+
+// Reads the next central header into entry. When none is there right after
+// an entry with an extra field, that field's stated length may be wrong: it
+// is then taken as absent and the header read again.
+bool ReadNextCentralHeader(TStream*& stream, TZipHeaderInfo& entry, TZipHeaderInfo* previous,
+                           const TNextVolume& volumes, void* owner) {
+  if (entry.ReadCentralFromStream(stream, volumes, owner)) return true;
+  if (previous == nullptr || stream->Position() < previous->CentralExtraFieldLength) return false;
+  DropMissingExtraField(*stream, *previous);
+  return entry.ReadCentralFromStream(stream, volumes, owner);
+}
+
+// After a scan rebuilt the directory, a central header only refreshes the
+// entry found at the same local header (its place found by the scan stays).
+void RefreshScannedEntry(TSortedZip& directory, const TZipHeaderInfo& central) {
+  const std::int32_t at = directory.IndexOf(&central);
+  if (at < 0) return;
+  TZipHeaderInfo* listed = directory.Items(at);
+  const std::int64_t localOffset = listed->RelativeOffsetOfLocalHeader;
+  listed->Assign(&central);
+  listed->RelativeOffsetOfLocalHeader = localOffset;
+}
+
+// Adds entry to the directory; null when another entry already claims its
+// local header (the directory is damaged).
+TZipHeaderInfo* AddToDirectory(TSortedZip& directory, std::unique_ptr<TZipHeaderInfo> entry) {
+  try {
+    directory.Add(entry.get());
+  } catch (const EListError&) {
+    return nullptr;
+  }
+  return entry.release();
+}
+
+// Reads the comment after the entry's central header when eager (while this
+// disk or the configuration file is at hand), else steps over it.
+void TakeEntryComment(TStream& stream, TZipHeaderInfo& entry, bool eager) {
+  if (!eager || !entry.HasComment()) {
+    Skip(stream, entry.FileCommentLength);
+    return;
+  }
+  std::string comment(entry.FileCommentLength, '\0');
+  const std::int32_t got = stream.Read(comment.data(), entry.FileCommentLength);
+  comment.resize(static_cast<std::size_t>(std::max(got, 0)));
+  entry.SetStoredComment(comment);
+}
+
+}  // namespace
+
 void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
   const TNextVolume nextVolume = [this](void*, TZipHeaderInfo&, TStream*& volume) {
     // Past the disk of the end record there is no disk to ask for: the
@@ -242,154 +315,123 @@ void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
   };
   const TNextVolume noVolume;
   const bool eagerComments = configMode || endCentral_->ThisDisk != 0;
-
-  std::uint16_t previousExtra = 0;
+  // The entry just added, while its extra field's stated length may yet
+  // prove wrong (see ReadNextCentralHeader).
   TZipHeaderInfo* previous = nullptr;
-  // Starts the loop again after a scan rebuilt the directory: the central
-  // headers now only refresh the entries found.
-  auto restart = [&](std::int32_t& i) {
-    i = 0;
-    previousExtra = 0;
+  std::int32_t index = 0;
+  // After a scan rebuilt the directory the central headers are read again
+  // from the first, and only refresh the entries found.
+  auto startOver = [&] {
+    index = 0;
     previous = nullptr;
     if (configMode) stream->Seek(0, soFromBeginning);
   };
 
-  for (std::int32_t i = 0; i < endCentral_->TotalEntries;) {
+  while (index < endCentral_->TotalEntries) {
     const bool spanning = !localScan_ && !configMode && MultiDiskMode() != mdNone;
+    const TNextVolume& volumes = spanning ? nextVolume : noVolume;
     std::unique_ptr<TZipHeaderInfo> entry = NewEntry();
-    bool read = entry->ReadCentralFromStream(stream, spanning ? nextVolume : noVolume, this);
-    if (!read && previousExtra > 0 && stream->Position() >= previousExtra) {
-      // The previous entry's extra field was not there: read it as absent.
-      previous->CentralExtraFieldLength = 0;
-      stream->Seek(-static_cast<std::int64_t>(previousExtra), soFromCurrent);
-      if (previous->FileCommentLoaded() && stream->Position() >= previous->FileCommentLength) {
-        // Its comment, read at once, was taken from the wrong place.
-        const std::int64_t back = stream->Position();
-        stream->Seek(back - previous->FileCommentLength, soFromBeginning);
-        std::string text(previous->FileCommentLength, '\0');
-        stream->Read(text.data(), previous->FileCommentLength);
-        previous->SetStoredComment(text);
-        stream->Seek(back, soFromBeginning);
-      }
-      read = entry->ReadCentralFromStream(stream, spanning ? nextVolume : noVolume, this);
-    }
-    previousExtra = 0;
+    const bool read = ReadNextCentralHeader(stream, *entry, previous, volumes, this);
     previous = nullptr;
-
+    if (!read && localScan_) break;
     if (!read) {
-      if (localScan_) break;
-      if (MultiDiskMode() != mdNone || !ScanLocalHeaders()) {
-        ClearArchive();
-        ThrowBadZip();
-      }
-      restart(i);
+      RebuildFromLocalHeaders();
+      startOver();
       continue;
     }
-
     if (localScan_) {
-      const std::int32_t at = directory_->IndexOf(entry.get());
-      if (at >= 0) {
-        TZipHeaderInfo* listed = directory_->Items(at);
-        const std::int64_t offset = listed->RelativeOffsetOfLocalHeader;
-        listed->Assign(entry.get());
-        listed->RelativeOffsetOfLocalHeader = offset;
-      }
+      RefreshScannedEntry(*directory_, *entry);
       // Step over the rest of this header also when no entry matched, so
       // that the next header is read from its start.
       Skip(*stream, entry->FileCommentLength);
-      ++i;
+      ++index;
       continue;
     }
-
-    TZipHeaderInfo* added = entry.get();
-    try {
-      directory_->Add(added);
-      entry.release();
-    } catch (const EListError&) {
-      // Two entries claim the same local header: the directory is damaged.
-      // The local headers of a multi-disk set are on other disks, so no
-      // scan of this file can stand in for it.
-      if (MultiDiskMode() == mdNone && ScanLocalHeaders()) {
-        restart(i);
-        continue;
-      }
-      entry.reset();
-      ClearArchive();
-      ThrowBadZip();
+    TZipHeaderInfo* added = AddToDirectory(*directory_, std::move(entry));
+    if (added == nullptr) {
+      RebuildFromLocalHeaders();
+      startOver();
+      continue;
     }
-
-    if (eagerComments && added->HasComment()) {
-      // Read while this disk (or the configuration file) is at hand.
-      std::string text(added->FileCommentLength, '\0');
-      const std::int32_t got = stream->Read(text.data(), added->FileCommentLength);
-      text.resize(static_cast<std::size_t>(got > 0 ? got : 0));
-      added->SetStoredComment(text);
-    } else {
-      Skip(*stream, added->FileCommentLength);
-    }
-    if (added->CentralExtraFieldLength > 0) {
-      previousExtra = added->CentralExtraFieldLength;
-      previous = added;
-    }
-    ++i;
+    TakeEntryComment(*stream, *added, eagerComments);
+    if (added->CentralExtraFieldLength > 0) previous = added;
+    ++index;
   }
 }
+
+void TUnZip::RebuildFromLocalHeaders() {
+  // The local headers of a multi-disk set are on other disks, so no scan of
+  // this file can stand in for its directory.
+  if (MultiDiskMode() == mdNone && ScanLocalHeaders()) return;
+  ClearArchive();
+  ThrowBadZip();
+}
+
+namespace {
+
+// Moves the stream to the first local header signature followed by a
+// plausible version; false when the stream ends first.
+bool FindFirstLocalHeader(TStream& stream, bool processMessages) {
+  const auto& signature = ZipSignatures().LocalBytes;
+  int matched = 0;  // signature bytes, then 5 after the version's low byte
+  std::int32_t sinceMessages = 0;
+  for (;;) {
+    std::uint8_t byte = 0;
+    if (stream.Read(&byte, 1) != 1) return false;
+    if (++sinceMessages == kScanMessageInterval) {
+      sinceMessages = 0;
+      if (processMessages) platform::Ui().ProcessMessages();
+    }
+    if (matched < 4) {
+      if (byte == signature[matched]) {
+        ++matched;
+      } else {
+        matched = byte == signature[0] ? 1 : 0;
+      }
+    } else if (matched == 4) {
+      matched = 5;  // low byte of the version needed
+    } else {
+      if (byte < 10) break;
+      matched = 0;
+    }
+  }
+  stream.Seek(-6, soFromCurrent);
+  return true;
+}
+
+// Reads the local header at the stream's position into entry and moves the
+// stream past the entry's data and descriptor; false when no header is
+// there. last is set when the data's end, and so the next header, is unknown.
+bool ReadNextLocalEntry(TStream& stream, TZipHeaderInfo& entry, bool& last) {
+  if (!entry.ReadLocalFromStream(stream)) return false;
+  const std::int64_t dataStart = stream.Position();
+  if (entry.HasDataDescriptor() && entry.CompressedSize == 0) {
+    // The sizes follow the data; take them from the descriptor.
+    last = !FindDataDescriptor(stream, dataStart, entry);
+    return true;
+  }
+  const std::int64_t dataEnd = dataStart + entry.CompressedSize;
+  const std::int64_t next = entry.HasDataDescriptor() ? dataEnd + DescriptorAt(stream, dataEnd, entry.LocalZip64) : dataEnd;
+  stream.Seek(next, soFromBeginning);
+  return true;
+}
+
+}  // namespace
 
 bool TUnZip::ScanLocalHeaders() {
   if (localScan_ || !archiveStream_) return false;
   localScan_ = true;
   ReleaseDirectory();
   TS_BufferStream& stream = *archiveStream_;
-
-  const std::int32_t start = names::SameText(names::ExtractFileExt(zipName_), ".EXE") ? kSfxScanStart : 0;
+  const std::int32_t start = text::SameText(text::FileExtension(zipName_), ".EXE") ? kSfxScanStart : 0;
   stream.Seek(start, soFromBeginning);
-
-  // Find the first local header signature followed by a plausible version.
-  const auto& signature = ZipSignatures().LocalBytes;
-  int matched = 0;
-  std::int32_t passed = 0;
-  for (;;) {
-    std::uint8_t b = 0;
-    if (stream.Read(&b, 1) != 1) return false;
-    if (++passed == kScanMessageInterval) {
-      passed = 0;
-      if (doProcessMessages_) platform::Ui().ProcessMessages();
-    }
-    if (matched < 4) {
-      if (b == signature[matched]) {
-        ++matched;
-      } else {
-        matched = b == signature[0] ? 1 : 0;
-      }
-    } else if (matched == 4) {
-      matched = 5;  // low byte of the version needed
-    } else {
-      if (b < 10) break;
-      matched = 0;
-    }
-  }
-  stream.Seek(-6, soFromCurrent);
+  if (!FindFirstLocalHeader(stream, doProcessMessages_)) return false;
   NewDirectory();
-
-  for (;;) {
+  for (bool last = false; !last;) {
     std::unique_ptr<TZipHeaderInfo> entry = NewEntry();
-    if (!entry->ReadLocalFromStream(stream)) break;
-    const std::int64_t dataStart = stream.Position();
-    bool sizesKnown = true;
-    if (entry->HasDataDescriptor() && entry->CompressedSize == 0) {
-      // The sizes follow the data; take them from the descriptor.
-      sizesKnown = FindDataDescriptor(stream, dataStart, *entry);
-    } else {
-      const std::int64_t dataEnd = dataStart + entry->CompressedSize;
-      const std::int64_t next =
-          entry->HasDataDescriptor() ? dataEnd + DescriptorAt(stream, dataEnd, entry->LocalZip64) : dataEnd;
-      stream.Seek(next, soFromBeginning);
-    }
+    if (!ReadNextLocalEntry(stream, *entry, last)) break;
     directory_->Add(entry.release());
-    // Without its size the entry's end, and so the next header, is unknown.
-    if (!sizesKnown) break;
   }
-
   endCentral_->ThisDisk = 0;
   endCentral_->TotalEntries = Count();
   endCentral_->CentralDirOffset = stream.Position();

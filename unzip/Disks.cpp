@@ -9,6 +9,7 @@
 #include "unzip/FileNames.h"
 #include "unzip/UnZip.h"
 #include "zip/Exception.h"
+#include "zip/Text.h"
 #include "zip/Utils.h"
 
 namespace quv {
@@ -23,7 +24,7 @@ constexpr int kMissingDiskAttempts = 2;
 [[noreturn]] void ThrowCanceled() { throw EUserCanceled("User canceled loading new disk."); }
 
 // The drive root ("A:\") of a name, upper-cased; what the drive queries take.
-std::string DriveRoot(const std::string& name) { return names::UpperCase(LeftStr(name, 3)); }
+std::string DriveRoot(const std::string& name) { return text::UpperAscii(LeftStr(name, 3)); }
 
 // Restores the cursor it found.
 class CursorShown {
@@ -89,11 +90,11 @@ void TUnZip::DefaultGetNextDisk(TObject* /*Sender*/, std::int32_t NextDisk, std:
     if (answer != platform::Answer::Ok) FName.clear();
     return;
   }
-  const std::string numbered = names::ChangeFileExt(FName, std::string(".").append(names::ZeroPadded(NextDisk, 3)));
+  const std::string numbered = text::ChangeFileExtension(FName, std::string(".").append(names::ZeroPadded(NextDisk, 3)));
   if (!platform::FileExists(numbered)) {
     // The usual naming of split archives: name.z01, name.z02, ... with the
     // last disk under the set's own name.
-    const std::string split = names::ChangeFileExt(FName, std::string(".z").append(names::ZeroPadded(NextDisk, 2)));
+    const std::string split = text::ChangeFileExtension(FName, std::string(".z").append(names::ZeroPadded(NextDisk, 2)));
     if (platform::FileExists(split)) {
       FName = split;
       return;

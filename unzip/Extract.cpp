@@ -20,7 +20,7 @@
 #include "unzip/ParallelDecode.h"
 #include "unzip/UnZip.h"
 #include "zip/Exception.h"
-#include "zip/Utils.h"
+#include "zip/Text.h"
 #include "zip/Wildcard.h"
 
 namespace quv {
@@ -54,17 +54,14 @@ class TForwardStream final : public TStream {
 template <class F>
 void ForEachComponent(const std::string& path, bool codePage, F f) {
   std::size_t start = 0;
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    const auto c = static_cast<unsigned char>(path[i]);
-    if (codePage && platform::IsLeadByte(c) && i + 1 < path.size()) {
-      ++i;
-      continue;
-    }
-    if (c == '\\' || c == '/') {
-      f(path.substr(start, i - start), true);
-      start = i + 1;
-    }
-  }
+  text::ForEachChar(
+      path,
+      [&](std::size_t at, unsigned char c) {
+        if (c != '\\' && c != '/') return;
+        f(path.substr(start, at - start), true);
+        start = at + 1;
+      },
+      codePage);
   if (start < path.size()) f(path.substr(start), false);
 }
 
@@ -115,15 +112,17 @@ bool ConfineFolder(const std::string& folder, bool codePage, std::string& out, s
   return true;
 }
 
-bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
-  return text.size() >= prefix.size() && names::SameText(text.substr(0, prefix.size()), prefix);
+std::string FolderOf(const std::string& path) { return path.substr(0, text::AfterLastOf(path, "\\/")); }
+
+bool StartsWithIgnoringCase(const std::string& whole, const std::string& prefix) {
+  return whole.size() >= prefix.size() && text::SameText(whole.substr(0, prefix.size()), prefix);
 }
 
 // A name as the file system compares it (Windows ignores letter case),
 // hashed: a run keeps one for every file it writes, and two names with one
 // hash only cost a look at the disk.
 std::size_t NameKey(const std::string& name) {
-  return std::hash<std::string>()(platform::kIsWindows ? names::UpperCase(name) : name);
+  return std::hash<std::string>()(platform::kIsWindows ? text::UpperAscii(name) : name);
 }
 
 // The folder a file goes into, as KnownFolders holds it.

@@ -12,6 +12,7 @@
 #include "unzip/ExtractionRun.h"
 #include "unzip/FileNames.h"
 #include "zip/Exception.h"
+#include "zip/Text.h"
 #include "zip/Utils.h"
 
 namespace quv {
@@ -122,7 +123,7 @@ void TUnZip::SetZipName(const std::string& Value) {
   if (names::SameFileName(Value, zipName_)) return;
   std::string name = Value;
   if (!Value.empty() && Value.back() == '?') {
-    const std::string folder = names::ExtractFilePath(Value);
+    const std::string folder = text::FolderPart(Value);
     std::string start;
     if (!folder.empty() && platform::DirExists(folder)) {
       start = folder;
@@ -155,14 +156,14 @@ void TUnZip::SetDestDir(const std::string& Value) {
     if (!platform::Ui().PickFolder(start, chosen)) throw EUserCanceled("User canceled Set Desination Directory");
     dir = chosen;
   }
-  if (names::LastCharIs(dir, '\\')) dir.pop_back();
+  if (text::LastCharIs(dir, '\\')) dir.pop_back();
   destDir_ = dir;
 }
 
 void TUnZip::SetRootDir(const std::string& Value) {
   if (Value.empty()) {
     rootDir_.clear();
-  } else if (names::LastCharIs(Value, '\\')) {
+  } else if (text::LastCharIs(Value, '\\')) {
     rootDir_ = Value;
   } else {
     rootDir_ = Value + "\\";

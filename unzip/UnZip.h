@@ -17,6 +17,7 @@
 // read the component but must not start another run on it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -280,6 +281,7 @@ class TUnZip : public TPersistent, public DecodeHost {
   void DefaultGetNextDisk(TObject* Sender, std::int32_t NextDisk, std::string& FName);
 
   // ---- traditional decryption --------------------------------------------------
+  static constexpr std::array<std::uint32_t, 3> kStartingKeys{0x12345678, 0x23456789, 0x34567890};
   static std::uint32_t CrcStep(std::uint32_t crc, std::uint8_t b);
   void UpdateKeys(std::uint8_t b);
   std::uint8_t DecryptByte() const;
@@ -382,7 +384,7 @@ class TUnZip : public TPersistent, public DecodeHost {
   // Extraction state: the cipher's keys and the CRC register the decoders
   // use through the component; the rest of a run's state is its own (null
   // outside a run).
-  std::uint32_t keys_[3] = {0x12345678, 0x23456789, 0x34567890};
+  std::array<std::uint32_t, 3> keys_ = kStartingKeys;
   std::uint32_t crc_ = 0xFFFFFFFF;
   TExtractionRun* run_ = nullptr;
   std::string skipDetail_;
@@ -402,8 +404,20 @@ class TUnZip : public TPersistent, public DecodeHost {
   bool EndRecordPlausible() const;
   void DetectMultiDiskMode();
   bool DiskLabelMatches(std::int32_t N) const;
-  // Reads the central entries (the loop of ReadDirectory) from stream.
+  // The steps of ReadDirectory. FindEndRecord looks in the archive, then in
+  // its configuration file (same name, ".zfc"), which it leaves open in
+  // config when that holds the record.
+  bool FindEndRecord(std::unique_ptr<TLFNFileStream>& config);
+  void GoToCentralDirectory(TStream* config);
+  // No end record: the incomplete-archive mode (OnInCompleteZip may change
+  // it) decides between refusing and scanning the local headers.
+  void ReadWithoutEndRecord();
+  void ReadCommentWithDirectory(TStream* config);
+  // Reads the central entries from stream.
   void ReadCentralEntries(TStream*& stream, bool configMode);
+  // A damaged central directory: the local headers stand in for it, or
+  // EBadZipFile.
+  void RebuildFromLocalHeaders();
   // Reads and caches the comment of an entry whose central header lies at
   // its CentralHeaderOffset in stream; false when it cannot be read.
   bool LoadEntryComment(TStream& stream, TZipHeaderInfo& entry);

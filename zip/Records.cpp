@@ -7,6 +7,7 @@
 
 #include "decompress/DecodeContext.h"
 #include "platform/Platform.h"
+#include "zip/Text.h"
 #include "zip/Utils.h"
 
 namespace quv {
@@ -139,26 +140,28 @@ std::string ExtraBlock(const std::string& extra, std::uint16_t id) {
   return found;
 }
 
-// Index of the last "\" (or on Windows ":") that starts a character; npos when none.
-std::size_t LastSeparator(const std::string& name, bool codePage) {
-  std::size_t cut = std::string::npos;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const auto c = static_cast<unsigned char>(name[i]);
-    if (codePage && platform::IsLeadByte(c) && i + 1 < name.size()) {
-      ++i;
-      continue;
-    }
-    // POSIX has no drives: a colon there is part of the name.
-    if (c == '\\' || (platform::kIsWindows && c == ':')) cut = i;
+// "\" and on Windows ":" end the folder part of an entry's name (POSIX has no
+// drives: a colon there is part of the name).
+constexpr std::string_view kFolderEnds = platform::kIsWindows ? "\\:" : "\\";
+
+// The records copy only from their own kind; any other goes to TPersistent,
+// which raises EConvertError.
+template <class Record>
+void AssignToOwnKind(const Record& record, TPersistent* dest) {
+  if (auto* same = dynamic_cast<Record*>(dest)) {
+    same->Assign(&record);
+  } else {
+    record.TPersistent::AssignTo(dest);
   }
-  return cut;
 }
 
-// Whether the text's last character is a backslash on its own.
-bool EndsWithBackslash(const std::string& text, bool codePage) {
-  if (text.empty() || text.back() != '\\') return false;
-  if (!codePage) return true;
-  return platform::LastCharStart(text) == text.size() - 1;
+// Assign's source when it is another Record; null when there is nothing to
+// copy (the target itself, or another kind, handed to TPersistent::Assign).
+template <class Record>
+const Record* OtherOfOwnKind(Record& target, const TPersistent* source) {
+  const auto* same = dynamic_cast<const Record*>(source);
+  if (same == nullptr) target.TPersistent::Assign(source);
+  return same == &target ? nullptr : same;
 }
 
 std::uint16_t ClampLength(std::size_t n) { return static_cast<std::uint16_t>(std::min<std::size_t>(n, 0xFFFF)); }
@@ -284,80 +287,27 @@ std::uint32_t FixDosDateTime(std::uint32_t value) {
 
 // ---- TZipHeaderInfo ----------------------------------------------------------------
 
-TZipHeaderInfo::TZipHeaderInfo() { Clear(); }
-
 void TZipHeaderInfo::Clear() {
-  VersionMadeBy = 20;
-  VersionNeeded = 20;
-  BitFlag = 0;
-  CompressionMethod = 8;
-  LastModFileDateTime = 0;
-  CRC32 = 0xFFFFFFFFu;
-  CompressedSize = 0;
-  UncompressedSize = 0;
-  FileNameLength = 0;
-  CentralExtraFieldLength = 0;
-  LocalExtraFieldLength = 0;
-  FileCommentLength = 0;
-  DiskNumberStart = 0;
-  InternalFileAttributes = 1;
-  ExternalFileAttributes = 0x20;
-  RelativeOffsetOfLocalHeader = 0;
-  CentralHeaderOffset = 0;
-  LocalZip64 = false;
-  NameUnrepresentable = false;
-  unicodeComment_.clear();
-  UtcModified.reset();
+  static_cast<ZipEntryFields&>(*this) = ZipEntryFields{};
   fileName_.clear();
   directory_.clear();
   fileComment_.reset();
-  MatchFlag = false;
-  Selected = false;
+  unicodeComment_.clear();
   OEMConvert = false;
   NameCharset.clear();
 }
 
-void TZipHeaderInfo::AssignTo(TPersistent* dest) const {
-  if (auto* entry = dynamic_cast<TZipHeaderInfo*>(dest)) {
-    entry->Assign(this);
-    return;
-  }
-  TPersistent::AssignTo(dest);
-}
+void TZipHeaderInfo::AssignTo(TPersistent* dest) const { AssignToOwnKind(*this, dest); }
 
 void TZipHeaderInfo::Assign(const TPersistent* source) {
-  const auto* src = dynamic_cast<const TZipHeaderInfo*>(source);
-  if (src == nullptr) {
-    TPersistent::Assign(source);
-    return;
-  }
-  if (src == this) return;
-  VersionMadeBy = src->VersionMadeBy;
-  VersionNeeded = src->VersionNeeded;
-  BitFlag = src->BitFlag;
-  CompressionMethod = src->CompressionMethod;
-  LastModFileDateTime = src->LastModFileDateTime;
-  CRC32 = src->CRC32;
-  CompressedSize = src->CompressedSize;
-  UncompressedSize = src->UncompressedSize;
-  FileNameLength = src->FileNameLength;
-  CentralExtraFieldLength = src->CentralExtraFieldLength;
-  LocalExtraFieldLength = src->LocalExtraFieldLength;
-  FileCommentLength = src->FileCommentLength;
-  DiskNumberStart = src->DiskNumberStart;
-  InternalFileAttributes = src->InternalFileAttributes;
-  ExternalFileAttributes = src->ExternalFileAttributes;
-  RelativeOffsetOfLocalHeader = src->RelativeOffsetOfLocalHeader;
-  CentralHeaderOffset = src->CentralHeaderOffset;
-  LocalZip64 = src->LocalZip64;
-  NameUnrepresentable = src->NameUnrepresentable;
+  const TZipHeaderInfo* src = OtherOfOwnKind(*this, source);
+  if (src == nullptr) return;
+  static_cast<ZipEntryFields&>(*this) = *src;
+  fileName_ = src->fileName_;
+  directory_ = src->directory_;
   unicodeComment_ = src->unicodeComment_;
-  UtcModified = src->UtcModified;
-  SetFileName(src->fileName_);
-  SetDirectory(src->directory_);
+  // A source without its comment loaded leaves this entry's text as it is.
   if (src->FileCommentLength != 0 && src->fileComment_.has_value()) fileComment_ = src->fileComment_;
-  MatchFlag = src->MatchFlag;
-  Selected = src->Selected;
 }
 
 void TZipHeaderInfo::SetFileName(const std::string& text) {
@@ -366,23 +316,18 @@ void TZipHeaderInfo::SetFileName(const std::string& text) {
   FileNameLength = ClampLength(directory_.size() + fileName_.size());
 }
 
-void TZipHeaderInfo::SetDirectory(const std::string& text) {
-  std::string dir = text;
-  if (!dir.empty() && !EndsWithBackslash(dir, true)) dir += '\\';
+void TZipHeaderInfo::SetDirectory(const std::string& folder) {
+  std::string dir = folder;
+  if (!dir.empty() && !text::LastCharIs(dir, '\\')) dir += '\\';
   if (dir == directory_) return;
   directory_ = std::move(dir);
   FileNameLength = ClampLength(directory_.size() + fileName_.size());
 }
 
 void TZipHeaderInfo::SplitName(const std::string& name) {
-  const std::size_t cut = LastSeparator(name, true);
-  if (cut == std::string::npos) {
-    SetFileName(name);
-    SetDirectory(std::string());
-  } else {
-    SetFileName(name.substr(cut + 1));
-    SetDirectory(name.substr(0, cut + 1));
-  }
+  const std::size_t nameStart = text::AfterLastOf(name, kFolderEnds);
+  SetFileName(name.substr(nameStart));
+  SetDirectory(name.substr(0, nameStart));
 }
 
 const std::string& TZipHeaderInfo::FileComment() const { return fileComment_.has_value() ? *fileComment_ : kEmpty; }
@@ -424,8 +369,8 @@ std::string TZipHeaderInfo::SystemName(const std::string& stored, const std::str
   return name;
 }
 
-void TZipHeaderInfo::SetFromCentral(const CentralFileHeader& record, const std::string& name) {
-  VersionMadeBy = record.VersionMadeBy;
+template <class Header>
+void TZipHeaderInfo::TakeSharedFields(const Header& record, const std::string& name) {
   VersionNeeded = record.VersionNeeded;
   BitFlag = record.BitFlag;
   CompressionMethod = record.CompressionMethod;
@@ -434,12 +379,6 @@ void TZipHeaderInfo::SetFromCentral(const CentralFileHeader& record, const std::
   CompressedSize = record.CompressedSize;
   UncompressedSize = record.UncompressedSize;
   FileNameLength = record.FileNameLength;
-  CentralExtraFieldLength = record.ExtraFieldLength;
-  FileCommentLength = record.FileCommentLength;
-  DiskNumberStart = record.DiskNumberStart;
-  InternalFileAttributes = record.InternalFileAttributes;
-  ExternalFileAttributes = record.ExternalFileAttributes;
-  RelativeOffsetOfLocalHeader = record.RelativeOffsetOfLocalHeader;
   CentralHeaderOffset = 0;
   SplitName(name);
   fileComment_.reset();
@@ -447,27 +386,27 @@ void TZipHeaderInfo::SetFromCentral(const CentralFileHeader& record, const std::
   Selected = false;
 }
 
+void TZipHeaderInfo::SetFromCentral(const CentralFileHeader& record, const std::string& name) {
+  TakeSharedFields(record, name);
+  VersionMadeBy = record.VersionMadeBy;
+  CentralExtraFieldLength = record.ExtraFieldLength;
+  FileCommentLength = record.FileCommentLength;
+  DiskNumberStart = record.DiskNumberStart;
+  InternalFileAttributes = record.InternalFileAttributes;
+  ExternalFileAttributes = record.ExternalFileAttributes;
+  RelativeOffsetOfLocalHeader = record.RelativeOffsetOfLocalHeader;
+}
+
 void TZipHeaderInfo::SetFromLocal(const LocalFileHeader& record, const std::string& name) {
-  VersionMadeBy = 0;
-  VersionNeeded = record.VersionNeeded;
-  BitFlag = record.BitFlag;
-  CompressionMethod = record.CompressionMethod;
-  LastModFileDateTime = FixDosDateTime(record.LastModFileDateTime);
-  CRC32 = record.CRC32;
-  CompressedSize = record.CompressedSize;
-  UncompressedSize = record.UncompressedSize;
-  FileNameLength = record.FileNameLength;
+  TakeSharedFields(record, name);
   LocalExtraFieldLength = record.ExtraFieldLength;
+  // The central header's own fields: a local header has none of them.
+  VersionMadeBy = 0;
   FileCommentLength = 0;
   DiskNumberStart = 0;
   InternalFileAttributes = 0;
   ExternalFileAttributes = 0;
   RelativeOffsetOfLocalHeader = 0;
-  CentralHeaderOffset = 0;
-  SplitName(name);
-  fileComment_.reset();
-  MatchFlag = false;
-  Selected = false;
 }
 
 void TZipHeaderInfo::ApplyCentralExtra(const std::string& extra, const CentralFileHeader& record) {
@@ -565,58 +504,29 @@ bool TZipHeaderInfo::ReadLocalFromStream(TStream& stream) {
 
 // ---- TEndCentral -----------------------------------------------------------------
 
-TEndCentral::TEndCentral() { Clear(); }
-
 void TEndCentral::Clear() {
-  Signature = ZipSignatures().EndCentral;
-  ThisDisk = 0;
-  CentralDisk = 0;
-  EntriesThisDisk = 0;
-  TotalEntries = 0;
-  CentralDirSize = 0;
-  CentralDirOffset = 0;
-  ZipCommentLength = 0;
-  Zip64 = false;
+  static_cast<EndCentralFields&>(*this) = EndCentralFields{};
   zipComment_.reset();
-  ZipCommentOffset = 0;
   Modified = false;
 }
 
-void TEndCentral::AssignTo(TPersistent* dest) const {
-  if (auto* end = dynamic_cast<TEndCentral*>(dest)) {
-    end->Assign(this);
-    return;
-  }
-  TPersistent::AssignTo(dest);
-}
+void TEndCentral::AssignTo(TPersistent* dest) const { AssignToOwnKind(*this, dest); }
 
 void TEndCentral::Assign(const TPersistent* source) {
-  const auto* src = dynamic_cast<const TEndCentral*>(source);
-  if (src == nullptr) {
-    TPersistent::Assign(source);
-    return;
-  }
-  if (src == this) return;
-  Signature = src->Signature;
-  ThisDisk = src->ThisDisk;
-  CentralDisk = src->CentralDisk;
-  EntriesThisDisk = src->EntriesThisDisk;
-  TotalEntries = src->TotalEntries;
-  CentralDirSize = src->CentralDirSize;
-  CentralDirOffset = src->CentralDirOffset;
-  ZipCommentLength = src->ZipCommentLength;
-  Zip64 = src->Zip64;
+  const TEndCentral* src = OtherOfOwnKind(*this, source);
+  if (src == nullptr) return;
+  static_cast<EndCentralFields&>(*this) = *src;
+  // A source without its comment loaded leaves this record's text as it is.
   if (src->ZipCommentLength != 0 && src->zipComment_.has_value()) {
     zipComment_ = src->zipComment_;
     ZipCommentLength = ClampLength(zipComment_->size());
   }
-  ZipCommentOffset = src->ZipCommentOffset;
 }
 
 bool TEndCentral::FindEndCentral(TStream& stream) {
   const std::int64_t size = stream.Size();
   if (size < EndCentralRecord::kSize) return size == 0;
-  const auto length = static_cast<std::int32_t>(Min64(size, 65557));
+  const auto length = static_cast<std::int32_t>(std::min<std::int64_t>(size, 65557));
   stream.Seek(-length, soFromEnd);
   std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[static_cast<std::size_t>(length)]);
   if (stream.Read(buffer.get(), length) != length) return false;

@@ -127,14 +127,52 @@ inline constexpr std::uint16_t kUnicodeCommentExtraId = 0x6375;
 std::uint32_t FixDosDateTime(std::uint32_t value);
 
 // ---- one archive entry -------------------------------------------------------
+// What an entry takes from its central (or local) header, and the marks the
+// component keeps on it: one plain struct, so that copies are copies.
+struct ZipEntryFields {
+  std::uint16_t VersionMadeBy = 20;
+  std::uint16_t VersionNeeded = 20;
+  std::uint16_t BitFlag = 0;
+  std::uint16_t CompressionMethod = 8;
+  std::uint32_t LastModFileDateTime = 0;
+  std::uint32_t CRC32 = 0xFFFFFFFFu;
+  std::int64_t CompressedSize = 0;
+  std::int64_t UncompressedSize = 0;
+  // Follows the name as kept (Directory + FileName), which OEM conversion may
+  // lengthen on POSIX; to step over the stored name in the file use the
+  // record's own length (the readers leave the stream just after the name).
+  std::uint16_t FileNameLength = 0;
+  std::uint16_t CentralExtraFieldLength = 0;
+  std::uint16_t LocalExtraFieldLength = 0;
+  std::uint16_t FileCommentLength = 0;
+  std::uint32_t DiskNumberStart = 0;
+  std::uint16_t InternalFileAttributes = 1;
+  std::uint32_t ExternalFileAttributes = 0x20;  // the archive attribute
+  std::int64_t RelativeOffsetOfLocalHeader = 0;
+  std::int64_t CentralHeaderOffset = 0;
+  // The local header carried a Zip64 extra field: its data descriptor, if
+  // any, has 8-byte sizes.
+  bool LocalZip64 = false;
+  // The modification time from the NTFS or extended-timestamp extra field,
+  // in 100-ns ticks since 1970-01-01 UTC; the DOS date stands in without one.
+  std::optional<std::int64_t> UtcModified;
+  // The name has characters the system code page cannot hold (shown as
+  // "?"): it names no file that may be created.
+  bool NameUnrepresentable = false;
+  bool MatchFlag = false;
+  bool Selected = false;
+
+  bool operator==(const ZipEntryFields&) const = default;
+};
+
 class TZipHeaderInfo;
 
 // Makes stream the next volume of a spanned archive, positioned at its start.
 using TNextVolume = std::function<void(void* owner, TZipHeaderInfo& entry, TStream*& stream)>;
 
-class TZipHeaderInfo : public TPersistent {
+class TZipHeaderInfo : public TPersistent, public ZipEntryFields {
  public:
-  TZipHeaderInfo();
+  TZipHeaderInfo() = default;
   ~TZipHeaderInfo() override = default;
   std::string ClassName() const override { return "TZipHeaderInfo"; }
 
@@ -183,40 +221,13 @@ class TZipHeaderInfo : public TPersistent {
   bool IsEncrypted() const { return (BitFlag & 0x0001) != 0; }
   bool HasDataDescriptor() const { return (BitFlag & 0x0008) != 0; }
 
-  std::uint16_t VersionMadeBy;
-  std::uint16_t VersionNeeded;
-  std::uint16_t BitFlag;
-  std::uint16_t CompressionMethod;
-  std::uint32_t LastModFileDateTime;
-  std::uint32_t CRC32;
-  std::int64_t CompressedSize;
-  std::int64_t UncompressedSize;
-  // Follows the name as kept (Directory + FileName), which OEM conversion may
-  // lengthen on POSIX; to step over the stored name in the file use the
-  // record's own length (the readers leave the stream just after the name).
-  std::uint16_t FileNameLength;
-  std::uint16_t CentralExtraFieldLength;
-  std::uint16_t LocalExtraFieldLength;
-  std::uint16_t FileCommentLength;
-  std::uint32_t DiskNumberStart;
-  std::uint16_t InternalFileAttributes;
-  std::uint32_t ExternalFileAttributes;
-  std::int64_t RelativeOffsetOfLocalHeader;
-  std::int64_t CentralHeaderOffset;
-  // The local header carried a Zip64 extra field: its data descriptor, if
-  // any, has 8-byte sizes.
-  bool LocalZip64;
-  // The modification time from the NTFS or extended-timestamp extra field,
-  // in 100-ns ticks since 1970-01-01 UTC; the DOS date stands in without one.
-  std::optional<std::int64_t> UtcModified;
-  // The name has characters the system code page cannot hold (shown as
-  // "?"): it names no file that may be created.
-  bool NameUnrepresentable;
-
  private:
   // The name in the system code page from its stored bytes and the extra
   // field; sets NameUnrepresentable.
   std::string SystemName(const std::string& stored, const std::string& extra, std::uint16_t bitFlag, bool oemName);
+  // What SetFromCentral and SetFromLocal both take from their record.
+  template <class Header>
+  void TakeSharedFields(const Header& record, const std::string& name);
   void TakeModifiedTime(std::uint16_t id, const std::uint8_t* data, std::size_t size);
   void SplitName(const std::string& name);
   bool hasNtfsTime_ = false;
@@ -227,9 +238,7 @@ class TZipHeaderInfo : public TPersistent {
   std::string unicodeComment_;
 
  public:
-  bool MatchFlag;
-  bool Selected;
-  bool OEMConvert;
+  bool OEMConvert = false;
   // When not empty: the character set of every name without the UTF-8 flag
   // (instead of the OEM code page for MS-DOS names only); see NameCharset
   // of the unzip component.
@@ -237,9 +246,26 @@ class TZipHeaderInfo : public TPersistent {
 };
 
 // ---- the archive's end record ------------------------------------------------
-class TEndCentral : public TPersistent {
+// Its fields as the engine keeps them (from the Zip64 end record when there is one).
+struct EndCentralFields {
+  std::uint32_t Signature = ZipSignatures().EndCentral;
+  std::uint32_t ThisDisk = 0;
+  std::uint32_t CentralDisk = 0;
+  std::int64_t EntriesThisDisk = 0;
+  std::int64_t TotalEntries = 0;
+  std::int64_t CentralDirSize = 0;
+  std::int64_t CentralDirOffset = 0;
+  std::uint16_t ZipCommentLength = 0;
+  // The values came from a Zip64 end record.
+  bool Zip64 = false;
+  std::int64_t ZipCommentOffset = 0;
+
+  bool operator==(const EndCentralFields&) const = default;
+};
+
+class TEndCentral : public TPersistent, public EndCentralFields {
  public:
-  TEndCentral();
+  TEndCentral() = default;
   ~TEndCentral() override = default;
   std::string ClassName() const override { return "TEndCentral"; }
 
@@ -258,17 +284,6 @@ class TEndCentral : public TPersistent {
   // Keeps a copy (none for the empty text); ZipCommentLength = its length.
   void SetZipComment(const std::string& text);
 
-  std::uint32_t Signature;
-  std::uint32_t ThisDisk;
-  std::uint32_t CentralDisk;
-  std::int64_t EntriesThisDisk;
-  std::int64_t TotalEntries;
-  std::int64_t CentralDirSize;
-  std::int64_t CentralDirOffset;
-  std::uint16_t ZipCommentLength;
-  // The values came from a Zip64 end record.
-  bool Zip64;
-
  private:
   // Takes the Zip64 end record that a locator right before the end record
   // at recordAt points to, when there is one.
@@ -276,8 +291,7 @@ class TEndCentral : public TPersistent {
   std::optional<std::string> zipComment_;
 
  public:
-  std::int64_t ZipCommentOffset;
-  bool Modified;
+  bool Modified = false;
 };
 
 }  // namespace quv

@@ -2,16 +2,12 @@
 
 #include <string_view>
 
+#include "zip/Text.h"
 #include "zip/Utils.h"
 
 namespace quv {
 
 namespace {
-
-unsigned char Fold(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u + ('a' - 'A')) : u;
-}
 
 // CompareText over a1+a2 and b1+b2 without building the joined texts.
 int CompareJoined(std::string_view a1, std::string_view a2, std::string_view b1, std::string_view b2) {
@@ -21,7 +17,7 @@ int CompareJoined(std::string_view a1, std::string_view a2, std::string_view b1,
   for (std::size_t i = 0; i < n; ++i) {
     const char ca = i < a1.size() ? a1[i] : a2[i - a1.size()];
     const char cb = i < b1.size() ? b1[i] : b2[i - b1.size()];
-    const int d = static_cast<int>(Fold(ca)) - static_cast<int>(Fold(cb));
+    const int d = static_cast<unsigned char>(text::LowerAscii(ca)) - static_cast<unsigned char>(text::LowerAscii(cb));
     if (d != 0) return d;
   }
   return na < nb ? -1 : (na > nb ? 1 : 0);

@@ -4,22 +4,9 @@
 
 #include "zip/Exception.h"
 #include "zip/Stream.h"
+#include "zip/Text.h"
 
 namespace quv {
-
-namespace {
-
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
-
-bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 void TStringList::IndexError(std::int32_t index) {
   throw EListError("List index out of bounds (" + std::to_string(index) + ")");
@@ -60,7 +47,7 @@ void TStringList::SetStrings(std::int32_t index, const std::string& s) {
 
 std::int32_t TStringList::IndexOf(const std::string& s) const {
   for (std::size_t i = 0; i < items_.size(); ++i) {
-    if (SameText(items_[i], s)) return static_cast<std::int32_t>(i);
+    if (text::SameText(items_[i], s)) return static_cast<std::int32_t>(i);
   }
   return -1;
 }

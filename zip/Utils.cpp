@@ -1,9 +1,6 @@
 #include "zip/Utils.h"
 
-#include <cstring>
 #include <limits>
-
-#include "platform/Platform.h"
 
 namespace quv {
 
@@ -57,9 +54,6 @@ std::int32_t PercentageOf(std::int64_t total, std::int64_t part) {
 
 }  // namespace
 
-std::int64_t Min64(std::int64_t a, std::int64_t b) { return a < b ? a : b; }
-std::int64_t Max64(std::int64_t a, std::int64_t b) { return a > b ? a : b; }
-
 std::int32_t Percentage(std::int32_t total, std::int32_t part) {
   if (total <= 0) return 0;
   return PercentageOf(total, part);
@@ -86,21 +80,6 @@ std::string RightStr(const std::string& text, std::int32_t n) {
 std::string LeftStr(const std::string& text, std::int32_t n) {
   if (n <= 0) return std::string();
   return text.substr(0, static_cast<std::size_t>(n));
-}
-
-bool DirExists(const std::string& path) { return platform::DirExists(path); }
-bool ForceDirs(const std::string& path) { return platform::ForceDirs(path); }
-bool FileExists(const std::string& path) { return platform::FileExists(path); }
-std::string GetDriveDir(std::uint8_t drive) { return platform::GetDriveDir(drive); }
-std::string GetVolumeLabel(const std::string& rootPath) { return platform::GetVolumeLabel(rootPath); }
-
-std::string PCharToStr(const char* text) { return text == nullptr ? std::string() : std::string(text); }
-
-std::unique_ptr<char[]> StrToPChar(const std::string& text) {
-  if (text.empty()) return nullptr;
-  std::unique_ptr<char[]> copy(new char[text.size() + 1]);
-  std::memcpy(copy.get(), text.c_str(), text.size() + 1);
-  return copy;
 }
 
 }  // namespace quv

@@ -3,17 +3,11 @@
 #include <memory>
 #include <vector>
 
+#include "zip/Text.h"
+
 namespace quv {
 
 namespace {
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-  }
-  return out;
-}
 
 unsigned char Byte(std::string_view s, std::size_t i) { return static_cast<unsigned char>(s[i]); }
 
@@ -165,9 +159,9 @@ const Matcher::StarAnswers& Matcher::AnswersFor(std::size_t restPos, const TStar
 
 bool WildcardMatches(const std::string& pattern, const std::string& name) { return WildMatch(pattern, name) == mrMatch; }
 
-TMatchResult WildMatch(std::string_view pattern, std::string_view text) {
-  const std::string lowerPattern = Lower(pattern);
-  const std::string lowerText = Lower(text);
+TMatchResult WildMatch(std::string_view pattern, std::string_view name) {
+  const std::string lowerPattern = text::LowerAscii(std::string(pattern));
+  const std::string lowerText = text::LowerAscii(std::string(name));
   if (lowerPattern == "*") return mrMatch;
   return Matcher(lowerPattern, lowerText).Walk(0, 0);
 }

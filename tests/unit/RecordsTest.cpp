@@ -126,6 +126,37 @@ TEST(Records, ConstructionValues) {
   EXPECT_FALSE(end.HasComment());
 }
 
+TEST(Records, ClearAndAssignTakeEveryField) {
+  Fields f;
+  f.madeBy = 0x0314;
+  f.comment = 3;
+  f.disk = 2;
+  f.internal = 0;
+  f.external = 0x10;
+  f.offset = 99;
+  TMemoryStream central(Central("dir/a.txt", f) + "abc");
+  TZipHeaderInfo read;
+  ASSERT_TRUE(ReadCentral(read, central));
+  read.UtcModified = 7;
+  read.LocalZip64 = read.NameUnrepresentable = read.Selected = true;
+  TZipHeaderInfo copy;
+  copy.Assign(&read);
+  EXPECT_TRUE(static_cast<const quv::ZipEntryFields&>(copy) == read);
+  read.Clear();
+  EXPECT_TRUE(static_cast<const quv::ZipEntryFields&>(read) == quv::ZipEntryFields{});
+  EXPECT_EQ(read.StoredPath(), "");
+
+  TEndCentral end;
+  TMemoryStream archive(EndRecord(3, 100, 200, "note"));
+  ASSERT_TRUE(end.FindEndCentral(archive));
+  end.Zip64 = true;
+  TEndCentral endCopy;
+  endCopy.Assign(&end);
+  EXPECT_TRUE(static_cast<const quv::EndCentralFields&>(endCopy) == end);
+  end.Clear();
+  EXPECT_TRUE(static_cast<const quv::EndCentralFields&>(end) == quv::EndCentralFields{});
+}
+
 TEST(Records, CentralHeaderFieldsAndNameSplitting) {
   Fields f;
   f.madeBy = 0x0317;

@@ -10,7 +10,7 @@
 #include "InstallTestSupport.h"
 #include "install/Errors.h"
 #include "install/Installation.h"
-#include "install/Paths.h"
+#include "zip/Text.h"
 #include "install/Resource.h"
 #include "install/ServiceControl.h"
 #include "install/Transaction.h"
@@ -226,7 +226,7 @@ TEST_F(InstallationTest, InstallsRecordsFinishesAndUninstalls) {
   EXPECT_EQ(statuses_, std::vector<std::string>{kGbkCreatingFolder});
   EXPECT_EQ(pumps_, 1);
   ASSERT_EQ(zips_.size(), 1u);
-  EXPECT_EQ(paths::FolderPart(zips_[0]), f) << "the archive is written into the folder";
+  EXPECT_EQ(text::FolderPart(zips_[0]), f) << "the archive is written into the folder";
   EXPECT_FALSE(Exists(zips_[0])) << "the temporary archive is deleted";
   EXPECT_EQ(files, expected);
   std::string list;

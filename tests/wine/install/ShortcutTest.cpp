@@ -9,7 +9,6 @@
 
 #include "InstallTestSupport.h"
 #include "install/Errors.h"
-#include "install/Paths.h"
 #include "install/Shortcut.h"
 
 namespace quv::test {
@@ -40,18 +39,6 @@ Resolved Resolve(const std::string& lnk) {
   if (file) file->Release();
   link->Release();
   return r;
-}
-
-// Code page 936: 0x5C is also a trail byte ("\xd5\x5c" is one character).
-TEST(Paths, BackslashesAndDotsAreFoundAsWholeCharacters) {
-  using namespace paths;
-  EXPECT_EQ(FileNamePart("C:\\d\\\xd5\x5cx.exe"), "\xd5\x5cx.exe");
-  EXPECT_EQ(FolderPart("C:\\d\\\xd5\x5cx.exe"), "C:\\d\\");
-  EXPECT_EQ(FolderPart("C:x.exe"), "C:");
-  EXPECT_EQ(FileNamePart("x.exe"), "x.exe");
-  EXPECT_EQ(ChangeFileExtension("Setup 1.5", ".lnk"), "Setup 1.lnk");
-  EXPECT_EQ(ChangeFileExtension("a.b\\name", ".lnk"), "a.b\\name.lnk");
-  EXPECT_EQ(UpperAscii("quv\xb7\xfe.exe"), "QUV\xb7\xfe.EXE");
 }
 
 class ShortcutTest : public testing::Test {
