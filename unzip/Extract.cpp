@@ -21,6 +21,7 @@
 #include "unzip/UnZip.h"
 #include "zip/Exception.h"
 #include "zip/Text.h"
+#include "zip/Utils.h"
 #include "zip/Wildcard.h"
 
 namespace quv {
@@ -111,8 +112,6 @@ bool ConfineFolder(const std::string& folder, bool codePage, std::string& out, s
   out += tail;
   return true;
 }
-
-std::string FolderOf(const std::string& path) { return path.substr(0, text::AfterLastOf(path, "\\/")); }
 
 bool StartsWithIgnoringCase(const std::string& whole, const std::string& prefix) {
   return whole.size() >= prefix.size() && text::SameText(whole.substr(0, prefix.size()), prefix);

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "zip/Exception.h"
-#include "zip/Utils.h"
+#include "zip/Text.h"
 
 namespace quv {
 
@@ -15,18 +15,7 @@ constexpr std::uint32_t kUnixSymlink = 0120000;
 
 }  // namespace
 
-std::string FolderOf(const std::string& path) {
-  std::size_t cut = 0;
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    const auto c = static_cast<unsigned char>(path[i]);
-    if (platform::IsLeadByte(c) && i + 1 < path.size()) {
-      ++i;
-      continue;
-    }
-    if (c == '\\' || c == '/') cut = i + 1;
-  }
-  return path.substr(0, cut);
-}
+std::string FolderOf(const std::string& path) { return path.substr(0, text::AfterLastOf(path, "\\/")); }
 
 platform::FileStamp StampOf(const TZipHeaderInfo& entry, bool retainAttributes) {
   platform::FileStamp stamp;
