@@ -449,8 +449,10 @@ void TUnZip::SkipUncreatable(std::int32_t Index, const std::string& name, const 
 
 void TUnZip::ExtractEntry(std::int32_t Index) {
   retryEntry_ = false;
+  aesDecryptor_.reset();
   LocateEntry(Index);
   TZipHeaderInfo& entry = *currentEntry_;
+  const std::optional<WinZipAesField> aes = WinZipAesOf(entry);
   const bool isFile = !entry.FileName().empty();
   const std::int64_t dataStart = isFile && archiveStream_ ? archiveStream_->Position() : 0;
   if (isFile && archiveStream_) {
@@ -491,7 +493,8 @@ void TUnZip::ExtractEntry(std::int32_t Index) {
 
   // Without a decoder only an empty entry can be made; anything else is
   // reported and left out, and the run goes on.
-  const bool decodable = MethodDecodable(entry.CompressionMethod);
+  const std::uint16_t method = aes ? aes->Method : entry.CompressionMethod;
+  const bool decodable = MethodDecodable(method);
   if (!decodable && entry.UncompressedSize != 0) {
     if (OnSkippingFile) OnSkippingFile(this, skUnsupportedMethod, entry.StoredPath(), Index, skipRetry_);
     SkipEntry();
@@ -510,7 +513,7 @@ void TUnZip::ExtractEntry(std::int32_t Index) {
     }
   }
 
-  if (entry.IsEncrypted() && !CheckPassword(Index)) {
+  if (entry.IsEncrypted() && !(aes ? CheckAesPassword(Index, *aes) : CheckPassword(Index))) {
     if (OnSkippingFile) OnSkippingFile(this, skBadPassword, entry.StoredPath(), Index, skipRetry_);
     SkipEntry();
     return;
@@ -573,10 +576,14 @@ void TUnZip::ExtractEntry(std::int32_t Index) {
   try {
     TDecodeContext& ctx = *decodeContext_;
     ctx.ResetForEntry(entry.CompressedSize, entry.UncompressedSize);
-    if (archiveStream_) {
-      archiveStream_->Seek(dataStart + (entry.IsEncrypted() ? kEncryptionHeaderSize : 0), soFromBeginning);
+    const std::int32_t header =
+        !entry.IsEncrypted() ? 0 : aes ? aes->SaltLength() + kAesVerifierSize : kEncryptionHeaderSize;
+    if (archiveStream_) archiveStream_->Seek(dataStart + header, soFromBeginning);
+    result = decodable ? DecodeEntry(ctx, method, entry.BitFlag) : DecodeResult::UnknownMethod;
+    // A failed authentication code fails the entry like a wrong CRC.
+    if (aesDecryptor_ && result != DecodeResult::DamagedData && !AesEntryAuthentic()) {
+      result = DecodeResult::DamagedData;
     }
-    result = decodable ? DecodeEntry(ctx, entry.CompressionMethod, entry.BitFlag) : DecodeResult::UnknownMethod;
     if (file && result != DecodeResult::DamagedData) file->Finish(flushFilesOnClose_, entry);
   } catch (...) {
     outStream_.reset();
@@ -585,8 +592,9 @@ void TUnZip::ExtractEntry(std::int32_t Index) {
 
   // An entry of a method nobody decodes only passes when it is empty.
   const std::uint32_t calculated = ~crc_;
-  const bool matches = calculated == entry.CRC32 && (result == DecodeResult::Decoded ||
-                                                     (result == DecodeResult::UnknownMethod && entry.UncompressedSize == 0));
+  const bool crcMatches = calculated == entry.CRC32 || (aes && !aes->ChecksCrc());
+  const bool matches = crcMatches && (result == DecodeResult::Decoded ||
+                                      (result == DecodeResult::UnknownMethod && entry.UncompressedSize == 0));
   if (matches) {
     std::string reason;
     if (file) {

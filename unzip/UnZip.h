@@ -24,6 +24,7 @@
 #include <unordered_map>
 
 #include "decompress/DecodeContext.h"
+#include "unzip/WinZipAes.h"
 #include "zip/BufferStream.h"
 #include "zip/Records.h"
 #include "zip/SortedZip.h"
@@ -293,6 +294,18 @@ class TUnZip : public TPersistent, public DecodeHost {
   bool CheckPassword(std::int32_t FileIndex);
   std::uint32_t Key(int n) const { return keys_[n]; }
 
+  // ---- WinZip AES (WinZipAes.cpp) -------------------------------------------------
+  // The password test of an AES entry, with the archive stream right after
+  // its local header: the verifier derived from Password and the salt must
+  // match the stored one. Refusals go through OnBadPassword as in
+  // CheckPassword. When accepted the entry's data is decrypted and
+  // authenticated as it is read, and CompressedSize counts the encrypted
+  // bytes alone.
+  bool CheckAesPassword(std::int32_t FileIndex, const WinZipAesField& field);
+  // After decoding an AES entry: takes in what the decoder left of the
+  // encrypted data and answers whether the stored authentication code matches.
+  bool AesEntryAuthentic();
+
   // ---- the working entry ---------------------------------------------------------
   // Copies entry Index of the sorted view into the current entry and, for a
   // file entry, moves the archive stream (changing disks when needed) to the
@@ -372,6 +385,8 @@ class TUnZip : public TPersistent, public DecodeHost {
 
   // Extraction state.
   std::uint32_t keys_[3] = {0x12345678, 0x23456789, 0x34567890};
+  // The working entry's AES decryption; null unless it is an AES entry.
+  std::unique_ptr<WinZipAesDecryptor> aesDecryptor_;
   std::uint32_t crc_ = 0xFFFFFFFF;
   std::unique_ptr<TStream> outStream_;
   std::int64_t runTotalBytes_ = 0;

@@ -306,6 +306,7 @@ void TZipHeaderInfo::Clear() {
   CentralHeaderOffset = 0;
   LocalZip64 = false;
   NameUnrepresentable = false;
+  AesExtra.clear();
   unicodeComment_.clear();
   UtcModified.reset();
   fileName_.clear();
@@ -351,6 +352,7 @@ void TZipHeaderInfo::Assign(const TPersistent* source) {
   CentralHeaderOffset = src->CentralHeaderOffset;
   LocalZip64 = src->LocalZip64;
   NameUnrepresentable = src->NameUnrepresentable;
+  AesExtra = src->AesExtra;
   unicodeComment_ = src->unicodeComment_;
   UtcModified = src->UtcModified;
   SetFileName(src->fileName_);
@@ -532,6 +534,7 @@ bool TZipHeaderInfo::ReadCentralFromStream(TStream*& stream, const TNextVolume& 
   name = SystemName(name, extra, record.BitFlag, record.HostSystem() == 0);
   SetFromCentral(record, name);
   unicodeComment_ = ExtraBlock(extra, kUnicodeCommentExtraId);
+  AesExtra = ExtraBlock(extra, kWinZipAesExtraId);
   UtcModified.reset();
   ApplyCentralExtra(extra, record);
   CentralHeaderOffset = start;
@@ -557,6 +560,7 @@ bool TZipHeaderInfo::ReadLocalFromStream(TStream& stream) {
   }
   name = SystemName(name, extra, record.BitFlag, true);
   SetFromLocal(record, name);
+  AesExtra = ExtraBlock(extra, kWinZipAesExtraId);
   UtcModified.reset();
   ApplyLocalExtra(extra, record);
   RelativeOffsetOfLocalHeader = start;
