@@ -60,14 +60,9 @@ TEST(WinZipAesCrypto, KeysKeyStreamAndCodeMatchPythonAndOpenssl) {
   EXPECT_EQ(Hex(data.substr(16 * 256)), "5322e6e592c39c5de425d9b6b661d0b0");
 
   // hmac.new(mac_key, bytes(16 * 257), 'sha1').digest()[:10]: the code
-  // covers the encrypted bytes, whether decrypted or only authenticated.
+  // covers the encrypted bytes.
   std::string code = Unhex("60e44ec55a6b5ef6d663");
   EXPECT_TRUE(decryptor.CodeMatches(Bytes(code)));
-  WinZipAesDecryptor other(keys);
-  const std::string zeros(16 * 257, '\0');
-  other.Authenticate(reinterpret_cast<const std::uint8_t*>(zeros.data()), zeros.size());
-  code[9] = static_cast<char>(code[9] ^ 1);
-  EXPECT_FALSE(other.CodeMatches(Bytes(code)));
 }
 
 std::string Data(const std::string& name) { return Join(Join(TestDataDir(), "aes"), name); }
