@@ -542,10 +542,12 @@ class ExtractionRun {
       case skNotOverwritten:
         if (!o_.quiet) std::cerr << "quvunzip: " << Shown(fName) << ": exists, not overwritten\n";
         break;
-      case skUnsupportedMethod:
-        std::cerr << "quvunzip: " << shownEntry << ": unsupported compression method " << entry.CompressionMethod
-                  << " (" << MethodName(entry.CompressionMethod) << "), skipped\n";
+      case skUnsupportedMethod: {
+        const std::uint16_t method = RealMethod(entry);
+        std::cerr << "quvunzip: " << shownEntry << ": unsupported compression method " << method << " ("
+                  << MethodName(method) << "), skipped\n";
         break;
+      }
       default:
         if (entry.NameUnrepresentable) {
           std::cerr << "quvunzip: " << shownEntry << ": cannot create (" << Shown(detail) << "), skipped\n";

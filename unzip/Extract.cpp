@@ -344,6 +344,7 @@ void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
 
 void TExtractionRun::ExtractEntry(std::int32_t index) {
   retryEntry_ = false;
+  zip_.aesDecryptor_.reset();
   std::unique_ptr<TPreparedEntry> prepared = parallel_ ? parallel_->Take(index) : nullptr;
   std::int64_t dataStart = 0;
   if (prepared) {
@@ -353,6 +354,7 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
     dataStart = LocateData(index);
   }
   const TZipHeaderInfo& entry = *zip_.currentEntry_;
+  aes_ = WinZipAesOf(entry);
   const bool isFile = !entry.FileName().empty();
 
   std::string unsafe;
@@ -375,13 +377,13 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
   if (!AnnounceEntry(index, fName)) return;
   // Without a decoder only an empty entry can be made; anything else is
   // reported and left out, and the run goes on.
-  const bool decodable = MethodDecodable(entry.CompressionMethod);
+  const bool decodable = MethodDecodable(aes_ ? aes_->Method : entry.CompressionMethod);
   if (!decodable && entry.UncompressedSize != 0) {
     Skip(index, skUnsupportedMethod, entry.StoredPath());
     return;
   }
   if (!PrepareFolder(index, fName)) return;
-  if (entry.IsEncrypted() && !zip_.CheckPassword(index)) {
+  if (entry.IsEncrypted() && !(aes_ ? zip_.CheckAesPassword(index, *aes_) : zip_.CheckPassword(index))) {
     Skip(index, skBadPassword, entry.StoredPath());
     return;
   }
@@ -512,10 +514,15 @@ std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index
   // run here takes the unfinished file with it.
   try {
     context_.ResetForEntry(entry.CompressedSize, entry.UncompressedSize);
-    if (zip_.archiveStream_) {
-      zip_.archiveStream_->Seek(dataStart + (entry.IsEncrypted() ? kEncryptionHeaderSize : 0), soFromBeginning);
+    const std::int32_t header =
+        !entry.IsEncrypted() ? 0 : aes_ ? aes_->SaltLength() + kAesVerifierSize : kEncryptionHeaderSize;
+    if (zip_.archiveStream_) zip_.archiveStream_->Seek(dataStart + header, soFromBeginning);
+    const std::uint16_t method = aes_ ? aes_->Method : entry.CompressionMethod;
+    decoded.result = decodable ? DecodeEntry(context_, method, entry.BitFlag) : DecodeResult::UnknownMethod;
+    // A failed authentication code fails the entry like a wrong CRC.
+    if (zip_.aesDecryptor_ && decoded.result != DecodeResult::DamagedData && !zip_.AesEntryAuthentic()) {
+      decoded.result = DecodeResult::DamagedData;
     }
-    decoded.result = decodable ? DecodeEntry(context_, entry.CompressionMethod, entry.BitFlag) : DecodeResult::UnknownMethod;
     if (decoded.file && decoded.result != DecodeResult::DamagedData) {
       decoded.file->Finish(zip_.flushFilesOnClose_, StampOf(entry, zip_.retainAttributes_));
     }
@@ -549,7 +556,8 @@ bool TExtractionRun::CommitPrepared(std::int32_t index, const std::string& fName
 void TExtractionRun::Conclude(std::int32_t index, const std::string& fName, Decoded& decoded) {
   const TZipHeaderInfo& entry = *zip_.currentEntry_;
   // An entry of a method nobody decodes only passes when it is empty.
-  const bool matches = decoded.crc == entry.CRC32 &&
+  const bool crcMatches = decoded.crc == entry.CRC32 || (aes_ && !aes_->ChecksCrc());
+  const bool matches = crcMatches &&
                        (decoded.result == DecodeResult::Decoded ||
                         (decoded.result == DecodeResult::UnknownMethod && entry.UncompressedSize == 0));
   if (matches) {

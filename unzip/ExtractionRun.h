@@ -98,6 +98,8 @@ class TExtractionRun {
   // An entry to try again with the password a handler gave; the skip
   // handlers' Retry, which nothing acts on.
   bool retryEntry_ = false;
+  // The working entry's WinZip AES block, when it has one.
+  std::optional<WinZipAesField> aes_;
   bool skipRetry_ = false;
   // Where each entry's data must end (next local header or the central
   // directory on its disk).

@@ -342,7 +342,9 @@ bool TUnZip::OpenNextDisk() {
 }
 
 void TUnZip::Decrypt(std::uint8_t* buffer, std::int32_t length) {
-  if (OnDecrypt) {
+  if (aesDecryptor_) {
+    aesDecryptor_->Decrypt(buffer, static_cast<std::size_t>(length));
+  } else if (OnDecrypt) {
     OnDecrypt(this, buffer, length, password_);
   } else {
     DecryptBuffer(buffer, length);

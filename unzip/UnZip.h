@@ -25,6 +25,7 @@
 #include <string>
 
 #include "decompress/DecodeContext.h"
+#include "unzip/WinZipAes.h"
 #include "zip/BufferStream.h"
 #include "zip/Records.h"
 #include "zip/SortedZip.h"
@@ -305,6 +306,18 @@ class TUnZip : public TPersistent, public DecodeHost {
   bool CheckPassword(std::int32_t FileIndex);
   std::uint32_t Key(int n) const { return keys_[n]; }
 
+  // ---- WinZip AES (WinZipAes.cpp) -------------------------------------------------
+  // The password test of an AES entry, with the archive stream right after
+  // its local header: the verifier derived from Password and the salt must
+  // match the stored one. Refusals go through OnBadPassword as in
+  // CheckPassword. When accepted the entry's data is decrypted and
+  // authenticated as it is read, and CompressedSize counts the encrypted
+  // bytes alone.
+  bool CheckAesPassword(std::int32_t FileIndex, const WinZipAesField& field);
+  // After decoding an AES entry: takes in what the decoder left of the
+  // encrypted data and answers whether the stored authentication code matches.
+  bool AesEntryAuthentic();
+
   // ---- the working entry ---------------------------------------------------------
   // Copies entry Index of the sorted view into the current entry and, for a
   // file entry, moves the archive stream (changing disks when needed) to the
@@ -385,6 +398,8 @@ class TUnZip : public TPersistent, public DecodeHost {
   // use through the component; the rest of a run's state is its own (null
   // outside a run).
   std::array<std::uint32_t, 3> keys_ = kStartingKeys;
+  // The working entry's AES decryption; null unless it is an AES entry.
+  std::unique_ptr<WinZipAesDecryptor> aesDecryptor_;
   std::uint32_t crc_ = 0xFFFFFFFF;
   TExtractionRun* run_ = nullptr;
   std::string skipDetail_;

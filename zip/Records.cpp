@@ -471,6 +471,7 @@ bool TZipHeaderInfo::ReadCentralFromStream(TStream*& stream, const TNextVolume& 
   name = SystemName(name, extra, record.BitFlag, record.HostSystem() == 0);
   SetFromCentral(record, name);
   unicodeComment_ = ExtraBlock(extra, kUnicodeCommentExtraId);
+  AesExtra = ExtraBlock(extra, kWinZipAesExtraId);
   UtcModified.reset();
   ApplyCentralExtra(extra, record);
   CentralHeaderOffset = start;
@@ -496,6 +497,7 @@ bool TZipHeaderInfo::ReadLocalFromStream(TStream& stream) {
   }
   name = SystemName(name, extra, record.BitFlag, true);
   SetFromLocal(record, name);
+  AesExtra = ExtraBlock(extra, kWinZipAesExtraId);
   UtcModified.reset();
   ApplyLocalExtra(extra, record);
   RelativeOffsetOfLocalHeader = start;

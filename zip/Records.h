@@ -121,6 +121,7 @@ inline constexpr std::uint16_t kNtfsExtraId = 0x000A;
 inline constexpr std::uint16_t kTimestampExtraId = 0x5455;
 inline constexpr std::uint16_t kUnicodePathExtraId = 0x7075;
 inline constexpr std::uint16_t kUnicodeCommentExtraId = 0x6375;
+inline constexpr std::uint16_t kWinZipAesExtraId = 0x9901;
 
 // Clamps each part of a packed DOS date/time into range; a valid value
 // comes back unchanged.
@@ -159,6 +160,9 @@ struct ZipEntryFields {
   // The name has characters the system code page cannot hold (shown as
   // "?"): it names no file that may be created.
   bool NameUnrepresentable = false;
+  // The data of the header's WinZip AES block (id 0x9901), empty without
+  // one; unzip/WinZipAes.h reads it.
+  std::string AesExtra;
   bool MatchFlag = false;
   bool Selected = false;
 

@@ -279,6 +279,26 @@ class Cli(unittest.TestCase):
         self.assertEqual(rc, 0, err)
         self.assertEqual(self.read("secret.txt"), b"the secret\n" * 100)
 
+    def test_aes_entries_list_their_method_and_extract_with_the_password(self):
+        if not shutil.which("7z"):
+            self.skipTest("no 7z")
+        src = os.path.join(self.tmp, "src")
+        os.makedirs(src)
+        with open(os.path.join(src, "secret.txt"), "wb") as f:
+            f.write(b"the secret\n" * 1000)
+        subprocess.run(["7z", "a", "-tzip", "-bd", "-mem=AES256", "-pSECRET", self.archive, "secret.txt"], cwd=src,
+                       check=True, stdout=subprocess.DEVNULL)
+        rc, out, err = self.run_cli("-l", "-v", "a.zip")
+        self.assertEqual(rc, 0, err)
+        self.assertRegex(out, r" Deflate .* secret\.txt \(AES-256\)")
+        rc, out, err = self.run_cli("-P", "wrong", "-d", "out", "a.zip")
+        self.assertEqual(rc, 1)
+        self.assertIn("secret.txt: wrong password", err)
+        self.assertEqual(self.files(), [])
+        rc, out, err = self.run_cli("-P", "SECRET", "-d", "out", "a.zip")
+        self.assertEqual(rc, 0, err)
+        self.assertEqual(self.read("secret.txt"), b"the secret\n" * 1000)
+
     def test_unsafe_names_are_skipped_and_nothing_lands_outside(self):
         make_zip(self.archive, [("../up.txt", b"1"), ("a/../../up2.txt", b"2"), ("/abs/root.txt", b"3"),
                                 ("ok/../fine.txt", b"4")])
