@@ -490,9 +490,12 @@ int Run(const Options& o) {
   zip.OnBadCRC = [&](TObject*, std::int32_t calc, std::int32_t stored, std::int32_t) {
     ++failures;
     endProgressLine();
-    std::cerr << "quvunzip: " << questions.currentEntry << ": CRC error (computed " << Hex8(static_cast<std::uint32_t>(calc))
-              << ", stored " << Hex8(static_cast<std::uint32_t>(stored)) << ")" << (o.test ? "" : ", not extracted")
-              << '\n';
+    // Equal values: the bytes came out right but the stream did not end
+    // where the entry's data does.
+    const std::string what = calc == stored ? "damaged compressed data"
+                                            : "CRC error (computed " + Hex8(static_cast<std::uint32_t>(calc)) +
+                                                  ", stored " + Hex8(static_cast<std::uint32_t>(stored)) + ")";
+    std::cerr << "quvunzip: " << questions.currentEntry << ": " << what << (o.test ? "" : ", not extracted") << '\n';
     questions.currentEntry.clear();
   };
   zip.OnSkippingFile = [&](TObject*, TSkipReason reason, const std::string& fName, std::int32_t index, bool&) {
