@@ -26,7 +26,8 @@ class ZstdStream final : public LibraryStream {
     ZSTD_outBuffer output{out.data(), out.size(), 0};
     const std::size_t rc = ZSTD_decompressStream(dctx_.get(), &output, &input);
     if (ZSTD_isError(rc)) {
-      // The library's default window limit (128 MiB) bounds its memory.
+      // The library's default window limit (128 MiB) bounds its memory;
+      // zstd --long=31 writes frames beyond it.
       const ZSTD_ErrorCode code = ZSTD_getErrorCode(rc);
       if (code == ZSTD_error_memory_allocation || code == ZSTD_error_frameParameter_windowTooLarge)
         ThrowOutOfMemory("Zstd");
