@@ -517,9 +517,12 @@ class ExtractionRun {
     zip_.OnBadCRC = [this](TObject*, std::int32_t computed, std::int32_t stored, std::int32_t) {
       ++failures_;
       EndProgressLine();
-      std::cerr << "quvunzip: " << questions_.currentEntry << ": CRC error (computed "
-                << Hex8(static_cast<std::uint32_t>(computed)) << ", stored " << Hex8(static_cast<std::uint32_t>(stored))
-                << ")" << (o_.test ? "" : ", not extracted") << '\n';
+      // Equal values: the bytes came out right but the stream did not end
+      // where the entry's data does.
+      const std::string what = computed == stored ? "damaged compressed data"
+                                                  : "CRC error (computed " + Hex8(static_cast<std::uint32_t>(computed)) +
+                                                        ", stored " + Hex8(static_cast<std::uint32_t>(stored)) + ")";
+      std::cerr << "quvunzip: " << questions_.currentEntry << ": " << what << (o_.test ? "" : ", not extracted") << '\n';
       questions_.currentEntry.clear();
     };
     zip_.OnSkippingFile = [this](TObject*, TSkipReason reason, const std::string& fName, std::int32_t index, bool&) {

@@ -16,6 +16,8 @@ install(FILES ${CMAKE_BINARY_DIR}/QuvUnZipConfig.cmake ${CMAKE_BINARY_DIR}/QuvUn
         DESTINATION ${QUV_PACKAGE_DIR})
 
 list(TRANSFORM QUV_SYSTEM_LIBS PREPEND "-l" OUTPUT_VARIABLE QUV_PC_SYSTEM_LIBS)
+list(TRANSFORM QUV_CODEC_LIBS PREPEND "-l" OUTPUT_VARIABLE QUV_PC_CODEC_LIBS)
+list(PREPEND QUV_PC_SYSTEM_LIBS ${QUV_PC_CODEC_LIBS})
 if(QUV_SANITIZE)
   # A sanitized library needs the sanitizers' runtime wherever it is linked.
   target_link_options(quv_unzip INTERFACE -fsanitize=address,undefined)

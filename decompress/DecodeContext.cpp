@@ -65,6 +65,16 @@ std::int32_t NextBlockSize(DecodeHost& host) {
   return c;
 }
 
+// Reads the next block of the entry's compressed bytes into the input buffer,
+// decrypted.
+void RefillInput(TDecodeContext& ctx) {
+  DecodeHost& host = *ctx.Component;
+  const std::int32_t c = NextBlockSize(host);
+  ctx.InAvail = static_cast<std::uint16_t>(ReadArchiveBlock(host, ctx.InBuffer.get(), c));
+  if (c > 0 && host.EntryEncrypted()) host.Decrypt(ctx.InBuffer.get(), c);
+  ctx.InNext = ctx.InBuffer.get();
+}
+
 }  // namespace
 
 int GetInputByte(TDecodeContext& ctx, std::uint16_t& b) {
@@ -75,16 +85,24 @@ int GetInputByte(TDecodeContext& ctx, std::uint16_t& b) {
   }
   --ctx.PackedLeft;
   if (ctx.InAvail == 0) {
-    DecodeHost& host = *ctx.Component;
-    const std::int32_t c = NextBlockSize(host);
-    ctx.InAvail = static_cast<std::uint16_t>(ReadArchiveBlock(host, ctx.InBuffer.get(), c));
-    if (c > 0 && host.EntryEncrypted()) host.Decrypt(ctx.InBuffer.get(), c);
+    RefillInput(ctx);
     if (ctx.InAvail == 0) return 0;
-    ctx.InNext = ctx.InBuffer.get();
   }
   b = *ctx.InNext++;
   --ctx.InAvail;
   return 8;
+}
+
+std::span<const std::uint8_t> PendingInput(TDecodeContext& ctx) {
+  if (ctx.InAvail == 0 && ctx.PackedLeft > 0) RefillInput(ctx);
+  return {ctx.InNext, ctx.InAvail};
+}
+
+void ConsumeInput(TDecodeContext& ctx, std::size_t n) {
+  const auto used = static_cast<std::uint16_t>(std::min<std::size_t>(n, ctx.InAvail));
+  ctx.InNext += used;
+  ctx.InAvail = static_cast<std::uint16_t>(ctx.InAvail - used);
+  ctx.PackedLeft -= used;
 }
 
 void RefillBitHold(TDecodeContext& ctx) {
@@ -198,6 +216,18 @@ bool RunDecoder(TDecodeContext& ctx, std::uint16_t method, std::uint16_t bitFlag
     case 8:
       DecodeDeflated(ctx);
       return true;
+    case 12:
+      DecodeBzip2(ctx);
+      return true;
+    case 14:
+      DecodeLzma(ctx);
+      return true;
+    case 93:
+      DecodeZstd(ctx);
+      return true;
+    case 95:
+      DecodeXz(ctx);
+      return true;
     default:
       return false;
   }
@@ -217,7 +247,9 @@ DecodeResult DecodeEntry(TDecodeContext& ctx, std::uint16_t method, std::uint16_
 
 namespace quv {
 
-bool MethodDecodable(std::uint16_t method) { return method <= 6 || method == 8; }
+bool MethodDecodable(std::uint16_t method) {
+  return method <= 6 || method == 8 || method == 12 || method == 14 || method == 93 || method == 95;
+}
 
 std::string MethodName(std::uint16_t method) {
   switch (method) {

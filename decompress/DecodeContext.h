@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace quv {
@@ -88,6 +89,11 @@ extern const std::uint32_t CrcTable[256];
 
 // Answers 8 when a byte was delivered into b, 0 when the data is exhausted.
 int GetInputByte(TDecodeContext& ctx, std::uint16_t& b);
+// The buffered compressed bytes, read in place by the library decoders; refilled
+// from the archive once all are used, empty at the end of the entry's data.
+std::span<const std::uint8_t> PendingInput(TDecodeContext& ctx);
+// Marks the first n bytes PendingInput answered as used.
+void ConsumeInput(TDecodeContext& ctx, std::size_t n);
 void RefillBitHold(TDecodeContext& ctx);
 // Takes n (1 to 16) bits. When the compressed data runs out before n bits
 // are there, it answers the bits that remain (zeros above them), empties the
@@ -114,6 +120,10 @@ void DecodeShrunk(TDecodeContext& ctx);      // 1
 void DecodeReduced(TDecodeContext& ctx, int factor);  // 2..5 (factor 1..4)
 void DecodeImploded(TDecodeContext& ctx, std::uint16_t bitFlag);  // 6
 void DecodeDeflated(TDecodeContext& ctx);    // 8
+void DecodeBzip2(TDecodeContext& ctx);       // 12
+void DecodeLzma(TDecodeContext& ctx);        // 14
+void DecodeZstd(TDecodeContext& ctx);        // 93
+void DecodeXz(TDecodeContext& ctx);          // 95
 
 // Which decoder failures end what, one rule for every method. Damaged data
 // (EDataError: an invalid code, a distance before the entry's first byte,

@@ -5,6 +5,7 @@ encrypted entries).
 
     quvunzip_test.py PATH_TO_QUVUNZIP
 """
+import bz2
 import os
 import re
 import shutil
@@ -310,17 +311,32 @@ class Cli(unittest.TestCase):
         self.assertIn("../up.txt: unsafe path", err)
         self.assertIn("a/../../up2.txt: unsafe path", err)
 
-    def test_unsupported_methods_name_the_entry_and_the_method(self):
+    def test_listing_names_each_method_and_an_unknown_one_is_skipped_by_name(self):
         make_zip(self.archive, [("b.txt", b"bzip2 data " * 50)], zipfile.ZIP_BZIP2)
         with zipfile.ZipFile(self.archive, "a", zipfile.ZIP_LZMA) as z:
             z.writestr("l.txt", b"lzma data " * 50)
+            z.writestr("p.txt", b"no decoder", zipfile.ZIP_STORED)
             z.writestr("plain.txt", b"fine", zipfile.ZIP_STORED)
+        self.patch_central(2, {10: (98, 2)})
+        rc, out, _ = self.run_cli("-l", "a.zip")
+        self.assertEqual(rc, 0)
+        methods = [line.split()[2] for line in out.splitlines() if line.endswith(".txt")]
+        self.assertEqual(methods, ["BZip2", "LZMA", "PPMd", "Stored"])
         rc, out, err = self.run_cli("-d", "out", "a.zip")
         self.assertEqual(rc, 1)
-        self.assertIn("b.txt: unsupported compression method 12 (BZip2)", err)
-        self.assertIn("l.txt: unsupported compression method 14 (LZMA)", err)
+        self.assertIn("p.txt: unsupported compression method 98 (PPMd), skipped", err)
         self.assertNotIn("CRC", err)
-        self.assertEqual(self.files(), ["plain.txt"])
+        self.assertEqual(self.files(), ["b.txt", "l.txt", "plain.txt"])
+        self.assertEqual(self.read("l.txt"), b"lzma data " * 50)
+
+    def test_a_stream_that_ends_before_its_data_is_damaged_data_not_a_crc_error(self):
+        data = b"bzip2 data " * 50
+        make_zip(self.archive, [("b.txt", bz2.compress(data) + b"junk")], zipfile.ZIP_STORED)
+        self.patch_central(0, {10: (12, 2), 16: (zlib.crc32(data), 4), 24: (len(data), 4)})
+        rc, out, err = self.run_cli("-d", "out", "a.zip")
+        self.assertEqual(rc, 1)
+        self.assertIn("b.txt: damaged compressed data, not extracted", err)
+        self.assertEqual(self.files(), [])
 
     def test_zip64_archives_past_4_gib_and_from_zip_fz(self):
         # The real archive starts at 4.5 GiB (a sparse file) after a decoy.

@@ -268,8 +268,19 @@ TEST(OutputBuffer, PutByteAndWindowCopyFillWholeBuffers) {
   EXPECT_EQ(host.FinalCrc(), Crc32Of(host.output));
 }
 
+TEST(Dispatch, GarbageThroughTheLibraryDecodersIsDamagedData) {
+  const std::string garbage = "not a compressed stream of any kind";
+  for (std::uint16_t method : {12, 14, 93, 95}) {
+    MemoryDecodeHost host(garbage);
+    TDecodeContext ctx(host);
+    ctx.ResetForEntry(static_cast<std::int64_t>(garbage.size()), 100);
+    EXPECT_EQ(DecodeEntry(ctx, method, 0), DecodeResult::DamagedData) << method;
+    EXPECT_TRUE(host.output.empty()) << method;
+  }
+}
+
 TEST(Dispatch, UnknownMethodsHaveNoDecoder) {
-  for (std::uint16_t method : {7, 9, 12, 14, 99, 0xFFFF}) {
+  for (std::uint16_t method : {7, 9, 97, 98, 99, 0xFFFF}) {
     MemoryDecodeHost host("abc");
     TDecodeContext ctx(host);
     ctx.ResetForEntry(3, 3);

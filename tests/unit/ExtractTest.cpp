@@ -641,17 +641,17 @@ TEST_F(Extraction, CrcMismatchesAndOversizedOutputRemoveTheFile) {
 }
 
 TEST_F(Extraction, UndecodableMethodsAreSkippedByReasonAndTheRunGoesOn) {
-  BuiltEntry bzip2 = Entry("b.txt", "data");
-  bzip2.method = 12;
-  bzip2.packed = "BZh91AY&SY....";
-  BuiltEntry emptyLzma = Entry("empty", "");
-  emptyLzma.method = 14;
-  emptyLzma.packed = "";
+  BuiltEntry ppmd = Entry("b.txt", "data");
+  ppmd.method = 98;
+  ppmd.packed = "\x07\x00....";
+  BuiltEntry emptyWavPack = Entry("empty", "");
+  emptyWavPack.method = 97;
+  emptyWavPack.packed = "";
   BuiltEntry zeroCrc = Entry("z.txt", "not empty");
   zeroCrc.method = 9;
   zeroCrc.crc = 0;
   BuiltEntry fine = Entry("fine.txt", "fine");
-  Make({bzip2, emptyLzma, zeroCrc, fine});
+  Make({ppmd, emptyWavPack, zeroCrc, fine});
   ScriptedUi ui;
   Record();
   EXPECT_EQ(zip.UnZipFiles(), 2);
@@ -662,8 +662,26 @@ TEST_F(Extraction, UndecodableMethodsAreSkippedByReasonAndTheRunGoesOn) {
                                            "end 1 empty", "start 2 z.txt", "skip 4 2 z.txt", "start 3 fine.txt",
                                            "end 3 fine.txt", "complete 2"}));
   EXPECT_TRUE(MethodDecodable(8) && MethodDecodable(6) && !MethodDecodable(7) && !MethodDecodable(9));
+  EXPECT_TRUE(MethodDecodable(12) && MethodDecodable(14) && MethodDecodable(93) && MethodDecodable(95));
   EXPECT_EQ(MethodName(9), "Deflate64");
   EXPECT_EQ(MethodName(200), "Unk:200");
+}
+
+// The dictionary is cut to the entry's size; beyond the memory limit no
+// library decoder starts, and the run ends with the reason.
+TEST_F(Extraction, AnLzmaEntryNeedingMoreThanTheMemoryLimitEndsTheRun) {
+  BuiltEntry huge = Entry("huge.bin", "x");
+  huge.method = 14;
+  huge.packed = std::string("\x10\x02\x05\x00\x5d\xff\xff\xff\xff", 9) + std::string(64, '\0');
+  huge.uncompressedSize = 0x7FFFFFFF;
+  Make({huge});
+  try {
+    zip.UnZipFiles();
+    ADD_FAILURE() << "the run went on";
+  } catch (const EFatalUnzipError& e) {
+    EXPECT_EQ(e.Message(), "Not enough memory to decode LZMA data");
+  }
+  EXPECT_TRUE(FilesBelow(dest).empty());
 }
 
 TEST_F(Extraction, EntriesWhoseDataOverlapAHeaderOrTheDirectoryAreRefused) {

@@ -1,0 +1,28 @@
+#include "decompress/LibraryStream.h"
+
+#include "zip/Exception.h"
+
+namespace quv {
+
+void DecodeLibraryStream(TDecodeContext& ctx, LibraryStream& stream) {
+  const std::span<std::uint8_t> out(ctx.OutBuffer.get(), kOutBufferSize);
+  for (;;) {
+    const std::span<const std::uint8_t> in = PendingInput(ctx);
+    const LibraryStream::Step step = stream.Decode(in, out);
+    ConsumeInput(ctx, step.used);
+    WriteOutputBlock(ctx, out.data(), static_cast<std::int32_t>(step.made));
+    if (step.ended) {
+      if (PendingInput(ctx).empty()) break;
+      if (!stream.Restart()) throw EDataError("Data after the end of the compressed stream");
+    } else if (step.used == 0 && step.made == 0) {
+      throw EDataError("Compressed data ends early");
+    }
+  }
+  if (ctx.EntryBytesOut != ctx.UnpackedSize) throw EDataError("Compressed data ends early");
+}
+
+void ThrowOutOfMemory(const std::string& method) {
+  throw EFatalUnzipError("Not enough memory to decode " + method + " data");
+}
+
+}  // namespace quv

@@ -1,0 +1,104 @@
+// Methods 14 (LZMA) and 95 (XZ) through liblzma.
+#include <lzma.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <memory>
+#include <utility>
+
+#include "decompress/LibraryStream.h"
+#include "zip/Exception.h"
+
+namespace quv {
+
+namespace {
+
+class LzmaStream final : public LibraryStream {
+ public:
+  explicit LzmaStream(std::string method) : method_(std::move(method)) {}
+  ~LzmaStream() override { lzma_end(&stream_); }
+  LzmaStream(const LzmaStream&) = delete;
+  LzmaStream& operator=(const LzmaStream&) = delete;
+
+  lzma_stream& Raw() { return stream_; }
+
+  // Raises the error for a failed lzma_*_decoder or lzma_code answer.
+  void Check(lzma_ret rc) const {
+    if (rc == LZMA_OK || rc == LZMA_STREAM_END) return;
+    if (rc == LZMA_MEM_ERROR || rc == LZMA_MEMLIMIT_ERROR) ThrowOutOfMemory(method_);
+    throw EDataError("Invalid " + method_ + " data");
+  }
+
+  Step Decode(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) override {
+    stream_.next_in = in.data();
+    stream_.avail_in = in.size();
+    stream_.next_out = out.data();
+    stream_.avail_out = out.size();
+    const lzma_ret rc = lzma_code(&stream_, in.empty() ? LZMA_FINISH : LZMA_RUN);
+    Check(rc);
+    return {in.size() - stream_.avail_in, out.size() - stream_.avail_out, rc == LZMA_STREAM_END};
+  }
+
+  // Concatenated .xz streams are the library's business; an LZMA stream has
+  // nothing after it.
+  bool Restart() override { return false; }
+
+ private:
+  std::string method_;
+  lzma_stream stream_ = LZMA_STREAM_INIT;
+};
+
+// The ZIP method's header: the encoder's version (2 bytes), the size of the
+// properties (2 bytes, little-endian, 5 for LZMA) and the properties.
+constexpr std::size_t kPropertiesSize = 5;
+using LzmaHeader = std::array<std::uint8_t, 4 + kPropertiesSize>;
+
+LzmaHeader ReadLzmaHeader(TDecodeContext& ctx) {
+  LzmaHeader header{};
+  for (auto& byte : header) {
+    std::uint16_t b = 0;
+    if (GetInputByte(ctx, b) != 8) throw EDataError("LZMA header cut short");
+    byte = static_cast<std::uint8_t>(b);
+  }
+  if ((header[2] | header[3] << 8) != kPropertiesSize) throw EDataError("Invalid LZMA properties");
+  return header;
+}
+
+struct FreeOptions {
+  void operator()(lzma_options_lzma* o) const { std::free(o); }
+};
+
+}  // namespace
+
+void DecodeLzma(TDecodeContext& ctx) {
+  const LzmaHeader header = ReadLzmaHeader(ctx);
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
+  if (lzma_properties_decode(&filters[0], nullptr, header.data() + 4, kPropertiesSize) != LZMA_OK)
+    throw EDataError("Invalid LZMA properties");
+  std::unique_ptr<lzma_options_lzma, FreeOptions> options(static_cast<lzma_options_lzma*>(filters[0].options));
+
+  // The entry's size ends the stream; an end marker right there is allowed
+  // too, whatever general-purpose bit 1 says, and anywhere else is damage.
+  const auto size = static_cast<std::uint64_t>(std::max<std::int64_t>(ctx.UnpackedSize, 0));
+  filters[0].id = LZMA_FILTER_LZMA1EXT;
+  options->ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
+  lzma_set_ext_size(*options, size);
+  // No match reaches further back than the entry's own size, so a larger
+  // dictionary is memory for nothing.
+  options->dict_size = static_cast<std::uint32_t>(
+      std::max<std::uint64_t>(LZMA_DICT_SIZE_MIN, std::min<std::uint64_t>(size, options->dict_size)));
+  if (lzma_raw_decoder_memusage(filters) > kLibraryMemoryLimit) ThrowOutOfMemory("LZMA");
+
+  LzmaStream stream("LZMA");
+  stream.Check(lzma_raw_decoder(&stream.Raw(), filters));
+  DecodeLibraryStream(ctx, stream);
+}
+
+void DecodeXz(TDecodeContext& ctx) {
+  LzmaStream stream("XZ");
+  stream.Check(lzma_stream_decoder(&stream.Raw(), kLibraryMemoryLimit, LZMA_CONCATENATED));
+  DecodeLibraryStream(ctx, stream);
+}
+
+}  // namespace quv
