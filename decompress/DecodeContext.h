@@ -1,6 +1,6 @@
 // The per-entry decoding state every decoder works on: buffered input of the
-// entry's compressed bytes (with decryption and disk changes), the bit
-// readers, the output buffer with its size guard, CRC-32 and progress.
+// entry's compressed bytes (with decryption and disk changes), the output
+// buffer with its size guard, CRC-32 and progress.
 #pragma once
 
 #include <cstddef>
@@ -63,9 +63,7 @@ struct TDecodeContext {
   std::int64_t PackedLeft = 0;
   std::int64_t UnpackedSize = 0;
 
-  std::uint32_t BitHold = 0;
-  std::uint16_t BitCount = 0;
-  bool EndOfInput = false;
+  // The last compressed byte delivered; decoders feed it again past the end.
   std::uint16_t ByteHold = 0;
 
   std::unique_ptr<std::uint8_t[]> OutBuffer;  // kOutBufferSize + 1 bytes
@@ -78,25 +76,15 @@ struct TDecodeContext {
   std::uint16_t TableEntryCount = 0;
   std::int64_t EntryBytesOut = 0;
 
-  // Per-entry reset: bit readers, buffers, counters, the CRC register;
+  // Per-entry reset: buffers, counters, the CRC register;
   // packedSize is the compressed byte count (without an encryption header).
   void ResetForEntry(std::int64_t packedSize, std::int64_t unpackedSize);
 };
 
-extern const std::uint16_t LowBitMask[17];
 extern const std::uint32_t CrcTable[256];
 
 // Answers 8 when a byte was delivered into b, 0 when the data is exhausted.
 int GetInputByte(TDecodeContext& ctx, std::uint16_t& b);
-void RefillBitHold(TDecodeContext& ctx);
-// Takes n (1 to 16) bits. When the compressed data runs out before n bits
-// are there, it answers the bits that remain (zeros above them), empties the
-// holder and sets EndOfInput, so the decoder's end test stops it instead of
-// the bit count wrapping round.
-std::uint32_t TakeBits(TDecodeContext& ctx, int n);
-// n at most 24: the holder is 32 bits wide and filled a byte at a time.
-void EnsureBits(TDecodeContext& ctx, int n, std::uint32_t& holder, std::uint16_t& count);
-void DropBits(int n, std::uint32_t& holder, std::uint16_t& count);
 void PutOutputByte(TDecodeContext& ctx, std::uint8_t b);
 void WriteOutputBuffer(TDecodeContext& ctx);
 // Writes n bytes straight from data exactly as WriteOutputBuffer writes the
