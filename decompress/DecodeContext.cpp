@@ -154,6 +154,9 @@ bool RunDecoder(TDecodeContext& ctx, std::uint16_t method, std::uint16_t bitFlag
     case 8:
       DecodeDeflated(ctx);
       return true;
+    case 9:
+      DecodeDeflated64(ctx);
+      return true;
     default:
       return false;
   }
@@ -173,7 +176,7 @@ DecodeResult DecodeEntry(TDecodeContext& ctx, std::uint16_t method, std::uint16_
 
 namespace quv {
 
-bool MethodDecodable(std::uint16_t method) { return method <= 6 || method == 8; }
+bool MethodDecodable(std::uint16_t method) { return method <= 6 || method == 8 || method == 9; }
 
 std::string MethodName(std::uint16_t method) {
   switch (method) {

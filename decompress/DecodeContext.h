@@ -47,10 +47,11 @@ inline constexpr std::int32_t kInBufferSize = 32768;
 inline constexpr std::int32_t kOutBufferSize = 32768;
 inline constexpr std::int32_t kWorkAreaSize = 32780;
 // What the context really allocates for WorkArea: Inflate keeps a longer
-// history there (32 KB of window plus 96 KB of fresh output and a margin for
-// word-wide match copies) so that it rarely has to move bytes around. Every
-// decoder may rely on the first kWorkAreaSize bytes.
-inline constexpr std::int32_t kWorkAreaAllocated = 32768 + 3 * 32768 + 512;
+// history there (up to 64 KB of window plus 96 KB of fresh output and a
+// margin for the longest Deflate64 match and word-wide copies) so that it
+// rarely has to move bytes around. Every decoder may rely on the first
+// kWorkAreaSize bytes.
+inline constexpr std::int32_t kWorkAreaAllocated = 65536 + 3 * 32768 + 65536 + 512;
 
 struct TDecodeContext {
   explicit TDecodeContext(DecodeHost& host);
@@ -102,6 +103,7 @@ void DecodeShrunk(TDecodeContext& ctx);      // 1
 void DecodeReduced(TDecodeContext& ctx, int factor);  // 2..5 (factor 1..4)
 void DecodeImploded(TDecodeContext& ctx, std::uint16_t bitFlag);  // 6
 void DecodeDeflated(TDecodeContext& ctx);    // 8
+void DecodeDeflated64(TDecodeContext& ctx);  // 9
 
 // Which decoder failures end what, one rule for every method. Damaged data
 // (EDataError: an invalid code, a distance before the entry's first byte,

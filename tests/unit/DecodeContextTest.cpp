@@ -235,7 +235,7 @@ TEST(OutputBuffer, PutByteAndWindowCopyFillWholeBuffers) {
 }
 
 TEST(Dispatch, UnknownMethodsHaveNoDecoder) {
-  for (std::uint16_t method : {7, 9, 12, 14, 99, 0xFFFF}) {
+  for (std::uint16_t method : {7, 10, 12, 14, 99, 0xFFFF}) {
     MemoryDecodeHost host("abc");
     TDecodeContext ctx(host);
     ctx.ResetForEntry(3, 3);
