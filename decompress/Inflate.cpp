@@ -14,9 +14,9 @@
 // Window: WorkArea holds 32 KB (Deflate64: 64 KB) of history followed by
 // 96 KB of fresh output and a margin for the longest match. Output goes to
 // the file every 32 768 bytes; when the fresh part is full its last 32 KB
-// (64 KB) move down to become the history. A distance
-// that reaches before the entry's first byte is damaged data, so no entry
-// ever sees another's output.
+// (64 KB) move down to become the history. A distance that reaches before
+// the entry's first byte is damaged data, so no entry ever sees another's
+// output.
 #include "decompress/Inflate.h"
 
 #include <algorithm>
@@ -164,8 +164,7 @@ int CheckLengths(const std::uint16_t* lens, int n, unsigned count[16], unsigned&
 // Builds a one- or two-level table for lens[0..n) (each 0 to 15) into
 // storage. Answers the check result; nothing is built unless it is 0.
 int BuildTable(const Format& format, const std::uint16_t* lens, int n, Alphabet alphabet, unsigned wantBits,
-               unsigned classicBits,
-               std::uint32_t* storage, int capacity, Table& out, std::uint16_t& entriesUsed) {
+               unsigned classicBits, std::uint32_t* storage, int capacity, Table& out, std::uint16_t& entriesUsed) {
   unsigned count[16];
   unsigned minLen = 0;
   unsigned maxLen = 0;
