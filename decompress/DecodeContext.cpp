@@ -1,6 +1,6 @@
 // The decoding state shared by all decoders: buffered input with decryption
-// and disk changes, the two bit readers, the output buffer with its size
-// guard, CRC and progress, the stored method and the choice of decoder.
+// and disk changes, the output buffer with its size guard, CRC and progress,
+// the stored method and the choice of decoder.
 #include "decompress/DecodeContext.h"
 
 #include <algorithm>
@@ -11,9 +11,6 @@
 #include "zip/Exception.h"
 
 namespace quv {
-
-const std::uint16_t LowBitMask[17] = {0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F, 0x003F, 0x007F, 0x00FF,
-                                      0x01FF, 0x03FF, 0x07FF, 0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
 
 TDecodeContext::TDecodeContext(DecodeHost& host)
     : Component(&host),
@@ -27,8 +24,6 @@ TDecodeContext::TDecodeContext(DecodeHost& host)
 }
 
 void TDecodeContext::ResetForEntry(std::int64_t packedSize, std::int64_t unpackedSize) {
-  BitCount = 0;
-  BitHold = 0;
   EntryBytesOut = 0;
   InAvail = 0;
   OutFill = 0;
@@ -103,45 +98,6 @@ void ConsumeInput(TDecodeContext& ctx, std::size_t n) {
   ctx.InNext += used;
   ctx.InAvail = static_cast<std::uint16_t>(ctx.InAvail - used);
   ctx.PackedLeft -= used;
-}
-
-void RefillBitHold(TDecodeContext& ctx) {
-  ctx.EndOfInput = true;
-  std::uint16_t b = 0;
-  while (ctx.BitCount < 25 && GetInputByte(ctx, b) == 8) {
-    ctx.BitHold |= static_cast<std::uint32_t>(b) << ctx.BitCount;
-    ctx.BitCount += 8;
-    ctx.EndOfInput = false;
-  }
-}
-
-std::uint32_t TakeBits(TDecodeContext& ctx, int n) {
-  if (n > ctx.BitCount) RefillBitHold(ctx);
-  const std::uint32_t result = ctx.BitHold & LowBitMask[n];
-  if (n > ctx.BitCount) {
-    // Past the end of the data: hand out what is left and say so.
-    ctx.BitHold = 0;
-    ctx.BitCount = 0;
-    ctx.EndOfInput = true;
-    return result;
-  }
-  ctx.BitHold >>= n;
-  ctx.BitCount = static_cast<std::uint16_t>(ctx.BitCount - n);
-  return result;
-}
-
-void EnsureBits(TDecodeContext& ctx, int n, std::uint32_t& holder, std::uint16_t& count) {
-  while (count < n) {
-    // Past the end of the data ByteHold keeps the last byte, which is fed again.
-    GetInputByte(ctx, ctx.ByteHold);
-    holder |= static_cast<std::uint32_t>(ctx.ByteHold & 0xFF) << count;
-    count += 8;
-  }
-}
-
-void DropBits(int n, std::uint32_t& holder, std::uint16_t& count) {
-  holder = n >= 32 ? 0 : holder >> n;
-  count = static_cast<std::uint16_t>(count - n);
 }
 
 void PutOutputByte(TDecodeContext& ctx, std::uint8_t b) {
@@ -228,6 +184,9 @@ bool RunDecoder(TDecodeContext& ctx, std::uint16_t method, std::uint16_t bitFlag
     case 95:
       DecodeXz(ctx);
       return true;
+    case 9:
+      DecodeDeflated64(ctx);
+      return true;
     default:
       return false;
   }
@@ -248,7 +207,7 @@ DecodeResult DecodeEntry(TDecodeContext& ctx, std::uint16_t method, std::uint16_
 namespace quv {
 
 bool MethodDecodable(std::uint16_t method) {
-  return method <= 6 || method == 8 || method == 12 || method == 14 || method == 93 || method == 95;
+  return method <= 6 || method == 8 || method == 9 || method == 12 || method == 14 || method == 93 || method == 95;
 }
 
 std::string MethodName(std::uint16_t method) {

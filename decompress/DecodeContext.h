@@ -1,6 +1,6 @@
 // The per-entry decoding state every decoder works on: buffered input of the
-// entry's compressed bytes (with decryption and disk changes), the bit
-// readers, the output buffer with its size guard, CRC-32 and progress.
+// entry's compressed bytes (with decryption and disk changes), the output
+// buffer with its size guard, CRC-32 and progress.
 #pragma once
 
 #include <cstddef>
@@ -48,10 +48,11 @@ inline constexpr std::int32_t kInBufferSize = 32768;
 inline constexpr std::int32_t kOutBufferSize = 32768;
 inline constexpr std::int32_t kWorkAreaSize = 32780;
 // What the context really allocates for WorkArea: Inflate keeps a longer
-// history there (32 KB of window plus 96 KB of fresh output and a margin for
-// word-wide match copies) so that it rarely has to move bytes around. Every
-// decoder may rely on the first kWorkAreaSize bytes.
-inline constexpr std::int32_t kWorkAreaAllocated = 32768 + 3 * 32768 + 512;
+// history there (up to 64 KB of window plus 96 KB of fresh output and a
+// margin for the longest Deflate64 match and word-wide copies) so that it
+// rarely has to move bytes around. Every decoder may rely on the first
+// kWorkAreaSize bytes.
+inline constexpr std::int32_t kWorkAreaAllocated = 65536 + 3 * 32768 + 65536 + 512;
 
 struct TDecodeContext {
   explicit TDecodeContext(DecodeHost& host);
@@ -64,9 +65,7 @@ struct TDecodeContext {
   std::int64_t PackedLeft = 0;
   std::int64_t UnpackedSize = 0;
 
-  std::uint32_t BitHold = 0;
-  std::uint16_t BitCount = 0;
-  bool EndOfInput = false;
+  // The last compressed byte delivered; decoders feed it again past the end.
   std::uint16_t ByteHold = 0;
 
   std::unique_ptr<std::uint8_t[]> OutBuffer;  // kOutBufferSize + 1 bytes
@@ -79,12 +78,11 @@ struct TDecodeContext {
   std::uint16_t TableEntryCount = 0;
   std::int64_t EntryBytesOut = 0;
 
-  // Per-entry reset: bit readers, buffers, counters, the CRC register;
+  // Per-entry reset: buffers, counters, the CRC register;
   // packedSize is the compressed byte count (without an encryption header).
   void ResetForEntry(std::int64_t packedSize, std::int64_t unpackedSize);
 };
 
-extern const std::uint16_t LowBitMask[17];
 extern const std::uint32_t CrcTable[256];
 
 // Answers 8 when a byte was delivered into b, 0 when the data is exhausted.
@@ -94,15 +92,6 @@ int GetInputByte(TDecodeContext& ctx, std::uint16_t& b);
 std::span<const std::uint8_t> PendingInput(TDecodeContext& ctx);
 // Marks the first n bytes PendingInput answered as used.
 void ConsumeInput(TDecodeContext& ctx, std::size_t n);
-void RefillBitHold(TDecodeContext& ctx);
-// Takes n (1 to 16) bits. When the compressed data runs out before n bits
-// are there, it answers the bits that remain (zeros above them), empties the
-// holder and sets EndOfInput, so the decoder's end test stops it instead of
-// the bit count wrapping round.
-std::uint32_t TakeBits(TDecodeContext& ctx, int n);
-// n at most 24: the holder is 32 bits wide and filled a byte at a time.
-void EnsureBits(TDecodeContext& ctx, int n, std::uint32_t& holder, std::uint16_t& count);
-void DropBits(int n, std::uint32_t& holder, std::uint16_t& count);
 void PutOutputByte(TDecodeContext& ctx, std::uint8_t b);
 void WriteOutputBuffer(TDecodeContext& ctx);
 // Writes n bytes straight from data exactly as WriteOutputBuffer writes the
@@ -120,6 +109,7 @@ void DecodeShrunk(TDecodeContext& ctx);      // 1
 void DecodeReduced(TDecodeContext& ctx, int factor);  // 2..5 (factor 1..4)
 void DecodeImploded(TDecodeContext& ctx, std::uint16_t bitFlag);  // 6
 void DecodeDeflated(TDecodeContext& ctx);    // 8
+void DecodeDeflated64(TDecodeContext& ctx);  // 9
 void DecodeBzip2(TDecodeContext& ctx);       // 12
 void DecodeLzma(TDecodeContext& ctx);        // 14
 void DecodeZstd(TDecodeContext& ctx);        // 93

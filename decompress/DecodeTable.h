@@ -26,29 +26,23 @@ inline constexpr std::uint8_t kOpInvalid = 99;
 inline constexpr int kMaxCodeBits = 16;
 inline constexpr int kMaxCodes = 288;
 
-// Builds the tables for the n code lengths b (0 = symbol unused, at most 16).
-// Symbols below s are simple (their Value is the symbol); the others take
-// Value from d and Op from e, indexed by symbol - s. m: the wanted lookup
-// bits of the first-level table in, the bits used out. Answers
-//   0  built (or every length 0: t = nullptr, m = 0),
+// Builds the tables for the symbolCount code lengths (0 = symbol unused, at
+// most 16). Symbols below simpleSymbols are their own Value; the others take
+// Value from bases and Op from extraBits, indexed by symbol - simpleSymbols.
+// rootBits: the wanted lookup bits of the first-level table in, the bits
+// used out. Answers
+//   0  built (or every length 0: firstTable = nullptr, rootBits = 0),
 //   1  the code is incomplete (tables built all the same; a single code of
 //      length 1 counts as complete), or an unexpected failure,
 //   2  the lengths over-subscribe the code (nothing built),
 //   3  out of memory (message box shown, nothing left allocated).
-// Every table of one build is released by one FreeDecodeTables(t).
+// Every table of one build is released by one FreeDecodeTables(firstTable).
 // entryCount, when given, grows by the entries allocated (TableEntryCount).
-int BuildDecodeTable(const std::uint16_t* b, int n, int s, const std::uint16_t* d, const std::uint16_t* e,
-                     TCodeEntry*& t, int& m, std::uint16_t* entryCount = nullptr);
+int BuildDecodeTable(const std::uint16_t* lengths, int symbolCount, int simpleSymbols, const std::uint16_t* bases,
+                     const std::uint16_t* extraBits, TCodeEntry*& firstTable, int& rootBits,
+                     std::uint16_t* entryCount = nullptr);
 
-// Releases every table of a build; t is nullptr afterwards. Answers 0.
-int FreeDecodeTables(TCodeEntry*& t);
-
-// Decodes one symbol from a 32-bit holder filled through EnsureBits: the
-// entry finally reached, or nullptr on an invalid code (holder and count then
-// as far as decoding got). Bits of the final entry are dropped. complement:
-// index the tables with the complement of the held bits (imploded data).
-struct TDecodeContext;
-const TCodeEntry* DecodeSymbol(TDecodeContext& ctx, const TCodeEntry* table, int lookupBits,
-                               std::uint32_t& holder, std::uint16_t& count, bool complement = false);
+// Releases every table of a build; firstTable is nullptr afterwards. Answers 0.
+int FreeDecodeTables(TCodeEntry*& firstTable);
 
 }  // namespace quv

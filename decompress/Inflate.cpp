@@ -1,4 +1,6 @@
-// Inflate (RFC 1951).
+// Inflate (RFC 1951), and its 64 KB-window variant Deflate64: length code
+// 285 is base 3 with 16 extra bits instead of 258, and distance codes 30 and
+// 31 reach back up to 65 536 bytes.
 //
 // Speed comes from a 64-bit bit buffer refilled eight bytes at a time
 // straight from InBuffer, one-step table lookups for most codes, and decoding
@@ -9,11 +11,12 @@
 // so buffer refills (with their decryption, disk changes and short-archive
 // checks) happen exactly when the data calls for them.
 //
-// Window: WorkArea holds 32 KB of history followed by 96 KB of fresh output
-// and a margin. Output goes to the file every 32 768 bytes; when the fresh
-// part is full its last 32 KB move down to become the history. A distance
-// that reaches before the entry's first byte is damaged data, so no entry
-// ever sees another's output.
+// Window: WorkArea holds 32 KB (Deflate64: 64 KB) of history followed by
+// 96 KB of fresh output and a margin for the longest match. Output goes to
+// the file every 32 768 bytes; when the fresh part is full its last 32 KB
+// (64 KB) move down to become the history. A distance that reaches before
+// the entry's first byte is damaged data, so no entry ever sees another's
+// output.
 #include "decompress/Inflate.h"
 
 #include <algorithm>
@@ -30,11 +33,24 @@ namespace quv {
 namespace {
 
 constexpr std::ptrdiff_t kBlock = 32768;        // output write size
-constexpr std::ptrdiff_t kHistory = 32768;      // longest distance
 constexpr std::ptrdiff_t kFresh = 3 * 32768;    // output decoded before sliding
-// A symbol starts before the block end, adds at most 258 bytes and the
-// word-wide copies may write up to 15 more.
-static_assert(kHistory + kFresh + 258 + 16 <= kWorkAreaAllocated);
+constexpr unsigned kMaxDeflateMatch = 258;
+constexpr unsigned kMaxDeflate64Match = 3 + 65535;
+
+// What tells the two formats apart.
+struct Format {
+  bool deflate64;
+  std::ptrdiff_t history;    // longest distance
+  unsigned distanceCodes;    // valid distance symbols
+  unsigned longestMatch;
+};
+constexpr Format kDeflate{false, 32768, 30, kMaxDeflateMatch};
+constexpr Format kDeflate64{true, 65536, 32, kMaxDeflate64Match};
+
+// A symbol starts before the block end, adds at most the longest match and
+// the word-wide copies may write up to 15 more.
+static_assert(kDeflate.history + kFresh + kDeflate.longestMatch + 16 <= kWorkAreaAllocated);
+static_assert(kDeflate64.history + kFresh + kDeflate64.longestMatch + 16 <= kWorkAreaAllocated);
 
 // Past the end of the compressed data the last byte is fed again (as the
 // shared bit reader does). A sound stream needs at most two such bytes, to
@@ -71,17 +87,25 @@ constexpr std::uint16_t kLengthBase[31] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  
                                            35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 0,  0};
 constexpr std::uint16_t kLengthExtra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
                                             3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 99, 99};
-constexpr std::uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                         33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
-                                         1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr std::uint16_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
-                                          6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+// The last two distance codes are Deflate64's.
+constexpr std::uint16_t kDistBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,    33,
+                                         49,   65,   97,   129,  193,  257,   385,   513,   769,   1025,  1537,
+                                         2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
+constexpr std::uint16_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2, 3,  3,  4,  4,  5,  5,  6,  6,
+                                          7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
+// Deflate64's length code 285.
+constexpr unsigned kDeflate64LongBase = 3;
+constexpr unsigned kDeflate64LongExtra = 16;
 // RFC 1951, 3.2.7.
 constexpr std::uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
 enum class Alphabet { LiteralLength, Distance, CodeLength };
 
 constexpr int kLitRootBits = 11;
+// A distance code with its extra bits, at most.
+constexpr unsigned kLongestDistanceBits = 15 + 14;
+// Input bytes a second refill within one symbol may take.
+constexpr std::int32_t kSecondRefillMargin = 8;
 constexpr int kDistRootBits = 8;
 // Room for the largest possible tables: every sub-table covers at least one
 // code and is at most 2^(15 - root bits) entries.
@@ -94,15 +118,17 @@ struct Table {
   unsigned lookupBits = 0;  // first-level lookup bits of the classic tables, for the careful path
 };
 
-std::uint32_t SymbolEntry(Alphabet alphabet, unsigned symbol, unsigned bits) {
+std::uint32_t SymbolEntry(const Format& format, Alphabet alphabet, unsigned symbol, unsigned bits) {
   switch (alphabet) {
     case Alphabet::LiteralLength:
       if (symbol < 256) return Entry(kLiteral, bits, bits, symbol);
       if (symbol == 256) return Entry(kEnd, bits, bits, 0);
+      if (symbol == 285 && format.deflate64)
+        return Entry(kBaseExtra, bits, bits + kDeflate64LongExtra, kDeflate64LongBase);
       if (kLengthExtra[symbol - 257] == 99) return Entry(kInvalid, bits, bits, 0);
       return Entry(kBaseExtra, bits, bits + kLengthExtra[symbol - 257], kLengthBase[symbol - 257]);
     case Alphabet::Distance:
-      if (symbol >= 30) return Entry(kInvalid, bits, bits, 0);
+      if (symbol >= format.distanceCodes) return Entry(kInvalid, bits, bits, 0);
       return Entry(kBaseExtra, bits, bits + kDistExtra[symbol], kDistBase[symbol]);
     case Alphabet::CodeLength:
       break;
@@ -136,18 +162,16 @@ int CheckLengths(const std::uint16_t* lens, int n, unsigned count[16], unsigned&
 }
 
 // Builds a one- or two-level table for lens[0..n) (each 0 to 15) into
-// storage. Answers the check result; nothing is built for 2, nor for 1
-// unless acceptIncomplete (the fixed distance code leaves two slots unused).
-int BuildTable(const std::uint16_t* lens, int n, Alphabet alphabet, unsigned wantBits, unsigned classicBits,
-               std::uint32_t* storage, int capacity, Table& out, std::uint16_t& entriesUsed,
-               bool acceptIncomplete = false) {
+// storage. Answers the check result; nothing is built unless it is 0.
+int BuildTable(const Format& format, const std::uint16_t* lens, int n, Alphabet alphabet, unsigned wantBits,
+               unsigned classicBits, std::uint32_t* storage, int capacity, Table& out, std::uint16_t& entriesUsed) {
   unsigned count[16];
   unsigned minLen = 0;
   unsigned maxLen = 0;
   bool incomplete = false;
   const int check = CheckLengths(lens, n, count, minLen, maxLen, incomplete);
   out = Table{};
-  if (check == 2 || (check == 1 && !acceptIncomplete) || maxLen == 0) return check;
+  if (check != 0 || maxLen == 0) return check;
 
   const unsigned root = std::clamp(wantBits, minLen, maxLen);
   // Only an incomplete code can have its shortest code longer than the
@@ -181,7 +205,7 @@ int BuildTable(const std::uint16_t* lens, int n, Alphabet alphabet, unsigned wan
   unsigned huff = 0;              // current code, bit-reversed
   unsigned len = minLen;
   for (unsigned i = 0;;) {
-    const std::uint32_t e = SymbolEntry(alphabet, sorted[i], len - drop);
+    const std::uint32_t e = SymbolEntry(format, alphabet, sorted[i], len - drop);
     const unsigned step = 1u << (len - drop);
     for (unsigned fill = 1u << curr; fill != 0;) {
       fill -= step;
@@ -287,11 +311,12 @@ enum Status { kGoOn, kEndOfBlock, kBad };
 
 class Inflater {
  public:
-  Inflater(TDecodeContext& ctx, Tables& tables)
+  Inflater(TDecodeContext& ctx, Tables& tables, const Format& format)
       : ctx_(ctx),
         t_(tables),
+        format_(format),
         base_(ctx.WorkArea.get()),
-        out_(base_ + kHistory),
+        out_(base_ + format.history),
         first_(out_),
         blockEnd_(out_ + kBlock) {}
 
@@ -303,6 +328,7 @@ class Inflater {
   int DecodeFixedBlock();
   int DecodeDynamicBlock();
   int DecodeCompressedData(const Table& lit, const Table& dist);
+  template <bool kDeflate64>
   Status FastLoop(const Table& lit, const Table& dist);
   Status SlowSymbol(const Table& lit, const Table& dist);
   std::uint32_t SlowDecode(const Table& t);
@@ -324,13 +350,15 @@ class Inflater {
     bits_ >>= n;
     count_ -= n;
   }
+  // A long Deflate64 match may fill more than one block.
   void FlushIfFull() {
-    if (out_ >= blockEnd_) Flush();
+    while (out_ >= blockEnd_) Flush();
   }
   void Flush();
 
   TDecodeContext& ctx_;
   Tables& t_;
+  const Format& format_;
   std::uint64_t bits_ = 0;
   unsigned count_ = 0;
   std::uint8_t* const base_;
@@ -366,12 +394,12 @@ void Inflater::Need(unsigned n) {
 
 void Inflater::Flush() {
   WriteOutputBlock(ctx_, blockEnd_ - kBlock, static_cast<std::int32_t>(kBlock));
-  if (blockEnd_ == base_ + kHistory + kFresh) {
+  if (blockEnd_ == base_ + format_.history + kFresh) {
     const std::ptrdiff_t keep = out_ - (base_ + kFresh);
     std::memmove(base_, base_ + kFresh, static_cast<std::size_t>(keep));
     out_ -= kFresh;
     first_ = base_;
-    blockEnd_ = base_ + kHistory + kBlock;
+    blockEnd_ = base_ + format_.history + kBlock;
   } else {
     blockEnd_ += kBlock;
   }
@@ -450,10 +478,11 @@ int Inflater::DecodeFixedBlock() {
     std::fill(lens + 256, lens + 280, 7);
     std::fill(lens + 280, lens + 288, 8);
     std::uint16_t unused = 0;
-    BuildTable(lens, 288, Alphabet::LiteralLength, kLitRootBits, 7, t_.fixedLit, 512, t_.fixedLitTable, unused);
-    std::fill(lens, lens + 30, 5);
-    // Two of the 32 five-bit codes stay unused; that is accepted here.
-    BuildTable(lens, 30, Alphabet::Distance, kDistRootBits, 5, t_.fixedDist, 32, t_.fixedDistTable, unused, true);
+    BuildTable(format_, lens, 288, Alphabet::LiteralLength, kLitRootBits, 7, t_.fixedLit, 512, t_.fixedLitTable,
+               unused);
+    // All 32 five-bit codes; Deflate's last two are invalid symbols.
+    std::fill(lens, lens + 32, 5);
+    BuildTable(format_, lens, 32, Alphabet::Distance, kDistRootBits, 5, t_.fixedDist, 32, t_.fixedDistTable, unused);
     t_.fixedBuilt = true;
   }
   ctx_.TableEntryCount = static_cast<std::uint16_t>(512 + 32);
@@ -470,7 +499,7 @@ int Inflater::DecodeDynamicBlock() {
   Need(4);
   const unsigned ncode = Peek(4) + 4;
   Drop(4);
-  if (nlit > 286 || ndist > 30) return kInflateBadData;
+  if (nlit > 286 || ndist > format_.distanceCodes) return kInflateBadData;
 
   std::uint16_t clens[19] = {};
   for (unsigned i = 0; i < ncode; ++i) {
@@ -480,7 +509,7 @@ int Inflater::DecodeDynamicBlock() {
   }
   Table cl;
   std::uint16_t& used = ctx_.TableEntryCount;
-  int r = BuildTable(clens, 19, Alphabet::CodeLength, 7, 7, t_.codeLengths, 128, cl, used);
+  int r = BuildTable(format_, clens, 19, Alphabet::CodeLength, 7, 7, t_.codeLengths, 128, cl, used);
   if (r != 0) return r;
   if (cl.entries == nullptr) return kInflateBadData;
   if (cl.rootBits == 1 && Kind(t_.codeLengths[1]) == kInvalid) {
@@ -489,7 +518,7 @@ int Inflater::DecodeDynamicBlock() {
     t_.codeLengths[1] = t_.codeLengths[0];
   }
 
-  std::uint16_t lens[286 + 30];
+  std::uint16_t lens[286 + 32];
   const unsigned total = nlit + ndist;
   unsigned n = 0;
   std::uint16_t lastLen = 0;
@@ -524,10 +553,10 @@ int Inflater::DecodeDynamicBlock() {
 
   Table lit;
   Table dist;
-  r = BuildTable(lens, static_cast<int>(nlit), Alphabet::LiteralLength, kLitRootBits, 9, t_.lit, kLitCapacity, lit,
+  r = BuildTable(format_, lens, static_cast<int>(nlit), Alphabet::LiteralLength, kLitRootBits, 9, t_.lit, kLitCapacity, lit,
                  used);
   if (r != 0) return r;
-  r = BuildTable(lens + nlit, static_cast<int>(ndist), Alphabet::Distance, kDistRootBits, 6, t_.dist, kDistCapacity,
+  r = BuildTable(format_, lens + nlit, static_cast<int>(ndist), Alphabet::Distance, kDistRootBits, 6, t_.dist, kDistCapacity,
                  dist, used);
   if (r != 0) return r;
   return DecodeCompressedData(lit, dist);
@@ -536,7 +565,13 @@ int Inflater::DecodeDynamicBlock() {
 int Inflater::DecodeCompressedData(const Table& lit, const Table& dist) {
   if (lit.entries == nullptr) return kInflateBadData;
   for (;;) {
-    const Status s = Available() >= 16 ? FastLoop(lit, dist) : SlowSymbol(lit, dist);
+    Status s;
+    if (Available() < 16 + kSecondRefillMargin)
+      s = SlowSymbol(lit, dist);
+    else if (format_.deflate64)
+      s = FastLoop<true>(lit, dist);
+    else
+      s = FastLoop<false>(lit, dist);
     if (s == kEndOfBlock) return kInflateOk;
     if (s == kBad) return kInflateBadData;
     FlushIfFull();
@@ -589,12 +624,15 @@ Status Inflater::SlowSymbol(const Table& lit, const Table& dist) {
   return kGoOn;
 }
 
-// The hot loop: runs while InBuffer holds at least 16 bytes and the current
-// output block is not full. One refill gives 56 bits, enough for a length,
-// a distance and their extra bits.
+// The hot loop: runs while InBuffer holds enough bytes and the current
+// output block is not full. One refill gives 56 bits, enough for a Deflate
+// length, a distance and their extra bits; Deflate64's 16 extra length bits
+// may need a second refill before the distance.
+template <bool kDeflate64>
 Status Inflater::FastLoop(const Table& lit, const Table& dist) {
   const std::uint8_t* in = ctx_.InNext;
-  const std::uint8_t* const inLast = in + Available() - 8;  // last position with 8 readable bytes
+  // The last position with 8 readable bytes, or with 8 more after a refill.
+  const std::uint8_t* const inLast = in + Available() - 8 - (kDeflate64 ? kSecondRefillMargin : 0);
   std::uint8_t* out = out_;
   std::uint8_t* const outEnd = blockEnd_;
   std::uint64_t bits = bits_;
@@ -637,6 +675,9 @@ Status Inflater::FastLoop(const Table& lit, const Table& dist) {
       const unsigned length = Value(e) + static_cast<unsigned>((bits & Mask(TotalBits(e))) >> CodeBits(e));
       bits >>= TotalBits(e);
       count -= TotalBits(e);
+      if constexpr (kDeflate64) {
+        if (count < kLongestDistanceBits) Refill(bits, count, in);
+      }
       if (dt == nullptr) {
         status = kBad;
         break;
@@ -680,13 +721,13 @@ Status Inflater::FastLoop(const Table& lit, const Table& dist) {
 
 }  // namespace
 
-int InflateEntry(TDecodeContext& ctx) {
+int InflateEntry(TDecodeContext& ctx, InflateFormat format) {
   std::unique_ptr<Tables> tables(new (std::nothrow) Tables);
   if (!tables) {
     platform::Ui().ShowMessage("*** inflate out of memory ***", "Error", platform::Buttons::Ok);
     return kInflateNoMemory;
   }
-  Inflater inflater(ctx, *tables);
+  Inflater inflater(ctx, *tables, format == InflateFormat::Deflate64 ? kDeflate64 : kDeflate);
   try {
     bool last = false;
     do {
@@ -701,10 +742,18 @@ int InflateEntry(TDecodeContext& ctx) {
   return kInflateOk;
 }
 
-void DecodeDeflated(TDecodeContext& ctx) {
-  const int status = InflateEntry(ctx);
+namespace {
+
+void DecodeWithInflate(TDecodeContext& ctx, InflateFormat format) {
+  const int status = InflateEntry(ctx, format);
   if (status == kInflateNoMemory) throw EFatalUnzipError("Not enough memory to inflate");
   if (status != kInflateOk) throw EDataError("Invalid compressed data");
 }
+
+}  // namespace
+
+void DecodeDeflated(TDecodeContext& ctx) { DecodeWithInflate(ctx, InflateFormat::Deflate); }
+
+void DecodeDeflated64(TDecodeContext& ctx) { DecodeWithInflate(ctx, InflateFormat::Deflate64); }
 
 }  // namespace quv

@@ -1,4 +1,5 @@
-// Inflate: the decoder for compression method 8 (RFC 1951 deflate).
+// Inflate: the decoder for compression methods 8 (RFC 1951 deflate) and 9
+// (Deflate64).
 #pragma once
 
 #include "decompress/DecodeContext.h"
@@ -11,9 +12,11 @@ inline constexpr int kInflateBadData = 1;
 inline constexpr int kInflateBadCode = 2;   // block type 3 or an over-subscribed code
 inline constexpr int kInflateNoMemory = 3;
 
-// DecodeDeflated with its verdict: kInflateOk when the last block ended and
+enum class InflateFormat { Deflate, Deflate64 };
+
+// DecodeDeflated (DecodeDeflated64) with its verdict: kInflateOk when the last block ended and
 // everything was written, otherwise the result of the block that stopped the
 // decoding (nothing more is then written). Exceptions as for DecodeDeflated.
-int InflateEntry(TDecodeContext& ctx);
+int InflateEntry(TDecodeContext& ctx, InflateFormat format = InflateFormat::Deflate);
 
 }  // namespace quv

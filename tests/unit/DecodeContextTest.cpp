@@ -1,5 +1,5 @@
 // The shared decoding machinery: input blocks with spanning and decryption,
-// the bit readers, the output buffer's size guard, CRC and progress, the
+// the output buffer's size guard, CRC and progress, the
 // stored method and the choice of decoder.
 #include <gtest/gtest.h>
 
@@ -77,8 +77,6 @@ TEST(InputBytes, EmptyEntryDeliversNothing) {
   EXPECT_EQ(GetInputByte(ctx, b), 0);
   EXPECT_EQ(b, 77);
   EXPECT_TRUE(host.readSizes.empty());
-  RefillBitHold(ctx);
-  EXPECT_TRUE(ctx.EndOfInput);
 }
 
 TEST(InputBytes, ReadsBlocksDecryptsAndProcessesMessages) {
@@ -151,38 +149,6 @@ TEST(InputBytes, ShortArchiveRaisesOrGoesToNextDisk) {
       EXPECT_STREQ(e.what(), "User Aborted Operation");
     }
   }
-}
-
-TEST(BitReaders, TakeBitsLeastSignificantFirstAndStopsAtTheEnd) {
-  MemoryDecodeHost host(std::string("\xA5\x0F\x81", 3));
-  TDecodeContext ctx(host);
-  ctx.ResetForEntry(3, 0);
-  EXPECT_EQ(TakeBits(ctx, 4), 0x5u);
-  EXPECT_FALSE(ctx.EndOfInput);
-  EXPECT_EQ(TakeBits(ctx, 8), 0xFAu);
-  EXPECT_EQ(TakeBits(ctx, 9), 0x010u);
-  // 3 bits remain; asking for 8 gives them and marks the end instead of wrapping.
-  EXPECT_EQ(TakeBits(ctx, 8), 0x4u);
-  EXPECT_TRUE(ctx.EndOfInput);
-  EXPECT_EQ(ctx.BitCount, 0);
-  EXPECT_EQ(TakeBits(ctx, 5), 0u);
-  EXPECT_TRUE(ctx.EndOfInput);
-}
-
-TEST(BitReaders, EnsureBitsFeedsTheLastByteAgainAfterTheEnd) {
-  MemoryDecodeHost host(std::string("\x12\x34", 2));
-  TDecodeContext ctx(host);
-  ctx.ResetForEntry(2, 0);
-  std::uint32_t hold = 0;
-  std::uint16_t count = 0;
-  EnsureBits(ctx, 12, hold, count);
-  EXPECT_EQ(count, 16);
-  EXPECT_EQ(hold, 0x3412u);
-  DropBits(12, hold, count);
-  EnsureBits(ctx, 12, hold, count);
-  EXPECT_EQ(count, 12);
-  EXPECT_EQ(hold, 0x343u);
-  EXPECT_EQ(ctx.ByteHold, 0x34);
 }
 
 TEST(OutputBuffer, StoredBlocksOfExactlyAndJustOverOneBuffer) {
@@ -280,7 +246,7 @@ TEST(Dispatch, GarbageThroughTheLibraryDecodersIsDamagedData) {
 }
 
 TEST(Dispatch, UnknownMethodsHaveNoDecoder) {
-  for (std::uint16_t method : {7, 9, 97, 98, 99, 0xFFFF}) {
+  for (std::uint16_t method : {7, 10, 97, 98, 99, 0xFFFF}) {
     MemoryDecodeHost host("abc");
     TDecodeContext ctx(host);
     ctx.ResetForEntry(3, 3);

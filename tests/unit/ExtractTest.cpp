@@ -648,7 +648,7 @@ TEST_F(Extraction, UndecodableMethodsAreSkippedByReasonAndTheRunGoesOn) {
   emptyWavPack.method = 97;
   emptyWavPack.packed = "";
   BuiltEntry zeroCrc = Entry("z.txt", "not empty");
-  zeroCrc.method = 9;
+  zeroCrc.method = 10;
   zeroCrc.crc = 0;
   BuiltEntry fine = Entry("fine.txt", "fine");
   Make({ppmd, emptyWavPack, zeroCrc, fine});
@@ -661,7 +661,7 @@ TEST_F(Extraction, UndecodableMethodsAreSkippedByReasonAndTheRunGoesOn) {
   EXPECT_EQ(log, (std::vector<std::string>{"info 4 17", "start 0 b.txt", "skip 4 0 b.txt", "start 1 empty",
                                            "end 1 empty", "start 2 z.txt", "skip 4 2 z.txt", "start 3 fine.txt",
                                            "end 3 fine.txt", "complete 2"}));
-  EXPECT_TRUE(MethodDecodable(8) && MethodDecodable(6) && !MethodDecodable(7) && !MethodDecodable(9));
+  EXPECT_TRUE(MethodDecodable(8) && MethodDecodable(9) && MethodDecodable(6) && !MethodDecodable(7));
   EXPECT_TRUE(MethodDecodable(12) && MethodDecodable(14) && MethodDecodable(93) && MethodDecodable(95));
   EXPECT_EQ(MethodName(9), "Deflate64");
   EXPECT_EQ(MethodName(200), "Unk:200");
