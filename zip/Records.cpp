@@ -182,18 +182,29 @@ const ZipSignatureTable& ZipSignatures() { return g_signatures; }
 
 // ---- raw records -------------------------------------------------------------------
 
+namespace {
+
+// The fields both file headers hold in the same order, from VersionNeeded
+// (at p) to the extra field's length.
+template <class Header>
+void ReadSharedHeaderFields(Header& r, const std::uint8_t* p) {
+  r.VersionNeeded = Le16(p);
+  r.BitFlag = Le16(p + 2);
+  r.CompressionMethod = Le16(p + 4);
+  r.LastModFileDateTime = Le32(p + 6);
+  r.CRC32 = Le32(p + 10);
+  r.CompressedSize = Le32(p + 14);
+  r.UncompressedSize = Le32(p + 18);
+  r.FileNameLength = Le16(p + 22);
+  r.ExtraFieldLength = Le16(p + 24);
+}
+
+}  // namespace
+
 LocalFileHeader LocalFileHeader::FromBytes(const std::uint8_t* p) {
   LocalFileHeader r;
   r.Signature = Le32(p);
-  r.VersionNeeded = Le16(p + 4);
-  r.BitFlag = Le16(p + 6);
-  r.CompressionMethod = Le16(p + 8);
-  r.LastModFileDateTime = Le32(p + 10);
-  r.CRC32 = Le32(p + 14);
-  r.CompressedSize = Le32(p + 18);
-  r.UncompressedSize = Le32(p + 22);
-  r.FileNameLength = Le16(p + 26);
-  r.ExtraFieldLength = Le16(p + 28);
+  ReadSharedHeaderFields(r, p + 4);
   return r;
 }
 
@@ -201,15 +212,7 @@ CentralFileHeader CentralFileHeader::FromBytes(const std::uint8_t* p) {
   CentralFileHeader r;
   r.Signature = Le32(p);
   r.VersionMadeBy = Le16(p + 4);
-  r.VersionNeeded = Le16(p + 6);
-  r.BitFlag = Le16(p + 8);
-  r.CompressionMethod = Le16(p + 10);
-  r.LastModFileDateTime = Le32(p + 12);
-  r.CRC32 = Le32(p + 16);
-  r.CompressedSize = Le32(p + 20);
-  r.UncompressedSize = Le32(p + 24);
-  r.FileNameLength = Le16(p + 28);
-  r.ExtraFieldLength = Le16(p + 30);
+  ReadSharedHeaderFields(r, p + 6);
   r.FileCommentLength = Le16(p + 32);
   r.DiskNumberStart = Le16(p + 34);
   r.InternalFileAttributes = Le16(p + 36);
