@@ -6,6 +6,7 @@
 #include <exception>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "platform/Threads.h"
 #include "platform/Ui.h"
 #include "unzip/UnZip.h"
+#include "unzip/WinZipAes.h"
 #include "zip/Exception.h"
 #include "zip/Wildcard.h"
 
@@ -117,6 +119,14 @@ std::string Hex8(std::uint32_t v) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "%08x", v);
   return buf;
+}
+
+// How a listing marks an encrypted entry: the AES key size, or the
+// traditional cipher.
+std::string EncryptionNote(const TZipHeaderInfo& e) {
+  if (!e.IsEncrypted()) return "";
+  const std::optional<WinZipAesField> aes = WinZipAesOf(e);
+  return aes ? " (AES-" + std::to_string(aes->KeyLength() * 8) + ")" : " (encrypted)";
 }
 
 // TUnZip with access to its directory for the listing and the messages.
@@ -360,8 +370,8 @@ int List(Extractor& zip, const Options& o) {
     const std::int64_t packed = e.CompressedSize;
     std::printf("%10lld %10lld", static_cast<long long>(size), static_cast<long long>(packed));
     if (o.verbose) std::printf(" %3d%%", Ratio(size, packed));
-    std::printf(" %-9s %s %s %s%s\n", MethodName(e.CompressionMethod).c_str(), DosDate(e.LastModFileDateTime).c_str(),
-                Hex8(e.CRC32).c_str(), Shown(e.StoredPath()).c_str(), e.IsEncrypted() ? " (encrypted)" : "");
+    std::printf(" %-9s %s %s %s%s\n", MethodName(RealMethod(e)).c_str(), DosDate(e.LastModFileDateTime).c_str(),
+                Hex8(e.CRC32).c_str(), Shown(e.StoredPath()).c_str(), EncryptionNote(e).c_str());
     if (o.verbose && !zip.EntryComment(i).empty()) std::printf("  %s\n", Printable(zip.EntryComment(i), true).c_str());
     totalSize += size;
     totalPacked += packed;
