@@ -31,7 +31,8 @@ TEST(Text, DoubleByteCharactersAreWalkedWhole) {
   EXPECT_TRUE(LastCharIs("d\\", '\\'));
   EXPECT_FALSE(LastCharIs("d\\\xd5\x5c", '\\'));
   EXPECT_TRUE(LastCharIs("\xd5", '\xd5'));
-  EXPECT_EQ(AfterLastOf("\xd5\x5c\\", "\\", false), 2u) << "byte by byte: the trail byte counts";
+  EXPECT_EQ(AfterLastOf("\xd5\x5c", "\\"), 0u) << "the trail byte is no separator";
+  EXPECT_EQ(AfterLastOf("\xd5\x5c", "\\", false), 2u) << "byte by byte: the trail byte counts";
   EXPECT_EQ(CharSize("a\xd5", 1), 1u);
 }
 
