@@ -90,12 +90,17 @@ FileHandle FileOpen(const std::string& name, std::uint16_t mode, std::string* er
   return fd;
 }
 
-std::int32_t FileRead(FileHandle h, void* buffer, std::int32_t count) {
+namespace {
+
+// Runs io(bytesDone, bytesLeft) until count bytes are moved, the data ends
+// (io answers 0) or it fails; a signal's interruption is tried again.
+// Answers the bytes moved, or -1 when it failed before moving any.
+template <class Io>
+std::int32_t TransferAll(std::int32_t count, Io io) {
   if (count <= 0) return 0;
-  auto* p = static_cast<char*>(buffer);
   std::int32_t total = 0;
   while (total < count) {
-    ssize_t n = ::read(static_cast<int>(h), p + total, static_cast<size_t>(count - total));
+    const ssize_t n = io(total, static_cast<size_t>(count - total));
     if (n < 0) {
       if (errno == EINTR) continue;
       return total > 0 ? total : -1;
@@ -106,19 +111,16 @@ std::int32_t FileRead(FileHandle h, void* buffer, std::int32_t count) {
   return total;
 }
 
+}  // namespace
+
+std::int32_t FileRead(FileHandle h, void* buffer, std::int32_t count) {
+  auto* p = static_cast<char*>(buffer);
+  return TransferAll(count, [&](std::int32_t done, size_t left) { return ::read(static_cast<int>(h), p + done, left); });
+}
+
 std::int32_t FileWrite(FileHandle h, const void* buffer, std::int32_t count) {
-  if (count <= 0) return 0;
   const auto* p = static_cast<const char*>(buffer);
-  std::int32_t total = 0;
-  while (total < count) {
-    ssize_t n = ::write(static_cast<int>(h), p + total, static_cast<size_t>(count - total));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return total > 0 ? total : -1;
-    }
-    total += static_cast<std::int32_t>(n);
-  }
-  return total;
+  return TransferAll(count, [&](std::int32_t done, size_t left) { return ::write(static_cast<int>(h), p + done, left); });
 }
 
 std::int64_t FileSeek(FileHandle h, std::int64_t offset, int origin) {
@@ -128,36 +130,17 @@ std::int64_t FileSeek(FileHandle h, std::int64_t offset, int origin) {
 }
 
 std::int32_t FileReadAt(FileHandle h, void* buffer, std::int32_t count, std::int64_t offset) {
-  if (count <= 0) return 0;
   auto* p = static_cast<char*>(buffer);
-  std::int32_t total = 0;
-  while (total < count) {
-    const ssize_t n = ::pread(static_cast<int>(h), p + total, static_cast<size_t>(count - total),
-                              static_cast<off_t>(offset + total));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return total > 0 ? total : -1;
-    }
-    if (n == 0) break;
-    total += static_cast<std::int32_t>(n);
-  }
-  return total;
+  return TransferAll(count, [&](std::int32_t done, size_t left) {
+    return ::pread(static_cast<int>(h), p + done, left, static_cast<off_t>(offset + done));
+  });
 }
 
 std::int32_t FileWriteAt(FileHandle h, const void* buffer, std::int32_t count, std::int64_t offset) {
-  if (count <= 0) return 0;
   const auto* p = static_cast<const char*>(buffer);
-  std::int32_t total = 0;
-  while (total < count) {
-    const ssize_t n = ::pwrite(static_cast<int>(h), p + total, static_cast<size_t>(count - total),
-                               static_cast<off_t>(offset + total));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return total > 0 ? total : -1;
-    }
-    total += static_cast<std::int32_t>(n);
-  }
-  return total;
+  return TransferAll(count, [&](std::int32_t done, size_t left) {
+    return ::pwrite(static_cast<int>(h), p + done, left, static_cast<off_t>(offset + done));
+  });
 }
 
 std::int64_t FileSize(FileHandle h) {
