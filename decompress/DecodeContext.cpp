@@ -39,15 +39,12 @@ namespace {
 // Fills buffer[0..count) from the archive, going on to the next disks of a
 // spanned set when one runs short. Answers the count read (== count).
 std::int32_t ReadArchiveBlock(DecodeHost& host, std::uint8_t* buffer, std::int32_t count) {
-  std::int32_t got = std::max<std::int32_t>(0, host.ReadInput(buffer, count));
-  if (got < count) {
-    if (!host.CanSpan()) throw EFatalUnzipError("Premature end of file reached");
-    while (got < count) {
-      if (!host.OpenNextDisk()) throw EUserCanceled("User Aborted Operation");
-      got += std::max<std::int32_t>(0, host.ReadInput(buffer + got, count - got));
-    }
+  switch (ReadSpanning(host, buffer, count)) {
+    case SpannedRead::ArchiveEnded: throw EFatalUnzipError("Premature end of file reached");
+    case SpannedRead::DiskRefused: throw EUserCanceled("User Aborted Operation");
+    case SpannedRead::Complete: break;
   }
-  return got;
+  return count;
 }
 
 // Takes the next block of up to 32 768 compressed bytes off the entry's
@@ -71,6 +68,21 @@ void RefillInput(TDecodeContext& ctx) {
 }
 
 }  // namespace
+
+SpannedRead ReadSpanning(DecodeHost& host, std::uint8_t* buffer, std::int32_t count) {
+  std::int32_t got = 0;
+  while (got < count) {
+    const std::int32_t n = host.ReadInput(buffer + got, count - got);
+    if (n > 0) {
+      got += n;
+    } else if (!host.CanSpan()) {
+      return SpannedRead::ArchiveEnded;
+    } else if (!host.OpenNextDisk()) {
+      return SpannedRead::DiskRefused;
+    }
+  }
+  return SpannedRead::Complete;
+}
 
 int GetInputByte(TDecodeContext& ctx, std::uint16_t& b) {
   if (ctx.PackedLeft <= 0) {

@@ -85,6 +85,12 @@ struct TDecodeContext {
 
 extern const std::uint32_t CrcTable[256];
 
+// How reading an entry's data through the disks of a spanned set ended.
+enum class SpannedRead { Complete, ArchiveEnded, DiskRefused };
+// Reads count bytes of the entry's data, going on to the next disk of a
+// spanned set when one ends.
+SpannedRead ReadSpanning(DecodeHost& host, std::uint8_t* buffer, std::int32_t count);
+
 // Answers 8 when a byte was delivered into b, 0 when the data is exhausted.
 int GetInputByte(TDecodeContext& ctx, std::uint16_t& b);
 // The buffered compressed bytes, read in place by the library decoders; refilled

@@ -33,21 +33,6 @@ const nettle_cipher& CipherFor(std::size_t keyLength) {
   return nettle_aes256;
 }
 
-// Reads count bytes of the entry's data, going on to the next disk of a
-// spanned set; false when the archive ends first.
-bool ReadWhole(DecodeHost& host, std::uint8_t* buffer, std::int32_t count) {
-  std::int32_t got = 0;
-  while (got < count) {
-    const std::int32_t n = host.ReadInput(buffer + got, count - got);
-    if (n > 0) {
-      got += n;
-    } else if (!host.CanSpan() || !host.OpenNextDisk()) {
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 std::optional<WinZipAesField> WinZipAesOf(const TZipHeaderInfo& entry) {
@@ -140,8 +125,8 @@ bool TUnZip::CheckAesPassword(std::int32_t FileIndex, const WinZipAesField& fiel
   // Salt and verifier are read once; only the password changes between tries.
   std::string header(static_cast<std::size_t>(field.SaltLength() + kAesVerifierSize), '\0');
   const bool whole = currentEntry_->CompressedSize >= field.Overhead() &&
-                     ReadWhole(*this, reinterpret_cast<std::uint8_t*>(header.data()),
-                               static_cast<std::int32_t>(header.size()));
+                     ReadSpanning(*this, reinterpret_cast<std::uint8_t*>(header.data()),
+                                   static_cast<std::int32_t>(header.size())) == SpannedRead::Complete;
   const std::string salt = header.substr(0, static_cast<std::size_t>(field.SaltLength()));
   const std::string verifier = header.substr(salt.size());
   for (;;) {
@@ -168,12 +153,12 @@ bool TUnZip::AesEntryAuthentic() {
   std::array<std::uint8_t, 4096> buffer;
   while (remaining > 0) {
     const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(remaining, buffer.size()));
-    if (!ReadWhole(*this, buffer.data(), n)) return false;
+    if (ReadSpanning(*this, buffer.data(), n) != SpannedRead::Complete) return false;
     aesDecryptor_->Authenticate(buffer.data(), static_cast<std::size_t>(n));
     remaining -= n;
   }
   std::uint8_t code[kAesCodeSize];
-  return ReadWhole(*this, code, kAesCodeSize) && aesDecryptor_->CodeMatches(code);
+  return ReadSpanning(*this, code, kAesCodeSize) == SpannedRead::Complete && aesDecryptor_->CodeMatches(code);
 }
 
 }  // namespace quv
