@@ -381,7 +381,9 @@ class Cli(unittest.TestCase):
 
     def test_a_full_disk_stops_the_run_with_the_reason_and_leaves_nothing(self):
         # A 64 KB file system with 16 KB left: the small entry fits; the
-        # 40 KB one fails, the last of it only at the final flush.
+        # 40 KB one fails, the last of it only at the final flush. On one
+        # thread: a worker's temporary file would take the space ahead of
+        # the entries before it, so which entry fails would depend on timing.
         out = os.path.join(self.work, "out")
         os.makedirs(out)
         if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", out],
@@ -393,7 +395,7 @@ class Cli(unittest.TestCase):
             with open(os.path.join(out, "b.bin"), "wb") as f:
                 f.write(b"old")
             make_zip(self.archive, [("a.txt", b"small\n"), ("b.bin", os.urandom(40000)), ("c.txt", b"never\n")])
-            rc, _, err = self.run_cli("-o", "-d", "out", "a.zip")
+            rc, _, err = self.run_cli("-o", "-T", "1", "-d", "out", "a.zip")
             self.assertEqual(rc, 2, err)
             self.assertIn("Cannot write file", err)
             self.assertIn("No space left on device", err)
