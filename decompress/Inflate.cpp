@@ -32,6 +32,10 @@
 #include "platform/Ui.h"
 #include "zip/Exception.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#define QUV_INFLATE_BMI2 1
+#endif
+
 namespace quv {
 
 namespace {
@@ -269,21 +273,21 @@ int BuildTable(const Format& format, const std::uint16_t* lens, int n, Alphabet 
   return check;
 }
 
-inline std::uint64_t Load64(const std::uint8_t* p) {
+[[gnu::always_inline]] inline std::uint64_t Load64(const std::uint8_t* p) {
   std::uint64_t v;
   std::memcpy(&v, p, 8);
   if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
   return v;
 }
 
-inline void Copy8(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 8); }
-inline void Copy16(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 16); }
+[[gnu::always_inline]] inline void Copy8(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 8); }
+[[gnu::always_inline]] inline void Copy16(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 16); }
 
 // Adds whole bytes from in until at least 56 bits are held; in must have 8
 // readable bytes. Bits above the count are the next input bits, never junk.
 // Only the low byte of count is the count (see DropEntryBits); shifting by
 // count & 63 is the plain machine shift.
-inline void Refill(std::uint64_t& bits, std::uint32_t& count, const std::uint8_t*& in) {
+[[gnu::always_inline]] inline void Refill(std::uint64_t& bits, std::uint32_t& count, const std::uint8_t*& in) {
   bits |= Load64(in) << (count & 63);
   in += 7 - ((count >> 3) & 7);
   count |= 56;
@@ -291,27 +295,27 @@ inline void Refill(std::uint64_t& bits, std::uint32_t& count, const std::uint8_t
 
 // Drops an entry's bits. The whole entry is subtracted: its low byte is the
 // bit count and what the rest borrows only reaches count's unused high bits.
-inline void DropEntryBits(std::uint64_t& bits, std::uint32_t& count, std::uint32_t e) {
+[[gnu::always_inline]] inline void DropEntryBits(std::uint64_t& bits, std::uint32_t& count, std::uint32_t e) {
   bits >>= e & 63;
   count -= e;
 }
 
-inline constexpr std::uint64_t Mask(unsigned n) { return (std::uint64_t{1} << n) - 1; }
+[[gnu::always_inline]] inline constexpr std::uint64_t Mask(unsigned n) { return (std::uint64_t{1} << n) - 1; }
 
 // The extra bits of a length or distance entry, taken from the bits as they
 // were before the entry was dropped.
-inline unsigned ExtraBits(std::uint64_t before, std::uint32_t e) {
+[[gnu::always_inline]] inline unsigned ExtraBits(std::uint64_t before, std::uint32_t e) {
   return static_cast<unsigned>((before & Mask(DropBits(e))) >> CodeBits(e));
 }
 
-inline std::size_t SubTableSlot(std::uint32_t link, std::uint64_t bits) {
+[[gnu::always_inline]] inline std::size_t SubTableSlot(std::uint32_t link, std::uint64_t bits) {
   return Value(link) + static_cast<std::size_t>(bits & Mask(SubTableBits(link)));
 }
 
 // Copies a match of length bytes from dist bytes back; may write up to
 // kCopyOverrun bytes past its end. Most matches are shorter than 32 bytes:
 // the first 32 are copied without testing the length.
-inline std::uint8_t* CopyMatch(std::uint8_t* to, unsigned dist, unsigned length) {
+[[gnu::always_inline]] inline std::uint8_t* CopyMatch(std::uint8_t* to, unsigned dist, unsigned length) {
   const std::uint8_t* from = to - dist;
   std::uint8_t* const end = to + length;
   if (dist >= 16) {
@@ -373,8 +377,15 @@ class Inflater {
   int DecodeFixedBlock();
   int DecodeDynamicBlock();
   int DecodeCompressedData(const Table& lit, const Table& dist);
-  template <bool kDeflate64>
   Status FastLoop(const Table& lit, const Table& dist);
+  template <bool kDeflate64>
+  [[gnu::always_inline]] Status FastLoopBody(const Table& lit, const Table& dist);
+  template <bool kDeflate64>
+  Status FastLoopPlain(const Table& lit, const Table& dist);
+#ifdef QUV_INFLATE_BMI2
+  template <bool kDeflate64>
+  [[gnu::target("bmi2")]] Status FastLoopBmi2(const Table& lit, const Table& dist);
+#endif
   Status SlowSymbol(const Table& lit, const Table& dist);
   std::uint32_t SlowDecode(const Table& t);
 
@@ -614,10 +625,8 @@ int Inflater::DecodeCompressedData(const Table& lit, const Table& dist) {
     Status s;
     if (Available() < 16 + kSecondRefillMargin)
       s = SlowSymbol(lit, dist);
-    else if (format_.deflate64)
-      s = FastLoop<true>(lit, dist);
     else
-      s = FastLoop<false>(lit, dist);
+      s = FastLoop(lit, dist);
     if (s == kEndOfBlock) return kInflateOk;
     if (s == kBad) return kInflateBadData;
     FlushIfFull();
@@ -676,7 +685,7 @@ Status Inflater::SlowSymbol(const Table& lit, const Table& dist) {
 // 28) and the lookup of the entry after them; Deflate64's 16 extra length
 // bits need a second refill before the distance.
 template <bool kDeflate64>
-Status Inflater::FastLoop(const Table& lit, const Table& dist) {
+inline Status Inflater::FastLoopBody(const Table& lit, const Table& dist) {
   const std::uint8_t* in = ctx_.InNext;
   // The last position with 8 readable bytes, or with 8 more after a refill.
   const std::uint8_t* const inLast = in + Available() - 8 - (kDeflate64 ? kSecondRefillMargin : 0);
@@ -768,6 +777,33 @@ Status Inflater::FastLoop(const Table& lit, const Table& dist) {
   bits_ = bits & Mask(count_);  // nothing above the count when bytes come one at a time next
   out_ = out;
   return status;
+}
+
+// The fast loop is compiled twice: for every processor of the target, and
+// with BMI2's flag-free shifts and bit-field extraction (about a tenth fewer
+// instructions per symbol) for the processors that have it.
+template <bool kDeflate64>
+Status Inflater::FastLoopPlain(const Table& lit, const Table& dist) {
+  return FastLoopBody<kDeflate64>(lit, dist);
+}
+
+#ifdef QUV_INFLATE_BMI2
+template <bool kDeflate64>
+Status Inflater::FastLoopBmi2(const Table& lit, const Table& dist) {
+  return FastLoopBody<kDeflate64>(lit, dist);
+}
+
+bool HaveBmi2() {
+  static const bool have = __builtin_cpu_supports("bmi2");
+  return have;
+}
+#endif
+
+Status Inflater::FastLoop(const Table& lit, const Table& dist) {
+#ifdef QUV_INFLATE_BMI2
+  if (HaveBmi2()) return format_.deflate64 ? FastLoopBmi2<true>(lit, dist) : FastLoopBmi2<false>(lit, dist);
+#endif
+  return format_.deflate64 ? FastLoopPlain<true>(lit, dist) : FastLoopPlain<false>(lit, dist);
 }
 
 }  // namespace
