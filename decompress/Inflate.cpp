@@ -305,7 +305,9 @@ int BuildTable(const Format& format, const std::uint16_t* lens, int n, Alphabet 
 // The extra bits of a length or distance entry, taken from the bits as they
 // were before the entry was dropped.
 [[gnu::always_inline]] inline unsigned ExtraBits(std::uint64_t before, std::uint32_t e) {
-  return static_cast<unsigned>((before & Mask(DropBits(e))) >> CodeBits(e));
+  // The flag bits above the code bits are clear in these entries.
+  const unsigned codeBits = static_cast<std::uint8_t>(e >> 8);
+  return static_cast<unsigned>((before & Mask(static_cast<std::uint8_t>(e))) >> codeBits);
 }
 
 [[gnu::always_inline]] inline std::size_t SubTableSlot(std::uint32_t link, std::uint64_t bits) {
@@ -384,7 +386,7 @@ class Inflater {
   Status FastLoopPlain(const Table& lit, const Table& dist);
 #ifdef QUV_INFLATE_BMI2
   template <bool kDeflate64>
-  [[gnu::target("bmi2")]] Status FastLoopBmi2(const Table& lit, const Table& dist);
+  [[gnu::target("bmi,bmi2")]] Status FastLoopBmi2(const Table& lit, const Table& dist);
 #endif
   Status SlowSymbol(const Table& lit, const Table& dist);
   std::uint32_t SlowDecode(const Table& t);
@@ -780,8 +782,8 @@ inline Status Inflater::FastLoopBody(const Table& lit, const Table& dist) {
 }
 
 // The fast loop is compiled twice: for every processor of the target, and
-// with BMI2's flag-free shifts and bit-field extraction (about a tenth fewer
-// instructions per symbol) for the processors that have it.
+// with BMI1/BMI2's flag-free shifts and bit-field extraction (a sixth fewer
+// instructions in this loop) for the processors that have them.
 template <bool kDeflate64>
 Status Inflater::FastLoopPlain(const Table& lit, const Table& dist) {
   return FastLoopBody<kDeflate64>(lit, dist);
@@ -794,7 +796,7 @@ Status Inflater::FastLoopBmi2(const Table& lit, const Table& dist) {
 }
 
 bool HaveBmi2() {
-  static const bool have = __builtin_cpu_supports("bmi2");
+  static const bool have = __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
   return have;
 }
 #endif
