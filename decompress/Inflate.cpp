@@ -24,6 +24,7 @@
 #include "decompress/Inflate.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -795,6 +796,8 @@ Status Inflater::FastLoopBmi2(const Table& lit, const Table& dist) {
   return FastLoopBody<kDeflate64>(lit, dist);
 }
 
+std::atomic<bool> portableOnly{false};
+
 bool HaveBmi2() {
   static const bool have = __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
   return have;
@@ -803,7 +806,8 @@ bool HaveBmi2() {
 
 Status Inflater::FastLoop(const Table& lit, const Table& dist) {
 #ifdef QUV_INFLATE_BMI2
-  if (HaveBmi2()) return format_.deflate64 ? FastLoopBmi2<true>(lit, dist) : FastLoopBmi2<false>(lit, dist);
+  if (!portableOnly.load(std::memory_order_relaxed) && HaveBmi2())
+    return format_.deflate64 ? FastLoopBmi2<true>(lit, dist) : FastLoopBmi2<false>(lit, dist);
 #endif
   return format_.deflate64 ? FastLoopPlain<true>(lit, dist) : FastLoopPlain<false>(lit, dist);
 }
@@ -840,6 +844,12 @@ void DecodeWithInflate(TDecodeContext& ctx, InflateFormat format) {
 }
 
 }  // namespace
+
+void UsePortableInflateOnly([[maybe_unused]] bool on) {
+#ifdef QUV_INFLATE_BMI2
+  portableOnly.store(on, std::memory_order_relaxed);
+#endif
+}
 
 void DecodeDeflated(TDecodeContext& ctx) { DecodeWithInflate(ctx, InflateFormat::Deflate); }
 
