@@ -165,14 +165,6 @@ void BM_QuvInflate(benchmark::State& state) {
   state.counters["ratio"] = static_cast<double>(c.deflated.size()) / static_cast<double>(c.raw.size());
 }
 
-// Ours with the copy of the fast loop for every processor of the target, as
-// processors without BMI2 run it.
-void BM_QuvInflatePortable(benchmark::State& state) {
-  quv::UsePortableInflateOnly(true);
-  BM_QuvInflate(state);
-  quv::UsePortableInflateOnly(false);
-}
-
 void BM_ZlibInflateCrc(benchmark::State& state) {
   const Corpus& c = Data(static_cast<int>(state.range(0)));
   std::string out(c.raw.size(), '\0');
@@ -242,15 +234,12 @@ void BM_ZlibCrc32(benchmark::State& state) {
 // on all of them alike.
 void Decoders(benchmark::internal::Benchmark* b) { b->Unit(benchmark::kMillisecond)->MinTime(1.0); }
 BENCHMARK(BM_QuvInflate)->Arg(0)->Apply(Decoders);
-BENCHMARK(BM_QuvInflatePortable)->Arg(0)->Apply(Decoders);
 BENCHMARK(BM_LibdeflateInflateCrc)->Arg(0)->Apply(Decoders);
 BENCHMARK(BM_ZlibInflateCrc)->Arg(0)->Apply(Decoders);
 BENCHMARK(BM_QuvInflate)->Arg(1)->Apply(Decoders);
-BENCHMARK(BM_QuvInflatePortable)->Arg(1)->Apply(Decoders);
 BENCHMARK(BM_LibdeflateInflateCrc)->Arg(1)->Apply(Decoders);
 BENCHMARK(BM_ZlibInflateCrc)->Arg(1)->Apply(Decoders);
 BENCHMARK(BM_QuvInflate)->Arg(2)->Apply(Decoders);
-BENCHMARK(BM_QuvInflatePortable)->Arg(2)->Apply(Decoders);
 BENCHMARK(BM_LibdeflateInflateCrc)->Arg(2)->Apply(Decoders);
 BENCHMARK(BM_ZlibInflateCrc)->Arg(2)->Apply(Decoders);
 BENCHMARK(BM_QuvCrc32)->Unit(benchmark::kMillisecond);

@@ -24,7 +24,6 @@
 #include "decompress/Inflate.h"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -32,10 +31,6 @@
 
 #include "platform/Ui.h"
 #include "zip/Exception.h"
-
-#if defined(__x86_64__) || defined(__i386__)
-#define QUV_INFLATE_BMI2 1
-#endif
 
 namespace quv {
 
@@ -274,21 +269,21 @@ int BuildTable(const Format& format, const std::uint16_t* lens, int n, Alphabet 
   return check;
 }
 
-[[gnu::always_inline]] inline std::uint64_t Load64(const std::uint8_t* p) {
+inline std::uint64_t Load64(const std::uint8_t* p) {
   std::uint64_t v;
   std::memcpy(&v, p, 8);
   if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
   return v;
 }
 
-[[gnu::always_inline]] inline void Copy8(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 8); }
-[[gnu::always_inline]] inline void Copy16(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 16); }
+inline void Copy8(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 8); }
+inline void Copy16(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 16); }
 
 // Adds whole bytes from in until at least 56 bits are held; in must have 8
 // readable bytes. Bits above the count are the next input bits, never junk.
 // Only the low byte of count is the count (see DropEntryBits); shifting by
 // count & 63 is the plain machine shift.
-[[gnu::always_inline]] inline void Refill(std::uint64_t& bits, std::uint32_t& count, const std::uint8_t*& in) {
+inline void Refill(std::uint64_t& bits, std::uint32_t& count, const std::uint8_t*& in) {
   bits |= Load64(in) << (count & 63);
   in += 7 - ((count >> 3) & 7);
   count |= 56;
@@ -296,29 +291,29 @@ int BuildTable(const Format& format, const std::uint16_t* lens, int n, Alphabet 
 
 // Drops an entry's bits. The whole entry is subtracted: its low byte is the
 // bit count and what the rest borrows only reaches count's unused high bits.
-[[gnu::always_inline]] inline void DropEntryBits(std::uint64_t& bits, std::uint32_t& count, std::uint32_t e) {
+inline void DropEntryBits(std::uint64_t& bits, std::uint32_t& count, std::uint32_t e) {
   bits >>= e & 63;
   count -= e;
 }
 
-[[gnu::always_inline]] inline constexpr std::uint64_t Mask(unsigned n) { return (std::uint64_t{1} << n) - 1; }
+inline constexpr std::uint64_t Mask(unsigned n) { return (std::uint64_t{1} << n) - 1; }
 
 // The extra bits of a length or distance entry, taken from the bits as they
 // were before the entry was dropped.
-[[gnu::always_inline]] inline unsigned ExtraBits(std::uint64_t before, std::uint32_t e) {
+inline unsigned ExtraBits(std::uint64_t before, std::uint32_t e) {
   // The flag bits above the code bits are clear in these entries.
   const unsigned codeBits = static_cast<std::uint8_t>(e >> 8);
   return static_cast<unsigned>((before & Mask(static_cast<std::uint8_t>(e))) >> codeBits);
 }
 
-[[gnu::always_inline]] inline std::size_t SubTableSlot(std::uint32_t link, std::uint64_t bits) {
+inline std::size_t SubTableSlot(std::uint32_t link, std::uint64_t bits) {
   return Value(link) + static_cast<std::size_t>(bits & Mask(SubTableBits(link)));
 }
 
 // Copies a match of length bytes from dist bytes back; may write up to
 // kCopyOverrun bytes past its end. Most matches are shorter than 32 bytes:
 // the first 32 are copied without testing the length.
-[[gnu::always_inline]] inline std::uint8_t* CopyMatch(std::uint8_t* to, unsigned dist, unsigned length) {
+inline std::uint8_t* CopyMatch(std::uint8_t* to, unsigned dist, unsigned length) {
   const std::uint8_t* from = to - dist;
   std::uint8_t* const end = to + length;
   if (dist >= 16) {
@@ -380,15 +375,8 @@ class Inflater {
   int DecodeFixedBlock();
   int DecodeDynamicBlock();
   int DecodeCompressedData(const Table& lit, const Table& dist);
+  template <bool kDeflate64>
   Status FastLoop(const Table& lit, const Table& dist);
-  template <bool kDeflate64>
-  [[gnu::always_inline]] Status FastLoopBody(const Table& lit, const Table& dist);
-  template <bool kDeflate64>
-  Status FastLoopPlain(const Table& lit, const Table& dist);
-#ifdef QUV_INFLATE_BMI2
-  template <bool kDeflate64>
-  [[gnu::target("bmi,bmi2")]] Status FastLoopBmi2(const Table& lit, const Table& dist);
-#endif
   Status SlowSymbol(const Table& lit, const Table& dist);
   std::uint32_t SlowDecode(const Table& t);
 
@@ -628,8 +616,10 @@ int Inflater::DecodeCompressedData(const Table& lit, const Table& dist) {
     Status s;
     if (Available() < 16 + kSecondRefillMargin)
       s = SlowSymbol(lit, dist);
+    else if (format_.deflate64)
+      s = FastLoop<true>(lit, dist);
     else
-      s = FastLoop(lit, dist);
+      s = FastLoop<false>(lit, dist);
     if (s == kEndOfBlock) return kInflateOk;
     if (s == kBad) return kInflateBadData;
     FlushIfFull();
@@ -688,7 +678,7 @@ Status Inflater::SlowSymbol(const Table& lit, const Table& dist) {
 // 28) and the lookup of the entry after them; Deflate64's 16 extra length
 // bits need a second refill before the distance.
 template <bool kDeflate64>
-inline Status Inflater::FastLoopBody(const Table& lit, const Table& dist) {
+Status Inflater::FastLoop(const Table& lit, const Table& dist) {
   const std::uint8_t* in = ctx_.InNext;
   // The last position with 8 readable bytes, or with 8 more after a refill.
   const std::uint8_t* const inLast = in + Available() - 8 - (kDeflate64 ? kSecondRefillMargin : 0);
@@ -782,36 +772,6 @@ inline Status Inflater::FastLoopBody(const Table& lit, const Table& dist) {
   return status;
 }
 
-// The fast loop is compiled twice: for every processor of the target, and
-// with BMI1/BMI2's flag-free shifts and bit-field extraction (a sixth fewer
-// instructions in this loop) for the processors that have them.
-template <bool kDeflate64>
-Status Inflater::FastLoopPlain(const Table& lit, const Table& dist) {
-  return FastLoopBody<kDeflate64>(lit, dist);
-}
-
-#ifdef QUV_INFLATE_BMI2
-template <bool kDeflate64>
-Status Inflater::FastLoopBmi2(const Table& lit, const Table& dist) {
-  return FastLoopBody<kDeflate64>(lit, dist);
-}
-
-std::atomic<bool> portableOnly{false};
-
-bool HaveBmi2() {
-  static const bool have = __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
-  return have;
-}
-#endif
-
-Status Inflater::FastLoop(const Table& lit, const Table& dist) {
-#ifdef QUV_INFLATE_BMI2
-  if (!portableOnly.load(std::memory_order_relaxed) && HaveBmi2())
-    return format_.deflate64 ? FastLoopBmi2<true>(lit, dist) : FastLoopBmi2<false>(lit, dist);
-#endif
-  return format_.deflate64 ? FastLoopPlain<true>(lit, dist) : FastLoopPlain<false>(lit, dist);
-}
-
 }  // namespace
 
 int InflateEntry(TDecodeContext& ctx, InflateFormat format) {
@@ -844,12 +804,6 @@ void DecodeWithInflate(TDecodeContext& ctx, InflateFormat format) {
 }
 
 }  // namespace
-
-void UsePortableInflateOnly([[maybe_unused]] bool on) {
-#ifdef QUV_INFLATE_BMI2
-  portableOnly.store(on, std::memory_order_relaxed);
-#endif
-}
 
 void DecodeDeflated(TDecodeContext& ctx) { DecodeWithInflate(ctx, InflateFormat::Deflate); }
 

@@ -19,10 +19,4 @@ enum class InflateFormat { Deflate, Deflate64 };
 // decoding (nothing more is then written). Exceptions as for DecodeDeflated.
 int InflateEntry(TDecodeContext& ctx, InflateFormat format = InflateFormat::Deflate);
 
-// The hot loop of InflateEntry exists in a copy for every processor of the
-// target and, on x86, one for processors with BMI1 and BMI2, chosen at run
-// time. On: every later InflateEntry uses the first (for tests and
-// benchmarks on machines that would choose the second).
-void UsePortableInflateOnly(bool on);
-
 }  // namespace quv

@@ -1,8 +1,7 @@
 // Arbitrary bytes as a deflated entry. The first byte chooses the declared
 // uncompressed size (small, or what zlib makes of the data), whether the
-// input arrives over two disks, whether it is Deflate64 and whether the
-// portable copy of the fast loop runs instead of this processor's; the rest
-// is the stream. Whenever zlib inflates a Deflate stream completely, our decoder
+// input arrives over two disks and whether it is Deflate64; the rest is the
+// stream. Whenever zlib inflates a Deflate stream completely, our decoder
 // must give the very same bytes; Deflate64 streams must stay within bounds
 // and their CRC must match what was written.
 #include <zlib.h>
@@ -41,7 +40,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1) return 0;
   const std::uint8_t mode = data[0];
   const bool deflate64 = (mode & 4) != 0;
-  quv::UsePortableInflateOnly((mode & 8) != 0);
   const std::string stream(reinterpret_cast<const char*>(data + 1), size - 1);
 
   // Kept between runs: fresh large blocks for every run would dominate the time.
