@@ -47,11 +47,11 @@ class DecodeHost {
 inline constexpr std::int32_t kInBufferSize = 32768;
 inline constexpr std::int32_t kOutBufferSize = 32768;
 inline constexpr std::int32_t kWorkAreaSize = 32780;
-// What the context really allocates for WorkArea: Inflate keeps a longer
-// history there (up to 64 KB of window plus 96 KB of fresh output and a
-// margin for the longest Deflate64 match and word-wide copies) so that it
-// rarely has to move bytes around. Every decoder may rely on the first
-// kWorkAreaSize bytes.
+// What the context really allocates for WorkArea: Inflate decodes into it
+// as one long window (Deflate: 32 KB of history and 192 KB of fresh output;
+// Deflate64: 64 KB, 96 KB and room for its longest match; both with a
+// margin for word-wide copies) so that it rarely has to move bytes around.
+// Every decoder may rely on the first kWorkAreaSize bytes.
 inline constexpr std::int32_t kWorkAreaAllocated = 65536 + 3 * 32768 + 65536 + 512;
 
 struct TDecodeContext {

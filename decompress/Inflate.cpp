@@ -3,20 +3,24 @@
 // 31 reach back up to 65 536 bytes.
 //
 // Speed comes from a 64-bit bit buffer refilled eight bytes at a time
-// straight from InBuffer, one-step table lookups for most codes, and decoding
-// straight into a long flat window in WorkArea that is written to the output
-// in 32 768-byte blocks from where it lies. The fast loop only runs while
-// InBuffer holds enough bytes; near its end, and for block headers, bits are
-// fetched the careful way, one GetInputByte at a time and only when needed,
-// so buffer refills (with their decryption, disk changes and short-archive
-// checks) happen exactly when the data calls for them.
+// straight from InBuffer without a branch, table entries that say in their
+// low byte how many bits to drop (so one shift and one subtraction consume a
+// symbol with its extra bits), the literal flag in the sign bit, the next
+// entry looked up as soon as the current one is consumed, up to three
+// literals per refill, and decoding straight into a long flat window in
+// WorkArea that is written to the output in 32 768-byte blocks from where it
+// lies. The fast loop only runs while InBuffer holds enough bytes; near its
+// end, and for block headers, bits are fetched the careful way, one
+// GetInputByte at a time and only when needed, so buffer refills (with their
+// decryption, disk changes and short-archive checks) happen exactly when the
+// data calls for them.
 //
 // Window: WorkArea holds 32 KB (Deflate64: 64 KB) of history followed by
-// 96 KB of fresh output and a margin for the longest match. Output goes to
-// the file every 32 768 bytes; when the fresh part is full its last 32 KB
-// (64 KB) move down to become the history. A distance that reaches before
-// the entry's first byte is damaged data, so no entry ever sees another's
-// output.
+// 192 KB (Deflate64: 96 KB) of fresh output and a margin for the longest
+// match. Output goes to the file every 32 768 bytes; when the fresh part is
+// full its last 32 KB (64 KB) move down to become the history. A distance
+// that reaches before the entry's first byte is damaged data, so no entry
+// ever sees another's output.
 #include "decompress/Inflate.h"
 
 #include <algorithm>
@@ -32,10 +36,11 @@ namespace quv {
 
 namespace {
 
-constexpr std::ptrdiff_t kBlock = 32768;        // output write size
-constexpr std::ptrdiff_t kFresh = 3 * 32768;    // output decoded before sliding
+constexpr std::ptrdiff_t kBlock = 32768;  // output write size
 constexpr unsigned kMaxDeflateMatch = 258;
 constexpr unsigned kMaxDeflate64Match = 3 + 65535;
+// Bytes the word-wide match copies may write past a match's end.
+constexpr std::ptrdiff_t kCopyOverrun = 32;
 
 // What tells the two formats apart.
 struct Format {
@@ -43,14 +48,19 @@ struct Format {
   std::ptrdiff_t history;    // longest distance
   unsigned distanceCodes;    // valid distance symbols
   unsigned longestMatch;
+  std::ptrdiff_t fresh;      // output decoded before the window slides
 };
-constexpr Format kDeflate{false, 32768, 30, kMaxDeflateMatch};
-constexpr Format kDeflate64{true, 65536, 32, kMaxDeflate64Match};
+// Deflate64 needs twice the history and room for a 64 KB match, so it slides
+// more often in the same work area.
+constexpr Format kDeflate{false, 32768, 30, kMaxDeflateMatch, 6 * kBlock};
+constexpr Format kDeflate64{true, 65536, 32, kMaxDeflate64Match, 3 * kBlock};
 
-// A symbol starts before the block end, adds at most the longest match and
-// the word-wide copies may write up to 15 more.
-static_assert(kDeflate.history + kFresh + kDeflate.longestMatch + 16 <= kWorkAreaAllocated);
-static_assert(kDeflate64.history + kFresh + kDeflate64.longestMatch + 16 <= kWorkAreaAllocated);
+// A symbol starts before the block end and adds at most three literals or
+// the longest match with the copies' overrun.
+constexpr bool FitsWorkArea(const Format& f) {
+  return f.history + f.fresh + f.longestMatch + kCopyOverrun <= kWorkAreaAllocated;
+}
+static_assert(FitsWorkArea(kDeflate) && FitsWorkArea(kDeflate64));
 
 // Past the end of the compressed data the last byte is fed again (as the
 // shared bit reader does). A sound stream needs at most two such bytes, to
@@ -63,24 +73,37 @@ struct StopDecoding {};
 // ---- decoding tables ---------------------------------------------------------
 //
 // One 32-bit entry per slot:
-//   bits 0-4   code bits consumed at this level
-//   bits 5-7   kind
-//   bits 8-13  code bits + extra bits; for a sub-table link: its index bits
-//   bits 16-31 literal byte, length or distance base, or sub-table offset
-constexpr std::uint32_t kKindMask = 7u << 5;
-constexpr std::uint32_t kInvalid = 0u << 5;
-constexpr std::uint32_t kLiteral = 1u << 5;
-constexpr std::uint32_t kBaseExtra = 2u << 5;  // length or distance
-constexpr std::uint32_t kEnd = 3u << 5;
-constexpr std::uint32_t kLink = 4u << 5;
+//   bits 0-7    bits to drop for this entry: its code bits at this level plus
+//               the extra bits that follow; for a sub-table link, the root bits
+//   bits 8-11   code bits at this level; for a link, the sub-table's index bits
+//   bit 13      end of block
+//   bit 14      link to a sub-table
+//   bit 15      exceptional: end of block, link or invalid code
+//   bits 16-31  literal byte, length or distance base, or sub-table offset
+//   bit 31      literal (literal/length entries only; a distance base may
+//               reach it)
+// The fast loop drops an entry's bits with one shift and one subtraction and
+// tells a literal by the sign, the common cases by one test each.
+constexpr std::uint32_t kLiteral = 1u << 31;
+constexpr std::uint32_t kExceptional = 1u << 15;
+constexpr std::uint32_t kLink = kExceptional | 1u << 14;
+constexpr std::uint32_t kEnd = kExceptional | 1u << 13;
+constexpr std::uint32_t kInvalid = kExceptional;
+constexpr std::uint32_t kPlain = 0;  // length, distance or code-length symbol
 
-constexpr std::uint32_t Entry(std::uint32_t kind, unsigned bits, unsigned total, unsigned value) {
-  return value << 16 | total << 8 | kind | bits;
+constexpr std::uint32_t Entry(std::uint32_t kind, unsigned codeBits, unsigned dropBits, unsigned value) {
+  return kind | value << 16 | codeBits << 8 | dropBits;
 }
-constexpr unsigned CodeBits(std::uint32_t e) { return e & 31; }
-constexpr unsigned TotalBits(std::uint32_t e) { return (e >> 8) & 63; }
-constexpr std::uint32_t Kind(std::uint32_t e) { return e & kKindMask; }
+constexpr unsigned DropBits(std::uint32_t e) { return e & 0xFF; }
+constexpr unsigned CodeBits(std::uint32_t e) { return (e >> 8) & 0xF; }
+constexpr unsigned SubTableBits(std::uint32_t e) { return (e >> 8) & 0xF; }
 constexpr unsigned Value(std::uint32_t e) { return e >> 16; }
+constexpr std::uint8_t LiteralByte(std::uint32_t e) { return static_cast<std::uint8_t>(e >> 16); }
+constexpr bool IsLiteral(std::uint32_t e) { return static_cast<std::int32_t>(e) < 0; }
+constexpr bool IsExceptional(std::uint32_t e) { return (e & kExceptional) != 0; }
+constexpr bool IsLink(std::uint32_t e) { return (e & kLink) == kLink; }
+constexpr bool IsEnd(std::uint32_t e) { return (e & kEnd) == kEnd; }
+constexpr bool IsInvalid(std::uint32_t e) { return (e & (kLink | kEnd)) == kInvalid; }
 
 // RFC 1951, 3.2.5.
 constexpr std::uint16_t kLengthBase[31] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27, 31,
@@ -102,15 +125,17 @@ constexpr std::uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5,
 enum class Alphabet { LiteralLength, Distance, CodeLength };
 
 constexpr int kLitRootBits = 11;
-// A distance code with its extra bits, at most.
-constexpr unsigned kLongestDistanceBits = 15 + 14;
+constexpr int kDistRootBits = 8;
 // Input bytes a second refill within one symbol may take.
 constexpr std::int32_t kSecondRefillMargin = 8;
-constexpr int kDistRootBits = 8;
 // Room for the largest possible tables: every sub-table covers at least one
 // code and is at most 2^(15 - root bits) entries.
 constexpr int kLitCapacity = (1 << kLitRootBits) + 288 * (1 << (15 - kLitRootBits));
 constexpr int kDistCapacity = (1 << kDistRootBits) + 32 * (1 << (15 - kDistRootBits));
+
+// The distance table of a block without distance codes: any match in it is
+// damaged data, found without a separate check in the fast loop.
+constexpr std::uint32_t kNoDistanceCodes[1] = {Entry(kInvalid, 0, 0, 0)};
 
 struct Table {
   const std::uint32_t* entries = nullptr;  // nullptr: every length was zero
@@ -124,16 +149,16 @@ std::uint32_t SymbolEntry(const Format& format, Alphabet alphabet, unsigned symb
       if (symbol < 256) return Entry(kLiteral, bits, bits, symbol);
       if (symbol == 256) return Entry(kEnd, bits, bits, 0);
       if (symbol == 285 && format.deflate64)
-        return Entry(kBaseExtra, bits, bits + kDeflate64LongExtra, kDeflate64LongBase);
+        return Entry(kPlain, bits, bits + kDeflate64LongExtra, kDeflate64LongBase);
       if (kLengthExtra[symbol - 257] == 99) return Entry(kInvalid, bits, bits, 0);
-      return Entry(kBaseExtra, bits, bits + kLengthExtra[symbol - 257], kLengthBase[symbol - 257]);
+      return Entry(kPlain, bits, bits + kLengthExtra[symbol - 257], kLengthBase[symbol - 257]);
     case Alphabet::Distance:
       if (symbol >= format.distanceCodes) return Entry(kInvalid, bits, bits, 0);
-      return Entry(kBaseExtra, bits, bits + kDistExtra[symbol], kDistBase[symbol]);
+      return Entry(kPlain, bits, bits + kDistExtra[symbol], kDistBase[symbol]);
     case Alphabet::CodeLength:
       break;
   }
-  return Entry(kLiteral, bits, bits, symbol);
+  return Entry(kPlain, bits, bits, symbol);
 }
 
 // Checks the n code lengths like the classic builder: 2 when they
@@ -191,7 +216,8 @@ int BuildTable(const Format& format, const std::uint16_t* lens, int n, Alphabet 
 
   // Slots no code reaches (incomplete codes only) stay invalid; their length
   // is that of the longest code, as if dummy codes filled them.
-  const std::uint32_t invalid = Entry(kInvalid, std::min(maxLen, root), std::min(maxLen, root), 0);
+  const unsigned invalidBits = std::min(maxLen, root);
+  const std::uint32_t invalid = Entry(kInvalid, invalidBits, invalidBits, 0);
   unsigned used = 1u << root;
   if (incomplete) std::fill(storage, storage + used, invalid);
   unsigned remaining[16];  // codes of each length not yet placed
@@ -236,7 +262,7 @@ int BuildTable(const Format& format, const std::uint16_t* lens, int n, Alphabet 
       if (used > static_cast<unsigned>(capacity)) return 1;  // cannot happen for codes that passed the check
       if (incomplete) std::fill(next, next + (1u << curr), invalid);
       low = huff & mask;
-      storage[low] = Entry(kLink, root, curr, static_cast<unsigned>(next - storage));
+      storage[low] = Entry(kLink, curr, root, static_cast<unsigned>(next - storage));
     }
   }
   entriesUsed = static_cast<std::uint16_t>(entriesUsed + used);
@@ -251,40 +277,61 @@ inline std::uint64_t Load64(const std::uint8_t* p) {
 }
 
 inline void Copy8(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 8); }
+inline void Copy16(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 16); }
 
 // Adds whole bytes from in until at least 56 bits are held; in must have 8
 // readable bytes. Bits above the count are the next input bits, never junk.
-inline void Refill(std::uint64_t& bits, unsigned& count, const std::uint8_t*& in) {
-  bits |= Load64(in) << count;
-  in += (63 - count) >> 3;
+// Only the low byte of count is the count (see DropEntryBits); shifting by
+// count & 63 is the plain machine shift.
+inline void Refill(std::uint64_t& bits, std::uint32_t& count, const std::uint8_t*& in) {
+  bits |= Load64(in) << (count & 63);
+  in += 7 - ((count >> 3) & 7);
   count |= 56;
+}
+
+// Drops an entry's bits. The whole entry is subtracted: its low byte is the
+// bit count and what the rest borrows only reaches count's unused high bits.
+inline void DropEntryBits(std::uint64_t& bits, std::uint32_t& count, std::uint32_t e) {
+  bits >>= e & 63;
+  count -= e;
 }
 
 inline constexpr std::uint64_t Mask(unsigned n) { return (std::uint64_t{1} << n) - 1; }
 
-// Copies a match of length bytes from dist bytes back; may write up to 15
-// bytes past its end.
+// The extra bits of a length or distance entry, taken from the bits as they
+// were before the entry was dropped.
+inline unsigned ExtraBits(std::uint64_t before, std::uint32_t e) {
+  // The flag bits above the code bits are clear in these entries.
+  const unsigned codeBits = static_cast<std::uint8_t>(e >> 8);
+  return static_cast<unsigned>((before & Mask(static_cast<std::uint8_t>(e))) >> codeBits);
+}
+
+inline std::size_t SubTableSlot(std::uint32_t link, std::uint64_t bits) {
+  return Value(link) + static_cast<std::size_t>(bits & Mask(SubTableBits(link)));
+}
+
+// Copies a match of length bytes from dist bytes back; may write up to
+// kCopyOverrun bytes past its end. Most matches are shorter than 32 bytes:
+// the first 32 are copied without testing the length.
 inline std::uint8_t* CopyMatch(std::uint8_t* to, unsigned dist, unsigned length) {
   const std::uint8_t* from = to - dist;
   std::uint8_t* const end = to + length;
   if (dist >= 16) {
-    do {
-      std::memcpy(to, from, 16);
-      to += 16;
-      from += 16;
-    } while (to < end);
+    Copy16(to, from);
+    Copy16(to + 16, from + 16);
+    for (to += 32, from += 32; to < end; to += 16, from += 16) Copy16(to, from);
   } else if (dist >= 8) {
-    do {
-      Copy8(to, from);
-      to += 8;
-      from += 8;
-    } while (to < end);
+    Copy8(to, from);
+    Copy8(to + 8, from + 8);
+    Copy8(to + 16, from + 16);
+    Copy8(to + 24, from + 24);
+    for (to += 32, from += 32; to < end; to += 8, from += 8) Copy8(to, from);
   } else if (dist == 1) {
     const std::uint64_t v = from[0] * 0x0101010101010101ull;
-    do {
-      std::memcpy(to, &v, 8);
-      to += 8;
-    } while (to < end);
+    std::uint8_t pair[16];
+    std::memcpy(pair, &v, 8);
+    std::memcpy(pair + 8, &v, 8);
+    for (; to < end; to += 16) std::memcpy(to, pair, 16);
   } else {
     // Lay down the first 8 bytes one by one, then repeat them in words at a
     // multiple of the distance that is at least 8.
@@ -360,7 +407,7 @@ class Inflater {
   Tables& t_;
   const Format& format_;
   std::uint64_t bits_ = 0;
-  unsigned count_ = 0;
+  std::uint32_t count_ = 0;
   std::uint8_t* const base_;
   std::uint8_t* out_;
   // The entry's first byte in the window; the window's start once it slid.
@@ -394,10 +441,10 @@ void Inflater::Need(unsigned n) {
 
 void Inflater::Flush() {
   WriteOutputBlock(ctx_, blockEnd_ - kBlock, static_cast<std::int32_t>(kBlock));
-  if (blockEnd_ == base_ + format_.history + kFresh) {
-    const std::ptrdiff_t keep = out_ - (base_ + kFresh);
-    std::memmove(base_, base_ + kFresh, static_cast<std::size_t>(keep));
-    out_ -= kFresh;
+  if (blockEnd_ == base_ + format_.history + format_.fresh) {
+    const std::ptrdiff_t keep = out_ - (base_ + format_.fresh);
+    std::memmove(base_, base_ + format_.fresh, static_cast<std::size_t>(keep));
+    out_ -= format_.fresh;
     first_ = base_;
     blockEnd_ = base_ + format_.history + kBlock;
   } else {
@@ -512,7 +559,7 @@ int Inflater::DecodeDynamicBlock() {
   int r = BuildTable(format_, clens, 19, Alphabet::CodeLength, 7, 7, t_.codeLengths, 128, cl, used);
   if (r != 0) return r;
   if (cl.entries == nullptr) return kInflateBadData;
-  if (cl.rootBits == 1 && Kind(t_.codeLengths[1]) == kInvalid) {
+  if (cl.rootBits == 1 && IsInvalid(t_.codeLengths[1])) {
     // A single code of one bit: the other bit pattern decodes to the same
     // symbol, as the classic tables have it.
     t_.codeLengths[1] = t_.codeLengths[0];
@@ -559,6 +606,7 @@ int Inflater::DecodeDynamicBlock() {
   r = BuildTable(format_, lens + nlit, static_cast<int>(ndist), Alphabet::Distance, kDistRootBits, 6, t_.dist, kDistCapacity,
                  dist, used);
   if (r != 0) return r;
+  if (dist.entries == nullptr) dist.entries = kNoDistanceCodes;
   return DecodeCompressedData(lit, dist);
 }
 
@@ -587,8 +635,9 @@ std::uint32_t Inflater::SlowDecode(const Table& t) {
   for (;;) {
     std::uint32_t e = t.entries[bits_ & rootMask];
     unsigned len = CodeBits(e);
-    if (Kind(e) == kLink) {
-      e = t.entries[Value(e) + ((bits_ >> len) & Mask(TotalBits(e)))];
+    if (IsLink(e)) {
+      len = DropBits(e);
+      e = t.entries[SubTableSlot(e, bits_ >> len)];
       len += CodeBits(e);
     }
     if (len <= count_) {
@@ -601,21 +650,18 @@ std::uint32_t Inflater::SlowDecode(const Table& t) {
 
 Status Inflater::SlowSymbol(const Table& lit, const Table& dist) {
   std::uint32_t e = SlowDecode(lit);
-  const std::uint32_t kind = Kind(e);
-  if (kind == kLiteral) {
-    *out_++ = static_cast<std::uint8_t>(Value(e));
+  if (IsLiteral(e)) {
+    *out_++ = LiteralByte(e);
     return kGoOn;
   }
-  if (kind == kEnd) return kEndOfBlock;
-  if (kind != kBaseExtra) return kBad;
-  unsigned extra = TotalBits(e) - CodeBits(e);
+  if (IsExceptional(e)) return IsEnd(e) ? kEndOfBlock : kBad;
+  unsigned extra = DropBits(e) - CodeBits(e);
   Need(extra);
   const unsigned length = Value(e) + Peek(extra);
   Drop(extra);
-  if (dist.entries == nullptr) return kBad;
   e = SlowDecode(dist);
-  if (Kind(e) != kBaseExtra) return kBad;
-  extra = TotalBits(e) - CodeBits(e);
+  if (IsExceptional(e)) return kBad;
+  extra = DropBits(e) - CodeBits(e);
   Need(extra);
   const unsigned distance = Value(e) + Peek(extra);
   Drop(extra);
@@ -625,9 +671,12 @@ Status Inflater::SlowSymbol(const Table& lit, const Table& dist) {
 }
 
 // The hot loop: runs while InBuffer holds enough bytes and the current
-// output block is not full. One refill gives 56 bits, enough for a Deflate
-// length, a distance and their extra bits; Deflate64's 16 extra length bits
-// may need a second refill before the distance.
+// output block is not full. Every round starts with a refill to at least 56
+// bits and the literal/length entry for the next bits already looked up.
+// That is enough for three literals of the first-level table (11 bits each),
+// or for a Deflate length and distance with their extra bits (at most 20 +
+// 28) and the lookup of the entry after them; Deflate64's 16 extra length
+// bits need a second refill before the distance.
 template <bool kDeflate64>
 Status Inflater::FastLoop(const Table& lit, const Table& dist) {
   const std::uint8_t* in = ctx_.InNext;
@@ -636,7 +685,7 @@ Status Inflater::FastLoop(const Table& lit, const Table& dist) {
   std::uint8_t* out = out_;
   std::uint8_t* const outEnd = blockEnd_;
   std::uint64_t bits = bits_;
-  unsigned count = count_;
+  std::uint32_t count = count_;  // only its low byte counts, see DropEntryBits
   const std::uint32_t* const lt = lit.entries;
   const std::uint64_t litMask = Mask(lit.rootBits);
   const std::uint32_t* const dt = dist.entries;
@@ -644,77 +693,81 @@ Status Inflater::FastLoop(const Table& lit, const Table& dist) {
   const std::uint8_t* const first = first_;
   Status status = kGoOn;
 
-  while (in <= inLast && out < outEnd) {
-    Refill(bits, count, in);
-    std::uint32_t e = lt[bits & litMask];
-    if (Kind(e) == kLink) {
-      bits >>= CodeBits(e);
-      count -= CodeBits(e);
-      e = lt[Value(e) + (bits & Mask(TotalBits(e)))];
-    }
-    if (Kind(e) == kLiteral) {
-      bits >>= CodeBits(e);
-      count -= CodeBits(e);
-      *out++ = static_cast<std::uint8_t>(Value(e));
-      // At least 41 bits remain: room for two more literals without a refill.
+  Refill(bits, count, in);
+  std::uint32_t e = lt[bits & litMask];
+  for (;;) {
+    if (IsLiteral(e)) {
+      DropEntryBits(bits, count, e);
+      *out++ = LiteralByte(e);
       e = lt[bits & litMask];
-      if (Kind(e) == kLiteral) {
-        bits >>= CodeBits(e);
-        count -= CodeBits(e);
-        *out++ = static_cast<std::uint8_t>(Value(e));
+      if (IsLiteral(e)) {
+        DropEntryBits(bits, count, e);
+        *out++ = LiteralByte(e);
         e = lt[bits & litMask];
-        if (Kind(e) == kLiteral) {
-          bits >>= CodeBits(e);
-          count -= CodeBits(e);
-          *out++ = static_cast<std::uint8_t>(Value(e));
+        if (IsLiteral(e)) {
+          DropEntryBits(bits, count, e);
+          *out++ = LiteralByte(e);
+          e = lt[bits & litMask];
         }
       }
-      continue;
-    }
-    if (Kind(e) == kBaseExtra) {
-      const unsigned length = Value(e) + static_cast<unsigned>((bits & Mask(TotalBits(e))) >> CodeBits(e));
-      bits >>= TotalBits(e);
-      count -= TotalBits(e);
-      if constexpr (kDeflate64) {
-        if (count < kLongestDistanceBits) Refill(bits, count, in);
+    } else {
+      if (IsExceptional(e)) {
+        if (IsLink(e)) {
+          DropEntryBits(bits, count, e);
+          e = lt[SubTableSlot(e, bits)];
+        }
+        if (IsLiteral(e)) {
+          DropEntryBits(bits, count, e);
+          *out++ = LiteralByte(e);
+          e = lt[bits & litMask];
+          goto nextRound;
+        }
+        if (IsExceptional(e)) {
+          if (IsEnd(e)) {
+            DropEntryBits(bits, count, e);
+            status = kEndOfBlock;
+          } else {
+            status = kBad;
+          }
+          break;
+        }
       }
-      if (dt == nullptr) {
-        status = kBad;
-        break;
-      }
+      std::uint64_t before = bits;
+      DropEntryBits(bits, count, e);
+      const unsigned length = Value(e) + ExtraBits(before, e);
+      if constexpr (kDeflate64) Refill(bits, count, in);
+
       e = dt[bits & distMask];
-      if (Kind(e) == kLink) {
-        bits >>= CodeBits(e);
-        count -= CodeBits(e);
-        e = dt[Value(e) + (bits & Mask(TotalBits(e)))];
+      if (IsExceptional(e)) {
+        if (!IsLink(e)) {
+          status = kBad;
+          break;
+        }
+        DropEntryBits(bits, count, e);
+        e = dt[SubTableSlot(e, bits)];
+        if (IsExceptional(e)) {
+          status = kBad;
+          break;
+        }
       }
-      if (Kind(e) != kBaseExtra) {
-        status = kBad;
-        break;
-      }
-      const unsigned distance = Value(e) + static_cast<unsigned>((bits & Mask(TotalBits(e))) >> CodeBits(e));
-      bits >>= TotalBits(e);
-      count -= TotalBits(e);
+      before = bits;
+      DropEntryBits(bits, count, e);
+      const unsigned distance = Value(e) + ExtraBits(before, e);
+      e = lt[bits & litMask];
       if (distance > static_cast<std::size_t>(out - first)) {
         status = kBad;
         break;
       }
       out = CopyMatch(out, distance, length);
-      continue;
     }
-    if (Kind(e) == kEnd) {
-      bits >>= CodeBits(e);
-      count -= CodeBits(e);
-      status = kEndOfBlock;
-      break;
-    }
-    status = kBad;
-    break;
+  nextRound:
+    if (in > inLast || out >= outEnd) break;
+    Refill(bits, count, in);
   }
 
   Consumed(in);
-  bits_ = bits & Mask(count);  // nothing above the count when bytes come one at a time next
-  count_ = count;
+  count_ = count & 0xFF;
+  bits_ = bits & Mask(count_);  // nothing above the count when bytes come one at a time next
   out_ = out;
   return status;
 }

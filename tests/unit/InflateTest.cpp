@@ -104,20 +104,20 @@ struct Result {
   std::vector<MemoryDecodeHost::Progress> progress;
 };
 
-Result Inflate(MemoryDecodeHost& host, std::int32_t unpackedSize) {
+Result Inflate(MemoryDecodeHost& host, std::int32_t unpackedSize, InflateFormat format = InflateFormat::Deflate) {
   TDecodeContext ctx(host);
   ctx.ResetForEntry(host.compressedSize, unpackedSize);
   Result r;
-  r.status = InflateEntry(ctx);
+  r.status = InflateEntry(ctx, format);
   r.output = host.output;
   r.crc = host.FinalCrc();
   r.progress = host.progress;
   return r;
 }
 
-Result Inflate(const std::string& stream, std::int32_t unpackedSize) {
+Result Inflate(const std::string& stream, std::int32_t unpackedSize, InflateFormat format = InflateFormat::Deflate) {
   MemoryDecodeHost host(stream);
-  return Inflate(host, unpackedSize);
+  return Inflate(host, unpackedSize, format);
 }
 
 std::vector<std::pair<std::string, std::string>> Listing(const std::string& name) {
@@ -306,11 +306,12 @@ TEST(InflateEdges, DynamicCodesAcceptedAndRejected) {
     EXPECT_EQ(r.output, "c");
     BitWriter v;
     d = PutDynamicHeader(v, true, lit, {0});
-    v.PutCode(d.litCode['c'], 3);
+    // Enough literals first that the fast loop, not the careful one, meets the length.
+    for (int i = 0; i < 100; ++i) v.PutCode(d.litCode['c'], 3);
     v.PutCode(d.litCode[257], 4);
     v.PutCode(0, 1);
     v.PutCode(d.litCode[256], 4);
-    r = Inflate(v.Bytes(), 4);
+    r = Inflate(v.Bytes(), 200);
     EXPECT_EQ(r.status, kInflateBadData);
     EXPECT_TRUE(r.output.empty());
   }
@@ -536,6 +537,84 @@ TEST(InflateEdges, GarbageNeverCrashes) {
     } catch (const EBiggerThanUncompressed&) {
     }
     EXPECT_LE(host.output.size(), static_cast<std::size_t>(limit));
+  }
+}
+
+// One fixed-code block of literals and matches, with the bytes they stand
+// for worked out the plain way, one byte at a time.
+class FixedBlockWriter {
+ public:
+  explicit FixedBlockWriter(bool deflate64) : deflate64_(deflate64) {
+    w_.Put(1, 1);
+    w_.Put(1, 2);
+  }
+  void Literal(std::uint8_t c) {
+    PutFixed(w_, c);
+    expect += static_cast<char>(c);
+  }
+  // Deflate64 sends lengths over 258 with code 285 and 16 extra bits.
+  void Match(unsigned length, unsigned distance) {
+    static const unsigned kLengthBase[] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                           31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+    if (deflate64_ && length > 257) {
+      PutFixed(w_, 285);
+      w_.Put(length - 3, 16);
+    } else {
+      int code = 28;
+      while (kLengthBase[code] > length) --code;
+      PutFixed(w_, 257 + code);
+      w_.Put(length - kLengthBase[code], code < 8 || code == 28 ? 0 : (code - 4) / 4);
+    }
+    int code = 0;
+    while (code < 31 && DistBase(code + 1) <= distance) ++code;
+    w_.PutCode(static_cast<std::uint32_t>(code), 5);
+    w_.Put(distance - DistBase(code), code < 4 ? 0 : (code - 2) / 2);
+    for (unsigned i = 0; i < length; ++i) expect += expect[expect.size() - distance];
+  }
+  std::string Finish() {
+    PutFixed(w_, 256);
+    return w_.Bytes();
+  }
+  std::string expect;
+
+ private:
+  static unsigned DistBase(int code) {
+    return code < 4 ? 1 + code : 1 + ((2 + (code & 1)) << ((code - 2) / 2));
+  }
+  bool deflate64_;
+  BitWriter w_;
+};
+
+TEST(InflateEdges, MatchesAroundTheWindowSlide) {
+  // Entries ending just before, at and after the points where the window
+  // slides (every 192 KB for Deflate, 96 KB for Deflate64, after 32 or 64 KB
+  // of history), and a long one, made of short-distance copies (the pattern
+  // and word-wide paths) and copies reaching back across the slide.
+  std::mt19937 rng(16);
+  for (const bool deflate64 : {false, true}) {
+    const unsigned history = deflate64 ? 65536 : 32768;
+    const unsigned fresh = deflate64 ? 3 * 32768 : 6 * 32768;
+    for (const unsigned size : {fresh - 1, fresh, fresh + 1, history + fresh, 3 * fresh + 17}) {
+      FixedBlockWriter block(deflate64);
+      while (block.expect.size() < size) {
+        const unsigned made = static_cast<unsigned>(block.expect.size());
+        const unsigned left = size - made;
+        const unsigned longest = deflate64 ? 65538 : 258;
+        if (made < 64 || left < 3 || rng() % 4 == 0) {
+          block.Literal(static_cast<std::uint8_t>(rng()));
+          continue;
+        }
+        const unsigned length = std::min<unsigned>(left, rng() % 3 == 0 ? 3 + rng() % (longest - 2) : 3 + rng() % 40);
+        const unsigned distance = 1 + (rng() % 2 == 0 ? rng() % 40 : rng() % std::min(made, history));
+        block.Match(length, distance);
+      }
+      const std::string stream = block.Finish();
+      const Result r = Inflate(stream, static_cast<std::int32_t>(size),
+                               deflate64 ? InflateFormat::Deflate64 : InflateFormat::Deflate);
+      EXPECT_EQ(r.status, kInflateOk) << size;
+      EXPECT_TRUE(r.output == block.expect) << deflate64 << " " << size;
+      EXPECT_EQ(r.crc, Crc32Of(block.expect)) << size;
+    }
   }
 }
 
