@@ -179,33 +179,39 @@ std::int32_t TUnZip::UnZipFiles() {
 
 // ---- hashes of written names ----------------------------------------------------
 
+std::uint32_t THashSet::Fold(std::uint64_t hash) {
+  const auto key = static_cast<std::uint32_t>(hash ^ (hash >> 32));
+  return key != 0 ? key : 1;
+}
+
 bool THashSet::Contains(std::uint64_t hash) const {
-  if (hash == 0) hash = 1;
-  return !slots_.empty() && slots_[SlotOf(hash)] == hash;
+  const std::uint32_t key = Fold(hash);
+  return !slots_.empty() && slots_[SlotOf(key)] == key;
 }
 
 void THashSet::Insert(std::uint64_t hash) {
-  if (hash == 0) hash = 1;
+  const std::uint32_t key = Fold(hash);
   // At most half full: probes stay short.
   if ((count_ + 1) * 2 > slots_.size()) Grow();
-  std::uint64_t& slot = slots_[SlotOf(hash)];
-  if (slot == hash) return;
-  slot = hash;
+  std::uint32_t& slot = slots_[SlotOf(key)];
+  if (slot == key) return;
+  slot = key;
   ++count_;
 }
 
-std::size_t THashSet::SlotOf(std::uint64_t hash) const {
+std::size_t THashSet::SlotOf(std::uint32_t key) const {
   const std::size_t mask = slots_.size() - 1;
-  std::size_t at = static_cast<std::size_t>(hash ^ (hash >> 32)) & mask;
-  while (slots_[at] != 0 && slots_[at] != hash) at = (at + 1) & mask;
+  // The keys are string hashes: their low bits are already well mixed.
+  std::size_t at = key & mask;
+  while (slots_[at] != 0 && slots_[at] != key) at = (at + 1) & mask;
   return at;
 }
 
 void THashSet::Grow() {
-  std::vector<std::uint64_t> old = std::move(slots_);
+  std::vector<std::uint32_t> old = std::move(slots_);
   slots_.assign(std::max<std::size_t>(16, old.size() * 2), 0);
-  for (const std::uint64_t hash : old) {
-    if (hash != 0) slots_[SlotOf(hash)] = hash;
+  for (const std::uint32_t key : old) {
+    if (key != 0) slots_[SlotOf(key)] = key;
   }
 }
 
@@ -349,7 +355,7 @@ void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
     job.uncompressedSize = entry->UncompressedSize;
     job.dataLimit = DataLimit(i);
     // The local header usually repeats the central one's name and extra field.
-    job.headerGuess = static_cast<std::int32_t>(kLocalHeaderSize + entry->StoredPath().size() + 256);
+    job.headerGuess = static_cast<std::int32_t>(kLocalHeaderSize + entry->StoredPathView().size() + 256);
     job.method = entry->CompressionMethod;
     job.bitFlag = entry->BitFlag;
     job.crc = entry->CRC32;

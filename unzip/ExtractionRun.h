@@ -21,19 +21,21 @@ class TOutputFile;
 class TParallelDecoder;
 struct TPreparedEntry;
 
-// A set of hashes in one open-addressed table: 8 to 16 bytes per hash
-// where a node-based set takes about 40. A hash of 0 is kept as 1; the set
-// answers "maybe written" for both, which only costs a check on disk.
+// A set of hashes, each folded to 32 bits, in one open-addressed table: 8
+// to 16 bytes per hash where a node-based set takes about 40. Two hashes
+// may fold alike (and 0 is kept as 1): the set then answers "maybe there"
+// for one never inserted, which here only costs a check on disk.
 class THashSet {
  public:
   bool Contains(std::uint64_t hash) const;
   void Insert(std::uint64_t hash);
 
  private:
-  // The slot that holds hash, or the empty slot where it would go.
-  std::size_t SlotOf(std::uint64_t hash) const;
+  static std::uint32_t Fold(std::uint64_t hash);
+  // The slot that holds key, or the empty slot where it would go.
+  std::size_t SlotOf(std::uint32_t key) const;
   void Grow();
-  std::vector<std::uint64_t> slots_;  // 0: empty; the size a power of two
+  std::vector<std::uint32_t> slots_;  // 0: empty; the size a power of two
   std::size_t count_ = 0;
 };
 

@@ -294,8 +294,7 @@ TZipHeaderInfo::~TZipHeaderInfo() = default;
 
 void TZipHeaderInfo::Clear() {
   static_cast<ZipEntryFields&>(*this) = ZipEntryFields{};
-  path_.clear();
-  nameStart_ = 0;
+  SetPath({}, {});
   rare_.reset();
   OEMConvert = false;
 }
@@ -306,8 +305,8 @@ void TZipHeaderInfo::Assign(const TPersistent* source) {
   const TZipHeaderInfo* src = OtherOfOwnKind(*this, source);
   if (src == nullptr) return;
   static_cast<ZipEntryFields&>(*this) = *src;
-  path_ = src->path_;
-  nameStart_ = src->nameStart_;
+  const std::string_view path = src->StoredPathView();
+  SetPath(path.substr(0, src->nameStart_), path.substr(src->nameStart_));
   RareParts parts = src->rare_ ? *src->rare_ : RareParts{};
   // A source without its comment loaded leaves this entry's text as it is.
   if (src->FileCommentLength == 0 || !src->FileCommentLoaded()) parts.fileComment = TakeRareParts().fileComment;
@@ -334,13 +333,14 @@ void TZipHeaderInfo::SetRarePart(std::string RareParts::*part, std::string value
 }
 
 void TZipHeaderInfo::SetPath(std::string_view folder, std::string_view name) {
-  // Sized exactly: the directory keeps one path per entry.
-  std::string path;
-  path.reserve(folder.size() + name.size());
-  path.append(folder).append(name);
+  const std::size_t length = folder.size() + name.size();
+  std::unique_ptr<char[]> path(length != 0 ? new char[length] : nullptr);
+  std::copy(folder.begin(), folder.end(), path.get());
+  std::copy(name.begin(), name.end(), path.get() + folder.size());
   path_ = std::move(path);
+  pathLength_ = static_cast<std::uint32_t>(length);
   nameStart_ = static_cast<std::uint32_t>(folder.size());
-  FileNameLength = ClampLength(path_.size());
+  FileNameLength = ClampLength(length);
 }
 
 void TZipHeaderInfo::SetFileName(const std::string& text) {

@@ -206,15 +206,16 @@ class TZipHeaderInfo : public TPersistent, public ZipEntryFields {
 
   // The path is kept whole with the position where its name part begins.
   std::string FileName() const { return std::string(FileNameView()); }
-  std::string_view FileNameView() const { return std::string_view(path_).substr(nameStart_); }
+  std::string_view FileNameView() const { return StoredPathView().substr(nameStart_); }
   void SetFileName(const std::string& text);
   std::string Directory() const { return std::string(DirectoryView()); }
-  std::string_view DirectoryView() const { return std::string_view(path_).substr(0, nameStart_); }
+  std::string_view DirectoryView() const { return StoredPathView().substr(0, nameStart_); }
   // Appends "\" unless the text is empty or already ends in one (judged by
   // characters of the system code page).
   void SetDirectory(const std::string& text);
   // Directory() + FileName().
-  const std::string& StoredPath() const { return path_; }
+  std::string StoredPath() const { return std::string(StoredPathView()); }
+  std::string_view StoredPathView() const { return {path_.get(), pathLength_}; }
 
   // The comment text once loaded (empty otherwise).
   const std::string& FileComment() const;
@@ -259,13 +260,19 @@ class TZipHeaderInfo : public TPersistent, public ZipEntryFields {
   void SplitName(const std::string& name);
   void SetPath(std::string_view folder, std::string_view name);
 
-  std::string path_;
-  std::uint32_t nameStart_ = 0;
+  // Declared first: they fit in the tail of ZipEntryFields. A directory
+  // holds one entry per archive entry, so its size is the directory's.
   bool hasNtfsTime_ = false;
-  std::unique_ptr<RareParts> rare_;
 
  public:
   bool OEMConvert = false;
+
+ private:
+  // The stored path's bytes (a std::string would take 32 bytes more).
+  std::unique_ptr<char[]> path_;
+  std::uint32_t pathLength_ = 0;
+  std::uint32_t nameStart_ = 0;
+  std::unique_ptr<RareParts> rare_;
 };
 
 // ---- the archive's end record ------------------------------------------------

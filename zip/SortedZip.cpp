@@ -48,7 +48,7 @@ int TSortedZip::Compare(const TObject* a, const TObject* b) const {
   const auto& y = *static_cast<const TZipHeaderInfo*>(b);
   switch (sortMode_) {
     case ByName:
-      return CompareText(x.StoredPath(), y.StoredPath());
+      return CompareText(x.StoredPathView(), y.StoredPathView());
     case ByFileName:
       return CompareText(x.FileNameView(), y.FileNameView());
     case ByDirectoryName:
