@@ -343,6 +343,8 @@ void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
                         !(zip_.testMode_ && zip_.testOutput_ != nullptr);
   if (!parallel) return;
   std::vector<TDecodeJob> jobs;
+  // Sized once: growing would hold two copies at the end.
+  jobs.reserve(static_cast<std::size_t>(zip_.Count()));
   for (std::int32_t i = 0; i < zip_.Count(); ++i) {
     const TZipHeaderInfo* entry = zip_.View()->Items(i);
     if (!taken[static_cast<std::size_t>(i)] || !entry->MatchFlag || entry->FileName().empty()) continue;
