@@ -325,13 +325,6 @@ void TZipHeaderInfo::SetRareParts(RareParts parts) {
 
 TZipHeaderInfo::RareParts TZipHeaderInfo::TakeRareParts() { return rare_ ? std::move(*rare_) : RareParts{}; }
 
-void TZipHeaderInfo::SetRarePart(std::string RareParts::*part, std::string value) {
-  if (value.empty() && !rare_) return;
-  RareParts parts = TakeRareParts();
-  parts.*part = std::move(value);
-  SetRareParts(std::move(parts));
-}
-
 void TZipHeaderInfo::SetPath(std::string_view folder, std::string_view name) {
   const std::size_t length = folder.size() + name.size();
   std::unique_ptr<char[]> path(length != 0 ? new char[length] : nullptr);
@@ -387,7 +380,12 @@ void TZipHeaderInfo::SetStoredComment(const std::string& stored) {
 
 const std::string& TZipHeaderInfo::AesExtra() const { return rare_ ? rare_->aesExtra : kEmpty; }
 
-void TZipHeaderInfo::SetAesExtra(std::string block) { SetRarePart(&RareParts::aesExtra, std::move(block)); }
+void TZipHeaderInfo::SetAesExtra(std::string block) {
+  if (block.empty() && !rare_) return;
+  RareParts parts = TakeRareParts();
+  parts.aesExtra = std::move(block);
+  SetRareParts(std::move(parts));
+}
 
 std::string TZipHeaderInfo::SystemName(const std::string& stored, const std::string& extra, std::uint16_t bitFlag,
                                        bool oemName, const std::string& nameCharset) {
