@@ -351,9 +351,12 @@ void TZipHeaderInfo::SetDirectory(const std::string& folder) {
 void TZipHeaderInfo::SplitName(const std::string& name) {
   const std::size_t nameStart = text::AfterLastOf(name, kFolderEnds);
   const std::string_view whole(name);
-  std::string folder(whole.substr(0, nameStart));
-  if (!folder.empty() && !text::LastCharIs(folder, '\\')) folder += '\\';
-  SetPath(folder, whole.substr(nameStart));
+  if (nameStart == 0 || name[nameStart - 1] == '\\') {
+    SetPath(whole.substr(0, nameStart), whole.substr(nameStart));
+  } else {
+    // A drive ("C:name" on Windows): the folder part gets its backslash.
+    SetPath(std::string(whole.substr(0, nameStart)) + '\\', whole.substr(nameStart));
+  }
 }
 
 const std::string& TZipHeaderInfo::FileComment() const { return FileCommentLoaded() ? *rare_->fileComment : kEmpty; }
