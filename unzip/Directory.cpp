@@ -315,6 +315,14 @@ void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
   };
   const TNextVolume noVolume;
   const bool eagerComments = configMode || endCentral_->ThisDisk != 0;
+  // Room for every entry at once rather than 16 more at a time, as far as
+  // the directory's stated size and the file can hold their headers: a
+  // damaged record reserves no more than the file's size would need.
+  const std::int64_t headerRoom = std::min(endCentral_->CentralDirSize, stream->Size()) / CentralFileHeader::kSize;
+  const std::int64_t fitting = std::min(endCentral_->TotalEntries, headerRoom);
+  if (!localScan_ && fitting > directory_->Capacity() && fitting < TObjectList::kMaxListSize) {
+    directory_->SetCapacity(static_cast<std::int32_t>(fitting));
+  }
   // The entry just added, while its extra field's stated length may yet
   // prove wrong (see ReadNextCentralHeader).
   TZipHeaderInfo* previous = nullptr;
