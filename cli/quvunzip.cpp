@@ -7,8 +7,8 @@
 #include <functional>
 #include <iostream>
 #include <optional>
-#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -476,9 +476,10 @@ class ExtractionRun {
   void FollowEntries() {
     zip_.OnStartUnZipInfo = [this](TObject*, std::int32_t, std::int64_t, bool&) {
       unmatchedPatterns_ = ReportUnmatchedPatterns(zip_, o_);
+      startedEntries_.assign(static_cast<std::size_t>(zip_.Count()), false);
     };
     zip_.OnStartUnZip = [this](TObject*, std::int32_t index, std::string& fName, bool&) {
-      startedEntries_.insert(index);
+      if (std::cmp_less(index, startedEntries_.size())) startedEntries_[static_cast<std::size_t>(index)] = true;
       questions_.currentEntry = Shown(zip_.Entry(index).StoredPath());
       MakeNameSafe(fName, destination_.size());
       if (showProgress_) {
@@ -564,7 +565,7 @@ class ExtractionRun {
       default:
         if (entry.NameUnrepresentable) {
           std::cerr << "quvunzip: " << shownEntry << ": cannot create (" << Shown(detail) << "), skipped\n";
-        } else if (startedEntries_.count(index) == 0) {
+        } else if (!Started(index)) {
           const std::string why = detail.empty() ? "leads outside the destination" : detail;
           std::cerr << "quvunzip: " << shownEntry << ": unsafe path (" << Shown(why) << "), skipped\n";
         } else {
@@ -573,6 +574,10 @@ class ExtractionRun {
         }
         break;
     }
+  }
+
+  bool Started(std::int32_t index) const {
+    return std::cmp_less(index, startedEntries_.size()) && startedEntries_[static_cast<std::size_t>(index)];
   }
 
   void AskBeforeOverwriting() {
@@ -621,7 +626,8 @@ class ExtractionRun {
   int failures_ = 0;
   int entriesDone_ = 0;
   int unmatchedPatterns_ = 0;
-  std::set<std::int32_t> startedEntries_;
+  // By entry index: entries whose OnStartUnZip came.
+  std::vector<bool> startedEntries_;
   int rememberedAnswer_ = 0;  // 1 all, -1 none
 };
 

@@ -263,11 +263,11 @@ void DropMissingExtraField(TStream& stream, TZipHeaderInfo& previous) {
 // an entry with an extra field, that field's stated length may be wrong: it
 // is then taken as absent and the header read again.
 bool ReadNextCentralHeader(TStream*& stream, TZipHeaderInfo& entry, TZipHeaderInfo* previous,
-                           const TNextVolume& volumes, void* owner) {
-  if (entry.ReadCentralFromStream(stream, volumes, owner)) return true;
+                           const TNextVolume& volumes, void* owner, const std::string& nameCharset) {
+  if (entry.ReadCentralFromStream(stream, volumes, owner, nameCharset)) return true;
   if (previous == nullptr || stream->Position() < previous->CentralExtraFieldLength) return false;
   DropMissingExtraField(*stream, *previous);
-  return entry.ReadCentralFromStream(stream, volumes, owner);
+  return entry.ReadCentralFromStream(stream, volumes, owner, nameCharset);
 }
 
 // After a scan rebuilt the directory, a central header only refreshes the
@@ -315,6 +315,14 @@ void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
   };
   const TNextVolume noVolume;
   const bool eagerComments = configMode || endCentral_->ThisDisk != 0;
+  // Room for every entry at once rather than 16 more at a time, as far as
+  // the directory's stated size and the file can hold their headers: a
+  // damaged record reserves no more than the file's size would need.
+  const std::int64_t headerRoom = std::min(endCentral_->CentralDirSize, stream->Size()) / CentralFileHeader::kSize;
+  const std::int64_t fitting = std::min(endCentral_->TotalEntries, headerRoom);
+  if (!localScan_ && fitting > directory_->Capacity() && fitting < TObjectList::kMaxListSize) {
+    directory_->SetCapacity(static_cast<std::int32_t>(fitting));
+  }
   // The entry just added, while its extra field's stated length may yet
   // prove wrong (see ReadNextCentralHeader).
   TZipHeaderInfo* previous = nullptr;
@@ -331,7 +339,7 @@ void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
     const bool spanning = !localScan_ && !configMode && MultiDiskMode() != mdNone;
     const TNextVolume& volumes = spanning ? nextVolume : noVolume;
     std::unique_ptr<TZipHeaderInfo> entry = NewEntry();
-    const bool read = ReadNextCentralHeader(stream, *entry, previous, volumes, this);
+    const bool read = ReadNextCentralHeader(stream, *entry, previous, volumes, this, nameCharset_);
     previous = nullptr;
     if (!read && localScan_) break;
     if (!read) {
@@ -402,8 +410,8 @@ bool FindFirstLocalHeader(TStream& stream, bool processMessages) {
 // Reads the local header at the stream's position into entry and moves the
 // stream past the entry's data and descriptor; false when no header is
 // there. last is set when the data's end, and so the next header, is unknown.
-bool ReadNextLocalEntry(TStream& stream, TZipHeaderInfo& entry, bool& last) {
-  if (!entry.ReadLocalFromStream(stream)) return false;
+bool ReadNextLocalEntry(TStream& stream, TZipHeaderInfo& entry, bool& last, const std::string& nameCharset) {
+  if (!entry.ReadLocalFromStream(stream, nameCharset)) return false;
   const std::int64_t dataStart = stream.Position();
   if (entry.HasDataDescriptor() && entry.CompressedSize == 0) {
     // The sizes follow the data; take them from the descriptor.
@@ -429,7 +437,7 @@ bool TUnZip::ScanLocalHeaders() {
   NewDirectory();
   for (bool last = false; !last;) {
     std::unique_ptr<TZipHeaderInfo> entry = NewEntry();
-    if (!ReadNextLocalEntry(stream, *entry, last)) break;
+    if (!ReadNextLocalEntry(stream, *entry, last, nameCharset_)) break;
     directory_->Add(entry.release());
   }
   endCentral_->ThisDisk = 0;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "decompress/DecodeContext.h"
@@ -132,9 +133,9 @@ std::string FolderKey(const std::string& fName) {
 }
 
 struct Span {
-  std::int64_t disk;
   std::int64_t start;  // the local header
-  const TZipHeaderInfo* entry;
+  std::uint32_t disk;
+  std::int32_t index;  // in the sorted view
 };
 
 [[noreturn]] void ThrowOverlap(const TZipHeaderInfo& entry, const std::string& what) {
@@ -174,6 +175,44 @@ std::int32_t TUnZip::UnZipFiles() {
   const std::int32_t count = run.Execute();
   CloseArchive();
   return count;
+}
+
+// ---- hashes of written names ----------------------------------------------------
+
+std::uint32_t THashSet::Fold(std::uint64_t hash) {
+  const auto key = static_cast<std::uint32_t>(hash ^ (hash >> 32));
+  return key != 0 ? key : 1;
+}
+
+bool THashSet::Contains(std::uint64_t hash) const {
+  const std::uint32_t key = Fold(hash);
+  return !slots_.empty() && slots_[SlotOf(key)] == key;
+}
+
+void THashSet::Insert(std::uint64_t hash) {
+  const std::uint32_t key = Fold(hash);
+  // At most half full: probes stay short.
+  if ((count_ + 1) * 2 > slots_.size()) Grow();
+  std::uint32_t& slot = slots_[SlotOf(key)];
+  if (slot == key) return;
+  slot = key;
+  ++count_;
+}
+
+std::size_t THashSet::SlotOf(std::uint32_t key) const {
+  const std::size_t mask = slots_.size() - 1;
+  // The keys are string hashes: their low bits are already well mixed.
+  std::size_t at = key & mask;
+  while (slots_[at] != 0 && slots_[at] != key) at = (at + 1) & mask;
+  return at;
+}
+
+void THashSet::Grow() {
+  std::vector<std::uint32_t> old = std::move(slots_);
+  slots_.assign(std::max<std::size_t>(16, old.size() * 2), 0);
+  for (const std::uint32_t key : old) {
+    if (key != 0) slots_[SlotOf(key)] = key;
+  }
 }
 
 // ---- the run ---------------------------------------------------------------------
@@ -266,32 +305,35 @@ void TExtractionRun::CheckEntriesApart() {
   // Data decoded again through another entry's name would multiply the output
   // without limit: entries in the order of their local headers, each one's
   // smallest possible end must come before the next header.
-  const TSortedZip* directory = zip_.directory_.get();
+  const TSortedZip* view = zip_.View();
+  const std::int32_t count = view ? view->Count() : 0;
   std::vector<Span> spans;
-  spans.reserve(static_cast<std::size_t>(directory ? directory->Count() : 0));
-  for (std::int32_t i = 0; directory && i < directory->Count(); ++i) {
-    const TZipHeaderInfo* e = directory->Items(i);
-    spans.push_back({static_cast<std::int64_t>(e->DiskNumberStart), static_cast<std::int64_t>(e->RelativeOffsetOfLocalHeader), e});
+  spans.reserve(static_cast<std::size_t>(count));
+  for (std::int32_t i = 0; i < count; ++i) {
+    const TZipHeaderInfo* e = view->Items(i);
+    spans.push_back({e->RelativeOffsetOfLocalHeader, e->DiskNumberStart, i});
   }
   std::sort(spans.begin(), spans.end(),
             [](const Span& a, const Span& b) { return a.disk != b.disk ? a.disk < b.disk : a.start < b.start; });
   const TEndCentral& end = *zip_.endCentral_;
-  dataLimits_.clear();
+  dataLimits_.assign(static_cast<std::size_t>(count), kNoLimit);
   for (std::size_t i = 0; i < spans.size(); ++i) {
     const Span& s = spans[i];
-    std::int64_t limit = -1;
-    std::string what;
-    if (i + 1 < spans.size() && spans[i + 1].disk == s.disk) {
-      limit = spans[i + 1].start;
-      what = "the local header of \"" + spans[i + 1].entry->StoredPath() + "\"";
-    } else if (zip_.centralInArchive_ && !zip_.localScan_ && static_cast<std::int64_t>(end.CentralDisk) == s.disk) {
-      limit = static_cast<std::int64_t>(end.CentralDirOffset);
-      what = "the central directory";
+    const bool nextOnDisk = i + 1 < spans.size() && spans[i + 1].disk == s.disk;
+    const bool centralOnDisk = zip_.centralInArchive_ && !zip_.localScan_ && end.CentralDisk == s.disk;
+    if (!nextOnDisk && !centralOnDisk) continue;  // the data may go on to the next disk
+    const std::int64_t limit = nextOnDisk ? spans[i + 1].start : end.CentralDirOffset;
+    const TZipHeaderInfo& entry = *view->Items(s.index);
+    if (s.start + kLocalHeaderSize + entry.CompressedSize > limit) {
+      ThrowOverlap(entry, nextOnDisk ? "the local header of \"" + view->Items(spans[i + 1].index)->StoredPath() + "\""
+                                     : std::string("the central directory"));
     }
-    if (limit < 0) continue;  // the data may go on to the next disk
-    if (s.start + kLocalHeaderSize + static_cast<std::int64_t>(s.entry->CompressedSize) > limit) ThrowOverlap(*s.entry, what);
-    dataLimits_[s.entry] = limit;
+    dataLimits_[static_cast<std::size_t>(s.index)] = limit;
   }
+}
+
+std::int64_t TExtractionRun::DataLimit(std::int32_t index) const {
+  return std::cmp_less(index, dataLimits_.size()) ? dataLimits_[static_cast<std::size_t>(index)] : kNoLimit;
 }
 
 void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
@@ -301,6 +343,8 @@ void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
                         !(zip_.testMode_ && zip_.testOutput_ != nullptr);
   if (!parallel) return;
   std::vector<TDecodeJob> jobs;
+  // Sized once: growing would hold two copies at the end.
+  jobs.reserve(static_cast<std::size_t>(zip_.Count()));
   for (std::int32_t i = 0; i < zip_.Count(); ++i) {
     const TZipHeaderInfo* entry = zip_.View()->Items(i);
     if (!taken[static_cast<std::size_t>(i)] || !entry->MatchFlag || entry->FileName().empty()) continue;
@@ -311,10 +355,9 @@ void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
     job.headerOffset = static_cast<std::int64_t>(entry->RelativeOffsetOfLocalHeader);
     job.compressedSize = entry->CompressedSize;
     job.uncompressedSize = entry->UncompressedSize;
-    const auto limit = dataLimits_.find(entry);
-    if (limit != dataLimits_.end()) job.dataLimit = limit->second;
+    job.dataLimit = DataLimit(i);
     // The local header usually repeats the central one's name and extra field.
-    job.headerGuess = static_cast<std::int32_t>(kLocalHeaderSize + entry->StoredPath().size() + 256);
+    job.headerGuess = static_cast<std::int32_t>(kLocalHeaderSize + entry->StoredPathView().size() + 256);
     job.method = entry->CompressionMethod;
     job.bitFlag = entry->BitFlag;
     job.crc = entry->CRC32;
@@ -404,8 +447,8 @@ std::int64_t TExtractionRun::LocateData(std::int32_t index) {
   if (entry.FileName().empty() || archive == nullptr) return 0;
   const std::int64_t dataStart = archive->Position();
   // With the local header's true length the data's end is known exactly.
-  const auto limit = dataLimits_.find(zip_.View()->Items(index));
-  if (limit != dataLimits_.end() && dataStart + static_cast<std::int64_t>(entry.CompressedSize) > limit->second) {
+  const std::int64_t limit = DataLimit(index);
+  if (limit != kNoLimit && dataStart + entry.CompressedSize > limit) {
     ThrowOverlap(entry, "the entry after it");
   }
   return dataStart;
@@ -454,7 +497,7 @@ bool TExtractionRun::PrepareFolder(std::int32_t index, const std::string& fName)
 }
 
 bool TExtractionRun::KnownFree(const std::string& fName) const {
-  return folders_.made.count(FolderKey(fName)) != 0 && written_.count(NameKey(fName)) == 0;
+  return folders_.made.count(FolderKey(fName)) != 0 && !written_.Contains(NameKey(fName));
 }
 
 bool TExtractionRun::MayWrite(std::int32_t index, std::string& fName) {
@@ -590,7 +633,7 @@ void TExtractionRun::Conclude(std::int32_t index, const std::string& fName, Deco
 bool TExtractionRun::MoveIntoPlace(TOutputFile& file, const std::string& fName, std::string& reason) {
   const bool free = KnownFree(fName);
   if (file.Commit(reason)) {
-    if (folders_.made.count(FolderKey(fName)) != 0) written_.insert(NameKey(fName));
+    if (folders_.made.count(FolderKey(fName)) != 0) written_.Insert(NameKey(fName));
     return true;
   }
   // Windows will not replace a read-only file.

@@ -9,8 +9,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "decompress/DecodeContext.h"
@@ -22,6 +20,24 @@ namespace quv {
 class TOutputFile;
 class TParallelDecoder;
 struct TPreparedEntry;
+
+// A set of hashes, each folded to 32 bits, in one open-addressed table: 8
+// to 16 bytes per hash where a node-based set takes about 40. Two hashes
+// may fold alike (and 0 is kept as 1): the set then answers "maybe there"
+// for one never inserted, which here only costs a check on disk.
+class THashSet {
+ public:
+  bool Contains(std::uint64_t hash) const;
+  void Insert(std::uint64_t hash);
+
+ private:
+  static std::uint32_t Fold(std::uint64_t hash);
+  // The slot that holds key, or the empty slot where it would go.
+  std::size_t SlotOf(std::uint32_t key) const;
+  void Grow();
+  std::vector<std::uint32_t> slots_;  // 0: empty; the size a power of two
+  std::size_t count_ = 0;
+};
 
 class TExtractionRun {
  public:
@@ -52,6 +68,8 @@ class TExtractionRun {
   // Refuses an archive whose entries' data overlap another entry's local
   // header or the central directory (EBadZipFile) and notes each entry's limit.
   void CheckEntriesApart();
+  // The limit CheckEntriesApart noted for the entry (kNoLimit: none).
+  std::int64_t DataLimit(std::int32_t index) const;
   void StartParallelDecoding(const std::vector<bool>& taken);
 
   void ExtractEntry(std::int32_t index);
@@ -102,11 +120,12 @@ class TExtractionRun {
   std::optional<WinZipAesField> aes_;
   bool skipRetry_ = false;
   // Where each entry's data must end (next local header or the central
-  // directory on its disk).
-  std::unordered_map<const TZipHeaderInfo*, std::int64_t> dataLimits_;
+  // directory on its disk), by index in the sorted view.
+  static constexpr std::int64_t kNoLimit = -1;
+  std::vector<std::int64_t> dataLimits_;
   platform::KnownFolders folders_;
   // The names (hashed) this run wrote into folders it made.
-  std::unordered_set<std::size_t> written_;
+  THashSet written_;
   std::unique_ptr<TParallelDecoder> parallel_;
 };
 

@@ -1,6 +1,7 @@
 #include "unzip/ParallelDecode.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "decompress/DecodeContext.h"
 #include "zip/BufferStream.h"
@@ -92,7 +93,10 @@ TParallelDecoder::TParallelDecoder(TParallelSettings settings, std::vector<TDeco
     : settings_(std::move(settings)), jobs_(std::move(jobs)), slots_(jobs_.size()) {
   std::stable_sort(jobs_.begin(), jobs_.end(),
                    [](const TDecodeJob& a, const TDecodeJob& b) { return a.uncompressedSize > b.uncompressedSize; });
-  for (std::size_t i = 0; i < jobs_.size(); ++i) jobOf_[jobs_[i].index] = i;
+  std::int32_t lastIndex = -1;
+  for (const TDecodeJob& job : jobs_) lastIndex = std::max(lastIndex, job.index);
+  jobOf_.assign(static_cast<std::size_t>(lastIndex + 1), kNone);
+  for (std::size_t i = 0; i < jobs_.size(); ++i) jobOf_[static_cast<std::size_t>(jobs_[i].index)] = i;
   const unsigned count = std::min<unsigned>(settings_.threads, static_cast<unsigned>(jobs_.size()));
   for (unsigned i = 0; i < count; ++i) {
     try {
@@ -138,9 +142,10 @@ void TParallelDecoder::Work() {
 }
 
 std::unique_ptr<TPreparedEntry> TParallelDecoder::Take(std::int32_t index) {
-  const auto found = jobOf_.find(index);
-  if (found == jobOf_.end()) return nullptr;
-  Slot& slot = slots_[found->second];
+  if (index < 0 || std::cmp_greater_equal(index, jobOf_.size())) return nullptr;
+  const std::size_t job = jobOf_[static_cast<std::size_t>(index)];
+  if (job == kNone) return nullptr;
+  Slot& slot = slots_[job];
   for (;;) {
     {
       const platform::MutexLock lock(mutex_);
@@ -148,7 +153,7 @@ std::unique_ptr<TPreparedEntry> TParallelDecoder::Take(std::int32_t index) {
         awaited_ = kNone;
         return std::move(slot.result);
       }
-      awaited_ = found->second;
+      awaited_ = job;
     }
     finished_.Wait();
   }

@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -80,13 +79,14 @@ class TParallelDecoder {
 
   TParallelSettings settings_;
   std::vector<TDecodeJob> jobs_;
-  std::unordered_map<std::int32_t, std::size_t> jobOf_;
+  // By entry index: the entry's place in jobs_, kNone when it is not a job.
+  std::vector<std::size_t> jobOf_;
   std::vector<Slot> slots_;
   std::atomic<std::size_t> next_{0};
   std::atomic<bool> stop_{false};
   platform::Mutex mutex_;
-  // The job the calling thread waits for (guarded by mutex_).
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  // The job the calling thread waits for (guarded by mutex_).
   std::size_t awaited_ = kNone;
   platform::Signal finished_;
   std::vector<std::unique_ptr<platform::Thread>> workers_;

@@ -288,7 +288,6 @@ void TUnZip::NewDirectory() {
 std::unique_ptr<TZipHeaderInfo> TUnZip::NewEntry() const {
   auto entry = std::make_unique<TZipHeaderInfo>();
   entry->OEMConvert = oemConvert_;
-  entry->NameCharset = nameCharset_;
   return entry;
 }
 

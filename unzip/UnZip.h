@@ -163,10 +163,7 @@ class TUnZip : public TPersistent, public DecodeHost {
   // as OEM code page (OEMConvert) and others as they are. Takes effect at
   // the next directory read. platform::CharsetKnown tells a usable name.
   const std::string& NameCharset() const { return nameCharset_; }
-  void SetNameCharset(const std::string& Value) {
-    nameCharset_ = Value;
-    currentEntry_->NameCharset = Value;
-  }
+  void SetNameCharset(const std::string& Value) { nameCharset_ = Value; }
 
   // ---- events (fire only when set; the constructor sets OnGetNextDisk) -----
   // FileIndex is always a position in the sorted view (Entry(FileIndex)).

@@ -36,7 +36,7 @@ const nettle_cipher& CipherFor(std::size_t keyLength) {
 }  // namespace
 
 std::optional<WinZipAesField> WinZipAesOf(const TZipHeaderInfo& entry) {
-  const std::string& block = entry.AesExtra;
+  const std::string& block = entry.AesExtra();
   if (entry.CompressionMethod != kWinZipAesMethod || !entry.IsEncrypted() || block.size() < 7) return std::nullopt;
   const std::uint8_t* p = Bytes(block);
   WinZipAesField field;

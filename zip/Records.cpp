@@ -290,14 +290,13 @@ std::uint32_t FixDosDateTime(std::uint32_t value) {
 
 // ---- TZipHeaderInfo ----------------------------------------------------------------
 
+TZipHeaderInfo::~TZipHeaderInfo() = default;
+
 void TZipHeaderInfo::Clear() {
   static_cast<ZipEntryFields&>(*this) = ZipEntryFields{};
-  fileName_.clear();
-  directory_.clear();
-  fileComment_.reset();
-  unicodeComment_.clear();
+  SetPath({}, {});
+  rare_.reset();
   OEMConvert = false;
-  NameCharset.clear();
 }
 
 void TZipHeaderInfo::AssignTo(TPersistent* dest) const { AssignToOwnKind(*this, dest); }
@@ -306,53 +305,93 @@ void TZipHeaderInfo::Assign(const TPersistent* source) {
   const TZipHeaderInfo* src = OtherOfOwnKind(*this, source);
   if (src == nullptr) return;
   static_cast<ZipEntryFields&>(*this) = *src;
-  fileName_ = src->fileName_;
-  directory_ = src->directory_;
-  unicodeComment_ = src->unicodeComment_;
+  const std::string_view path = src->StoredPathView();
+  SetPath(path.substr(0, src->nameStart_), path.substr(src->nameStart_));
+  RareParts parts = src->rare_ ? *src->rare_ : RareParts{};
   // A source without its comment loaded leaves this entry's text as it is.
-  if (src->FileCommentLength != 0 && src->fileComment_.has_value()) fileComment_ = src->fileComment_;
+  if (src->FileCommentLength == 0 || !src->FileCommentLoaded()) parts.fileComment = TakeRareParts().fileComment;
+  SetRareParts(std::move(parts));
+}
+
+void TZipHeaderInfo::SetRareParts(RareParts parts) {
+  if (parts.Empty()) {
+    rare_.reset();
+  } else if (rare_) {
+    *rare_ = std::move(parts);
+  } else {
+    rare_ = std::make_unique<RareParts>(std::move(parts));
+  }
+}
+
+TZipHeaderInfo::RareParts TZipHeaderInfo::TakeRareParts() { return rare_ ? std::move(*rare_) : RareParts{}; }
+
+void TZipHeaderInfo::SetPath(std::string_view folder, std::string_view name) {
+  const std::size_t length = folder.size() + name.size();
+  std::unique_ptr<char[]> path(length != 0 ? new char[length] : nullptr);
+  std::copy(folder.begin(), folder.end(), path.get());
+  std::copy(name.begin(), name.end(), path.get() + folder.size());
+  path_ = std::move(path);
+  pathLength_ = static_cast<std::uint32_t>(length);
+  nameStart_ = static_cast<std::uint32_t>(folder.size());
+  FileNameLength = ClampLength(length);
 }
 
 void TZipHeaderInfo::SetFileName(const std::string& text) {
-  if (text == fileName_) return;
-  fileName_ = text;
-  FileNameLength = ClampLength(directory_.size() + fileName_.size());
+  if (text == FileNameView()) return;
+  SetPath(DirectoryView(), text);
 }
 
 void TZipHeaderInfo::SetDirectory(const std::string& folder) {
   std::string dir = folder;
   if (!dir.empty() && !text::LastCharIs(dir, '\\')) dir += '\\';
-  if (dir == directory_) return;
-  directory_ = std::move(dir);
-  FileNameLength = ClampLength(directory_.size() + fileName_.size());
+  if (dir == DirectoryView()) return;
+  SetPath(dir, FileNameView());
 }
 
 void TZipHeaderInfo::SplitName(const std::string& name) {
   const std::size_t nameStart = text::AfterLastOf(name, kFolderEnds);
-  SetFileName(name.substr(nameStart));
-  SetDirectory(name.substr(0, nameStart));
+  const std::string_view whole(name);
+  if (nameStart == 0 || name[nameStart - 1] == '\\') {
+    SetPath(whole.substr(0, nameStart), whole.substr(nameStart));
+  } else {
+    // A drive ("C:name" on Windows): the folder part gets its backslash.
+    SetPath(std::string(whole.substr(0, nameStart)) + '\\', whole.substr(nameStart));
+  }
 }
 
-const std::string& TZipHeaderInfo::FileComment() const { return fileComment_.has_value() ? *fileComment_ : kEmpty; }
+const std::string& TZipHeaderInfo::FileComment() const { return FileCommentLoaded() ? *rare_->fileComment : kEmpty; }
 
 void TZipHeaderInfo::SetFileComment(std::optional<std::string> text) {
-  fileComment_ = std::move(text);
-  FileCommentLength = fileComment_.has_value() ? ClampLength(fileComment_->size()) : 0;
+  FileCommentLength = text.has_value() ? ClampLength(text->size()) : 0;
+  RareParts parts = TakeRareParts();
+  parts.fileComment = std::move(text);
+  SetRareParts(std::move(parts));
 }
 
 void TZipHeaderInfo::SetStoredComment(const std::string& stored) {
-  const std::optional<std::string> unicode = UnicodeText(unicodeComment_, stored);
+  RareParts parts = TakeRareParts();
+  const std::optional<std::string> unicode = UnicodeText(parts.unicodeComment, stored);
   if (unicode) {
     bool lossless = true;
-    fileComment_ = platform::ConvertFromUtf8(*unicode, lossless);
+    parts.fileComment = platform::ConvertFromUtf8(*unicode, lossless);
   } else {
-    fileComment_ = stored;
+    parts.fileComment = stored;
   }
+  SetRareParts(std::move(parts));
   FileCommentLength = ClampLength(stored.size());
 }
 
+const std::string& TZipHeaderInfo::AesExtra() const { return rare_ ? rare_->aesExtra : kEmpty; }
+
+void TZipHeaderInfo::SetAesExtra(std::string block) {
+  if (block.empty() && !rare_) return;
+  RareParts parts = TakeRareParts();
+  parts.aesExtra = std::move(block);
+  SetRareParts(std::move(parts));
+}
+
 std::string TZipHeaderInfo::SystemName(const std::string& stored, const std::string& extra, std::uint16_t bitFlag,
-                                       bool oemName) {
+                                       bool oemName, const std::string& nameCharset) {
   std::string name;
   bool lossless = true;
   if (const std::optional<std::string> unicode = UnicodeText(ExtraBlock(extra, kUnicodePathExtraId), stored)) {
@@ -360,8 +399,8 @@ std::string TZipHeaderInfo::SystemName(const std::string& stored, const std::str
   } else if (!IsCodePageName(bitFlag)) {
     // UTF-8 names (bit 11) are never in the OEM code page.
     name = platform::ConvertFromUtf8(stored, lossless);
-  } else if (!NameCharset.empty()) {
-    name = platform::ConvertFromCharset(stored, NameCharset);
+  } else if (!nameCharset.empty()) {
+    name = platform::ConvertFromCharset(stored, nameCharset);
   } else if (oemName && OEMConvert) {
     name = platform::ConvertOemToAnsi(stored);
   } else {
@@ -384,7 +423,7 @@ void TZipHeaderInfo::TakeSharedFields(const Header& record, const std::string& n
   FileNameLength = record.FileNameLength;
   CentralHeaderOffset = 0;
   SplitName(name);
-  fileComment_.reset();
+  SetFileComment(std::nullopt);
   MatchFlag = false;
   Selected = false;
 }
@@ -444,7 +483,8 @@ void TZipHeaderInfo::TakeModifiedTime(std::uint16_t id, const std::uint8_t* data
   hasNtfsTime_ = id == kNtfsExtraId;
 }
 
-bool TZipHeaderInfo::ReadCentralFromStream(TStream*& stream, const TNextVolume& nextVolume, void* owner) {
+bool TZipHeaderInfo::ReadCentralFromStream(TStream*& stream, const TNextVolume& nextVolume, void* owner,
+                                           const std::string& nameCharset) {
   const std::int64_t start = stream->Seek(0, soFromCurrent);
   std::uint8_t raw[CentralFileHeader::kSize];
   std::int32_t got = std::max(stream->Read(raw, CentralFileHeader::kSize), 0);
@@ -471,10 +511,9 @@ bool TZipHeaderInfo::ReadCentralFromStream(TStream*& stream, const TNextVolume& 
   const std::int64_t extraStart = stream->Position();
   std::string extra;
   ReadAvailable(*stream, record.ExtraFieldLength, extra);
-  name = SystemName(name, extra, record.BitFlag, record.HostSystem() == 0);
+  name = SystemName(name, extra, record.BitFlag, record.HostSystem() == 0, nameCharset);
   SetFromCentral(record, name);
-  unicodeComment_ = ExtraBlock(extra, kUnicodeCommentExtraId);
-  AesExtra = ExtraBlock(extra, kWinZipAesExtraId);
+  SetRareParts({std::nullopt, ExtraBlock(extra, kUnicodeCommentExtraId), ExtraBlock(extra, kWinZipAesExtraId)});
   UtcModified.reset();
   ApplyCentralExtra(extra, record);
   CentralHeaderOffset = start;
@@ -484,7 +523,7 @@ bool TZipHeaderInfo::ReadCentralFromStream(TStream*& stream, const TNextVolume& 
   return true;
 }
 
-bool TZipHeaderInfo::ReadLocalFromStream(TStream& stream) {
+bool TZipHeaderInfo::ReadLocalFromStream(TStream& stream, const std::string& nameCharset) {
   const std::int64_t start = stream.Seek(0, soFromCurrent);
   std::uint8_t raw[LocalFileHeader::kSize];
   if (stream.Read(raw, LocalFileHeader::kSize) != LocalFileHeader::kSize || Le32(raw) != ZipSignatures().Local) {
@@ -498,9 +537,9 @@ bool TZipHeaderInfo::ReadLocalFromStream(TStream& stream) {
     stream.Seek(start, soFromBeginning);
     return false;
   }
-  name = SystemName(name, extra, record.BitFlag, true);
+  name = SystemName(name, extra, record.BitFlag, true, nameCharset);
   SetFromLocal(record, name);
-  AesExtra = ExtraBlock(extra, kWinZipAesExtraId);
+  SetAesExtra(ExtraBlock(extra, kWinZipAesExtraId));
   UtcModified.reset();
   ApplyLocalExtra(extra, record);
   RelativeOffsetOfLocalHeader = start;

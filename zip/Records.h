@@ -7,8 +7,10 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "zip/Persistent.h"
 #include "zip/Stream.h"
@@ -129,16 +131,24 @@ std::uint32_t FixDosDateTime(std::uint32_t value);
 
 // ---- one archive entry -------------------------------------------------------
 // What an entry takes from its central (or local) header, and the marks the
-// component keeps on it: one plain struct, so that copies are copies.
+// component keeps on it: one plain struct, so that copies are copies. Wide
+// fields first: an archive's directory holds one per entry.
 struct ZipEntryFields {
+  std::int64_t CompressedSize = 0;
+  std::int64_t UncompressedSize = 0;
+  std::int64_t RelativeOffsetOfLocalHeader = 0;
+  std::int64_t CentralHeaderOffset = 0;
+  // The modification time from the NTFS or extended-timestamp extra field,
+  // in 100-ns ticks since 1970-01-01 UTC; the DOS date stands in without one.
+  std::optional<std::int64_t> UtcModified;
+  std::uint32_t LastModFileDateTime = 0;
+  std::uint32_t CRC32 = 0xFFFFFFFFu;
+  std::uint32_t DiskNumberStart = 0;
+  std::uint32_t ExternalFileAttributes = 0x20;  // the archive attribute
   std::uint16_t VersionMadeBy = 20;
   std::uint16_t VersionNeeded = 20;
   std::uint16_t BitFlag = 0;
   std::uint16_t CompressionMethod = 8;
-  std::uint32_t LastModFileDateTime = 0;
-  std::uint32_t CRC32 = 0xFFFFFFFFu;
-  std::int64_t CompressedSize = 0;
-  std::int64_t UncompressedSize = 0;
   // Follows the name as kept (Directory + FileName), which OEM conversion may
   // lengthen on POSIX; to step over the stored name in the file use the
   // record's own length (the readers leave the stream just after the name).
@@ -146,23 +156,13 @@ struct ZipEntryFields {
   std::uint16_t CentralExtraFieldLength = 0;
   std::uint16_t LocalExtraFieldLength = 0;
   std::uint16_t FileCommentLength = 0;
-  std::uint32_t DiskNumberStart = 0;
   std::uint16_t InternalFileAttributes = 1;
-  std::uint32_t ExternalFileAttributes = 0x20;  // the archive attribute
-  std::int64_t RelativeOffsetOfLocalHeader = 0;
-  std::int64_t CentralHeaderOffset = 0;
   // The local header carried a Zip64 extra field: its data descriptor, if
   // any, has 8-byte sizes.
   bool LocalZip64 = false;
-  // The modification time from the NTFS or extended-timestamp extra field,
-  // in 100-ns ticks since 1970-01-01 UTC; the DOS date stands in without one.
-  std::optional<std::int64_t> UtcModified;
   // The name has characters the system code page cannot hold (shown as
   // "?"): it names no file that may be created.
   bool NameUnrepresentable = false;
-  // The data of the header's WinZip AES block (id 0x9901), empty without
-  // one; unzip/WinZipAes.h reads it.
-  std::string AesExtra;
   bool MatchFlag = false;
   bool Selected = false;
 
@@ -177,7 +177,7 @@ using TNextVolume = std::function<void(void* owner, TZipHeaderInfo& entry, TStre
 class TZipHeaderInfo : public TPersistent, public ZipEntryFields {
  public:
   TZipHeaderInfo() = default;
-  ~TZipHeaderInfo() override = default;
+  ~TZipHeaderInfo() override;
   std::string ClassName() const override { return "TZipHeaderInfo"; }
 
   void AssignTo(TPersistent* dest) const override;
@@ -188,11 +188,13 @@ class TZipHeaderInfo : public TPersistent, public ZipEntryFields {
   // Reads one central directory header at the stream's position; stream may
   // be replaced by nextVolume (called only when set). The stream is left
   // just after the extra field (where its stated length ends), before the
-  // comment. False (position restored) when no header is there.
-  bool ReadCentralFromStream(TStream*& stream, const TNextVolume& nextVolume, void* owner);
+  // comment. False (position restored) when no header is there. nameCharset:
+  // see NameCharset of the unzip component.
+  bool ReadCentralFromStream(TStream*& stream, const TNextVolume& nextVolume, void* owner,
+                             const std::string& nameCharset = {});
   // Reads one local file header at the stream's position and leaves the
   // stream at the entry's data; as above.
-  bool ReadLocalFromStream(TStream& stream);
+  bool ReadLocalFromStream(TStream& stream, const std::string& nameCharset = {});
   // Fill the entry from a record and its already converted name.
   void SetFromCentral(const CentralFileHeader& record, const std::string& name);
   void SetFromLocal(const LocalFileHeader& record, const std::string& name);
@@ -202,51 +204,74 @@ class TZipHeaderInfo : public TPersistent, public ZipEntryFields {
   void ApplyCentralExtra(const std::string& extra, const CentralFileHeader& record);
   void ApplyLocalExtra(const std::string& extra, const LocalFileHeader& record);
 
-  const std::string& FileName() const { return fileName_; }
+  // The path is kept whole with the position where its name part begins.
+  std::string FileName() const { return std::string(FileNameView()); }
+  std::string_view FileNameView() const { return StoredPathView().substr(nameStart_); }
   void SetFileName(const std::string& text);
-  const std::string& Directory() const { return directory_; }
+  std::string Directory() const { return std::string(DirectoryView()); }
+  std::string_view DirectoryView() const { return StoredPathView().substr(0, nameStart_); }
   // Appends "\" unless the text is empty or already ends in one (judged by
-  // characters of the system code page unless BitFlag marks a UTF-8 name).
+  // characters of the system code page).
   void SetDirectory(const std::string& text);
   // Directory() + FileName().
-  std::string StoredPath() const { return directory_ + fileName_; }
+  std::string StoredPath() const { return std::string(StoredPathView()); }
+  std::string_view StoredPathView() const { return {path_.get(), pathLength_}; }
 
   // The comment text once loaded (empty otherwise).
   const std::string& FileComment() const;
-  bool FileCommentLoaded() const { return fileComment_.has_value(); }
+  bool FileCommentLoaded() const { return rare_ && rare_->fileComment.has_value(); }
   // With text: keeps a copy and sets FileCommentLength; none clears both.
   void SetFileComment(std::optional<std::string> text);
   // The comment's bytes as stored after the central header: kept in the
   // system code page, from the Unicode Comment field when that belongs to
   // them. FileCommentLength stays the stored length.
   void SetStoredComment(const std::string& stored);
+  // The data of the header's WinZip AES block (id 0x9901), empty without
+  // one; unzip/WinZipAes.h reads it.
+  const std::string& AesExtra() const;
+  void SetAesExtra(std::string block);
 
   bool HasComment() const { return FileCommentLength != 0; }
   bool IsEncrypted() const { return (BitFlag & 0x0001) != 0; }
   bool HasDataDescriptor() const { return (BitFlag & 0x0008) != 0; }
 
  private:
+  // What few entries have, in one block allocated only for them.
+  struct RareParts {
+    std::optional<std::string> fileComment;
+    // The central extra field's Unicode Comment block, if any.
+    std::string unicodeComment;
+    std::string aesExtra;
+    bool Empty() const { return !fileComment && unicodeComment.empty() && aesExtra.empty(); }
+  };
+  // Keeps parts, or no block when they hold nothing.
+  void SetRareParts(RareParts parts);
+  RareParts TakeRareParts();
+
   // The name in the system code page from its stored bytes and the extra
   // field; sets NameUnrepresentable.
-  std::string SystemName(const std::string& stored, const std::string& extra, std::uint16_t bitFlag, bool oemName);
+  std::string SystemName(const std::string& stored, const std::string& extra, std::uint16_t bitFlag, bool oemName,
+                         const std::string& nameCharset);
   // What SetFromCentral and SetFromLocal both take from their record.
   template <class Header>
   void TakeSharedFields(const Header& record, const std::string& name);
   void TakeModifiedTime(std::uint16_t id, const std::uint8_t* data, std::size_t size);
   void SplitName(const std::string& name);
+  void SetPath(std::string_view folder, std::string_view name);
+
+  // Declared first: they fit in the tail of ZipEntryFields. A directory
+  // holds one entry per archive entry, so its size is the directory's.
   bool hasNtfsTime_ = false;
-  std::string fileName_;
-  std::string directory_;
-  std::optional<std::string> fileComment_;
-  // The central extra field's Unicode Comment block, if any.
-  std::string unicodeComment_;
 
  public:
   bool OEMConvert = false;
-  // When not empty: the character set of every name without the UTF-8 flag
-  // (instead of the OEM code page for MS-DOS names only); see NameCharset
-  // of the unzip component.
-  std::string NameCharset;
+
+ private:
+  // The stored path's bytes: 12 bytes here where a std::string takes 32.
+  std::unique_ptr<char[]> path_;
+  std::uint32_t pathLength_ = 0;
+  std::uint32_t nameStart_ = 0;
+  std::unique_ptr<RareParts> rare_;
 };
 
 // ---- the archive's end record ------------------------------------------------

@@ -9,20 +9,6 @@ namespace quv {
 
 namespace {
 
-// CompareText over a1+a2 and b1+b2 without building the joined texts.
-int CompareJoined(std::string_view a1, std::string_view a2, std::string_view b1, std::string_view b2) {
-  const std::size_t na = a1.size() + a2.size();
-  const std::size_t nb = b1.size() + b2.size();
-  const std::size_t n = na < nb ? na : nb;
-  for (std::size_t i = 0; i < n; ++i) {
-    const char ca = i < a1.size() ? a1[i] : a2[i - a1.size()];
-    const char cb = i < b1.size() ? b1[i] : b2[i - b1.size()];
-    const int d = static_cast<unsigned char>(text::LowerAscii(ca)) - static_cast<unsigned char>(text::LowerAscii(cb));
-    if (d != 0) return d;
-  }
-  return na < nb ? -1 : (na > nb ? 1 : 0);
-}
-
 bool IsLeapYear(std::uint32_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 // The packed DOS value as a calendar key (yyyymmddhhmmss); 0 when it is
@@ -44,7 +30,14 @@ std::int64_t CalendarKey(std::uint32_t packed) {
 
 }  // namespace
 
-int CompareText(const std::string& a, const std::string& b) { return CompareJoined(a, {}, b, {}); }
+int CompareText(std::string_view a, std::string_view b) {
+  const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const int d = static_cast<unsigned char>(text::LowerAscii(a[i])) - static_cast<unsigned char>(text::LowerAscii(b[i]));
+    if (d != 0) return d;
+  }
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
 
 TSortedZip::TSortedZip(TDuplicates duplicates) : TSortedObjectList(duplicates) {}
 
@@ -55,11 +48,11 @@ int TSortedZip::Compare(const TObject* a, const TObject* b) const {
   const auto& y = *static_cast<const TZipHeaderInfo*>(b);
   switch (sortMode_) {
     case ByName:
-      return CompareJoined(x.Directory(), x.FileName(), y.Directory(), y.FileName());
+      return CompareText(x.StoredPathView(), y.StoredPathView());
     case ByFileName:
-      return CompareText(x.FileName(), y.FileName());
+      return CompareText(x.FileNameView(), y.FileNameView());
     case ByDirectoryName:
-      return CompareText(x.Directory(), y.Directory());
+      return CompareText(x.DirectoryView(), y.DirectoryView());
     case ByDate:
       return CalendarKey(y.LastModFileDateTime) > CalendarKey(x.LastModFileDateTime) ? 1 : -1;
     case ByCompressedSize:

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "zip/ObjectList.h"
 #include "zip/Records.h"
@@ -21,7 +22,7 @@ enum TZipSortMode : std::uint8_t {
 };
 
 // Case-insensitive comparison folding only A-Z; <0, 0, >0.
-int CompareText(const std::string& a, const std::string& b);
+int CompareText(std::string_view a, std::string_view b);
 
 class TSortedZip : public TSortedObjectList {
  public:

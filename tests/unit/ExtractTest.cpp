@@ -578,6 +578,25 @@ TEST_F(Extraction, EncryptedEntriesWithRightAndWrongPasswords) {
   EXPECT_EQ(Out("empty-pw.txt"), "empty password");
 }
 
+// A name the run wrote into a folder it made is never taken for free again,
+// however many names the run has written.
+TEST_F(Extraction, ALaterEntryOfTheSameNameMeetsTheEarlierFile) {
+  constexpr int kNames = 300;
+  auto name = [](int i) { return std::string("d").append(std::to_string(i % 7)).append("/f").append(std::to_string(i)); };
+  std::vector<BuiltEntry> entries;
+  for (const char* data : {"first", "second"}) {
+    for (int i = 0; i < kNames; ++i) entries.push_back(Entry(name(i), data));
+  }
+  Make(entries);
+  Record();
+  zip.SetOverwriteMode(Never);
+  EXPECT_EQ(zip.UnZipFiles(), kNames);
+  const auto notOverwritten =
+      std::count_if(log.begin(), log.end(), [](const std::string& line) { return line.rfind("skip 1 ", 0) == 0; });
+  EXPECT_EQ(notOverwritten, kNames);
+  for (int i = 0; i < kNames; i += 37) EXPECT_EQ(Out(name(i)), "first");
+}
+
 TEST_F(Extraction, ANewPasswordFromTheHandlerIsTriedAtOnceAndKept) {
   BuiltEntry e = Entry("secret.txt", "the secret content");
   e.password = "right";

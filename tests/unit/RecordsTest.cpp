@@ -386,6 +386,55 @@ TEST(Records, UnicodePathAndCommentBlocksWhenTheirCrcMatches) {
   EXPECT_EQ(e.StoredPath(), quv::platform::kIsWindows ? "?\\" + xinSystem : "\xE0\xB8\x81\\" + xin);
 }
 
+// Comments and the AES and Unicode Comment blocks are rare and kept apart
+// from the entry's other fields: copies, re-reads and Clear must still
+// carry or drop them with the entry.
+TEST(Records, CommentAndAesBlocksFollowTheEntry) {
+  const std::string aes("\x02\x00" "AE\x03\x08\x00", 7);
+  std::string extra;
+  Put16(extra, 0x9901);
+  Put16(extra, 7);
+  extra += aes;
+  Put16(extra, 0x6375);
+  Put16(extra, 8);
+  extra += '\x01';
+  Put32(extra, 0xCFBDFA14u);  // CRC-32 of "note"
+  extra += "\xE6\x96\xB0";  // U+65B0
+  const std::string xinSystem = quv::platform::kIsWindows ? "\xD0\xC2" : "\xE6\x96\xB0";
+  Fields f;
+  f.extra = static_cast<unsigned>(extra.size());
+  f.comment = 4;
+  TMemoryStream s(Central("a.txt", f) + extra + "note");
+  TZipHeaderInfo read;
+  ASSERT_TRUE(ReadCentral(read, s));
+  EXPECT_EQ(read.AesExtra(), aes);
+
+  TZipHeaderInfo copy;
+  copy.Assign(&read);
+  EXPECT_EQ(copy.AesExtra(), aes);
+  copy.SetStoredComment("note");
+  EXPECT_EQ(copy.FileComment(), xinSystem) << "the Unicode Comment block came along";
+  TZipHeaderInfo second;
+  copy.AssignTo(&second);
+  EXPECT_EQ(second.FileComment(), xinSystem);
+  EXPECT_EQ(second.AesExtra(), aes);
+
+  TZipHeaderInfo plain;
+  plain.SetFileName("b.txt");
+  second.Assign(&plain);
+  EXPECT_EQ(second.AesExtra(), "");
+  EXPECT_EQ(second.FileComment(), xinSystem) << "kept: the source has no comment loaded";
+  second.SetStoredComment("note");
+  EXPECT_EQ(second.FileComment(), "note") << "the Unicode Comment block went with the copy";
+  second.Clear();
+  EXPECT_FALSE(second.FileCommentLoaded());
+
+  TMemoryStream bare(Central("c.txt"));
+  ASSERT_TRUE(ReadCentral(copy, bare));
+  EXPECT_EQ(copy.AesExtra(), "") << "a re-read entry keeps nothing of the old header";
+  EXPECT_FALSE(copy.FileCommentLoaded());
+}
+
 TEST(Records, DoubleByteTrailBytesAreNotSeparators) {
   // 0x81 0x5C is one character in code page 936; only Windows knows that.
   TMemoryStream s(Central("ab\x81\x5C" "c.txt"));
