@@ -279,7 +279,7 @@ std::int32_t TExtractionRun::SelectEntries(std::vector<bool>& taken) {
     entry->MatchFlag = zip_.doAll_;
     // The matcher folds letter case itself.
     const std::string stored = entry->StoredPath();
-    if (entry->FileName().empty() && !zip_.recreateDirs_) {
+    if (entry->FileNameView().empty() && !zip_.recreateDirs_) {
       entry->MatchFlag = false;
     } else {
       for (const std::string& line : zip_.filesList_.Lines()) {
@@ -347,7 +347,7 @@ void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
   jobs.reserve(static_cast<std::size_t>(zip_.Count()));
   for (std::int32_t i = 0; i < zip_.Count(); ++i) {
     const TZipHeaderInfo* entry = zip_.View()->Items(i);
-    if (!taken[static_cast<std::size_t>(i)] || !entry->MatchFlag || entry->FileName().empty()) continue;
+    if (!taken[static_cast<std::size_t>(i)] || !entry->MatchFlag || entry->FileNameView().empty()) continue;
     if (entry->IsEncrypted() || !MethodDecodable(entry->CompressionMethod) || entry->UncompressedSize == 0) continue;
     if (entry->NameUnrepresentable && !zip_.testMode_) continue;
     TDecodeJob job;
@@ -398,7 +398,7 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
   }
   const TZipHeaderInfo& entry = *zip_.currentEntry_;
   aes_ = WinZipAesOf(entry);
-  const bool isFile = !entry.FileName().empty();
+  const bool isFile = !entry.FileNameView().empty();
 
   std::string unsafe;
   const std::optional<std::string> dir = ComposeDestDir(entry, unsafe);
@@ -444,7 +444,7 @@ std::int64_t TExtractionRun::LocateData(std::int32_t index) {
   zip_.LocateEntry(index);
   const TZipHeaderInfo& entry = *zip_.currentEntry_;
   TS_BufferStream* archive = zip_.archiveStream_.get();
-  if (entry.FileName().empty() || archive == nullptr) return 0;
+  if (entry.FileNameView().empty() || archive == nullptr) return 0;
   const std::int64_t dataStart = archive->Position();
   // With the local header's true length the data's end is known exactly.
   const std::int64_t limit = DataLimit(index);
@@ -456,7 +456,7 @@ std::int64_t TExtractionRun::LocateData(std::int32_t index) {
 
 std::optional<std::string> TExtractionRun::ComposeDestDir(const TZipHeaderInfo& entry, std::string& fault) const {
   const std::string base = Base();
-  if (!zip_.recreateDirs_ || entry.Directory().empty()) return base;
+  if (!zip_.recreateDirs_ || entry.DirectoryView().empty()) return base;
   std::string d = entry.Directory();
   const std::string& rootDir = zip_.rootDir_;
   if (!rootDir.empty() && StartsWithIgnoringCase(d, rootDir)) d.erase(0, rootDir.size());

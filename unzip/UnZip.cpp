@@ -308,7 +308,7 @@ void TUnZip::ApplySortMode(TZipSortMode Mode) {
 void TUnZip::LocateEntry(std::int32_t Index) {
   if (!archiveStream_) OpenArchive();
   currentEntry_->Assign(CheckedEntry(Index));
-  if (currentEntry_->FileName().empty()) return;
+  if (currentEntry_->FileNameView().empty()) return;
   if (endCentral_->ThisDisk != 0 && std::cmp_not_equal(currentEntry_->DiskNumberStart, currentDisk_)) {
     // No disk follows the one with the end record.
     if (currentEntry_->DiskNumberStart > endCentral_->ThisDisk) throw EFatalUnzipError("Premature end of file reached");
