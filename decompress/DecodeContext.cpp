@@ -135,6 +135,10 @@ void WriteOutputBuffer(TDecodeContext& ctx) {
   ctx.OutNext = ctx.OutBuffer.get();
 }
 
+void RequireWholeOutput(const TDecodeContext& ctx) {
+  if (ctx.EntryBytesOut != ctx.UnpackedSize) throw EDataError("Compressed data ends early");
+}
+
 void CopyWindowToOutput(TDecodeContext& ctx, std::int32_t n) {
   n = std::clamp<std::int32_t>(n, 0, 32768);
   const std::uint8_t* from = ctx.WorkArea.get();
@@ -160,6 +164,7 @@ void CopyStoredEntry(TDecodeContext& ctx) {
     WriteOutputBuffer(ctx);
   }
   ctx.OutFill = 0;
+  RequireWholeOutput(ctx);
 }
 
 namespace {

@@ -105,6 +105,10 @@ void WriteOutputBuffer(TDecodeContext& ctx);
 // full block elsewhere need not copy it into OutBuffer first. OutBuffer must
 // be empty.
 void WriteOutputBlock(TDecodeContext& ctx, const std::uint8_t* data, std::int32_t n);
+// At the end of an entry's data: raises EDataError when the output fell
+// short of the entry's declared size (bytes left out pass any CRC that was
+// computed over what is there).
+void RequireWholeOutput(const TDecodeContext& ctx);
 // Moves n bytes from the start of the work area into the output buffer.
 void CopyWindowToOutput(TDecodeContext& ctx, std::int32_t n);
 std::uint32_t UpdateCrc(std::uint32_t crc, const std::uint8_t* buffer, std::size_t length);

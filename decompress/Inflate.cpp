@@ -801,6 +801,7 @@ void DecodeWithInflate(TDecodeContext& ctx, InflateFormat format) {
   const int status = InflateEntry(ctx, format);
   if (status == kInflateNoMemory) throw EFatalUnzipError("Not enough memory to inflate");
   if (status != kInflateOk) throw EDataError("Invalid compressed data");
+  RequireWholeOutput(ctx);
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ void DecodeLibraryStream(TDecodeContext& ctx, LibraryStream& stream) {
       throw EDataError("Compressed data ends early");
     }
   }
-  if (ctx.EntryBytesOut != ctx.UnpackedSize) throw EDataError("Compressed data ends early");
+  RequireWholeOutput(ctx);
 }
 
 void ThrowOutOfMemory(const std::string& method) {

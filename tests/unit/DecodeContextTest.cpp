@@ -185,6 +185,12 @@ TEST(OutputBuffer, SizeGuardAndShortWrite) {
     EXPECT_EQ(DecodeWith(host, 0, 39999), DecodeResult::DamagedData);
     EXPECT_EQ(host.output.size(), 32768u);
   }
+  for (const std::int32_t declared : {40000, 40001}) {
+    // Stored data ending short of the declared size is damaged too.
+    MemoryDecodeHost host(data);
+    const DecodeResult want = declared == 40000 ? DecodeResult::Decoded : DecodeResult::DamagedData;
+    EXPECT_EQ(DecodeWith(host, 0, declared), want) << declared;
+  }
   // A short write ends the run as a write error, whatever the method: stored,
   // and deflated (one stored block) where Inflate once took it for damaged data.
   const std::string deflated = std::string("\x01\x40\x9c\xbf\x63", 5) + data;

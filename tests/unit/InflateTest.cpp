@@ -475,6 +475,12 @@ TEST(InflateEdges, OutputSizeGuard) {
     host.writeLimit = 100;
     EXPECT_THROW(Inflate(host, 40000), EWriteError);
   }
+  for (const InflateFormat format : {InflateFormat::Deflate, InflateFormat::Deflate64}) {
+    // A whole stream that ends before the declared size: its CRC may well
+    // match what it holds, but the entry is damaged.
+    MemoryDecodeHost host(stream);
+    EXPECT_EQ(test::DecodeWith(host, format == InflateFormat::Deflate ? 8 : 9, 40001), DecodeResult::DamagedData);
+  }
 }
 
 TEST(InflateEdges, ProgressOf100000Bytes) {
