@@ -31,6 +31,9 @@ namespace {
 
 constexpr std::int32_t kEncryptionHeaderSize = 12;
 constexpr std::int64_t kLocalHeaderSize = 30;
+// Flag bit 6: the data is under the strong encryption whose keys come from
+// certificates or a password through a scheme this engine does not read.
+constexpr std::uint16_t kStrongEncryptionFlag = 0x0040;
 
 // A test run's output handed on to the caller's stream.
 class TForwardStream final : public TStream {
@@ -141,6 +144,18 @@ struct Span {
 [[noreturn]] void ThrowOverlap(const TZipHeaderInfo& entry, const std::string& what) {
   throw EBadZipFile("The data of \"" + entry.StoredPath() + "\" overlaps " + what + " (possible zip bomb)");
 }
+
+// The component's detail text for the one event that reports it.
+class DetailDuring {
+ public:
+  DetailDuring(std::string& slot, std::string text) : slot_(slot) { slot_ = std::move(text); }
+  ~DetailDuring() { slot_.clear(); }
+  DetailDuring(const DetailDuring&) = delete;
+  DetailDuring& operator=(const DetailDuring&) = delete;
+
+ private:
+  std::string& slot_;
+};
 
 // Gives the component's run back on every way out of it (also to a run that
 // a handler started inside another one).
@@ -279,7 +294,9 @@ std::int32_t TExtractionRun::SelectEntries(std::vector<bool>& taken) {
     entry->MatchFlag = zip_.doAll_;
     // The matcher folds letter case itself.
     const std::string stored = entry->StoredPath();
-    if (entry->FileNameView().empty() && !zip_.recreateDirs_) {
+    // An entry with no name at all is no folder entry: it is taken, and reported.
+    const bool folderEntry = entry->FileNameView().empty() && !entry->StoredPathView().empty();
+    if (folderEntry && !zip_.recreateDirs_) {
       entry->MatchFlag = false;
     } else {
       for (const std::string& line : zip_.filesList_.Lines()) {
@@ -403,6 +420,8 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
   std::string unsafe;
   const std::optional<std::string> dir = ComposeDestDir(entry, unsafe);
   if (dir && isFile) unsafe = NameFault(entry.FileName());
+  // No name at all is no folder entry: it would pass for the destination.
+  if (entry.StoredPathView().empty()) unsafe = "the entry has no name";
   // A "?" in place of a character would name another file.
   if (entry.NameUnrepresentable && !zip_.testMode_) unsafe = "its name has characters the system code page cannot hold";
   if (!dir || !unsafe.empty()) {
@@ -422,6 +441,12 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
   // reported and left out, and the run goes on.
   const bool decodable = MethodDecodable(aes_ ? aes_->Method : entry.CompressionMethod);
   if (!decodable && entry.UncompressedSize != 0) {
+    Skip(index, skUnsupportedMethod, entry.StoredPath());
+    return;
+  }
+  // No password opens it here: none is asked for.
+  if (entry.IsEncrypted() && !aes_ && (entry.BitFlag & kStrongEncryptionFlag) != 0) {
+    const DetailDuring detail(zip_.skipDetail_, "strong encryption");
     Skip(index, skUnsupportedMethod, entry.StoredPath());
     return;
   }
@@ -562,9 +587,12 @@ std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index
     if (zip_.archiveStream_) zip_.archiveStream_->Seek(dataStart + header, soFromBeginning);
     const std::uint16_t method = aes_ ? aes_->Method : entry.CompressionMethod;
     decoded.result = decodable ? DecodeEntry(context_, method, entry.BitFlag) : DecodeResult::UnknownMethod;
-    // A failed authentication code fails the entry like a wrong CRC.
+    if (decoded.result == DecodeResult::DamagedData) decoded.fault = "damaged compressed data";
+    // The password passed its verifier: a code that does not match means
+    // the encrypted bytes are not the ones it was made for.
     if (zip_.aesDecryptor_ && decoded.result != DecodeResult::DamagedData && !zip_.AesEntryAuthentic()) {
       decoded.result = DecodeResult::DamagedData;
+      decoded.fault = "authentication failed: the data is damaged or was altered";
     }
     if (decoded.file && decoded.result != DecodeResult::DamagedData) {
       decoded.file->Finish(zip_.flushFilesOnClose_, StampOf(entry, zip_.retainAttributes_));
@@ -615,7 +643,10 @@ void TExtractionRun::Conclude(std::int32_t index, const std::string& fName, Deco
     return;
   }
   decoded.file.reset();
-  if (entry.IsEncrypted()) {
+  // The traditional cipher's check byte lets one wrong password in 256 pass:
+  // its failures may be the password's. An AES entry's password passed a
+  // verifier and the code that authenticates the data.
+  if (entry.IsEncrypted() && !aes_) {
     if (zip_.OnBadPassword) {
       std::string tried = zip_.password_;
       zip_.OnBadPassword(&zip_, index, tried);
@@ -626,6 +657,7 @@ void TExtractionRun::Conclude(std::int32_t index, const std::string& fName, Deco
     }
     if (!retryEntry_) Skip(index, skBadPassword, entry.StoredPath());
   } else if (zip_.OnBadCRC) {
+    const DetailDuring detail(zip_.skipDetail_, decoded.fault);
     zip_.OnBadCRC(&zip_, static_cast<std::int32_t>(decoded.crc), static_cast<std::int32_t>(entry.CRC32), index);
   }
 }
@@ -654,9 +686,8 @@ void TExtractionRun::Skip(std::int32_t index, TSkipReason reason, const std::str
 }
 
 void TExtractionRun::SkipUncreatable(std::int32_t index, const std::string& name, const std::string& reason) {
-  zip_.skipDetail_ = reason;
+  const DetailDuring detail(zip_.skipDetail_, reason);
   Skip(index, skCannotCreate, name);
-  zip_.skipDetail_.clear();
 }
 
 std::string TExtractionRun::Base() const { return zip_.destDir_.empty() ? std::string() : zip_.destDir_ + "\\"; }

@@ -60,6 +60,7 @@ class TExtractionRun {
     std::unique_ptr<TOutputFile> file;  // null in test mode
     DecodeResult result = DecodeResult::DamagedData;
     std::uint32_t crc = 0;
+    std::string fault;  // why the data failed besides its CRC, or ""
   };
 
   // Marks the entries the run takes and adds up their sizes; answers how

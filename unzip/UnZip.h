@@ -36,7 +36,8 @@ namespace quv {
 enum TUZOverwriteMode : std::uint8_t { Prompt = 0, Always = 1, Never = 2, ifNewer = 3, ifOlder = 4 };
 enum TIncompleteZipMode : std::uint8_t { izAssumeMulti = 0, izAssumeBad = 1, izAssumeNotAZip = 2 };
 // Passed by ordinal; 2 is never used. skUnsupportedMethod: the entry's
-// compression method has no decoder here (MethodDecodable, MethodName).
+// compression method has no decoder here (MethodDecodable, MethodName), or
+// its encryption cannot be read (SkipDetail names it).
 enum TSkipReason : std::uint8_t {
   skBadPassword = 0,
   skNotOverwritten = 1,
@@ -185,13 +186,20 @@ class TUnZip : public TPersistent, public DecodeHost {
   // be created, undecodable method); Retry is part of the interface and not
   // acted on.
   TSkippingFile OnSkippingFile;
-  // While OnSkippingFile reports skCannotCreate: why the entry cannot be
-  // created (an unsafe or reserved name, the system's reason), or "".
+  // While an event reports an entry given up, what more there is to say,
+  // or "": for OnSkippingFile with skCannotCreate why the entry cannot be
+  // created (no name, an unsafe or reserved name, the system's reason); with
+  // skUnsupportedMethod what is unsupported when it is not the compression
+  // method ("strong encryption"); for OnBadCRC why the data failed besides
+  // its CRC (damaged compressed data, a failed AES authentication code).
   const std::string& SkipDetail() const { return skipDetail_; }
   // An encrypted entry failed with the current password: a different
   // NewPassword is tried at once and kept; the same one skips the entry.
+  // An AES entry whose password passed its verifier but whose data then
+  // fails goes to OnBadCRC instead.
   TBadPassword OnBadPassword;
-  // An entry decoded to a different CRC; nothing of it is left on disk.
+  // An entry decoded to a different CRC, or its data proved damaged
+  // (SkipDetail says how); nothing of it is left on disk.
   TBadCRC OnBadCRC;
   // The archive's end record is missing: choose whether it is a multi-disk
   // set, a damaged archive to recover from its local headers, or no archive.

@@ -115,7 +115,9 @@ class Extraction : public ::testing::Test {
       log.push_back("skip " + std::to_string(static_cast<int>(r)) + " " + std::to_string(i) + " " + Rel(name));
     };
     zip.OnBadCRC = [this](TObject*, std::int32_t calc, std::int32_t stored, std::int32_t i) {
-      log.push_back("badcrc " + std::to_string(i) + (calc == stored ? " same" : " differ"));
+      const std::string& why = zip.SkipDetail();
+      log.push_back("badcrc " + std::to_string(i) + (calc == stored ? " same" : " differ") +
+                    (why.empty() ? "" : " (" + why + ")"));
     };
     zip.OnUnZipComplete = [this](TObject*, std::int32_t n) { log.push_back("complete " + std::to_string(n)); };
   }
@@ -650,12 +652,16 @@ TEST_F(Extraction, CrcMismatchesAndOversizedOutputRemoveTheFile) {
   wrongCrc.crc = 0x12345678;
   BuiltEntry tooLong = Entry("long.txt", "more than it says");
   tooLong.uncompressedSize = 4;
+  BuiltEntry tooShort = Entry("short.txt", "less than it says");
+  tooShort.uncompressedSize = 18;
   BuiltEntry fine = Entry("fine.txt", "fine");
-  Make({wrongCrc, tooLong, fine});
+  Make({wrongCrc, tooLong, tooShort, fine});
   Record();
   EXPECT_EQ(zip.UnZipFiles(), 1);
-  EXPECT_EQ(log, (std::vector<std::string>{"info 3 17", "start 0 crc.txt", "badcrc 0 differ", "start 1 long.txt",
-                                           "badcrc 1 differ", "start 2 fine.txt", "end 2 fine.txt", "complete 1"}));
+  EXPECT_EQ(log, (std::vector<std::string>{"info 4 35", "start 0 crc.txt", "badcrc 0 differ", "start 1 long.txt",
+                                           "badcrc 1 differ (damaged compressed data)", "start 2 short.txt",
+                                           "badcrc 2 same (damaged compressed data)", "start 3 fine.txt",
+                                           "end 3 fine.txt", "complete 1"}));
   EXPECT_EQ(FilesBelow(dest), std::vector<std::string>{"fine.txt"});
 }
 
@@ -775,7 +781,30 @@ TEST_F(Extraction, ADistanceBeforeTheEntryIsDamagedDataNotTheLastEntrysOutput) {
   EXPECT_EQ(zip.UnZipFiles(), 1);
   EXPECT_EQ(Out("s.txt"), filler);
   EXPECT_FALSE(Exists("far.bin"));
-  EXPECT_EQ(log[log.size() - 2], "badcrc 1 differ");
+  EXPECT_EQ(log[log.size() - 2], "badcrc 1 differ (damaged compressed data)");
+}
+
+TEST_F(Extraction, NamelessAndStronglyEncryptedEntriesAreSkippedWithTheirReason) {
+  BuiltEntry strong = Entry("strong.bin", "under strong encryption");
+  strong.flags = 0x0041;
+  Make({Entry("", "no name"), strong, Entry("fine.txt", "fine")});
+  std::vector<std::string> skipped;
+  zip.OnSkippingFile = [&](TObject*, TSkipReason r, const std::string& name, std::int32_t, bool&) {
+    skipped.push_back(std::to_string(static_cast<int>(r)) + " " + name + ": " + zip.SkipDetail());
+  };
+  int asked = 0;
+  zip.OnBadPassword = [&](TObject*, std::int32_t, std::string&) { ++asked; };
+  zip.SetPassword("any");
+  for (const bool testing : {false, true}) {
+    skipped.clear();
+    zip.SetTestMode(testing);
+    // Without recreated folders, too, the nameless entry is no folder entry.
+    zip.SetRecreateDirs(!testing);
+    EXPECT_EQ(zip.UnZipFiles(), 1) << testing;
+    EXPECT_EQ(skipped, (std::vector<std::string>{"3 : the entry has no name", "4 strong.bin: strong encryption"}));
+  }
+  EXPECT_EQ(asked, 0);
+  EXPECT_EQ(FilesBelow(dest), std::vector<std::string>{"fine.txt"});
 }
 
 TEST_F(Extraction, TestModeDecodesAndChecksButWritesNothing) {
