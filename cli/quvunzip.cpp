@@ -74,21 +74,84 @@ struct Options {
   std::vector<std::string> excludes;
 };
 
-// Text from the archive as it may reach a terminal: control characters
-// shown as ^X (ESC as ^[, DEL as ^?), so that no escape sequence in a name
-// or comment acts on the terminal. Line breaks and tabs of comments stay.
+// Bytes of the well-formed UTF-8 character of two to four bytes that starts
+// at text[at], or 0.
+std::size_t Utf8SequenceSize(const std::string& text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  std::size_t size = 0;
+  unsigned char low = 0x80;  // the range of the byte after the lead
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    size = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    size = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    size = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  }
+  if (size == 0 || at + size > text.size() || byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (std::size_t i = at + 2; i < at + size; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+  }
+  return size;
+}
+
+// What a C1 control (0x80 to 0x9F: 0x9B is a terminal's one-byte CSI) is
+// at text[at]: 2 for one written as a UTF-8 character (U+0080 to U+009F),
+// 1 for one as a byte of its own (8-bit text, or a byte that belongs to no
+// UTF-8 character), 0 for none. Windows consoles read those bytes as
+// characters of their code page (the euro sign, quotes, letters).
+std::size_t C1ControlSize(const std::string& text, std::size_t at) {
+  if (platform::kIsWindows) return 0;
+  const auto lead = static_cast<unsigned char>(text[at]);
+  if (lead == 0xC2 && Utf8SequenceSize(text, at) == 2 && static_cast<unsigned char>(text[at + 1]) <= 0x9F) return 2;
+  return lead >= 0x80 && lead <= 0x9F ? 1 : 0;
+}
+
+// Bytes of the character at text[at] that holds no control character: a
+// whole UTF-8 character never loses its continuation bytes (0x80 to 0xBF)
+// to the C1 test.
+std::size_t PlainCharSize(const std::string& text, std::size_t at) {
+  const std::size_t utf8 = Utf8SequenceSize(text, at);
+  return utf8 != 0 ? utf8 : 1;
+}
+
+// Text from the archive as it may reach a terminal: C0 control characters
+// shown as ^X (ESC as ^[, DEL as ^?) and C1 ones as \xNN (a byte) or
+// \u00NN (a UTF-8 character), so that no escape sequence in a name or
+// comment acts on the terminal. Line breaks and tabs of comments stay; a
+// carriage return stays only as part of a CR LF line break, since alone it
+// would let what follows it hide what came before.
 std::string Printable(const std::string& text, bool keepLineBreaks = false) {
   std::string out;
   out.reserve(text.size());
-  for (const char c : text) {
+  char hex[8];
+  for (std::size_t at = 0; at < text.size();) {
+    const char c = text[at];
     const auto byte = static_cast<unsigned char>(c);
-    const bool layout = keepLineBreaks && (c == '\n' || c == '\t' || c == '\r');
+    const bool crLf = c == '\r' && at + 1 < text.size() && text[at + 1] == '\n';
+    const bool layout = keepLineBreaks && (c == '\n' || c == '\t' || crLf);
     if ((byte < 0x20 || byte == 0x7F) && !layout) {
       out.push_back('^');
       out.push_back(byte == 0x7F ? '?' : static_cast<char>(byte + '@'));
-    } else {
-      out.push_back(c);
+      ++at;
+      continue;
     }
+    const std::size_t c1 = C1ControlSize(text, at);
+    if (c1 != 0) {
+      const unsigned code = static_cast<unsigned char>(text[at + c1 - 1]);
+      std::snprintf(hex, sizeof hex, c1 == 1 ? "\\x%02X" : "\\u%04X", code);
+      out += hex;
+      at += c1;
+      continue;
+    }
+    const std::size_t size = PlainCharSize(text, at);
+    out.append(text, at, size);
+    at += size;
   }
   return out;
 }
@@ -413,10 +476,20 @@ class StandardOutput final : public TStream {
 // characters made harmless: a name that would carry escape sequences to
 // every later listing of the folder is still extracted, under this name.
 void MakeNameSafe(std::string& fName, std::size_t destinationLength) {
-  for (std::size_t i = destinationLength; i < fName.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(fName[i]);
-    if (byte < 0x20 || byte == 0x7F) fName[i] = '_';
+  std::string safe = fName.substr(0, destinationLength);
+  for (std::size_t at = destinationLength; at < fName.size();) {
+    const auto byte = static_cast<unsigned char>(fName[at]);
+    const std::size_t c1 = C1ControlSize(fName, at);
+    if (byte < 0x20 || byte == 0x7F || c1 != 0) {
+      safe.push_back('_');
+      at += std::max<std::size_t>(c1, 1);
+      continue;
+    }
+    const std::size_t size = PlainCharSize(fName, at);
+    safe.append(fName, at, size);
+    at += size;
   }
+  fName = std::move(safe);
 }
 
 // Installs the tool's questions for as long as it lives.
@@ -528,11 +601,11 @@ class ExtractionRun {
     zip_.OnBadCRC = [this](TObject*, std::int32_t computed, std::int32_t stored, std::int32_t) {
       ++failures_;
       EndProgressLine();
-      // Equal values: the bytes came out right but the stream did not end
-      // where the entry's data does.
-      const std::string what = computed == stored ? "damaged compressed data"
-                                                  : "CRC error (computed " + Hex8(static_cast<std::uint32_t>(computed)) +
-                                                        ", stored " + Hex8(static_cast<std::uint32_t>(stored)) + ")";
+      // The component says when the data itself failed: its CRC so far means nothing then.
+      const std::string& detail = zip_.SkipDetail();
+      const std::string what = !detail.empty() ? Printable(detail)
+                                               : "CRC error (computed " + Hex8(static_cast<std::uint32_t>(computed)) +
+                                                     ", stored " + Hex8(static_cast<std::uint32_t>(stored)) + ")";
       std::cerr << "quvunzip: " << questions_.currentEntry << ": " << what << (o_.test ? "" : ", not extracted") << '\n';
       questions_.currentEntry.clear();
     };
@@ -546,7 +619,9 @@ class ExtractionRun {
 
   void ReportSkip(TSkipReason reason, const std::string& fName, std::int32_t index) {
     const TZipHeaderInfo& entry = zip_.Entry(index);
-    const std::string shownEntry = Shown(entry.StoredPath());
+    // An entry without a name is told by its place in the directory.
+    const std::string shownEntry =
+        entry.StoredPathView().empty() ? "entry " + std::to_string(index + 1) : Shown(entry.StoredPath());
     const std::string& detail = zip_.SkipDetail();
     switch (reason) {
       case skBadPassword:
@@ -557,13 +632,17 @@ class ExtractionRun {
         if (!o_.quiet) std::cerr << "quvunzip: " << Shown(fName) << ": exists, not overwritten\n";
         break;
       case skUnsupportedMethod: {
+        if (!detail.empty()) {
+          std::cerr << "quvunzip: " << shownEntry << ": " << Printable(detail) << " is not supported, skipped\n";
+          break;
+        }
         const std::uint16_t method = RealMethod(entry);
         std::cerr << "quvunzip: " << shownEntry << ": unsupported compression method " << method << " ("
                   << MethodName(method) << "), skipped\n";
         break;
       }
       default:
-        if (entry.NameUnrepresentable) {
+        if (entry.NameUnrepresentable || entry.StoredPathView().empty()) {
           std::cerr << "quvunzip: " << shownEntry << ": cannot create (" << Shown(detail) << "), skipped\n";
         } else if (!Started(index)) {
           const std::string why = detail.empty() ? "leads outside the destination" : detail;

@@ -10,6 +10,7 @@ import os
 import re
 import shutil
 import stat
+import struct
 import subprocess
 import sys
 import tempfile
@@ -25,6 +26,20 @@ def make_zip(path, entries, compression=zipfile.ZIP_DEFLATED):
     with zipfile.ZipFile(path, "w", compression) as z:
         for name, data in entries:
             z.writestr(name, data)
+
+
+def raw_zip(path, entries, comment=b""):
+    """Stored entries of a Unix host written byte by byte, for what zipfile
+    will not write: entries (name bytes, data, flags)."""
+    local, central = b"", b""
+    for name, data, flags in entries:
+        fixed = struct.pack("<HHHHHIIIHH", 20, flags, 0, 0, 0x21, zlib.crc32(data), len(data), len(data), len(name), 0)
+        central += b"PK\x01\x02" + struct.pack("<H", 0x031E) + fixed + struct.pack("<HHHII", 0, 0, 0, 0, len(local)) + name
+        local += b"PK\x03\x04" + fixed + name + data
+    end = struct.pack("<4sHHHHIIH", b"PK\x05\x06", 0, 0, len(entries), len(entries), len(central), len(local),
+                      len(comment))
+    with open(path, "wb") as f:
+        f.write(local + central + end + comment)
 
 
 class Cli(unittest.TestCase):
@@ -261,6 +276,35 @@ class Cli(unittest.TestCase):
         self.assertIn("title^[]0;owned^G and a\nsecond line", self.run_cli("-z", "a.zip")[1])
         self.assertEqual(self.files(), ["bell_/note.txt", "red_[31m.txt"])
 
+    def test_8bit_controls_and_lone_carriage_returns_are_escaped(self):
+        # A lone 0x9B (the one-byte CSI) in a raw name, U+009B in a UTF-8 one
+        # beside characters whose UTF-8 bytes include 0x80 to 0x9F.
+        utf8 = "u\u009b[31m-\u20ac\u201b.txt".encode()
+        raw_zip(self.archive, [(b"csi\x9b31m.txt", b"a", 0), (utf8, b"b", 0x800)],
+                comment=b"kept\rHIDDEN \x9b2J and\r\nnext")
+        for args in (["-l"], ["-v"], ["-z"], ["-t"], ["-d", "out"]):
+            rc, out, err = self.run_cli(*args, "a.zip")
+            self.assertEqual(rc, 0, (args, err))
+            for raw in ("\ufffd", "\x9b", "\rH"):
+                self.assertNotIn(raw, out + err, args)
+        out = self.run_cli("-l", "a.zip")[1]
+        self.assertIn("csi\\x9B31m.txt", out)
+        self.assertIn("u\\u009B[31m-\u20ac\u201b.txt", out)
+        self.assertIn("kept^MHIDDEN \\x9B2J and\r\nnext", self.run_cli("-v", "a.zip")[1])
+        self.assertEqual(self.files(), ["csi_31m.txt", "u_[31m-\u20ac\u201b.txt"])
+
+    def test_nameless_and_strongly_encrypted_entries_are_reported_and_skipped(self):
+        raw_zip(self.archive, [(b"", b"nameless", 0), (b"strong.bin", b"x" * 20, 0x41), (b"fine.txt", b"fine", 0)])
+        for args in (["-t"], ["-P", "pw", "-d", "out"], ["-j", "-d", "out2"]):
+            rc, out, err = self.run_cli(*args, "a.zip")
+            self.assertEqual(rc, 1, args)
+            self.assertIn("entry 1: cannot create (the entry has no name), skipped", err)
+            self.assertIn("strong.bin: strong encryption is not supported, skipped", err)
+            self.assertNotIn("password", err)
+            self.assertNotIn("No errors", out)
+        self.assertEqual(self.files(), ["fine.txt"])
+        self.assertEqual(self.files("out2"), ["fine.txt"])
+
     def test_passwords(self):
         if not shutil.which("zip"):
             self.skipTest("no zip")
@@ -299,6 +343,20 @@ class Cli(unittest.TestCase):
         rc, out, err = self.run_cli("-P", "SECRET", "-d", "out", "a.zip")
         self.assertEqual(rc, 0, err)
         self.assertEqual(self.read("secret.txt"), b"the secret\n" * 1000)
+        # The right password and a changed authentication code (the entry's last byte).
+        with zipfile.ZipFile(self.archive) as z:
+            info = z.getinfo("secret.txt")
+        with open(self.archive, "r+b") as f:
+            f.seek(info.header_offset + 26)
+            n, m = struct.unpack("<HH", f.read(4))
+            f.seek(info.header_offset + 30 + n + m + info.compress_size - 1)
+            last = f.read(1)[0]
+            f.seek(-1, os.SEEK_CUR)
+            f.write(bytes([last ^ 1]))
+        rc, out, err = self.run_cli("-P", "SECRET", "-t", "a.zip")
+        self.assertEqual(rc, 1)
+        self.assertIn("secret.txt: authentication failed: the data is damaged or was altered", err)
+        self.assertNotIn("password", err)
 
     def test_unsafe_names_are_skipped_and_nothing_lands_outside(self):
         make_zip(self.archive, [("../up.txt", b"1"), ("a/../../up2.txt", b"2"), ("/abs/root.txt", b"3"),
@@ -337,6 +395,26 @@ class Cli(unittest.TestCase):
         self.assertEqual(rc, 1)
         self.assertIn("b.txt: damaged compressed data, not extracted", err)
         self.assertEqual(self.files(), [])
+
+    def test_data_that_fails_to_decode_or_ends_short_is_damaged_not_a_crc_error(self):
+        make_zip(self.archive, [("stored.txt", b"stored data")], zipfile.ZIP_STORED)
+        with zipfile.ZipFile(self.archive, "a", zipfile.ZIP_DEFLATED) as z:
+            z.writestr("deflated.txt", b"deflated data " * 20)
+            z.writestr("broken.txt", b"broken " * 100)
+            z.writestr("fine.txt", b"fine")
+        # Declared longer than the data holds; broken.txt's first block of an invalid type.
+        self.patch_central(0, {24: (100, 4)})
+        self.patch_central(1, {24: (1000, 4)})
+        with zipfile.ZipFile(self.archive) as z:
+            broken = z.getinfo("broken.txt").header_offset + 30 + len("broken.txt")
+        with open(self.archive, "r+b") as f:
+            f.seek(broken)
+            f.write(b"\x07")
+        rc, out, err = self.run_cli("-t", "a.zip")
+        self.assertEqual(rc, 1)
+        for name in ("stored.txt", "deflated.txt", "broken.txt"):
+            self.assertIn(name + ": damaged compressed data\n", err)
+        self.assertNotIn("CRC", err)
 
     def test_zip64_archives_past_4_gib_and_from_zip_fz(self):
         # The real archive starts at 4.5 GiB (a sparse file) after a decoy.
