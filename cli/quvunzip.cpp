@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/Signals.h"
 #include "platform/Threads.h"
 #include "platform/Ui.h"
 #include "unzip/UnZip.h"
@@ -720,7 +721,12 @@ int Run(const Options& o) {
   zip.SetNameCharset(o.charset);
   if (o.list) return List(zip, o);
   if (o.commentOnly) return ShowComment(zip);
-  return ExtractionRun(zip, questions, o).Execute();
+  // Ctrl-C, SIGTERM and SIGHUP end the run at its next block: the engine
+  // removes its unfinished files and says so, and the exit status is the
+  // signal's conventional one.
+  const platform::InterruptWatch interrupts(zip.CancelRequest());
+  const int status = ExtractionRun(zip, questions, o).Execute();
+  return interrupts.Caught() != 0 ? interrupts.ExitStatus() : status;
 }
 
 }  // namespace

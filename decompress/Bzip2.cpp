@@ -43,9 +43,22 @@ class Bzip2Stream final : public LibraryStream {
   bz_stream stream_{};
 };
 
+// libbz2's memory for a stream ("BZh" and the block size in 100 kB, '1' to
+// '9'): 100 kB and 4 bytes for each byte of a block. A damaged header is
+// counted as the largest; the library refuses it anyway.
+std::uint64_t Bzip2MemoryNeed(std::span<const std::uint8_t> head) {
+  const bool known = head.size() >= 4 && head[0] == 'B' && head[1] == 'Z' && head[2] == 'h' && head[3] >= '1' &&
+                     head[3] <= '9';
+  const std::uint64_t blockSize = 100000u * (known ? head[3] - '0' : 9u);
+  return 100000u + 4 * blockSize;
+}
+
 }  // namespace
 
 void DecodeBzip2(TDecodeContext& ctx) {
+  // Streams after the first are most often alike (parallel compressors).
+  DecoderMemory memory(*ctx.Component, "BZip2");
+  memory.GrowTo(Bzip2MemoryNeed(PendingInput(ctx)));
   Bzip2Stream stream;
   DecodeLibraryStream(ctx, stream);
 }

@@ -9,6 +9,8 @@
 #include <span>
 #include <string>
 
+#include "zip/Exception.h"
+
 namespace quv {
 
 // The narrow view of the extracting component that decoding needs. The unzip
@@ -42,6 +44,13 @@ class DecodeHost {
   // After a block of n bytes was written: OnFilePercentDone with the entry's
   // percentage and, when assigned, OnTotalPercentDone for the run.
   virtual void BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize) = 0;
+  // Before a decoder takes memory beyond the decoding state (a library's
+  // dictionary or window): counts bytes more against the run's memory
+  // budget. False when the budget can never hold them; a host may also wait
+  // until they fit, or raise to give the entry up.
+  virtual bool ReserveMemory(std::uint64_t /*bytes*/) { return true; }
+  // Gives back what ReserveMemory counted.
+  virtual void ReleaseMemory(std::uint64_t /*bytes*/) {}
 };
 
 inline constexpr std::int32_t kInBufferSize = 32768;
@@ -133,6 +142,14 @@ void DecodeXz(TDecodeContext& ctx);          // 95
 // a disk is missing, the user cancels. Decoders only throw; DecodeEntry
 // applies the rule.
 enum class DecodeResult { Decoded, DamagedData, UnknownMethod };
+
+// A decoder's own tables could not be allocated: that ends the run. Decoders
+// only raise it (they may run on a worker thread, where no window lives);
+// the component's calling thread tells the user.
+class EDecoderOutOfMemory : public EFatalUnzipError {
+ public:
+  using EFatalUnzipError::EFatalUnzipError;
+};
 
 // Decodes the working entry with the decoder for method; UnknownMethod when
 // no decoder exists for it (the caller reports "Unknown Compression Method").

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <new>
 
-#include "platform/Ui.h"
+#include "decompress/DecodeContext.h"
 
 namespace quv {
 
@@ -255,8 +255,7 @@ int BuildDecodeTable(const std::uint16_t* lengths, int symbolCount, int simpleSy
     builder.PlaceAllCodes();
   } catch (const OutOfMemory&) {
     FreeDecodeTables(firstTable);
-    platform::Ui().ShowMessage("*** inflate out of memory ***", "Error", platform::Buttons::Ok);
-    return 3;
+    throw EDecoderOutOfMemory("Not enough memory for a decoding table");
   } catch (...) {
     FreeDecodeTables(firstTable);
     return 1;

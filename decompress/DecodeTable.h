@@ -34,8 +34,9 @@ inline constexpr int kMaxCodes = 288;
 //   0  built (or every length 0: firstTable = nullptr, rootBits = 0),
 //   1  the code is incomplete (tables built all the same; a single code of
 //      length 1 counts as complete), or an unexpected failure,
-//   2  the lengths over-subscribe the code (nothing built),
-//   3  out of memory (message box shown, nothing left allocated).
+//   2  the lengths over-subscribe the code (nothing built).
+// Tables that cannot be allocated raise EDecoderOutOfMemory, nothing left
+// allocated.
 // Every table of one build is released by one FreeDecodeTables(firstTable).
 // entryCount, when given, grows by the entries allocated (TableEntryCount).
 int BuildDecodeTable(const std::uint16_t* lengths, int symbolCount, int simpleSymbols, const std::uint16_t* bases,

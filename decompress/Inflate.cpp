@@ -29,7 +29,6 @@
 #include <memory>
 #include <new>
 
-#include "platform/Ui.h"
 #include "zip/Exception.h"
 
 namespace quv {
@@ -776,10 +775,7 @@ Status Inflater::FastLoop(const Table& lit, const Table& dist) {
 
 int InflateEntry(TDecodeContext& ctx, InflateFormat format) {
   std::unique_ptr<Tables> tables(new (std::nothrow) Tables);
-  if (!tables) {
-    platform::Ui().ShowMessage("*** inflate out of memory ***", "Error", platform::Buttons::Ok);
-    return kInflateNoMemory;
-  }
+  if (!tables) throw EDecoderOutOfMemory("Not enough memory to inflate");
   Inflater inflater(ctx, *tables, format == InflateFormat::Deflate64 ? kDeflate64 : kDeflate);
   try {
     bool last = false;
@@ -799,7 +795,6 @@ namespace {
 
 void DecodeWithInflate(TDecodeContext& ctx, InflateFormat format) {
   const int status = InflateEntry(ctx, format);
-  if (status == kInflateNoMemory) throw EFatalUnzipError("Not enough memory to inflate");
   if (status != kInflateOk) throw EDataError("Invalid compressed data");
   RequireWholeOutput(ctx);
 }

@@ -21,6 +21,12 @@ void DecodeLibraryStream(TDecodeContext& ctx, LibraryStream& stream) {
   RequireWholeOutput(ctx);
 }
 
+void DecoderMemory::GrowTo(std::uint64_t bytes) {
+  if (bytes <= held_) return;
+  if (bytes > kLibraryMemoryLimit || !host_.ReserveMemory(bytes - held_)) ThrowOutOfMemory(method_);
+  held_ = bytes;
+}
+
 void ThrowOutOfMemory(const std::string& method) {
   throw EFatalUnzipError("Not enough memory to decode " + method + " data");
 }

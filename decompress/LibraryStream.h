@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "decompress/DecodeContext.h"
 
@@ -38,5 +39,25 @@ void DecodeLibraryStream(TDecodeContext& ctx, LibraryStream& stream);
 
 // A library could not get its memory: that ends the run.
 [[noreturn]] void ThrowOutOfMemory(const std::string& method);
+
+// The memory a library decoder holds, counted against the host's budget
+// from the moment it is known (before the library allocates it) until the
+// decoder is done.
+class DecoderMemory {
+ public:
+  DecoderMemory(DecodeHost& host, std::string method) : host_(host), method_(std::move(method)) {}
+  ~DecoderMemory() { host_.ReleaseMemory(held_); }
+  DecoderMemory(const DecoderMemory&) = delete;
+  DecoderMemory& operator=(const DecoderMemory&) = delete;
+
+  // Holds bytes from now on (never less than before); the decoder runs out
+  // of memory when they are more than any decoder may have.
+  void GrowTo(std::uint64_t bytes);
+
+ private:
+  DecodeHost& host_;
+  std::string method_;
+  std::uint64_t held_ = 0;
+};
 
 }  // namespace quv

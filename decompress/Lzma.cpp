@@ -30,12 +30,23 @@ class LzmaStream final : public LibraryStream {
     throw EDataError("Invalid " + method_ + " data");
   }
 
+  // An .xz stream names its filters block by block: the library stops at
+  // each block that needs more than it may have, and memory counted first
+  // lets it go on.
+  void GrowOnDemand(DecoderMemory& memory) { memory_ = &memory; }
+
   Step Decode(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) override {
     stream_.next_in = in.data();
     stream_.avail_in = in.size();
     stream_.next_out = out.data();
     stream_.avail_out = out.size();
-    const lzma_ret rc = lzma_code(&stream_, in.empty() ? LZMA_FINISH : LZMA_RUN);
+    lzma_ret rc = LZMA_OK;
+    while ((rc = lzma_code(&stream_, in.empty() ? LZMA_FINISH : LZMA_RUN)) == LZMA_MEMLIMIT_ERROR && memory_) {
+      const std::uint64_t need = lzma_memusage(&stream_);
+      if (need <= lzma_memlimit_get(&stream_)) break;
+      memory_->GrowTo(need);
+      if (lzma_memlimit_set(&stream_, need) != LZMA_OK) break;
+    }
     Check(rc);
     return {in.size() - stream_.avail_in, out.size() - stream_.avail_out, rc == LZMA_STREAM_END};
   }
@@ -46,6 +57,7 @@ class LzmaStream final : public LibraryStream {
 
  private:
   std::string method_;
+  DecoderMemory* memory_ = nullptr;
   lzma_stream stream_ = LZMA_STREAM_INIT;
 };
 
@@ -88,7 +100,8 @@ void DecodeLzma(TDecodeContext& ctx) {
   // dictionary is memory for nothing.
   options->dict_size = static_cast<std::uint32_t>(
       std::max<std::uint64_t>(LZMA_DICT_SIZE_MIN, std::min<std::uint64_t>(size, options->dict_size)));
-  if (lzma_raw_decoder_memusage(filters) > kLibraryMemoryLimit) ThrowOutOfMemory("LZMA");
+  DecoderMemory memory(*ctx.Component, "LZMA");
+  memory.GrowTo(lzma_raw_decoder_memusage(filters));
 
   LzmaStream stream("LZMA");
   stream.Check(lzma_raw_decoder(&stream.Raw(), filters));
@@ -96,8 +109,11 @@ void DecodeLzma(TDecodeContext& ctx) {
 }
 
 void DecodeXz(TDecodeContext& ctx) {
+  DecoderMemory memory(*ctx.Component, "XZ");
   LzmaStream stream("XZ");
-  stream.Check(lzma_stream_decoder(&stream.Raw(), kLibraryMemoryLimit, LZMA_CONCATENATED));
+  stream.GrowOnDemand(memory);
+  // The lowest limit: every block's need goes through the memory above.
+  stream.Check(lzma_stream_decoder(&stream.Raw(), 1, LZMA_CONCATENATED));
   DecodeLibraryStream(ctx, stream);
 }
 

@@ -1,4 +1,6 @@
 // Method 93 through libzstd: one or more frames (skippable ones included).
+// The memory estimates are in the library's stable-in-practice section.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 #include <zstd_errors.h>
 
@@ -44,9 +46,19 @@ class ZstdStream final : public LibraryStream {
   std::unique_ptr<ZSTD_DCtx, FreeDCtx> dctx_;
 };
 
+// The decoder's memory for the first frame, from its header's window; a
+// header that cannot be read (a skippable frame first, damage) is counted at
+// the largest window the library accepts.
+std::uint64_t ZstdMemoryNeed(std::span<const std::uint8_t> head) {
+  const std::size_t need = ZSTD_estimateDStreamSize_fromFrame(head.data(), head.size());
+  return ZSTD_isError(need) ? ZSTD_estimateDStreamSize(std::size_t{1} << ZSTD_WINDOWLOG_LIMIT_DEFAULT) : need;
+}
+
 }  // namespace
 
 void DecodeZstd(TDecodeContext& ctx) {
+  DecoderMemory memory(*ctx.Component, "Zstd");
+  memory.GrowTo(ZstdMemoryNeed(PendingInput(ctx)));
   ZstdStream stream;
   DecodeLibraryStream(ctx, stream);
 }

@@ -232,7 +232,7 @@ void THashSet::Grow() {
 
 // ---- the run ---------------------------------------------------------------------
 
-TExtractionRun::TExtractionRun(TUnZip& zip) : zip_(zip), context_(zip) {}
+TExtractionRun::TExtractionRun(TUnZip& zip) : zip_(zip), context_(zip), memory_(zip.memoryBudget_) {}
 
 TExtractionRun::~TExtractionRun() = default;
 
@@ -243,6 +243,7 @@ std::int32_t TExtractionRun::Execute() {
 
   auto finish = [&]() {
     parallel_.reset();
+    zip_.peakDecoderMemory_ = memory_.Peak();
     zip_.filesList_.Clear();
     if (sortChanged) zip_.ApplySortMode(savedSort);
     if (zip_.OnUnZipComplete) zip_.OnUnZipComplete(&zip_, extracted_);
@@ -269,6 +270,7 @@ std::int32_t TExtractionRun::Execute() {
       StartParallelDecoding(taken);
       for (std::int32_t i = 0; i < zip_.Count(); ++i) {
         if (!taken[static_cast<std::size_t>(i)]) continue;
+        StopIfCancelled();
         do {
           ExtractEntry(i);
         } while (retryEntry_);
@@ -276,10 +278,16 @@ std::int32_t TExtractionRun::Execute() {
     }
   } catch (...) {
     finish();
+    // The request is answered; the next run starts afresh.
+    zip_.cancelRequest_ = false;
     throw;
   }
   finish();
   return extracted_;
+}
+
+void TExtractionRun::StopIfCancelled() const {
+  if (zip_.cancelRequest_.load(std::memory_order_relaxed)) throw EUserCanceled("Run cancelled, unfinished files removed");
 }
 
 std::int32_t TExtractionRun::SelectEntries(std::vector<bool>& taken) {
@@ -397,6 +405,8 @@ void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
   settings.commitToDisk = zip_.flushFilesOnClose_;
   settings.recordBlocks = static_cast<bool>(zip_.OnFilePercentDone) || static_cast<bool>(zip_.OnTotalPercentDone);
   settings.threads = static_cast<unsigned>(zip_.threads_);
+  settings.memory = &memory_;
+  settings.cancel = &zip_.cancelRequest_;
   parallel_ = std::make_unique<TParallelDecoder>(std::move(settings), std::move(jobs));
 }
 
@@ -597,6 +607,10 @@ std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index
     if (decoded.file && decoded.result != DecodeResult::DamagedData) {
       decoded.file->Finish(zip_.flushFilesOnClose_, StampOf(entry, zip_.retainAttributes_));
     }
+  } catch (const EDecoderOutOfMemory&) {
+    output_ = nullptr;
+    platform::Ui().ShowMessage("*** inflate out of memory ***", "Error", platform::Buttons::Ok);
+    throw;
   } catch (...) {
     output_ = nullptr;
     throw;
@@ -701,11 +715,29 @@ std::int32_t TExtractionRun::WriteOutput(const void* buffer, std::int32_t count)
 }
 
 void TExtractionRun::BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize) {
+  StopIfCancelled();
   if (zip_.OnFilePercentDone) zip_.OnFilePercentDone(&zip_, Percentage(unpackedSize, entryBytesOut));
   if (zip_.OnTotalPercentDone) {
     bytesDone_ += n;
     zip_.OnTotalPercentDone(&zip_, Percentage(totalBytes_, bytesDone_));
   }
+}
+
+bool TExtractionRun::ReserveMemory(std::uint64_t bytes) {
+  if (!memory_.Reserve(bytes, memoryHeld_)) return false;
+  memoryHeld_ += bytes;
+  return true;
+}
+
+void TExtractionRun::ReleaseMemory(std::uint64_t bytes) {
+  memory_.Release(bytes);
+  memoryHeld_ -= std::min(bytes, memoryHeld_);
+}
+
+bool TUnZip::ReserveMemory(std::uint64_t bytes) { return !run_ || run_->ReserveMemory(bytes); }
+
+void TUnZip::ReleaseMemory(std::uint64_t bytes) {
+  if (run_) run_->ReleaseMemory(bytes);
 }
 
 }  // namespace quv

@@ -13,13 +13,12 @@
 
 #include "decompress/DecodeContext.h"
 #include "platform/Platform.h"
+#include "unzip/ParallelDecode.h"
 #include "unzip/UnZip.h"
 
 namespace quv {
 
 class TOutputFile;
-class TParallelDecoder;
-struct TPreparedEntry;
 
 // A set of hashes, each folded to 32 bits, in one open-addressed table: 8
 // to 16 bytes per hash where a node-based set takes about 40. Two hashes
@@ -53,6 +52,9 @@ class TExtractionRun {
   std::int64_t OutputPosition();
   std::int32_t WriteOutput(const void* buffer, std::int32_t count);
   void BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize);
+  // The calling thread's decoders' memory, counted in the run's budget.
+  bool ReserveMemory(std::uint64_t bytes);
+  void ReleaseMemory(std::uint64_t bytes);
 
  private:
   // An entry's decoded output and what decoding it gave.
@@ -72,6 +74,8 @@ class TExtractionRun {
   // The limit CheckEntriesApart noted for the entry (kNoLimit: none).
   std::int64_t DataLimit(std::int32_t index) const;
   void StartParallelDecoding(const std::vector<bool>& taken);
+  // EUserCanceled when the component's CancelRequest is raised.
+  void StopIfCancelled() const;
 
   void ExtractEntry(std::int32_t index);
   // LocateEntry, then the check that the data stays before what follows it;
@@ -127,6 +131,8 @@ class TExtractionRun {
   platform::KnownFolders folders_;
   // The names (hashed) this run wrote into folders it made.
   THashSet written_;
+  TMemoryBudget memory_;
+  std::uint64_t memoryHeld_ = 0;  // by the calling thread's decoder
   std::unique_ptr<TParallelDecoder> parallel_;
 };
 

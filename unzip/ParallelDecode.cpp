@@ -10,7 +10,54 @@
 
 namespace quv {
 
+bool TMemoryBudget::TryReserve(std::uint64_t bytes) {
+  const platform::MutexLock lock(mutex_);
+  if (callerWaits_ || bytes > limit_ - used_) return false;
+  Take(bytes);
+  return true;
+}
+
+bool TMemoryBudget::Reserve(std::uint64_t bytes, std::uint64_t held) {
+  if (held > limit_ || bytes > limit_ - held) return false;
+  for (;;) {
+    {
+      const platform::MutexLock lock(mutex_);
+      // What is held beyond the caller's own is the workers', and they give
+      // it back as their entries end.
+      if (bytes <= limit_ - used_) {
+        callerWaits_ = false;
+        Take(bytes);
+        return true;
+      }
+      callerWaits_ = true;
+    }
+    released_.Wait();
+  }
+}
+
+void TMemoryBudget::Release(std::uint64_t bytes) {
+  bool wake = false;
+  {
+    const platform::MutexLock lock(mutex_);
+    used_ -= std::min(bytes, used_);
+    wake = callerWaits_;
+  }
+  if (wake) released_.Raise();
+}
+
+void TMemoryBudget::Take(std::uint64_t bytes) {
+  used_ += bytes;
+  peak_ = std::max(peak_, used_);
+}
+
 namespace {
+
+// A worker's entry that needs more memory than is free now: the calling
+// thread decodes it when its turn comes.
+class ENoMemoryNow : public Exception {
+ public:
+  using Exception::Exception;
+};
 
 // One worker's own view for the decoders: its own archive handle, counts,
 // CRC register and output.
@@ -57,8 +104,16 @@ class TWorkerHost final : public DecodeHost {
   std::int32_t WriteOutput(const void* buffer, std::int32_t count) override { return output_->Write(buffer, count); }
   std::uint32_t& Crc() override { return crc_; }
   void BlockWritten(std::int32_t n, std::int64_t /*entryBytesOut*/, std::int64_t /*unpackedSize*/) override {
-    if (stop_.load(std::memory_order_relaxed)) throw EUserCanceled("The run ended");
+    if (stop_.load(std::memory_order_relaxed) || (settings_.cancel && settings_.cancel->load(std::memory_order_relaxed)))
+      throw EUserCanceled("The run ended");
     if (blocks_) blocks_->push_back(n);
+  }
+  bool ReserveMemory(std::uint64_t bytes) override {
+    if (!settings_.memory || settings_.memory->TryReserve(bytes)) return true;
+    throw ENoMemoryNow("Not enough memory free for the entry");
+  }
+  void ReleaseMemory(std::uint64_t bytes) override {
+    if (settings_.memory) settings_.memory->Release(bytes);
   }
 
  private:
@@ -128,7 +183,10 @@ void TParallelDecoder::Work() {
     if (stop_) return;
     const std::size_t job = next_++;
     if (job >= jobs_.size()) return;
-    std::unique_ptr<TPreparedEntry> result = host ? host->Decode(jobs_[job]) : nullptr;
+    // A cancelled run still gets every job answered, so that the calling
+    // thread never waits for one nobody takes.
+    const bool cancelled = settings_.cancel && settings_.cancel->load(std::memory_order_relaxed);
+    std::unique_ptr<TPreparedEntry> result = host && !cancelled ? host->Decode(jobs_[job]) : nullptr;
     bool awaited = false;
     {
       const platform::MutexLock lock(mutex_);

@@ -46,6 +46,37 @@ struct TPreparedEntry {
   std::vector<std::int32_t> blocks;
 };
 
+// The memory a run's decoders may hold at once beyond their decoding
+// states, over all its threads. Workers take only what is free and leave an
+// entry that needs more to the calling thread; the calling thread waits for
+// the workers to give memory back, and while it waits they take none, so it
+// never waits on memory that only it could free.
+class TMemoryBudget {
+ public:
+  explicit TMemoryBudget(std::uint64_t limit) : limit_(limit) {}
+  TMemoryBudget(const TMemoryBudget&) = delete;
+  TMemoryBudget& operator=(const TMemoryBudget&) = delete;
+
+  // A worker's request: false when bytes more are not free now.
+  bool TryReserve(std::uint64_t bytes);
+  // The calling thread's request, which holds held already: waits until
+  // bytes more are free; false when the limit can never hold them.
+  bool Reserve(std::uint64_t bytes, std::uint64_t held);
+  void Release(std::uint64_t bytes);
+  // The most that was held at once.
+  std::uint64_t Peak() const { return peak_; }
+
+ private:
+  void Take(std::uint64_t bytes);
+
+  const std::uint64_t limit_;
+  std::uint64_t used_ = 0;
+  std::uint64_t peak_ = 0;
+  bool callerWaits_ = false;
+  platform::Mutex mutex_;
+  platform::Signal released_;
+};
+
 struct TParallelSettings {
   std::string archive;
   std::string tempFolder;  // where the files are decoded to, before their folders exist
@@ -54,6 +85,9 @@ struct TParallelSettings {
   bool commitToDisk = false;
   bool recordBlocks = false;
   unsigned threads = 2;
+  TMemoryBudget* memory = nullptr;  // the run's; not owned
+  // Raised from outside to end the run: workers stop at their next block.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 class TParallelDecoder {

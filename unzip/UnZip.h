@@ -18,6 +18,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -25,6 +26,7 @@
 #include <string>
 
 #include "decompress/DecodeContext.h"
+#include "decompress/LibraryStream.h"
 #include "unzip/WinZipAes.h"
 #include "zip/BufferStream.h"
 #include "zip/Records.h"
@@ -158,6 +160,24 @@ class TUnZip : public TPersistent, public DecodeHost {
   // entries, sets of disks and a TestOutput stay on the calling thread.
   std::int32_t Threads() const { return threads_; }
   void SetThreads(std::int32_t Value) { threads_ = Value < 1 ? 1 : Value; }
+
+  // The memory the decoders of a run may hold at once beyond their fixed
+  // decoding state (a dictionary, a window), over all its threads. A
+  // worker's entry that needs more than is free is decoded on the calling
+  // thread, which waits for the workers to give memory back; one that needs
+  // more than the whole budget ends the run ("Not enough memory to decode
+  // ... data").
+  std::uint64_t MemoryBudget() const { return memoryBudget_; }
+  void SetMemoryBudget(std::uint64_t Value) { memoryBudget_ = Value; }
+  // The most the last run's decoders held at once.
+  std::uint64_t PeakDecoderMemory() const { return peakDecoderMemory_; }
+
+  // Raise it (from any thread, or a signal handler: it is a lock-free
+  // atomic) to end the run: the run and its workers stop at their next
+  // block, unfinished files are removed and UnZipFiles raises EUserCanceled.
+  // A run that ends so lowers it again; raised before a run, it ends that
+  // run before its first entry.
+  std::atomic<bool>& CancelRequest() { return cancelRequest_; }
 
   // The character set of names that lack the UTF-8 flag ("cp936", "gbk",
   // "cp437", ...), whatever system made them; empty: MS-DOS names are taken
@@ -349,6 +369,8 @@ class TUnZip : public TPersistent, public DecodeHost {
   std::int32_t WriteOutput(const void* buffer, std::int32_t count) override;
   std::uint32_t& Crc() override { return crc_; }
   void BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize) override;
+  bool ReserveMemory(std::uint64_t bytes) override;
+  void ReleaseMemory(std::uint64_t bytes) override;
 
  protected:
   bool designing_;
@@ -411,6 +433,9 @@ class TUnZip : public TPersistent, public DecodeHost {
   bool testMode_ = false;
   TStream* testOutput_ = nullptr;
   std::int32_t threads_ = 1;
+  std::uint64_t memoryBudget_ = kLibraryMemoryLimit;
+  std::uint64_t peakDecoderMemory_ = 0;
+  std::atomic<bool> cancelRequest_{false};
 
   friend class TExtractionRun;
 

@@ -9,11 +9,13 @@ import bz2
 import os
 import re
 import shutil
+import signal
 import stat
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import zipfile
 import zlib
@@ -577,6 +579,29 @@ class Cli(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.work)), ["a.zip", "out"])
         for bad in ("0", "x", ""):
             self.assertEqual(self.run_cli("-T", bad, "-t", "a.zip")[0], 3, bad)
+
+    def test_an_interrupted_run_removes_its_unfinished_files_and_exits_with_the_signal(self):
+        with zipfile.ZipFile(self.archive, "w", zipfile.ZIP_DEFLATED) as z:
+            for i in range(8):
+                z.writestr("big%d.bin" % i, bytes(64 << 20))
+        out = os.path.join(self.work, "out")
+        for sig, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143), (signal.SIGHUP, 129)):
+            shutil.rmtree(out, ignore_errors=True)
+            p = subprocess.Popen([CLI, "-T", "4", "-d", "out", "a.zip"], cwd=self.work, stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            # Interrupted while workers write their temporary files.
+            while not (os.path.isdir(out) and any(n.endswith(".tmp") for n in os.listdir(out))):
+                self.assertIsNone(p.poll(), sig)
+                time.sleep(0.002)
+            p.send_signal(sig)
+            _, err = p.communicate(timeout=120)
+            self.assertEqual(p.returncode, status, (sig, err))
+            self.assertIn("Run cancelled, unfinished files removed", err.decode())
+            left = os.listdir(out)
+            self.assertLess(len(left), 8)
+            for name in left:
+                self.assertRegex(name, r"^big\d\.bin$")
+                self.assertEqual(os.path.getsize(os.path.join(out, name)), 64 << 20, name)
 
 
 if __name__ == "__main__":

@@ -11,6 +11,7 @@
 # cases.txt lists them; multi.zip (below) has the tools as its reference. damaged-NAME.zip is NAME.zip with a byte in the middle
 # of big.txt's data flipped. junk.zip and short.zip hold one entry per method
 # (small.txt) whose data goes on after its stream ends, or ends early.
+# dicts.zip: LZMA and .xz entries whose decoders need 1 to 2 MiB each.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -100,6 +101,24 @@ for name, change in (('junk', lambda p: p + b'\x00junk!\x00'), ('short', lambda 
 # One small whole entry per method, for the fuzzer's seeds too.
 with open('small.zip', 'wb') as f:
     f.write(L.zip_archive([(t + '.txt', m, flag, p, small) for t, m, flag, p in streams]))
+
+# dicts.zip: LZMA entries declaring 512 MiB dictionaries (cut to the
+# entries' 2 MiB when decoded) and .xz entries of 1 MiB dictionaries, a few
+# KB each packed, for the run's memory budget.
+def lzma_packed(data, declared):
+    filters = [{'id': lzma.FILTER_LZMA1, 'dict_size': 1 << 16}]
+    props = bytearray(lzma._encode_filter_properties(filters[0]))
+    props[1:5] = declared.to_bytes(4, 'little')
+    return bytes([9, 20, 5, 0]) + bytes(props) + lzma.compress(data, format=lzma.FORMAT_RAW, filters=filters)
+dict_entries = []
+for i in range(6):
+    data = b''.join(b'entry %d line %d\n' % (i, n) for n in range(150000))[:2 << 20]
+    if i < 4:
+        dict_entries.append(('lzma%d.txt' % i, 14, 2, lzma_packed(data, 512 << 20), data))
+    else:
+        dict_entries.append(('xz%d.txt' % i, 95, 0, tool(['xz', '-1', '-c'], data), data))
+with open('dicts.zip', 'wb') as f:
+    f.write(L.zip_archive(dict_entries))
 
 cases = ['7z-bzip2', '7z-lzma', '7z-lzma-eos', 'zip-bzip2', 'py-bzip2', 'py-lzma',
          'tools-bzip2', 'tools-xz', 'tools-zstd']

@@ -14,6 +14,7 @@
 #include "TestSupport.h"
 #include "platform/Platform.h"
 #include "unzip/UnZip.h"
+#include "zip/Exception.h"
 
 namespace quv::test {
 namespace {
@@ -115,6 +116,32 @@ TEST_F(CodecArchives, DataAfterTheStreamOrCutShortFailsTheEntry) {
     std::sort(failed.begin(), failed.end());
     EXPECT_EQ(failed, (std::vector<std::string>{"bzip2.txt", "lzma.txt", "xz.txt", "zstd.txt"}));
   }
+}
+
+// Entries whose decoders need 1 to 2 MiB each (LZMA dictionaries declared at
+// 512 MiB, cut to the entry's size; .xz ones of 1 MiB): however many threads
+// decode, they hold no more than the run's budget together, also when it
+// fits one entry alone, and an entry needing more than the whole budget ends
+// the run without leaving a file behind.
+TEST_F(CodecArchives, DecodersKeepToTheRunsMemoryBudget) {
+  zip.SetThreads(1);
+  const auto want = Extract("dicts.zip");
+  ASSERT_EQ(want.size(), 6u);
+  const std::uint64_t largest = zip.PeakDecoderMemory();
+  EXPECT_GT(largest, std::uint64_t{2} << 20);
+  EXPECT_LT(largest, std::uint64_t{3} << 20);
+  zip.SetThreads(4);
+  for (const std::uint64_t budget : {largest, 2 * largest, std::uint64_t{1} << 30}) {
+    SCOPED_TRACE(budget);
+    zip.SetMemoryBudget(budget);
+    EXPECT_EQ(Extract("dicts.zip"), want);
+    EXPECT_TRUE(failed.empty());
+    EXPECT_LE(zip.PeakDecoderMemory(), budget);
+    EXPECT_GE(zip.PeakDecoderMemory(), largest);
+  }
+  zip.SetMemoryBudget(largest - 1);
+  EXPECT_THROW(Extract("dicts.zip"), EFatalUnzipError);
+  EXPECT_EQ(Files(tmp / "dicts"), want);
 }
 
 }  // namespace

@@ -3,7 +3,10 @@
 // stored method and the choice of decoder.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "MemoryDecodeHost.h"
 #include "decompress/DecodeContext.h"
@@ -248,6 +251,56 @@ TEST(Dispatch, GarbageThroughTheLibraryDecodersIsDamagedData) {
     ctx.ResetForEntry(static_cast<std::int64_t>(garbage.size()), 100);
     EXPECT_EQ(DecodeEntry(ctx, method, 0), DecodeResult::DamagedData) << method;
     EXPECT_TRUE(host.output.empty()) << method;
+  }
+}
+
+// Counts what the decoders ask of the run's memory budget, refusing more
+// than limit in all.
+class BudgetHost : public MemoryDecodeHost {
+ public:
+  using MemoryDecodeHost::MemoryDecodeHost;
+  bool ReserveMemory(std::uint64_t bytes) override {
+    asked.push_back(bytes);
+    if (bytes > limit - held) return false;
+    held += bytes;
+    return true;
+  }
+  void ReleaseMemory(std::uint64_t bytes) override { held -= bytes; }
+
+  std::uint64_t limit = UINT64_MAX;
+  std::uint64_t held = 0;
+  std::vector<std::uint64_t> asked;
+};
+
+// The library decoders count their memory, known from their headers, before
+// the library takes it (an LZMA dictionary cut to the entry's size first, a
+// bzip2 block size), and give it back however they end; a refusal ends the
+// run as running out of memory does.
+TEST(Dispatch, LibraryDecodersCountTheirMemoryBeforeTakingIt) {
+  static constexpr char kLzmaHeader[] = "\x09\x14\x05\x00\x5D\x00\x00\x00\x20garbage after the properties";
+  const std::string lzma512MiB(kLzmaHeader, sizeof kLzmaHeader - 1);
+  const std::string bzip2Level1 = "BZh1garbage after the header";
+  struct Case {
+    std::uint16_t method;
+    const std::string& data;
+    std::uint64_t least, most;
+  };
+  for (const Case& c : {Case{14, lzma512MiB, 1u << 20, (1u << 20) + (1u << 18)}, Case{12, bzip2Level1, 500000, 500000}}) {
+    BudgetHost host(c.data);
+    TDecodeContext ctx(host);
+    ctx.ResetForEntry(host.compressedSize, 1 << 20);
+    EXPECT_EQ(DecodeEntry(ctx, c.method, 0), DecodeResult::DamagedData) << c.method;
+    ASSERT_EQ(host.asked.size(), 1u) << c.method;
+    EXPECT_GE(host.asked[0], c.least) << c.method;
+    EXPECT_LE(host.asked[0], c.most) << c.method;
+    EXPECT_EQ(host.held, 0u) << c.method;
+
+    BudgetHost refusing(c.data);
+    refusing.limit = c.least - 1;
+    TDecodeContext refused(refusing);
+    refused.ResetForEntry(refusing.compressedSize, 1 << 20);
+    EXPECT_THROW(DecodeEntry(refused, c.method, 0), EFatalUnzipError) << c.method;
+    EXPECT_EQ(refusing.held, 0u) << c.method;
   }
 }
 

@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <functional>
+#include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,7 +16,9 @@
 #include "ArchiveBuilder.h"
 #include "TestSupport.h"
 #include "platform/Platform.h"
+#include "platform/Ui.h"
 #include "unzip/UnZip.h"
+#include "zip/Exception.h"
 
 namespace quv::test {
 namespace {
@@ -209,5 +214,118 @@ TEST_F(Parallel, ALinkInPlaceOfAFolderIsRefusedWhileTheRunMakesOthers) {
   EXPECT_EQ(skipped, (std::vector<std::string>{"3/link/x.txt", "3/link/sub/y.txt", "3/link/x.txt", "3/link/sub/y.txt"}));
 }
 
+// Cancelling from an event handler, as a signal handler or another thread
+// would: the run and its workers stop at their next block, every file left
+// is whole (no temporary or partial one), and the request is lowered for the
+// next run.
+TEST_F(Parallel, ACancelledRunStopsAtItsNextBlockAndLeavesOnlyWholeFiles) {
+  std::vector<BuiltEntry> entries;
+  std::vector<std::string> whole;
+  for (int i = 0; i < 8; ++i) {
+    entries.push_back(Entry("big" + std::to_string(i) + ".bin", Pattern(std::size_t{2} << 20, i)));
+    whole.push_back(entries.back().name + "=" + entries.back().data);
+  }
+  Make(entries);
+  int blocks = 0;
+  zip.OnFilePercentDone = [&](TObject*, std::int32_t) {
+    if (++blocks == 3) zip.CancelRequest() = true;
+  };
+  EXPECT_THROW(RunWith(4, [] {}), EUserCanceled);
+  EXPECT_FALSE(zip.CancelRequest());
+  const std::vector<std::string> left = Files();
+  EXPECT_LT(left.size(), whole.size());
+  for (const std::string& file : left) {
+    EXPECT_NE(std::find(whole.begin(), whole.end(), file), whole.end()) << file.substr(0, 40);
+  }
+  zip.OnFilePercentDone = nullptr;
+  EXPECT_EQ(RunWith(4, [] {}).second, whole);
+}
+
+// The user-interface moments, each noted with whether it came on the thread
+// that runs the test.
+class RecordingUi final : public platform::UserInterface {
+ public:
+  platform::Answer ShowMessage(const std::string& text, const std::string&, platform::Buttons) override {
+    Note(text);
+    return platform::Answer::Ok;
+  }
+  bool PickFile(const std::string&, const std::string&, const std::string&, std::string&) override { return false; }
+  bool PickFolder(const std::string&, std::string&) override { return false; }
+  platform::Cursor SetCursor(platform::Cursor cursor) override { return cursor; }
+  void ProcessMessages() override { Note("pump"); }
+
+  std::vector<std::string> Seen() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return seen_;
+  }
+
+ private:
+  void Note(const std::string& what) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    seen_.push_back(std::this_thread::get_id() == caller_ ? what : "ON ANOTHER THREAD: " + what);
+  }
+  std::mutex mutex_;
+  std::vector<std::string> seen_;
+  const std::thread::id caller_ = std::this_thread::get_id();
+};
+
+// Deflate's stored blocks: data as it is, one block of at most 65,535 bytes.
+BuiltEntry Deflated(const std::string& name, const std::string& data) {
+  BuiltEntry e = Entry(name, data);
+  const auto n = static_cast<std::uint16_t>(data.size());
+  const auto notN = static_cast<std::uint16_t>(~n);
+  e.packed = std::string{'\x01', static_cast<char>(n & 0xFF), static_cast<char>(n >> 8), static_cast<char>(notN & 0xFF),
+                         static_cast<char>(notN >> 8)} + data;
+  e.method = 8;
+  return e;
+}
+
+// Set: the decoders' own tables (allocated with nothrow new) cannot be had.
+std::atomic<bool> tablesFail{false};
+
+// Window messages are processed on the calling thread alone; decoders that
+// run out of memory on workers show nothing, and the calling thread tells
+// the user once before the run ends.
+TEST_F(Parallel, OnlyTheCallingThreadPumpsMessagesAndShowsOutOfMemory) {
+  std::vector<BuiltEntry> entries;
+  for (int i = 0; i < 6; ++i) entries.push_back(Deflated("d" + std::to_string(i) + ".bin", Pattern(60000, i)));
+  // Decoded on the calling thread, which processes messages as it reads.
+  entries.push_back(Entry("secret.bin", Pattern(70000, 7)));
+  entries.back().password = "right";
+  Make(entries);
+  RecordingUi ui;
+  platform::SetUi(&ui);
+  zip.SetDoProcessMessages(true);
+  EXPECT_EQ(RunWith(4, [] {}).second.size(), 7u);
+  const std::vector<std::string> pumps = ui.Seen();
+  EXPECT_FALSE(pumps.empty());
+  EXPECT_EQ(std::count(pumps.begin(), pumps.end(), "pump"), static_cast<std::ptrdiff_t>(pumps.size()));
+
+  EXPECT_THROW(RunWith(4, [] { tablesFail = true; }), EFatalUnzipError);
+  tablesFail = false;
+  platform::SetUi(nullptr);
+  std::vector<std::string> boxes = ui.Seen();
+  boxes.erase(std::remove(boxes.begin(), boxes.end(), "pump"), boxes.end());
+  EXPECT_EQ(boxes, std::vector<std::string>{"*** inflate out of memory ***"});
+}
+
 }  // namespace
 }  // namespace quv::test
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  if (quv::test::tablesFail) return nullptr;
+  try {
+    return ::operator new(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  if (quv::test::tablesFail) return nullptr;
+  try {
+    return ::operator new[](size);
+  } catch (...) {
+    return nullptr;
+  }
+}
