@@ -645,7 +645,9 @@ class ExtractionRun {
       default:
         if (entry.NameUnrepresentable || entry.StoredPathView().empty()) {
           std::cerr << "quvunzip: " << shownEntry << ": cannot create (" << Shown(detail) << "), skipped\n";
-        } else if (!Started(index)) {
+        } else if (!Started(index) && fName == entry.StoredPath()) {
+          // A name refused as it stands; a folder entry that could not be
+          // made is named by its place in the destination.
           const std::string why = detail.empty() ? "leads outside the destination" : detail;
           std::cerr << "quvunzip: " << shownEntry << ": unsafe path (" << Shown(why) << "), skipped\n";
         } else {

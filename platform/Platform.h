@@ -5,9 +5,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
-#include <unordered_set>
 
 namespace quv::platform {
 
@@ -97,26 +97,62 @@ bool CreateDir(const std::string& name);
 bool RemoveDir(const std::string& name);
 // Creates every missing folder along the path; answers whether it exists after.
 bool ForceDirs(const std::string& path);
-// Folders a run knows to be in place, as native paths without a trailing
-// separator: the ones it made itself and (Windows only) the ones it found.
-struct KnownFolders {
-  std::unordered_set<std::string> made;
-  std::unordered_set<std::string> found;
+
+// ---- an extraction's output ----------------------------------------------
+// How a finished file may take its final name.
+enum class Replace {
+  None,      // only while the name is free: a file that appeared stays
+  Writable,  // over anything but a read-only file
+  Any,       // over anything, a read-only file included
 };
-// Creates every missing folder of path below base (path starts with base),
-// following no link among them: a link, file or special file where a folder
-// should be makes it fail. base itself is taken as it is. With known, the
-// folders found there are taken as they are without asking the system
-// again, and the ones that become known are added; on POSIX a folder this
-// run did not make is checked for a link every time.
-bool ForceDirsBeneath(const std::string& base, const std::string& path, KnownFolders* known = nullptr);
-// Creates a new, empty file with an unused name in folder ("" or ending in a
-// separator), never through a link; answers its handle and puts its name into
-// name. On failure answers kInvalidHandle with the system's reason in *error.
-FileHandle CreateTempFile(const std::string& folder, std::string& name, std::string* error = nullptr);
-// Moves a file over another name, replacing whatever file, link or special
-// file has it (never following a link), in one step.
-bool MoveFileOver(const std::string& from, const std::string& to, std::string* error = nullptr);
+enum class Placed { Done, NameTaken, Failed };
+
+// What a name holds, the name itself looked at (a link is not followed).
+struct NameInfo {
+  bool taken = false;     // by something other than a folder
+  bool readOnly = false;  // a file without write permission (attribute)
+  std::int32_t dosDateTime = -1;
+};
+
+// The destination of an extraction run, held open while the run lasts. Its
+// folders are reached from it one by one without following a link or
+// other redirection (POSIX: directory descriptors; Windows: handles that
+// also keep each folder from being moved or replaced), and files are
+// created, looked at and moved into place only through them, so that
+// nothing another user does to the destination meanwhile can send a write,
+// a move or an attribute change outside it. A folder outside the
+// destination (a handler's own choice) is taken by its path as it is.
+// Names are engine names; folders end in a separator or are "".
+// One thread at a time, except that CreateTemp and Discard in the
+// destination itself may be called from any thread.
+class OutputTree {
+ public:
+  // base: the destination ("" for the current folder, else ending in a separator).
+  explicit OutputTree(const std::string& base);
+  ~OutputTree();
+  OutputTree(const OutputTree&) = delete;
+  OutputTree& operator=(const OutputTree&) = delete;
+
+  // Reaches folder, making the missing ones; false with the reason.
+  bool MakeFolders(const std::string& folder, std::string& reason);
+  // Whether this tree made folder (so nothing was in it before the run).
+  bool Made(const std::string& folder) const;
+  NameInfo Look(const std::string& name);
+  // A new, empty file with an unused name in folder (which must exist);
+  // answers its handle and puts its name into name, or kInvalidHandle with
+  // the reason.
+  FileHandle CreateTemp(const std::string& folder, std::string& name, std::string& reason);
+  // Moves the closed file temp (in name's folder or the destination itself)
+  // to name as rule allows; NameTaken only under Replace::None.
+  Placed Commit(const std::string& temp, const std::string& name, Replace rule, std::string& reason);
+  // Deletes a file CreateTemp made.
+  void Discard(const std::string& temp);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
 // The system's reason for the last failed call, as text.
 std::string LastErrorText();
 std::string GetCurrentDir();

@@ -13,6 +13,9 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -269,62 +272,228 @@ bool ForceDirs(const std::string& path) {
   return ::mkdir(p.c_str(), 0777) == 0 || DirExists(p);
 }
 
-bool ForceDirsBeneath(const std::string& base, const std::string& path, KnownFolders* known) {
-  if (path.compare(0, base.size(), base) != 0) return false;
-  std::string done = ToNative(base);
-  const std::string rest = ToNative(path.substr(base.size()));
-  std::size_t start = 0;
-  while (start < rest.size()) {
-    std::size_t end = rest.find('/', start);
-    if (end == std::string::npos) end = rest.size();
-    if (end > start) {
-      if (!done.empty() && done.back() != '/') done += '/';
-      done.append(rest, start, end - start);
-      if (known != nullptr && known->made.count(done) != 0) {
-        start = end + 1;
-        continue;
-      }
-      struct stat st {};
-      if (lstat(done.c_str(), &st) != 0) {
-        if (errno != ENOENT) return false;
-        if (::mkdir(done.c_str(), 0777) == 0) {
-          if (known != nullptr) known->made.insert(done);
-          start = end + 1;
-          continue;
-        }
-        if (errno != EEXIST || lstat(done.c_str(), &st) != 0) return false;
-      }
-      // lstat: a link to a folder is not a folder here.
-      if (!S_ISDIR(st.st_mode)) return false;
-    }
-    start = end + 1;
-  }
-  return true;
+namespace {
+
+constexpr char kInTheWay[] = "a link or file is in the way";
+
+// A folder below parent, never through a link.
+int OpenFolderAt(int parent, const char* name) {
+  return ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
-FileHandle CreateTempFile(const std::string& folder, std::string& name, std::string* error) {
+// An engine name split into its folder (up to its last separator) and the
+// name in it.
+std::pair<std::string, std::string> SplitName(const std::string& name) {
+  const std::size_t cut = name.find_last_of("\\/");
+  if (cut == std::string::npos) return {std::string(), name};
+  return {name.substr(0, cut + 1), name.substr(cut + 1)};
+}
+
+// Moves without replacing: renameat2 where the kernel and the file system
+// have it, else a hard link (which never replaces) and the old name's removal.
+int RenameNoReplace(int fromDir, const char* from, int toDir, const char* to) {
+  static std::atomic<bool> noRenameat2{false};
+  if (!noRenameat2.load(std::memory_order_relaxed)) {
+    if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != ENOSYS && errno != EINVAL) return -1;
+    if (errno == ENOSYS) noRenameat2 = true;
+  }
+  if (::linkat(fromDir, from, toDir, to, 0) != 0) return -1;
+  ::unlinkat(fromDir, from, 0);
+  return 0;
+}
+
+}  // namespace
+
+struct OutputTree::State {
+  std::string base;
+  int rootFd = -1;
+  int rootError = 0;
+  // The folders of the last path reached below the destination, outermost
+  // first: entries come grouped by folder, so most need no system call.
+  std::vector<std::string> names;
+  std::vector<int> fds;
+  // The last folder reached outside the destination.
+  std::string outsidePath;
+  int outsideFd = -1;
+  // Paths below the destination ("a/b") of the folders this tree made.
+  std::unordered_set<std::string> made;
+
+  bool Within(const std::string& folder) const {
+    if (folder.compare(0, base.size(), base) != 0) return false;
+    // From the current folder, an absolute name is elsewhere.
+    return !base.empty() || folder.empty() || (folder[0] != '/' && folder[0] != '\\');
+  }
+
+  // The folder's parts below the destination ("." and empty ones dropped).
+  std::vector<std::string> Parts(const std::string& folder) const {
+    std::vector<std::string> parts;
+    const std::string rest = ToNative(folder.substr(base.size()));
+    std::size_t start = 0;
+    while (start <= rest.size()) {
+      std::size_t end = rest.find('/', start);
+      if (end == std::string::npos) end = rest.size();
+      if (end > start && rest.compare(start, end - start, ".") != 0) parts.push_back(rest.substr(start, end - start));
+      start = end + 1;
+    }
+    return parts;
+  }
+
+  static std::string Joined(const std::vector<std::string>& parts, std::size_t count) {
+    std::string path;
+    for (std::size_t i = 0; i < count; ++i) path += (i ? "/" : "") + parts[i];
+    return path;
+  }
+
+  void KeepFirst(std::size_t count) {
+    while (fds.size() > count) {
+      ::close(fds.back());
+      fds.pop_back();
+      names.pop_back();
+    }
+  }
+
+  // The folder's descriptor, made first when make; -1 with the reason.
+  int Reach(const std::string& folder, bool make, std::string& reason) {
+    if (!Within(folder)) return ReachOutside(folder, make, reason);
+    if (rootFd < 0) {
+      reason = std::strerror(rootError);
+      return -1;
+    }
+    const std::vector<std::string> parts = Parts(folder);
+    std::size_t same = 0;
+    while (same < parts.size() && same < names.size() && names[same] == parts[same]) ++same;
+    KeepFirst(same);
+    while (names.size() < parts.size()) {
+      const int parent = fds.empty() ? rootFd : fds.back();
+      const std::string& name = parts[names.size()];
+      int fd = OpenFolderAt(parent, name.c_str());
+      if (fd < 0 && errno == ENOENT && make) {
+        if (::mkdirat(parent, name.c_str(), 0777) == 0) {
+          made.insert(Joined(parts, names.size() + 1));
+        } else if (errno != EEXIST) {
+          reason = std::strerror(errno);
+          return -1;
+        }
+        fd = OpenFolderAt(parent, name.c_str());
+      }
+      if (fd < 0) {
+        reason = errno == ELOOP || errno == ENOTDIR ? kInTheWay : std::strerror(errno);
+        return -1;
+      }
+      names.push_back(name);
+      fds.push_back(fd);
+    }
+    return fds.empty() ? rootFd : fds.back();
+  }
+
+  int ReachOutside(const std::string& folder, bool make, std::string& reason) {
+    if (outsideFd >= 0 && outsidePath == folder) return outsideFd;
+    if (outsideFd >= 0) ::close(outsideFd);
+    outsidePath = folder;
+    const std::string path = folder.empty() ? "." : ToNative(folder);
+    if (make) ForceDirs(path);
+    outsideFd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (outsideFd < 0) reason = std::strerror(errno);
+    return outsideFd;
+  }
+
+  // The destination itself is reached without the cache, from any thread.
+  int ReachForTemp(const std::string& folder, std::string& reason) {
+    return folder == base && rootFd >= 0 ? rootFd : Reach(folder, false, reason);
+  }
+};
+
+OutputTree::OutputTree(const std::string& base) : state_(std::make_unique<State>()) {
+  state_->base = base;
+  // The destination itself is taken as it is, a link included.
+  const std::string root = base.empty() ? "." : ToNative(base);
+  state_->rootFd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  state_->rootError = errno;
+}
+
+OutputTree::~OutputTree() {
+  state_->KeepFirst(0);
+  if (state_->outsideFd >= 0) ::close(state_->outsideFd);
+  if (state_->rootFd >= 0) ::close(state_->rootFd);
+}
+
+bool OutputTree::MakeFolders(const std::string& folder, std::string& reason) {
+  return state_->Reach(folder, true, reason) >= 0;
+}
+
+bool OutputTree::Made(const std::string& folder) const {
+  if (!state_->Within(folder)) return false;
+  const std::vector<std::string> parts = state_->Parts(folder);
+  return !parts.empty() && state_->made.count(State::Joined(parts, parts.size())) != 0;
+}
+
+NameInfo OutputTree::Look(const std::string& name) {
+  NameInfo info;
+  const auto [folder, leaf] = SplitName(name);
+  std::string reason;
+  const int fd = state_->Reach(folder, false, reason);
+  struct stat st {};
+  if (fd < 0 || ::fstatat(fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) return info;
+  info.taken = true;
+  info.readOnly = S_ISREG(st.st_mode) && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  info.dosDateTime = ToDos(st.st_mtime);
+  return info;
+}
+
+FileHandle OutputTree::CreateTemp(const std::string& folder, std::string& name, std::string& reason) {
   // Workers of a parallel run make temporary files at the same time.
   static std::atomic<unsigned> counter{0};
   // Asked once: the system answers it anew each time.
   static const pid_t pid = ::getpid();
-  const std::string base = ToNative(folder);
+  const int dirFd = state_->ReachForTemp(folder, reason);
+  if (dirFd < 0) return kInvalidHandle;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string candidate = base + ".quv" + std::to_string(pid) + "-" + std::to_string(++counter) + ".tmp";
-    const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const std::string leaf = ".quv" + std::to_string(pid) + "-" + std::to_string(++counter) + ".tmp";
+    const int fd = ::openat(dirFd, leaf.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0) {
-      name = folder + candidate.substr(base.size());
+      name = folder + leaf;
       return fd;
     }
     if (errno != EEXIST) break;
   }
-  if (error) *error = std::strerror(errno);
+  reason = std::strerror(errno);
   return kInvalidHandle;
 }
 
-bool MoveFileOver(const std::string& from, const std::string& to, std::string* error) {
-  if (::rename(ToNative(from).c_str(), ToNative(to).c_str()) == 0) return true;
-  if (error) *error = std::strerror(errno);
-  return false;
+Placed OutputTree::Commit(const std::string& temp, const std::string& name, Replace rule, std::string& reason) {
+  const auto [tempFolder, tempLeaf] = SplitName(temp);
+  const auto [folder, leaf] = SplitName(name);
+  const int toFd = state_->Reach(folder, false, reason);
+  if (toFd < 0) return Placed::Failed;
+  const int fromFd = tempFolder == folder ? toFd : state_->ReachForTemp(tempFolder, reason);
+  if (fromFd < 0) return Placed::Failed;
+  const char* from = tempLeaf.c_str();
+  const char* to = leaf.c_str();
+  if (rule != Replace::Any) {
+    if (RenameNoReplace(fromFd, from, toFd, to) == 0) return Placed::Done;
+    if (errno != EEXIST) {
+      reason = std::strerror(errno);
+      return Placed::Failed;
+    }
+    if (rule == Replace::None) return Placed::NameTaken;
+    // The rename would ignore the file's mode; a read-only file is kept as
+    // it is on Windows.
+    if (Look(name).readOnly) {
+      reason = "the file is read-only";
+      return Placed::Failed;
+    }
+  }
+  if (::renameat(fromFd, from, toFd, to) == 0) return Placed::Done;
+  reason = std::strerror(errno);
+  return Placed::Failed;
+}
+
+void OutputTree::Discard(const std::string& temp) {
+  const auto [folder, leaf] = SplitName(temp);
+  std::string reason;
+  const int fd = state_->ReachForTemp(folder, reason);
+  if (fd >= 0) ::unlinkat(fd, leaf.c_str(), 0);
 }
 
 std::string LastErrorText() { return std::strerror(errno); }

@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "platform/Platform.h"
 
@@ -222,42 +224,165 @@ bool ForceDirs(const std::string& path) {
   return CreateDirectoryA(p.c_str(), nullptr) != 0 || DirExists(p);
 }
 
-bool ForceDirsBeneath(const std::string& base, const std::string& path, KnownFolders* known) {
-  if (path.compare(0, base.size(), base) != 0) return false;
-  if (known == nullptr) return ForceDirs(path);
-  // Each folder below base in turn, split where a separator starts a
-  // character of its own. Windows has no lstat-like check here (a junction
-  // passes for a folder, as in ForceDirs), so every folder once seen is known.
-  std::size_t componentStart = base.size();
-  for (std::size_t i = base.size(); i <= path.size(); ++i) {
-    const bool atEnd = i == path.size();
-    const auto c = atEnd ? '\0' : path[i];
-    if (!atEnd && IsLeadByte(static_cast<unsigned char>(c)) && i + 1 < path.size()) {
+namespace {
+
+constexpr char kInTheWay[] = "a link or file is in the way";
+
+// Where name's last separator is that starts a character of its own; npos
+// when it has none.
+std::size_t LastSeparator(const std::string& name) {
+  std::size_t cut = std::string::npos;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    if (IsLeadByte(c) && i + 1 < name.size()) {
       ++i;
-      continue;
-    }
-    if (!atEnd && c != '\\' && c != '/') continue;
-    const bool empty = i == componentStart;
-    componentStart = i + 1;
-    if (empty) continue;
-    const std::string folder = path.substr(0, i);
-    if (known->made.count(folder) != 0 || known->found.count(folder) != 0) continue;
-    if (DirExists(folder)) {
-      known->found.insert(folder);
-    } else if (CreateDirectoryA(folder.c_str(), nullptr) != 0) {
-      known->made.insert(folder);
-    } else if (DirExists(folder)) {
-      known->found.insert(folder);
-    } else {
-      return false;
+    } else if (c == '\\' || c == '/') {
+      cut = i;
     }
   }
-  return true;
+  return cut;
 }
 
-FileHandle CreateTempFile(const std::string& folder, std::string& name, std::string* error) {
+std::string FolderPart(const std::string& name) {
+  const std::size_t cut = LastSeparator(name);
+  return cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
+}
+
+// A folder held open: neither moved, renamed nor deleted while the handle
+// lasts (no FILE_SHARE_DELETE). A reparse point is opened as itself.
+HANDLE HoldFolder(const std::string& path, DWORD flags) {
+  return CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+}
+
+bool IsPlainFolder(HANDLE h) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileInformationByHandle(h, &info) != 0 && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+}  // namespace
+
+struct OutputTree::State {
+  std::string base;
+  HANDLE root = INVALID_HANDLE_VALUE;
+  // Every folder below the destination the run reached, held until its end,
+  // by path ending in a separator.
+  std::unordered_map<std::string, HANDLE> held;
+  std::unordered_set<std::string> made;
+
+  static std::string Key(const std::string& folder) { return UpperAscii(folder); }
+
+  static std::string UpperAscii(std::string text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const auto c = static_cast<unsigned char>(text[i]);
+      if (IsLeadByte(c) && i + 1 < text.size()) {
+        ++i;
+      } else if (c >= 'a' && c <= 'z') {
+        text[i] = static_cast<char>(c - 'a' + 'A');
+      }
+    }
+    return text;
+  }
+
+  bool Within(const std::string& folder) const {
+    if (folder.compare(0, base.size(), base) != 0) return false;
+    const bool absolute = !folder.empty() && (folder[0] == '\\' || folder[0] == '/' || (folder.size() > 1 && folder[1] == ':'));
+    return !base.empty() || !absolute;
+  }
+
+  // Reaches folder one part at a time, each part held before the next is
+  // opened; false with the reason.
+  bool Reach(const std::string& folder, bool make, std::string& reason) {
+    if (!Within(folder)) {
+      if (folder.empty() || (make ? ForceDirs(folder) : DirExists(folder))) return true;
+      reason = make ? LastErrorText() : "The system cannot find the path specified";
+      return false;
+    }
+    if (root == INVALID_HANDLE_VALUE) {
+      reason = "the destination cannot be opened";
+      return false;
+    }
+    std::size_t start = base.size();
+    for (std::size_t i = base.size(); i <= folder.size(); ++i) {
+      const bool atEnd = i == folder.size();
+      const auto c = atEnd ? '\0' : folder[i];
+      if (!atEnd && IsLeadByte(static_cast<unsigned char>(c)) && i + 1 < folder.size()) {
+        ++i;
+        continue;
+      }
+      if (!atEnd && c != '\\' && c != '/') continue;
+      const bool empty = i == start;
+      start = i + 1;
+      if (empty) continue;
+      const std::string path = folder.substr(0, i);
+      const std::string key = Key(path);
+      if (held.count(key) != 0) continue;
+      if (make && CreateDirectoryA(path.c_str(), nullptr) != 0) made.insert(key);
+      const HANDLE h = HoldFolder(path, FILE_FLAG_OPEN_REPARSE_POINT);
+      if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        reason = error == ERROR_DIRECTORY ? kInTheWay : LastErrorText();
+        return false;
+      }
+      if (!IsPlainFolder(h)) {
+        CloseHandle(h);
+        reason = kInTheWay;
+        return false;
+      }
+      held.emplace(key, h);
+    }
+    return true;
+  }
+
+  std::string Trimmed(const std::string& folder) const {
+    std::string path = folder;
+    if (!path.empty() && LastSeparator(path) == path.size() - 1) path.pop_back();
+    return path;
+  }
+};
+
+OutputTree::OutputTree(const std::string& base) : state_(std::make_unique<State>()) {
+  state_->base = base;
+  // The destination itself is taken as it is, a junction included.
+  state_->root = HoldFolder(base.empty() ? std::string(".") : base, 0);
+}
+
+OutputTree::~OutputTree() {
+  for (const auto& [path, h] : state_->held) CloseHandle(h);
+  if (state_->root != INVALID_HANDLE_VALUE) CloseHandle(state_->root);
+}
+
+bool OutputTree::MakeFolders(const std::string& folder, std::string& reason) {
+  return state_->Reach(folder, true, reason);
+}
+
+bool OutputTree::Made(const std::string& folder) const {
+  return state_->made.count(State::Key(state_->Trimmed(folder))) != 0;
+}
+
+NameInfo OutputTree::Look(const std::string& name) {
+  NameInfo info;
+  std::string reason;
+  if (!state_->Reach(FolderPart(name), false, reason)) return info;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data)) return info;
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return info;
+  info.taken = true;
+  info.readOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  FILETIME local;
+  WORD date, time;
+  if (FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) && FileTimeToDosDateTime(&local, &date, &time)) {
+    info.dosDateTime = static_cast<std::int32_t>((static_cast<std::uint32_t>(date) << 16) | time);
+  }
+  return info;
+}
+
+FileHandle OutputTree::CreateTemp(const std::string& folder, std::string& name, std::string& reason) {
   // Workers of a parallel run make temporary files at the same time.
   static std::atomic<unsigned> counter{0};
+  // The destination itself is held from the start: no look from a worker.
+  if (folder != state_->base && !state_->Reach(folder, false, reason)) return kInvalidHandle;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string candidate = folder + ".quv" + std::to_string(GetCurrentProcessId()) + "-" +
                                   std::to_string(++counter) + ".tmp";
@@ -269,14 +394,44 @@ FileHandle CreateTempFile(const std::string& folder, std::string& name, std::str
     }
     if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
-  if (error) *error = LastErrorText();
+  reason = LastErrorText();
   return kInvalidHandle;
 }
 
-bool MoveFileOver(const std::string& from, const std::string& to, std::string* error) {
-  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return true;
-  if (error) *error = LastErrorText();
-  return false;
+Placed OutputTree::Commit(const std::string& temp, const std::string& name, Replace rule, std::string& reason) {
+  if (!state_->Reach(FolderPart(name), false, reason)) return Placed::Failed;
+  if (rule != Replace::Any) {
+    if (MoveFileExA(temp.c_str(), name.c_str(), 0) != 0) return Placed::Done;
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
+      reason = LastErrorText();
+      return Placed::Failed;
+    }
+    if (rule == Replace::None) return Placed::NameTaken;
+    // Not every system refuses to replace a read-only file (Wine does not).
+    if (Look(name).readOnly) {
+      reason = "the file is read-only";
+      return Placed::Failed;
+    }
+  }
+  if (MoveFileExA(temp.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return Placed::Done;
+  reason = LastErrorText();
+  // Windows keeps a read-only file: Any clears the attribute first.
+  const DWORD attr = GetFileAttributesA(name.c_str());
+  const bool readOnly = attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+                        (attr & FILE_ATTRIBUTE_READONLY) != 0;
+  if (rule != Replace::Any || !readOnly) return Placed::Failed;
+  SetFileAttributesA(name.c_str(), attr & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  if (MoveFileExA(temp.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return Placed::Done;
+  reason = LastErrorText();
+  return Placed::Failed;
+}
+
+void OutputTree::Discard(const std::string& temp) {
+  if (DeleteFileA(temp.c_str())) return;
+  // Windows keeps a read-only file, and stamping may have made it one.
+  SetFileAttributesA(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileA(temp.c_str());
 }
 
 std::string GetCurrentDir() {

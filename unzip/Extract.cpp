@@ -128,13 +128,6 @@ std::size_t NameKey(const std::string& name) {
   return std::hash<std::string>()(platform::kIsWindows ? text::UpperAscii(name) : name);
 }
 
-// The folder a file goes into, as KnownFolders holds it.
-std::string FolderKey(const std::string& fName) {
-  std::string folder = platform::NativePath(FolderOf(fName));
-  if (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
-  return folder;
-}
-
 struct Span {
   std::int64_t start;  // the local header
   std::uint32_t disk;
@@ -243,6 +236,7 @@ std::int32_t TExtractionRun::Execute() {
 
   auto finish = [&]() {
     parallel_.reset();
+    tree_.reset();
     zip_.peakDecoderMemory_ = memory_.Peak();
     zip_.filesList_.Clear();
     if (sortChanged) zip_.ApplySortMode(savedSort);
@@ -252,6 +246,7 @@ std::int32_t TExtractionRun::Execute() {
   try {
     const std::string& destDir = zip_.destDir_;
     if (!zip_.testMode_ && !destDir.empty() && !platform::DirExists(destDir)) platform::ForceDirs(destDir);
+    if (!zip_.testMode_) tree_ = std::make_unique<platform::OutputTree>(Base());
 
     // The disks of a set are visited in order.
     if (zip_.endCentral_->ThisDisk != 0 && zip_.sortMode_ != ByNone) {
@@ -399,6 +394,7 @@ void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
   if (jobs.size() < 2) return;
   TParallelSettings settings;
   settings.archive = zip_.zipName_;
+  settings.tree = tree_.get();
   settings.tempFolder = Base();
   settings.archiveBufferSize = zip_.streamBufferSize_;
   settings.testMode = zip_.testMode_;
@@ -506,8 +502,9 @@ std::optional<std::string> TExtractionRun::ComposeDestDir(const TZipHeaderInfo& 
 }
 
 void TExtractionRun::MakeFolderEntry(std::int32_t index, const std::string& dir) {
-  if (zip_.recreateDirs_ && !zip_.testMode_ && !dir.empty() && !platform::ForceDirsBeneath(Base(), dir, &folders_)) {
-    SkipUncreatable(index, dir, "a link or file is in the way");
+  std::string reason;
+  if (zip_.recreateDirs_ && !zip_.testMode_ && !dir.empty() && !tree_->MakeFolders(dir, reason)) {
+    SkipUncreatable(index, dir, reason);
     return;
   }
   ++extracted_;
@@ -521,25 +518,38 @@ bool TExtractionRun::AnnounceEntry(std::int32_t index, std::string& fName) {
 
 bool TExtractionRun::PrepareFolder(std::int32_t index, const std::string& fName) {
   if (zip_.testMode_) return true;
-  // Folders the archive names are never reached through a link; a handler
-  // may have chosen a place of its own.
-  const std::string base = Base();
-  const std::string folder = FolderOf(fName);
-  const bool made = folder.compare(0, base.size(), base) == 0 ? platform::ForceDirsBeneath(base, folder, &folders_)
-                                                               : folder.empty() || platform::ForceDirs(folder);
-  if (!made) SkipUncreatable(index, fName, "a link or file is in the way");
+  // Folders below the destination are never reached through a link; a
+  // handler may have chosen a place of its own.
+  std::string reason;
+  const bool made = tree_->MakeFolders(FolderOf(fName), reason);
+  if (!made) SkipUncreatable(index, fName, reason);
   return made;
 }
 
 bool TExtractionRun::KnownFree(const std::string& fName) const {
-  return folders_.made.count(FolderKey(fName)) != 0 && !written_.Contains(NameKey(fName));
+  return tree_->Made(FolderOf(fName)) && !written_.Contains(NameKey(fName));
 }
 
 bool TExtractionRun::MayWrite(std::int32_t index, std::string& fName) {
+  if (zip_.testMode_) return true;
+  if (zip_.overwriteMode_ == Always) {
+    replace_ = ReplaceRule();
+    return true;
+  }
+  // A name found free is taken only while it stays free; a link or special
+  // file of that name counts as existing and is replaced or kept like a
+  // file, never opened.
+  replace_ = platform::Replace::None;
+  if (KnownFree(fName)) return true;
+  const platform::NameInfo existing = tree_->Look(fName);
+  if (!existing.taken) return true;
+  if (MayReplace(index, fName, existing)) return true;
+  Skip(index, skNotOverwritten, fName);
+  return false;
+}
+
+bool TExtractionRun::MayReplace(std::int32_t index, std::string& fName, const platform::NameInfo& existing) {
   const TUZOverwriteMode mode = zip_.overwriteMode_;
-  // A link or special file of that name counts as existing and is replaced
-  // or kept like a file, never opened.
-  if (zip_.testMode_ || mode == Always || KnownFree(fName) || !platform::NameTaken(fName)) return true;
   bool overWriteIt = false;
   switch (mode) {
     case Prompt:
@@ -552,17 +562,20 @@ bool TExtractionRun::MayWrite(std::int32_t index, std::string& fName) {
       break;
     case ifNewer:
     case ifOlder: {
-      const std::int32_t age = platform::FileAge(fName);
       const std::uint32_t mine = FixDosDateTime(zip_.currentEntry_->LastModFileDateTime);
-      const auto theirs = static_cast<std::uint32_t>(age);
-      if (age != -1) overWriteIt = mode == ifNewer ? mine > theirs : mine < theirs;
+      const auto theirs = static_cast<std::uint32_t>(existing.dosDateTime);
+      if (existing.dosDateTime != -1) overWriteIt = mode == ifNewer ? mine > theirs : mine < theirs;
       break;
     }
     default:
       break;
   }
-  if (!overWriteIt) Skip(index, skNotOverwritten, fName);
+  if (overWriteIt) replace_ = ReplaceRule();
   return overWriteIt;
+}
+
+platform::Replace TExtractionRun::ReplaceRule() const {
+  return zip_.replaceReadOnly_ ? platform::Replace::Any : platform::Replace::Writable;
 }
 
 std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index, const std::string& fName,
@@ -579,7 +592,7 @@ std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index
     output_ = testStream.get();
   } else {
     try {
-      decoded.file = std::make_unique<TOutputFile>(fName, FolderOf(fName), entry.UncompressedSize);
+      decoded.file = std::make_unique<TOutputFile>(fName, *tree_, FolderOf(fName), entry.UncompressedSize);
     } catch (const EFCreateError& e) {
       SkipUncreatable(index, fName, e.Message());
       return std::nullopt;
@@ -624,7 +637,9 @@ bool TExtractionRun::CommitPrepared(std::int32_t index, const std::string& fName
   if (prepared.file) {
     prepared.file->SetFinalName(fName);
     std::string reason;
-    if (!MoveIntoPlace(*prepared.file, fName, reason)) return false;
+    const Placement placed = MoveIntoPlace(index, *prepared.file, fName, reason);
+    if (placed == Placement::Failed) return false;
+    if (placed == Placement::Kept) return true;
   }
   zip_.crc_ = ~prepared.crc;
   // The progress the worker made, told as the decoding would have told it.
@@ -647,13 +662,10 @@ void TExtractionRun::Conclude(std::int32_t index, const std::string& fName, Deco
                         (decoded.result == DecodeResult::UnknownMethod && entry.UncompressedSize == 0));
   if (matches) {
     std::string reason;
-    if (decoded.file && !MoveIntoPlace(*decoded.file, fName, reason)) {
-      decoded.file.reset();
-      SkipUncreatable(index, fName, reason);
-      return;
-    }
+    const Placement placed = decoded.file ? MoveIntoPlace(index, *decoded.file, fName, reason) : Placement::Placed;
     decoded.file.reset();
-    EntryDone(index, fName);
+    if (placed == Placement::Failed) SkipUncreatable(index, fName, reason);
+    if (placed == Placement::Placed) EntryDone(index, fName);
     return;
   }
   decoded.file.reset();
@@ -676,17 +688,27 @@ void TExtractionRun::Conclude(std::int32_t index, const std::string& fName, Deco
   }
 }
 
-bool TExtractionRun::MoveIntoPlace(TOutputFile& file, const std::string& fName, std::string& reason) {
-  const bool free = KnownFree(fName);
-  if (file.Commit(reason)) {
-    if (folders_.made.count(FolderKey(fName)) != 0) written_.Insert(NameKey(fName));
-    return true;
+TExtractionRun::Placement TExtractionRun::MoveIntoPlace(std::int32_t index, TOutputFile& file, const std::string& fName,
+                                                        std::string& reason) {
+  platform::Placed placed = file.Commit(replace_, reason);
+  if (placed == platform::Placed::NameTaken) {
+    // Something appeared under a name that was free: the overwrite rule
+    // decides about it now.
+    const platform::NameInfo existing = tree_->Look(fName);
+    if (!existing.taken) {
+      reason = "a folder is in the way";
+      return Placement::Failed;
+    }
+    std::string asked = fName;
+    if (!MayReplace(index, asked, existing)) {
+      Skip(index, skNotOverwritten, fName);
+      return Placement::Kept;
+    }
+    placed = file.Commit(replace_, reason);
   }
-  // Windows will not replace a read-only file.
-  const std::int32_t attr = free ? -1 : platform::FileGetAttr(fName);
-  if (!zip_.replaceReadOnly_ || attr == -1 || (attr & platform::faReadOnly) == 0) return false;
-  platform::FileSetAttr(fName, static_cast<std::uint32_t>(attr) & ~platform::faReadOnly);
-  return file.Commit(reason);
+  if (placed != platform::Placed::Done) return Placement::Failed;
+  if (tree_->Made(FolderOf(fName))) written_.Insert(NameKey(fName));
+  return Placement::Placed;
 }
 
 void TExtractionRun::EntryDone(std::int32_t index, const std::string& fName) {

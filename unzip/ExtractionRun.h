@@ -89,10 +89,16 @@ class TExtractionRun {
   bool AnnounceEntry(std::int32_t index, std::string& fName);
   // The folder fName goes into; false (reported) when it cannot be made.
   bool PrepareFolder(std::int32_t index, const std::string& fName);
-  // The overwrite rule for an existing fName; false (reported) when it stays.
+  // Whether the entry may be written, and how its file may take fName
+  // (replace_); false (reported) when an existing fName stays.
   bool MayWrite(std::int32_t index, std::string& fName);
+  // The overwrite rule for what is at fName; false when it stays.
+  bool MayReplace(std::int32_t index, std::string& fName, const platform::NameInfo& existing);
+  // How a file may replace one the overwrite rule let go.
+  platform::Replace ReplaceRule() const;
   // Whether fName is known to be free: its folder was made by this run and
-  // no earlier entry of the run wrote that name.
+  // no earlier entry of the run wrote that name. A file that appears there
+  // meanwhile is still found when the file is moved into place.
   bool KnownFree(const std::string& fName) const;
   // Decodes the current entry into fName's folder (or nowhere, testing);
   // none when the output file cannot be created (reported).
@@ -103,7 +109,11 @@ class TExtractionRun {
   // The CRC check's outcome: the file moved into place and reported, or the
   // failure reported (a bad password may ask for a retry).
   void Conclude(std::int32_t index, const std::string& fName, Decoded& decoded);
-  bool MoveIntoPlace(TOutputFile& file, const std::string& fName, std::string& reason);
+  // What became of a finished file: moved into place; kept out by the
+  // overwrite rule (reported), since a file appeared under its name; or not
+  // movable there, for reason.
+  enum class Placement { Placed, Kept, Failed };
+  Placement MoveIntoPlace(std::int32_t index, TOutputFile& file, const std::string& fName, std::string& reason);
   void EntryDone(std::int32_t index, const std::string& fName);
 
   void Skip(std::int32_t index, TSkipReason reason, const std::string& name);
@@ -128,7 +138,11 @@ class TExtractionRun {
   // directory on its disk), by index in the sorted view.
   static constexpr std::int64_t kNoLimit = -1;
   std::vector<std::int64_t> dataLimits_;
-  platform::KnownFolders folders_;
+  // The destination, held for the run (none in test mode); before the
+  // decoders, whose files it holds.
+  std::unique_ptr<platform::OutputTree> tree_;
+  // How the working entry's file may take its name.
+  platform::Replace replace_ = platform::Replace::None;
   // The names (hashed) this run wrote into folders it made.
   THashSet written_;
   TMemoryBudget memory_;

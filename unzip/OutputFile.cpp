@@ -63,21 +63,19 @@ constexpr std::int64_t kSmallestBuffer = 4096;
 
 }  // namespace
 
-TOutputFile::TOutputFile(std::string finalName, const std::string& tempFolder, std::int64_t expectedSize)
-    : finalName_(std::move(finalName)) {
+TOutputFile::TOutputFile(std::string finalName, platform::OutputTree& tree, const std::string& tempFolder,
+                         std::int64_t expectedSize)
+    : finalName_(std::move(finalName)), tree_(tree) {
   const std::int64_t bufSize = std::clamp(expectedSize, kSmallestBuffer, kOutputBufferSize);
   std::string reason;
-  handle_ = platform::CreateTempFile(tempFolder, tempName_, &reason);
-  if (handle_ == platform::kInvalidHandle) throw EFCreateError("Cannot create file \"" + finalName_ + "\". " + reason);
+  handle_ = tree_.CreateTemp(tempFolder, tempName_, reason);
+  if (handle_ == platform::kInvalidHandle) throw EFCreateError(reason);
   buffer_.reserve(static_cast<std::size_t>(bufSize));
 }
 
 TOutputFile::~TOutputFile() {
   platform::FileClose(handle_);
-  if (committed_ || platform::FileDelete(tempName_)) return;
-  // Windows keeps a read-only file, and Finish may have made it one.
-  platform::FileSetAttr(tempName_, 0);
-  platform::FileDelete(tempName_);
+  if (!committed_) tree_.Discard(tempName_);
 }
 
 std::int32_t TOutputFile::Write(const void* buffer, std::int32_t count) {
@@ -108,9 +106,10 @@ void TOutputFile::Finish(bool commitToDisk, const platform::FileStamp& stamp) {
   platform::FileStampAndClose(written, tempName_, stamp);
 }
 
-bool TOutputFile::Commit(std::string& reason) {
-  committed_ = platform::MoveFileOver(tempName_, finalName_, &reason);
-  return committed_;
+platform::Placed TOutputFile::Commit(platform::Replace rule, std::string& reason) {
+  const platform::Placed placed = tree_.Commit(tempName_, finalName_, rule, reason);
+  committed_ = placed == platform::Placed::Done;
+  return placed;
 }
 
 void TOutputFile::Flush() {
@@ -124,7 +123,7 @@ void TOutputFile::WriteThrough(const char* bytes, std::int32_t count) {
 }
 
 void TOutputFile::Fail() {
-  throw EWriteError("Cannot write file \"" + finalName_ + "\". " + platform::LastErrorText());
+  throw EWriteError("Cannot write file \"" + platform::NativePath(finalName_) + "\". " + platform::LastErrorText());
 }
 
 }  // namespace quv

@@ -32,8 +32,8 @@ class TNullStream final : public TStream {
   std::int64_t size_ = 0;
 };
 
-// An output file written under a temporary name in tempFolder. Only Commit
-// moves it over its final name; destroyed before that, it deletes itself,
+// An output file written under a temporary name in a folder of tree. Only
+// Commit moves it to its final name; destroyed before that, it deletes itself,
 // so a failed entry leaves nothing behind and an existing file of that name
 // unchanged. It knows its own position, so the decoders' size guard costs
 // no system call per block, and a failed write raises EWriteError naming
@@ -41,7 +41,8 @@ class TNullStream final : public TStream {
 class TOutputFile final : public TStream {
  public:
   // expectedSize: the entry's size, so that a small file takes a small buffer.
-  TOutputFile(std::string finalName, const std::string& tempFolder, std::int64_t expectedSize);
+  TOutputFile(std::string finalName, platform::OutputTree& tree, const std::string& tempFolder,
+              std::int64_t expectedSize);
   ~TOutputFile() override;
   TOutputFile(const TOutputFile&) = delete;
   TOutputFile& operator=(const TOutputFile&) = delete;
@@ -58,9 +59,8 @@ class TOutputFile final : public TStream {
   void Finish(bool commitToDisk, const platform::FileStamp& stamp);
   // A file decoded before its final name was known.
   void SetFinalName(const std::string& name) { finalName_ = name; }
-  // Moves the finished file over its final name; false (with the reason)
-  // when that name cannot be replaced.
-  bool Commit(std::string& reason);
+  // Moves the finished file to its final name as rule allows.
+  platform::Placed Commit(platform::Replace rule, std::string& reason);
 
  private:
   void Flush();
@@ -68,6 +68,7 @@ class TOutputFile final : public TStream {
   [[noreturn]] void Fail();
 
   std::string finalName_;
+  platform::OutputTree& tree_;
   std::string tempName_;
   platform::FileHandle handle_ = platform::kInvalidHandle;
   std::string buffer_;

@@ -79,6 +79,7 @@ class TMemoryBudget {
 
 struct TParallelSettings {
   std::string archive;
+  platform::OutputTree* tree = nullptr;  // the destination, unless testing
   std::string tempFolder;  // where the files are decoded to, before their folders exist
   std::int32_t archiveBufferSize = 0;
   bool testMode = false;

@@ -479,11 +479,44 @@ class Cli(unittest.TestCase):
             self.assertEqual(rc, 2, err)
             self.assertIn("Cannot write file", err)
             self.assertIn("No space left on device", err)
-            self.assertIn("b.bin", err)
+            self.assertIn('"out/b.bin"', err)
             self.assertEqual(sorted(os.listdir(out)), ["a.txt", "b.bin", "filler"])
             self.assertEqual(self.read("b.bin"), b"old")
         finally:
             subprocess.run(["umount", out])
+
+    def test_a_link_at_a_final_name_passes_no_mode_change_on(self):
+        # A file system mounted in the destination: a worker's file, decoded
+        # in the destination itself, cannot be renamed into it.
+        mounted = os.path.join(self.work, "out", "m")
+        os.makedirs(mounted)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", mounted],
+                          stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("cannot mount a tmpfs (needs root)")
+        try:
+            target = os.path.join(self.tmp, "target.txt")
+            with open(target, "wb") as f:
+                f.write(b"keep")
+            os.chmod(target, 0o444)
+            os.symlink(target, os.path.join(mounted, "f.txt"))
+            make_zip(self.archive, [("m/f.txt", b"f" * 5000), ("g.txt", b"g" * 5000)])
+            rc, _, err = self.run_cli("-o", "-T", "2", "-d", "out", "a.zip")
+            self.assertEqual(rc, 0, err)
+            self.assertEqual(stat.S_IMODE(os.stat(target).st_mode), 0o444)
+            self.assertEqual(self.read("m/f.txt"), b"f" * 5000)
+        finally:
+            subprocess.run(["umount", mounted])
+
+    def test_what_keeps_a_folder_from_being_made_is_named(self):
+        os.makedirs(os.path.join(self.work, "out"))
+        with open(os.path.join(self.work, "out", "blocked"), "wb") as f:
+            f.write(b"file")
+        make_zip(self.archive, [("n" * 300 + "/f.txt", b"x"), ("blocked/", b"")])
+        rc, _, err = self.run_cli("-d", "out", "a.zip")
+        self.assertEqual(rc, 1, err)
+        self.assertIn("cannot create (File name too long)", err)
+        self.assertIn("blocked/: cannot create (a link or file is in the way)", err)
+        self.assertNotIn("unsafe", err)
 
     def test_links_and_special_files_in_the_destination_are_never_followed(self):
         out = os.path.join(self.work, "out")

@@ -60,19 +60,6 @@ BuiltEntry Folder(const std::string& name) {
   return e;
 }
 
-// Whether this process may replace a read-only file anyway (root on POSIX).
-bool ReadOnlyIsIgnored(const TempDir& tmp) {
-  const std::string probe = tmp / "probe";
-  WriteFile(probe, "x");
-  platform::FileSetAttr(probe, platform::faReadOnly);
-  const platform::FileHandle h = platform::FileOpen(probe, platform::fmCreate);
-  const bool ignored = h != platform::kInvalidHandle;
-  if (ignored) platform::FileClose(h);
-  platform::FileSetAttr(probe, 0);
-  platform::FileDelete(probe);
-  return ignored;
-}
-
 class Extraction : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -397,27 +384,55 @@ TEST_F(Overwrite, NewerAndOlderCompareDatesStrictly) {
   }
 }
 
+// Also where the system would replace it anyway (a rename on POSIX, and any
+// write as root there).
 TEST_F(Overwrite, ReadOnlyFilesAreReplacedOnlyWithReplaceReadOnly) {
   const std::string target = Join(dest, "f.txt");
-  const bool ignored = ReadOnlyIsIgnored(tmp);
   platform::FileSetAttr(target, platform::faReadOnly);
   zip.SetReplaceReadOnly(false);
   zip.SetRetainAttributes(false);
-  EXPECT_EQ(zip.UnZipFiles(), ignored ? 1 : 0);
-  if (!ignored) {
-    EXPECT_EQ(Out("f.txt"), "old");
-    EXPECT_EQ(log[2], "skip 3 0 f.txt");
-    platform::FileSetAttr(target, platform::faReadOnly);
-  }
+  EXPECT_EQ(zip.UnZipFiles(), 0);
+  EXPECT_EQ(Out("f.txt"), "old");
+  EXPECT_EQ(log[2], "skip 3 0 f.txt");
   zip.SetReplaceReadOnly(true);
   EXPECT_EQ(zip.UnZipFiles(), 1);
   EXPECT_EQ(Out("f.txt"), "new");
-  // Cleared to make room (a process that writes read-only files anyway has
-  // no reason to clear it).
-  if (!ignored) {
-    EXPECT_EQ(platform::FileGetAttr(target) & platform::faReadOnly, 0);
-  }
-  platform::FileSetAttr(target, 0);
+  // Cleared to make room.
+  EXPECT_EQ(platform::FileGetAttr(target) & platform::faReadOnly, 0);
+}
+
+// Another user who can write into the destination while the run goes on.
+TEST_F(Overwrite, AFileThatAppearsUnderAFreeNameIsJudgedByTheRule) {
+  Make({Entry("new/f.txt", "new")});
+  const std::string theirs = Join(dest, "new\\f.txt");
+  zip.OnFilePercentDone = [&](TObject*, std::int32_t) { WriteFile(theirs, "theirs"); };
+  bool asked = false;
+  zip.OnPromptForOverwrite = [&](TObject*, bool& overWriteIt, std::int32_t, std::string&) { asked = overWriteIt = true; };
+  zip.SetOverwriteMode(Never);
+  EXPECT_EQ(zip.UnZipFiles(), 0);
+  EXPECT_EQ(ReadFile(theirs), "theirs");
+  EXPECT_NE(std::find(log.begin(), log.end(), "skip 1 0 new/f.txt"), log.end());
+  fs::remove_all(Native(Join(dest, "new")));
+  zip.SetOverwriteMode(Prompt);
+  EXPECT_EQ(zip.UnZipFiles(), 1);
+  EXPECT_TRUE(asked);
+  EXPECT_EQ(ReadFile(theirs), "new");
+}
+
+TEST_F(Extraction, AFolderTheRunMadeThatBecomesALinkLeadsNowhere) {
+  if (platform::kIsWindows) GTEST_SKIP() << "links need privileges there";
+  const std::string outside = tmp / "outside";
+  fs::create_directories(Native(outside));
+  Make({Entry("d/a", "a"), Entry("e/b", "b"), Entry("d/c", "c")});
+  Record();
+  zip.OnEndUnZip = [&](TObject*, std::int32_t i, const std::string&) {
+    if (i != 0) return;
+    fs::rename(Native(Join(dest, "d")), Native(Join(dest, "moved")));
+    fs::create_directory_symlink(Native(outside), Native(Join(dest, "d")));
+  };
+  EXPECT_EQ(zip.UnZipFiles(), 2);
+  EXPECT_TRUE(fs::is_empty(Native(outside)));
+  EXPECT_NE(std::find(log.begin(), log.end(), "skip 3 2 d/c"), log.end());
 }
 
 TEST_F(Overwrite, AFolderInTheWayCannotBeCreatedEvenWithReplaceReadOnly) {

@@ -96,31 +96,56 @@ TEST(Platform, LastCharStartRespectsDoubleByteCharacters) {
   }
 }
 
-TEST(Platform, TemporaryFilesMoveOverAnyName) {
+namespace {
+
+// A temporary file with contents in folder of tree, closed; its name.
+std::string Temp(p::OutputTree& tree, const std::string& folder, const std::string& contents) {
+  std::string name;
+  std::string reason;
+  const p::FileHandle h = tree.CreateTemp(folder, name, reason);
+  EXPECT_NE(h, p::kInvalidHandle) << reason;
+  EXPECT_EQ(p::FileWrite(h, contents.data(), static_cast<std::int32_t>(contents.size())),
+            static_cast<std::int32_t>(contents.size()));
+  p::FileClose(h);
+  return name;
+}
+
+}  // namespace
+
+TEST(Platform, OutputFilesTakeTheirNamesAsTheRuleAllows) {
   TempDir dir;
-  const std::string folder = dir / "x";
-  const std::string inFolder = folder.substr(0, folder.size() - 1);
-  std::string first;
-  std::string second;
-  const p::FileHandle a = p::CreateTempFile(inFolder, first);
-  const p::FileHandle b = p::CreateTempFile(inFolder, second);
-  ASSERT_NE(a, p::kInvalidHandle);
-  ASSERT_NE(b, p::kInvalidHandle);
-  EXPECT_NE(first, second);
-  EXPECT_EQ(p::FileWrite(a, "new", 3), 3);
-  p::FileClose(a);
-  p::FileClose(b);
-  // Over an existing file, in one step.
-  const std::string target = dir / "target.txt";
-  quv::test::WriteFile(target, "old contents");
-  EXPECT_TRUE(p::MoveFileOver(first, target));
-  EXPECT_EQ(quv::test::ReadFile(target), "new");
-  EXPECT_FALSE(p::FileExists(first));
-  std::string error;
-  EXPECT_FALSE(p::MoveFileOver(first, target, &error));
-  EXPECT_FALSE(error.empty());
-  EXPECT_FALSE(p::CreateTempFile(dir / "no-such-folder\\", first, &error) != p::kInvalidHandle);
-  EXPECT_TRUE(p::FileDelete(second));
+  const std::string base = dir / "dest\\";
+  ASSERT_TRUE(p::ForceDirs(base));
+  p::OutputTree tree(base);
+  std::string reason;
+  ASSERT_TRUE(tree.MakeFolders(base + "a\\b\\", reason)) << reason;
+  EXPECT_TRUE(tree.Made(base + "a\\") && tree.Made(base + "a\\b\\"));
+  EXPECT_FALSE(tree.Made(base));
+  const std::string target = base + "a\\b\\f.txt";
+  // From the destination itself (a worker's file) into a folder, then never
+  // over what is there without leave.
+  EXPECT_EQ(tree.Commit(Temp(tree, base, "one"), target, p::Replace::None, reason), p::Placed::Done);
+  const std::string second = Temp(tree, base + "a\\b\\", "two");
+  EXPECT_EQ(tree.Commit(second, target, p::Replace::None, reason), p::Placed::NameTaken);
+  EXPECT_EQ(quv::test::ReadFile(target), "one");
+  EXPECT_TRUE(tree.Look(target).taken);
+  EXPECT_FALSE(tree.Look(base + "a\\b\\").taken);
+  // A read-only file stays unless the rule says otherwise, on every system.
+  ASSERT_TRUE(p::FileSetAttr(target, p::faReadOnly));
+  EXPECT_TRUE(tree.Look(target).readOnly);
+  EXPECT_EQ(tree.Commit(second, target, p::Replace::Writable, reason), p::Placed::Failed);
+  EXPECT_EQ(quv::test::ReadFile(target), "one");
+  EXPECT_EQ(tree.Commit(second, target, p::Replace::Any, reason), p::Placed::Done) << reason;
+  EXPECT_EQ(quv::test::ReadFile(target), "two");
+  const std::string dropped = Temp(tree, base, "three");
+  tree.Discard(dropped);
+  EXPECT_FALSE(p::FileExists(dropped));
+  // Folders that cannot be made say why.
+  EXPECT_FALSE(tree.MakeFolders(base + std::string(300, 'n') + "\\", reason));
+  EXPECT_NE(reason, "a link or file is in the way");
+  EXPECT_FALSE(tree.MakeFolders(target + "\\", reason));
+  EXPECT_EQ(reason, "a link or file is in the way");
+  EXPECT_EQ(tree.CreateTemp(base + "missing\\", reason, reason), p::kInvalidHandle);
 }
 
 TEST(Platform, LinksInsideTheDestinationAreNeverFollowed) {
@@ -136,23 +161,23 @@ TEST(Platform, LinksInsideTheDestinationAreNeverFollowed) {
   std::filesystem::create_symlink(p::NativePath(Join(dest, "nowhere")), p::NativePath(Join(dest, "dangling")));
 
   const std::string base = dest + "\\";
-  EXPECT_TRUE(p::ForceDirsBeneath(base, base + "a\\b\\"));
-  EXPECT_TRUE(p::DirExists(Join(dest, "a\\b")));
-  EXPECT_FALSE(p::ForceDirsBeneath(base, base + "dirlink\\sub\\"));
-  EXPECT_FALSE(p::ForceDirsBeneath(base, base + "filelink\\sub\\"));
+  p::OutputTree tree(base);
+  std::string reason;
+  EXPECT_FALSE(tree.MakeFolders(base + "dirlink\\sub\\", reason));
+  EXPECT_FALSE(tree.MakeFolders(base + "filelink\\sub\\", reason));
   EXPECT_FALSE(p::DirExists(Join(outside, "sub")));
-  EXPECT_FALSE(p::ForceDirsBeneath(base, dir / "elsewhere\\"));
   // A link of any kind has its name taken; following it would say otherwise.
-  EXPECT_TRUE(p::NameTaken(Join(dest, "dangling")));
-  EXPECT_FALSE(p::FileExists(Join(dest, "dangling")));
-  EXPECT_TRUE(p::NameTaken(Join(dest, "filelink")));
-  EXPECT_FALSE(p::NameTaken(Join(dest, "a")));
+  EXPECT_TRUE(tree.Look(Join(dest, "dangling")).taken);
+  EXPECT_FALSE(tree.Look(Join(dest, "filelink")).readOnly);
+  // A folder the tree holds stays the one it made when a link takes its name.
+  ASSERT_TRUE(tree.MakeFolders(base + "made\\", reason));
+  std::filesystem::rename(p::NativePath(Join(dest, "made")), p::NativePath(Join(dest, "moved")));
+  std::filesystem::create_directory_symlink(p::NativePath(outside), p::NativePath(Join(dest, "made")));
+  EXPECT_EQ(tree.Commit(Temp(tree, base + "made\\", "x"), base + "made\\x", p::Replace::Any, reason), p::Placed::Done);
+  EXPECT_EQ(quv::test::ReadFile(Join(dest, "moved\\x")), "x");
+  EXPECT_FALSE(p::FileExists(Join(outside, "x")));
   // Moving over a link replaces the link, not what it points at.
-  std::string temp;
-  const p::FileHandle h = p::CreateTempFile(base, temp);
-  ASSERT_NE(h, p::kInvalidHandle);
-  p::FileClose(h);
-  EXPECT_TRUE(p::MoveFileOver(temp, Join(dest, "filelink")));
+  EXPECT_EQ(tree.Commit(Temp(tree, base, "new"), Join(dest, "filelink"), p::Replace::Any, reason), p::Placed::Done);
   EXPECT_EQ(quv::test::ReadFile(Join(outside, "target.txt")), "keep");
   EXPECT_FALSE(std::filesystem::is_symlink(p::NativePath(Join(dest, "filelink"))));
 }
