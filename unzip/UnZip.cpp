@@ -69,7 +69,7 @@ void TUnZip::Assign(const TPersistent* source) {
     ReleaseArchiveStream();
     endCentral_->Clear();
     archiveDate_ = 0;
-    localScan_ = false;
+    ForgetScan();
   }
   zipName_ = other->zipName_;
   destDir_ = other->destDir_;
@@ -144,7 +144,7 @@ void TUnZip::SetZipName(const std::string& Value) {
   archiveDate_ = 0;
   endCentral_->Clear();
   ReleaseArchiveStream();
-  localScan_ = false;
+  ForgetScan();
 }
 
 void TUnZip::SetDestDir(const std::string& Value) {
@@ -266,12 +266,18 @@ void TUnZip::ClearArchive() {
   ReleaseArchiveStream();
   ReleaseDirectory();
   endCentral_->Clear();
-  localScan_ = false;
+  ForgetScan();
   archiveDate_ = 0;
   currentDisk_ = 0;
   setLastDiskName_.clear();
   SetMultiDiskMode(mdNone);
   zipName_.clear();
+}
+
+void TUnZip::ForgetScan() {
+  localScan_ = false;
+  rebuildReason_.clear();
+  countMismatch_.clear();
 }
 
 void TUnZip::ReleaseDirectory() {
