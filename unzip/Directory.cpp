@@ -348,12 +348,13 @@ void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
   // may go on on another disk).
   const std::int64_t directoryEnd =
       (configMode ? 0 : endCentral_->CentralDirOffset) + std::max<std::int64_t>(endCentral_->CentralDirSize, 0);
-  // Room for every entry at once, as far as the directory's stated size and
-  // the file can hold their headers: a damaged record reserves no more than
-  // the file's size would need.
+  // Room for every counted entry at once, as far as the directory's stated
+  // size and the file can hold their headers: a damaged record reserves no
+  // more than the file's size would need.
   const std::int64_t headerRoom = std::min(endCentral_->CentralDirSize, stream->Size()) / CentralFileHeader::kSize;
+  const std::int64_t fitting = std::min(endCentral_->TotalEntries, headerRoom);
   Entries entries;
-  if (!localScan_ && headerRoom > 0) entries.reserve(static_cast<std::size_t>(headerRoom));
+  if (!localScan_ && fitting > 0) entries.reserve(static_cast<std::size_t>(fitting));
   // The entry just read, while its extra field's stated length may yet
   // prove wrong (see ReadNextCentralHeader).
   TZipHeaderInfo* previous = nullptr;
@@ -399,8 +400,9 @@ void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
     entries.push_back(std::move(entry));
   }
   if (!localScan_ && index > endCentral_->TotalEntries) {
-    countMismatch_ = "the end record counts " + std::to_string(endCentral_->TotalEntries) +
-                     " entries, the central directory holds " + std::to_string(index);
+    const std::int64_t counted = endCentral_->TotalEntries;
+    countMismatch_ = "the end record counts " + std::to_string(counted) + (counted == 1 ? " entry" : " entries") +
+                     ", the central directory holds " + std::to_string(index);
   }
 }
 
