@@ -6,6 +6,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/Platform.h"
 #include "platform/Ui.h"
@@ -303,7 +304,10 @@ void TUnZip::ApplySortMode(TZipSortMode Mode) {
     auto view = std::make_unique<TSortedZip>(AcceptDuplicates);
     view->SetOwnsObjects(false);
     view->SetSortMode(Mode);
-    for (std::int32_t i = 0; i < directory_->Count(); ++i) view->Add(directory_->Items(i));
+    std::vector<TObject*> entries;
+    entries.reserve(static_cast<std::size_t>(directory_->Count()));
+    for (std::int32_t i = 0; i < directory_->Count(); ++i) entries.push_back(directory_->Items(i));
+    view->AddAll(entries);
     sortedView_ = std::move(view);
   }
   sortMode_ = Mode;
