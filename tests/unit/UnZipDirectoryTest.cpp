@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -660,38 +659,6 @@ TEST(UnZipDirectory, RebuiltDirectoriesSayWhy) {
     EXPECT_EQ(u.DirectoryRebuilt(), *reason != '\0');
     EXPECT_EQ(u.DirectoryRebuilt() ? u.RebuildReason() : std::string(), reason);
   }
-}
-
-TEST(UnZipDirectory, ReversedDirectoryIsListedInPhysicalOrderAndItsTwinsFound) {
-  constexpr int kEntries = 3000;
-  std::vector<test::BuiltEntry> entries(kEntries);
-  for (int i = 0; i < kEntries; ++i) {
-    char name[16];
-    std::snprintf(name, sizeof name, "f%05d.txt", i);
-    entries[static_cast<std::size_t>(i)].name = name;
-    entries[static_cast<std::size_t>(i)].data = name;
-  }
-  const std::string archive = test::BuildArchive(entries);
-  const std::size_t first = CentralHeader(archive, 0);
-  const std::size_t headerSize = CentralHeader(archive, 1) - first;
-  const std::size_t end = archive.size() - 22;
-  std::string reversed = archive.substr(0, first);
-  for (int i = kEntries - 1; i >= 0; --i) reversed += archive.substr(first + headerSize * static_cast<std::size_t>(i), headerSize);
-  reversed += archive.substr(end);
-  TempDir dir;
-  test::WriteFile(dir / "rev.zip", reversed);
-  auto u = Load(dir / "rev.zip");
-  ASSERT_EQ(u->Count(), kEntries);
-  EXPECT_FALSE(u->DirectoryRebuilt());
-  for (std::int32_t i = 0; i < kEntries; ++i) ASSERT_EQ(u->Entry(i).StoredPath(), entries[static_cast<std::size_t>(i)].name);
-
-  // The first header (the last entry) made a twin of the middle one.
-  const std::uint32_t middle = static_cast<std::uint32_t>(u->Entry(kEntries / 2).RelativeOffsetOfLocalHeader);
-  Patch(reversed, first + 42, middle, 4);
-  test::WriteFile(dir / "rev.zip", reversed);
-  auto twin = Load(dir / "rev.zip");
-  EXPECT_EQ(twin->RebuildReason(), "two central headers name the same local header");
-  EXPECT_EQ(twin->Count(), kEntries) << "the scan finds every local header";
 }
 
 }  // namespace
