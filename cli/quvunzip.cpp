@@ -713,6 +713,23 @@ class ExtractionRun {
   int rememberedAnswer_ = 0;  // 1 all, -1 none
 };
 
+// What the directory's reading found wrong but got past: said before the
+// entries are listed, tested or extracted. Answers the exit status it calls
+// for (a rebuild the user asked for with -B alone does not fail the run).
+int ReportDirectoryRepairs(const Extractor& zip, const Options& o) {
+  int status = kExitOk;
+  if (zip.DirectoryRebuilt()) {
+    std::cerr << "quvunzip: warning: " << o.archive << ": directory rebuilt from the local headers ("
+              << zip.RebuildReason() << "); other tools may list other entries\n";
+    if (!o.assumeBad) status = kExitEntries;
+  }
+  if (!zip.CountMismatch().empty()) {
+    std::cerr << "quvunzip: warning: " << o.archive << ": " << zip.CountMismatch() << "; all are taken\n";
+    status = kExitEntries;
+  }
+  return status;
+}
+
 int Run(const Options& o) {
   ConsoleQuestions questions;
   UiInstalled installed(questions);
@@ -721,14 +738,16 @@ int Run(const Options& o) {
   zip.SetZipName(o.archive);
   if (o.assumeBad) zip.SetIncompleteZipMode(izAssumeBad);
   zip.SetNameCharset(o.charset);
-  if (o.list) return List(zip, o);
   if (o.commentOnly) return ShowComment(zip);
+  zip.LoadDirectory();
+  const int directoryStatus = ReportDirectoryRepairs(zip, o);
+  if (o.list) return std::max(List(zip, o), directoryStatus);
   // Ctrl-C, SIGTERM and SIGHUP end the run at its next block: the engine
   // removes its unfinished files and says so, and the exit status is the
   // signal's conventional one.
   const platform::InterruptWatch interrupts(zip.CancelRequest());
   const int status = ExtractionRun(zip, questions, o).Execute();
-  return interrupts.Caught() != 0 ? interrupts.ExitStatus() : status;
+  return interrupts.Caught() != 0 ? interrupts.ExitStatus() : std::max(status, directoryStatus);
 }
 
 }  // namespace

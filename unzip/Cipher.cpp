@@ -77,7 +77,7 @@ bool TUnZip::CheckPassword(std::int32_t FileIndex) {
     if (OnBadPassword) OnBadPassword(this, FileIndex, tried);
     if (tried == password_) return false;
     password_ = tried;
-    if (archiveStream_) archiveStream_->Seek(static_cast<std::int32_t>(start), soFromBeginning);
+    if (archiveStream_) archiveStream_->Seek(start, soFromBeginning);
     currentEntry_->CompressedSize += kHeaderSize;
   }
 }

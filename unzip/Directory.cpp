@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/Platform.h"
 #include "platform/Ui.h"
@@ -156,6 +157,7 @@ void TUnZip::ReadDirectory() {
   archiveDate_ = platform::FileGetDate(archiveStream_->Handle());
   ReleaseDirectory();
   centralInArchive_ = false;
+  countMismatch_.clear();
   try {
     // Set when the configuration file stands in for the archive's own end
     // record and directory.
@@ -199,7 +201,11 @@ void TUnZip::GoToCentralDirectory(TStream* config) {
   centralInArchive_ = !configMode;
   DetectMultiDiskMode();
   if (!configMode && endCentral_->ThisDisk != 0) setLastDiskName_ = zipName_;
-  if (endCentral_->TotalEntries <= 0) return;
+  // A count of 0 over a directory that holds headers is read as well (see
+  // ReadCentralEntries).
+  const bool headersCounted = endCentral_->TotalEntries > 0;
+  const bool headersUncounted = endCentral_->CentralDirSize > 0 && MultiDiskMode() == mdNone;
+  if (!headersCounted && !headersUncounted) return;
   if (configMode) {
     config->Seek(0, soFromBeginning);
     return;
@@ -218,7 +224,7 @@ void TUnZip::ReadWithoutEndRecord() {
     case izAssumeNotAZip:
       throw ENotAZipFile("Not a valid zip file!");
     case izAssumeBad:
-      if (!ScanLocalHeaders()) {
+      if (!ScanLocalHeaders("no end record")) {
         ClearArchive();
         ThrowBadZip();
       }
@@ -281,15 +287,23 @@ void RefreshScannedEntry(TSortedZip& directory, const TZipHeaderInfo& central) {
   listed->RelativeOffsetOfLocalHeader = localOffset;
 }
 
-// Adds entry to the directory; null when another entry already claims its
-// local header (the directory is damaged).
-TZipHeaderInfo* AddToDirectory(TSortedZip& directory, std::unique_ptr<TZipHeaderInfo> entry) {
+using Entries = std::vector<std::unique_ptr<TZipHeaderInfo>>;
+
+// Lists the entries at once (sorted once rather than inserted one by one).
+// False, the entries kept, when two claim the same local header: the
+// directory is damaged.
+bool AddToDirectory(TSortedZip& directory, Entries& entries) {
+  std::vector<TObject*> items;
+  items.reserve(entries.size());
+  for (const auto& entry : entries) items.push_back(entry.get());
   try {
-    directory.Add(entry.get());
+    directory.AddAll(items);
   } catch (const EListError&) {
-    return nullptr;
+    return false;
   }
-  return entry.release();
+  for (auto& entry : entries) entry.release();
+  entries.clear();
+  return true;
 }
 
 // Reads the comment after the entry's central header when eager (while this
@@ -305,6 +319,17 @@ void TakeEntryComment(TStream& stream, TZipHeaderInfo& entry, bool eager) {
   entry.SetStoredComment(comment);
 }
 
+// Whether a central header begins at the stream's position and ends within
+// the directory's stated end.
+bool CentralHeaderFollows(TStream& stream, std::int64_t directoryEnd) {
+  const std::int64_t at = stream.Position();
+  if (at + CentralFileHeader::kSize > directoryEnd) return false;
+  std::uint8_t signature[4];
+  const bool found = stream.Read(signature, 4) == 4 && Le32(signature) == ZipSignatures().Central;
+  stream.Seek(at, soFromBeginning);
+  return found;
+}
+
 }  // namespace
 
 void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
@@ -315,62 +340,76 @@ void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
   };
   const TNextVolume noVolume;
   const bool eagerComments = configMode || endCentral_->ThisDisk != 0;
-  // Room for every entry at once rather than 16 more at a time, as far as
-  // the directory's stated size and the file can hold their headers: a
-  // damaged record reserves no more than the file's size would need.
+  // In one file every entry's data is in that file, whatever disk its header
+  // names (writers get it wrong): all are compared with each other.
+  const bool oneFile = endCentral_->ThisDisk == 0;
+  // A directory that holds more headers than the end record counts is read
+  // whole, as far as its stated size goes (one file only: a set's directory
+  // may go on on another disk).
+  const std::int64_t directoryEnd =
+      (configMode ? 0 : endCentral_->CentralDirOffset) + std::max<std::int64_t>(endCentral_->CentralDirSize, 0);
+  // Room for every counted entry at once, as far as the directory's stated
+  // size and the file can hold their headers: a damaged record reserves no
+  // more than the file's size would need.
   const std::int64_t headerRoom = std::min(endCentral_->CentralDirSize, stream->Size()) / CentralFileHeader::kSize;
   const std::int64_t fitting = std::min(endCentral_->TotalEntries, headerRoom);
-  if (!localScan_ && fitting > directory_->Capacity() && fitting < TObjectList::kMaxListSize) {
-    directory_->SetCapacity(static_cast<std::int32_t>(fitting));
-  }
-  // The entry just added, while its extra field's stated length may yet
+  Entries entries;
+  if (!localScan_ && fitting > 0) entries.reserve(static_cast<std::size_t>(fitting));
+  // The entry just read, while its extra field's stated length may yet
   // prove wrong (see ReadNextCentralHeader).
   TZipHeaderInfo* previous = nullptr;
   std::int32_t index = 0;
   // After a scan rebuilt the directory the central headers are read again
   // from the first, and only refresh the entries found.
-  auto startOver = [&] {
+  auto rebuild = [&](const char* reason) {
+    RebuildFromLocalHeaders(reason);
+    entries.clear();
     index = 0;
     previous = nullptr;
     if (configMode) stream->Seek(0, soFromBeginning);
   };
 
-  while (index < endCentral_->TotalEntries) {
+  for (;;) {
     const bool spanning = !localScan_ && !configMode && MultiDiskMode() != mdNone;
+    const bool counted = index < endCentral_->TotalEntries;
+    if (!counted && (localScan_ || spanning || !CentralHeaderFollows(*stream, directoryEnd))) {
+      if (localScan_ || AddToDirectory(*directory_, entries)) break;
+      rebuild("two central headers name the same local header");
+      continue;
+    }
     const TNextVolume& volumes = spanning ? nextVolume : noVolume;
     std::unique_ptr<TZipHeaderInfo> entry = NewEntry();
     const bool read = ReadNextCentralHeader(stream, *entry, previous, volumes, this, nameCharset_);
     previous = nullptr;
     if (!read && localScan_) break;
     if (!read) {
-      RebuildFromLocalHeaders();
-      startOver();
+      rebuild("a central header is missing or damaged");
       continue;
     }
+    if (oneFile) entry->DiskNumberStart = 0;
+    ++index;
     if (localScan_) {
       RefreshScannedEntry(*directory_, *entry);
       // Step over the rest of this header also when no entry matched, so
       // that the next header is read from its start.
       Skip(*stream, entry->FileCommentLength);
-      ++index;
       continue;
     }
-    TZipHeaderInfo* added = AddToDirectory(*directory_, std::move(entry));
-    if (added == nullptr) {
-      RebuildFromLocalHeaders();
-      startOver();
-      continue;
-    }
-    TakeEntryComment(*stream, *added, eagerComments);
-    if (added->CentralExtraFieldLength > 0) previous = added;
-    ++index;
+    TakeEntryComment(*stream, *entry, eagerComments);
+    if (entry->CentralExtraFieldLength > 0) previous = entry.get();
+    entries.push_back(std::move(entry));
+  }
+  if (!localScan_ && index > endCentral_->TotalEntries) {
+    const std::int64_t counted = endCentral_->TotalEntries;
+    countMismatch_ = "the end record counts " + std::to_string(counted) + (counted == 1 ? " entry" : " entries") +
+                     ", the central directory holds " + std::to_string(index);
   }
 }
 
-void TUnZip::RebuildFromLocalHeaders() {
+void TUnZip::RebuildFromLocalHeaders(const char* reason) {
   // The local headers of a multi-disk set are on other disks, so no scan of
   // this file can stand in for its directory.
-  if (MultiDiskMode() == mdNone && ScanLocalHeaders()) return;
+  if (MultiDiskMode() == mdNone && ScanLocalHeaders(reason)) return;
   ClearArchive();
   ThrowBadZip();
 }
@@ -426,20 +465,26 @@ bool ReadNextLocalEntry(TStream& stream, TZipHeaderInfo& entry, bool& last, cons
 
 }  // namespace
 
-bool TUnZip::ScanLocalHeaders() {
+bool TUnZip::ScanLocalHeaders() { return ScanLocalHeaders("the caller asked for a scan of the local headers"); }
+
+bool TUnZip::ScanLocalHeaders(const char* reason) {
   if (localScan_ || !archiveStream_) return false;
   localScan_ = true;
+  rebuildReason_ = reason;
   ReleaseDirectory();
   TS_BufferStream& stream = *archiveStream_;
   const std::int32_t start = text::SameText(text::FileExtension(zipName_), ".EXE") ? kSfxScanStart : 0;
   stream.Seek(start, soFromBeginning);
   if (!FindFirstLocalHeader(stream, doProcessMessages_)) return false;
   NewDirectory();
+  Entries entries;
   for (bool last = false; !last;) {
     std::unique_ptr<TZipHeaderInfo> entry = NewEntry();
     if (!ReadNextLocalEntry(stream, *entry, last, nameCharset_)) break;
-    directory_->Add(entry.release());
+    entries.push_back(std::move(entry));
   }
+  // Each header lies after the data of the one before: no two can clash.
+  AddToDirectory(*directory_, entries);
   endCentral_->ThisDisk = 0;
   endCentral_->TotalEntries = Count();
   endCentral_->CentralDirOffset = stream.Position();

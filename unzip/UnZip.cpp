@@ -6,6 +6,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/Platform.h"
 #include "platform/Ui.h"
@@ -69,7 +70,7 @@ void TUnZip::Assign(const TPersistent* source) {
     ReleaseArchiveStream();
     endCentral_->Clear();
     archiveDate_ = 0;
-    localScan_ = false;
+    ForgetScan();
   }
   zipName_ = other->zipName_;
   destDir_ = other->destDir_;
@@ -144,7 +145,7 @@ void TUnZip::SetZipName(const std::string& Value) {
   archiveDate_ = 0;
   endCentral_->Clear();
   ReleaseArchiveStream();
-  localScan_ = false;
+  ForgetScan();
 }
 
 void TUnZip::SetDestDir(const std::string& Value) {
@@ -266,12 +267,18 @@ void TUnZip::ClearArchive() {
   ReleaseArchiveStream();
   ReleaseDirectory();
   endCentral_->Clear();
-  localScan_ = false;
+  ForgetScan();
   archiveDate_ = 0;
   currentDisk_ = 0;
   setLastDiskName_.clear();
   SetMultiDiskMode(mdNone);
   zipName_.clear();
+}
+
+void TUnZip::ForgetScan() {
+  localScan_ = false;
+  rebuildReason_.clear();
+  countMismatch_.clear();
 }
 
 void TUnZip::ReleaseDirectory() {
@@ -297,7 +304,10 @@ void TUnZip::ApplySortMode(TZipSortMode Mode) {
     auto view = std::make_unique<TSortedZip>(AcceptDuplicates);
     view->SetOwnsObjects(false);
     view->SetSortMode(Mode);
-    for (std::int32_t i = 0; i < directory_->Count(); ++i) view->Add(directory_->Items(i));
+    std::vector<TObject*> entries;
+    entries.reserve(static_cast<std::size_t>(directory_->Count()));
+    for (std::int32_t i = 0; i < directory_->Count(); ++i) entries.push_back(directory_->Items(i));
+    view->AddAll(entries);
     sortedView_ = std::move(view);
   }
   sortMode_ = Mode;

@@ -356,6 +356,17 @@ class TUnZip : public TPersistent, public DecodeHost {
   TS_BufferStream* ArchiveStream() const { return archiveStream_.get(); }
   std::int32_t CurrentDisk() const { return currentDisk_; }
   bool LocalScanDone() const { return localScan_; }
+  // The directory in use was rebuilt from the local headers: the central
+  // directory is missing or damaged, and the entries may differ from what
+  // other tools list. RebuildReason says why in a few words ("no end
+  // record", "a central header is missing or damaged", "two central headers
+  // name the same local header").
+  bool DirectoryRebuilt() const { return localScan_ && directory_ != nullptr; }
+  const std::string& RebuildReason() const { return rebuildReason_; }
+  // The central directory holds more headers (within its stated size) than
+  // the end record counts; every one was read. Says so in a few words, or
+  // is empty.
+  const std::string& CountMismatch() const { return countMismatch_; }
   std::int32_t ArchiveDate() const { return archiveDate_; }
 
   // ---- DecodeHost: what the decoders use of the component ------------------
@@ -412,6 +423,8 @@ class TUnZip : public TPersistent, public DecodeHost {
   std::int32_t archiveDate_ = 0;
   std::int32_t currentDisk_ = 0;
   bool localScan_ = false;
+  std::string rebuildReason_;
+  std::string countMismatch_;
   // Whether the central directory lies in the archive (not in a .zfc file).
   bool centralInArchive_ = false;
   // Large blocks: the archive is read in few system calls, and the next
@@ -461,8 +474,11 @@ class TUnZip : public TPersistent, public DecodeHost {
   // Reads the central entries from stream.
   void ReadCentralEntries(TStream*& stream, bool configMode);
   // A damaged central directory: the local headers stand in for it, or
-  // EBadZipFile.
-  void RebuildFromLocalHeaders();
+  // EBadZipFile. reason: see RebuildReason.
+  void RebuildFromLocalHeaders(const char* reason);
+  bool ScanLocalHeaders(const char* reason);
+  // Clears the local-scan flag and what the last read noted.
+  void ForgetScan();
   // Reads and caches the comment of an entry whose central header lies at
   // its CentralHeaderOffset in stream; false when it cannot be read.
   bool LoadEntryComment(TStream& stream, TZipHeaderInfo& entry);

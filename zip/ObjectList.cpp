@@ -1,8 +1,11 @@
 #include "zip/ObjectList.h"
 
+#include <algorithm>
 #include <cstring>
+#include <numeric>
 #include <string>
 #include <unordered_set>
+#include <utility>
 
 #include "zip/Exception.h"
 
@@ -22,13 +25,17 @@ void TObjectList::Error(std::int32_t index) const {
 }
 
 void TObjectList::Grow() {
-  std::int32_t delta = 4;
+  // Doubling past the first small steps: a list of n items is copied O(n)
+  // times in all, not O(n^2 / 16).
+  std::int64_t wanted = capacity_ + 4;
   if (capacity_ > 8) {
-    delta = 16;
+    wanted = 2 * static_cast<std::int64_t>(capacity_);
   } else if (capacity_ > 4) {
-    delta = 8;
+    wanted = capacity_ + 8;
   }
-  SetCapacity(capacity_ + delta);
+  const std::int32_t old = capacity_;
+  SetCapacity(static_cast<std::int32_t>(std::min<std::int64_t>(wanted, kMaxListSize - 1)));
+  if (capacity_ == old) Error(old + 1);
 }
 
 TObject* TObjectList::Get(std::int32_t index) const {
@@ -142,6 +149,77 @@ void TSortedObjectList::Insert(std::int32_t /*index*/, TObject* item) {
     if (duplicates_ == RejectDuplicates) throw EListError("Duplicate Object index");
   }
   TObjectList::Insert(position, item);
+}
+
+std::vector<TObject*> TSortedObjectList::AddAll(const std::vector<TObject*>& items) {
+  const std::int64_t total = static_cast<std::int64_t>(count_) + static_cast<std::int64_t>(items.size());
+  if (total >= kMaxListSize) Error(static_cast<std::int32_t>(std::min<std::int64_t>(total, kMaxListSize)));
+  const std::int32_t listed = count_;
+  std::vector<TObject*> all(items_.get(), items_.get() + listed);
+  all.insert(all.end(), items.begin(), items.end());
+  // Positions in `all`, sorted stably: equal keys keep the listed items
+  // first and the new ones in the order given, as Add one by one meets them.
+  std::vector<std::int32_t> order(all.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(), [&](std::int32_t x, std::int32_t y) {
+    return Compare(KeyOf(all[static_cast<std::size_t>(y)]), KeyOf(all[static_cast<std::size_t>(x)])) > 0;
+  });
+
+  std::vector<TObject*> sorted;
+  sorted.reserve(all.size());
+  std::vector<std::int32_t> refused;
+  std::vector<std::int32_t> equals;
+  for (std::size_t at = 0; at < order.size();) {
+    // A run of keys that compare equal (ties that never compare 0, as dates
+    // do, stay in the order the sort gave).
+    equals.assign(1, order[at]);
+    const TObject* key = KeyOf(all[static_cast<std::size_t>(order[at])]);
+    for (++at; at < order.size() && Compare(key, KeyOf(all[static_cast<std::size_t>(order[at])])) == 0; ++at)
+      equals.push_back(order[at]);
+    TakeEqualKeys(all, equals, listed, sorted, refused);
+  }
+
+  if (std::cmp_greater(sorted.size(), capacity_)) SetCapacity(static_cast<std::int32_t>(sorted.size()));
+  std::copy(sorted.begin(), sorted.end(), items_.get());
+  count_ = static_cast<std::int32_t>(sorted.size());
+  std::sort(refused.begin(), refused.end());
+  std::vector<TObject*> left;
+  for (const std::int32_t i : refused) left.push_back(all[static_cast<std::size_t>(i)]);
+  return left;
+}
+
+void TSortedObjectList::TakeEqualKeys(const std::vector<TObject*>& all, const std::vector<std::int32_t>& equals,
+                                      std::int32_t listed, std::vector<TObject*>& sorted,
+                                      std::vector<std::int32_t>& refused) const {
+  // equals: positions in all, the listed ones (below `listed`) first.
+  const auto firstNew = std::find_if(equals.begin(), equals.end(), [&](std::int32_t i) { return i >= listed; });
+  const auto item = [&](std::int32_t i) { return all[static_cast<std::size_t>(i)]; };
+  if (equals.size() == 1 || firstNew == equals.end()) {
+    for (const std::int32_t i : equals) sorted.push_back(item(i));
+    return;
+  }
+  switch (duplicates_) {
+    case RejectDuplicates:
+      throw EListError("Duplicate Object index");
+    case IgnoreDuplicates: {
+      // The first of them stays; later equals are not taken.
+      const bool anyListed = firstNew != equals.begin();
+      for (auto it = equals.begin(); it != equals.end(); ++it) {
+        const bool keep = it < firstNew || (!anyListed && it == firstNew);
+        if (keep) {
+          sorted.push_back(item(*it));
+        } else {
+          refused.push_back(*it);
+        }
+      }
+      break;
+    }
+    default:
+      // Each new item goes in front of the equal ones before it.
+      for (auto it = equals.end(); it != firstNew;) sorted.push_back(item(*--it));
+      for (auto it = equals.begin(); it != firstNew; ++it) sorted.push_back(item(*it));
+      break;
+  }
 }
 
 const TObject* TSortedObjectList::KeyOf(const TObject* item) const { return item; }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "zip/Persistent.h"
 
@@ -76,6 +77,14 @@ class TSortedObjectList : public TObjectList {
   // with RejectDuplicates it raises EListError "Duplicate Object index".
   void Insert(std::int32_t index, TObject* item) override;
 
+  // Adds the items as Add would one after another, in O(n log n) for the n
+  // items of the list afterwards (each Add moves the items behind its
+  // place). Answers the items IgnoreDuplicates left out, in the order
+  // given; they stay with the caller. With RejectDuplicates an item whose key equals a listed or
+  // another new one raises EListError "Duplicate Object index" and nothing
+  // is added.
+  std::vector<TObject*> AddAll(const std::vector<TObject*>& items);
+
   virtual const TObject* KeyOf(const TObject* item) const;
   // Abstract here: raises EAbstractError.
   virtual int Compare(const TObject* a, const TObject* b) const;
@@ -85,6 +94,11 @@ class TSortedObjectList : public TObjectList {
   TDuplicates Duplicates() const { return duplicates_; }
 
  private:
+  // Places one run of equal keys of AddAll (positions in all) as the
+  // duplicate policy says.
+  void TakeEqualKeys(const std::vector<TObject*>& all, const std::vector<std::int32_t>& equals, std::int32_t listed,
+                     std::vector<TObject*>& sorted, std::vector<std::int32_t>& refused) const;
+
   TDuplicates duplicates_;
 };
 

@@ -56,13 +56,9 @@ int TSortedZip::Compare(const TObject* a, const TObject* b) const {
     case ByDate:
       return CalendarKey(y.LastModFileDateTime) > CalendarKey(x.LastModFileDateTime) ? 1 : -1;
     case ByCompressedSize:
-    case ByUnCompressedSize: {
-      const std::int32_t sa = sortMode_ == ByCompressedSize ? x.CompressedSize : x.UncompressedSize;
-      const std::int32_t sb = sortMode_ == ByCompressedSize ? y.CompressedSize : y.UncompressedSize;
-      // The difference taken in 32-bit arithmetic, wrapping as stored sizes do.
-      const auto diff = static_cast<std::int32_t>(static_cast<std::uint32_t>(sb) - static_cast<std::uint32_t>(sa));
-      return diff > 0 ? 1 : -1;
-    }
+      return y.CompressedSize > x.CompressedSize ? 1 : -1;
+    case ByUnCompressedSize:
+      return y.UncompressedSize > x.UncompressedSize ? 1 : -1;
     case ByRate: {
       // Rates of negative (over 2 GiB) sizes can be far below 0: subtract in 64 bits.
       const std::int64_t d = static_cast<std::int64_t>(Percentage(y.UncompressedSize, y.CompressedSize)) -
@@ -70,13 +66,10 @@ int TSortedZip::Compare(const TObject* a, const TObject* b) const {
       return d > 1000 ? 1000 : (d < -1000 ? -1000 : static_cast<int>(d));
     }
     case ByNone:
-      if (x.DiskNumberStart != y.DiskNumberStart)
-        return static_cast<int>(x.DiskNumberStart) - static_cast<int>(y.DiskNumberStart);
-      {
-        const auto oa = static_cast<std::int32_t>(x.RelativeOffsetOfLocalHeader);
-        const auto ob = static_cast<std::int32_t>(y.RelativeOffsetOfLocalHeader);
-        return oa > ob ? 1 : (oa < ob ? -1 : 0);
-      }
+      if (x.DiskNumberStart != y.DiskNumberStart) return x.DiskNumberStart > y.DiskNumberStart ? 1 : -1;
+      return x.RelativeOffsetOfLocalHeader > y.RelativeOffsetOfLocalHeader
+                 ? 1
+                 : (x.RelativeOffsetOfLocalHeader < y.RelativeOffsetOfLocalHeader ? -1 : 0);
     default:
       return -1;
   }

@@ -553,15 +553,17 @@ class Cli(unittest.TestCase):
         self.assertEqual(rc, 0, err)
         self.assertEqual(self.files(), ["C:/x.txt", "log-10:00:00.txt"])
 
-    def test_an_unreadable_local_header_is_reported_for_its_own_entry(self):
+    def test_a_local_header_past_the_directory_is_refused_for_its_own_entry(self):
         make_zip(self.archive, [("a.txt", b"alpha"), ("b.txt", b"beta")])
-        # The second entry's header said to lie far past the end, on a disk of its own.
+        # The second entry's header said to lie far past the end, on a disk of
+        # its own (which in one file is the same disk): refused before any
+        # file is written.
         self.patch_central(1, {34: (1, 2), 42: (0x10000000, 4)})
         rc, _, err = self.run_cli("-d", "out", "a.zip")
         self.assertEqual(rc, 2, err)
         self.assertIn("b.txt", err)
         self.assertNotIn("(a.txt)", err)
-        self.assertEqual(self.files(), ["a.txt"])
+        self.assertEqual(self.files(), [])
 
     def test_overlapping_entries_are_refused_as_a_possible_bomb(self):
         make_zip(self.archive, [("a.txt", b"alpha" * 100), ("b.txt", b"beta")], zipfile.ZIP_STORED)
@@ -571,6 +573,39 @@ class Cli(unittest.TestCase):
         self.assertEqual(rc, 2, err)
         self.assertIn("possible zip bomb", err)
         self.assertEqual(self.files(), [])
+
+    # ---- damaged directories --------------------------------------------------------
+
+    def test_rebuilt_or_miscounted_directories_are_said_and_fail_the_run(self):
+        make_zip(self.archive, [("bomb.bin", bytes(1 << 20))])
+        with open(self.archive, "rb") as f:
+            data = f.read()
+        central, end = data.find(b"PK\x01\x02"), data.find(b"PK\x05\x06")
+        # 50 central headers, each on another "disk" of this one file, name
+        # the one local header.
+        header = data[central:end]
+        headers = b"".join(header[:34] + struct.pack("<H", disk) + header[36:] for disk in range(50))
+        with open(self.archive, "wb") as f:
+            f.write(data[:central] + headers + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 50, 50, len(headers),
+                                                           central, 0))
+        said = "warning: a.zip: directory rebuilt from the local headers (two central headers name the same local header)"
+        for args in (["-t"], ["-l"], ["-q", "-d", "out"]):
+            rc, out, err = self.run_cli(*args, "a.zip")
+            self.assertEqual(rc, 1, (args, err))
+            self.assertIn(said, err)
+        self.assertEqual(self.files(), ["bomb.bin"])
+        rc, out, err = self.run_cli("-B", "-t", "a.zip")
+        self.assertEqual(rc, 0, "a rebuild asked for with -B is said but does not fail")
+        self.assertIn(said, err)
+
+        self.standard()
+        with open(self.archive, "r+b") as f:
+            f.seek(-22 + 8, os.SEEK_END)
+            f.write(struct.pack("<HH", 0, 0))
+        rc, out, err = self.run_cli("-t", "a.zip")
+        self.assertEqual(rc, 1, err)
+        self.assertIn("warning: a.zip: the end record counts 0 entries, the central directory holds 3", err)
+        self.assertIn("No errors in 3 files tested.", out)
 
     # ---- threads -------------------------------------------------------------------
 

@@ -1,6 +1,10 @@
 #include "ArchiveBuilder.h"
 
+#include <algorithm>
 #include <array>
+
+#include "platform/Platform.h"
+#include "zip/Stream.h"
 
 namespace quv::test {
 
@@ -80,9 +84,45 @@ std::uint32_t Crc32Of(const std::string& data) {
   return ~crc;
 }
 
-std::string BuildArchive(const std::vector<BuiltEntry>& entries) {
-  std::string out;
+namespace {
+
+// One stretch of the archive's bytes and where it goes.
+struct Piece {
+  std::int64_t at;
+  std::string bytes;
+};
+
+void Put64(std::string& out, std::uint64_t v) {
+  Put32(out, static_cast<std::uint32_t>(v));
+  Put32(out, static_cast<std::uint32_t>(v >> 32));
+}
+
+constexpr std::int64_t kSaturated = 0xFFFFFFFF;
+
+// The Zip64 end record and its locator before the end record, for a
+// directory that starts past 4 GiB.
+void PutZip64End(std::string& out, std::int64_t recordAt, std::uint64_t entries, std::uint64_t size,
+                 std::uint64_t offset) {
+  Put32(out, 0x06064B50);
+  Put64(out, 44);
+  Put16(out, 45);
+  Put16(out, 45);
+  Put32(out, 0);
+  Put32(out, 0);
+  Put64(out, entries);
+  Put64(out, entries);
+  Put64(out, size);
+  Put64(out, offset);
+  Put32(out, 0x07064B50);
+  Put32(out, 0);
+  Put64(out, static_cast<std::uint64_t>(recordAt));
+  Put32(out, 1);
+}
+
+std::vector<Piece> Layout(const std::vector<BuiltEntry>& entries) {
+  std::vector<Piece> pieces;
   std::string central;
+  std::int64_t end = 0;
   for (const BuiltEntry& e : entries) {
     const std::uint32_t crc = e.crc.value_or(Crc32Of(e.data));
     std::string body = e.packed.value_or(e.data);
@@ -98,21 +138,32 @@ std::string BuildArchive(const std::vector<BuiltEntry>& entries) {
     const auto compressed = static_cast<std::uint32_t>(e.compressedSize.value_or(static_cast<std::int32_t>(body.size())));
     const auto uncompressed =
         static_cast<std::uint32_t>(e.uncompressedSize.value_or(static_cast<std::int32_t>(e.data.size())));
-    const auto offset = static_cast<std::uint32_t>(out.size());
+    const std::int64_t offset = std::max(end, e.at.value_or(0));
 
-    Put32(out, 0x04034B50);
-    Put16(out, 20);
-    Put16(out, flags);
-    Put16(out, e.method);
-    Put32(out, e.dosDateTime);
-    Put32(out, crc);
-    Put32(out, compressed);
-    Put32(out, uncompressed);
-    Put16(out, static_cast<std::uint32_t>(e.name.size()));
-    Put16(out, 0);
-    out += e.name;
-    out += body;
+    std::string local;
+    Put32(local, 0x04034B50);
+    Put16(local, 20);
+    Put16(local, flags);
+    Put16(local, e.method);
+    Put32(local, e.dosDateTime);
+    Put32(local, crc);
+    Put32(local, compressed);
+    Put32(local, uncompressed);
+    Put16(local, static_cast<std::uint32_t>(e.name.size()));
+    Put16(local, 0);
+    local += e.name;
+    local += body;
+    end = offset + static_cast<std::int64_t>(local.size());
+    pieces.push_back({offset, local});
 
+    std::string extra = e.centralExtra;
+    if (offset >= kSaturated) {
+      std::string zip64;
+      Put16(zip64, 0x0001);
+      Put16(zip64, 8);
+      Put64(zip64, static_cast<std::uint64_t>(offset));
+      extra = zip64 + extra;
+    }
     Put32(central, 0x02014B50);
     Put16(central, e.versionMadeBy);
     Put16(central, 20);
@@ -123,26 +174,50 @@ std::string BuildArchive(const std::vector<BuiltEntry>& entries) {
     Put32(central, compressed);
     Put32(central, uncompressed);
     Put16(central, static_cast<std::uint32_t>(e.name.size()));
-    Put16(central, static_cast<std::uint32_t>(e.centralExtra.size()));
+    Put16(central, static_cast<std::uint32_t>(extra.size()));
     Put16(central, 0);
-    Put16(central, 0);
+    Put16(central, e.disk);
     Put16(central, 0);
     Put32(central, e.externalAttributes);
-    Put32(central, offset);
+    Put32(central, static_cast<std::uint32_t>(std::min(offset, kSaturated)));
     central += e.name;
-    central += e.centralExtra;
+    central += extra;
   }
-  const auto centralOffset = static_cast<std::uint32_t>(out.size());
-  out += central;
-  Put32(out, 0x06054B50);
-  Put16(out, 0);
-  Put16(out, 0);
-  Put16(out, static_cast<std::uint32_t>(entries.size()));
-  Put16(out, static_cast<std::uint32_t>(entries.size()));
-  Put32(out, static_cast<std::uint32_t>(central.size()));
-  Put32(out, centralOffset);
-  Put16(out, 0);
+  const std::int64_t centralOffset = end;
+  std::string tail = central;
+  if (centralOffset >= kSaturated) {
+    PutZip64End(tail, centralOffset + static_cast<std::int64_t>(central.size()), entries.size(), central.size(),
+                static_cast<std::uint64_t>(centralOffset));
+  }
+  Put32(tail, 0x06054B50);
+  Put16(tail, 0);
+  Put16(tail, 0);
+  Put16(tail, static_cast<std::uint32_t>(entries.size()));
+  Put16(tail, static_cast<std::uint32_t>(entries.size()));
+  Put32(tail, static_cast<std::uint32_t>(central.size()));
+  Put32(tail, static_cast<std::uint32_t>(std::min(centralOffset, kSaturated)));
+  Put16(tail, 0);
+  pieces.push_back({centralOffset, tail});
+  return pieces;
+}
+
+}  // namespace
+
+std::string BuildArchive(const std::vector<BuiltEntry>& entries) {
+  std::string out;
+  for (const Piece& piece : Layout(entries)) {
+    out.resize(static_cast<std::size_t>(piece.at), '\0');
+    out += piece.bytes;
+  }
   return out;
+}
+
+void WriteSparseArchive(const std::string& path, const std::vector<BuiltEntry>& entries) {
+  TFileStream file(path, platform::fmCreate);
+  for (const Piece& piece : Layout(entries)) {
+    file.Seek(piece.at, soFromBeginning);
+    file.WriteBuffer(piece.bytes.data(), static_cast<std::int32_t>(piece.bytes.size()));
+  }
 }
 
 std::string SeedPassingFor(const BuiltEntry& entry, const std::string& wrong) {

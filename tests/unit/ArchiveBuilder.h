@@ -29,12 +29,22 @@ struct BuiltEntry {
   std::string centralExtra;
   // The 11 leading bytes of the encryption header (before its check byte).
   std::string headerSeed = "seed-bytes!";
+  // Where the local header goes, when past the end of the entry before (the
+  // gap is zeros, or a hole in WriteSparseArchive). Offsets from 4 GiB on
+  // take Zip64 records.
+  std::optional<std::int64_t> at;
+  // The disk number the central header states.
+  std::uint16_t disk = 0;
 };
 
 std::uint32_t Crc32Of(const std::string& data);
 
 // The archive: local headers with data, central directory, end record.
 std::string BuildArchive(const std::vector<BuiltEntry>& entries);
+
+// The same archive written to a file, the gaps left as holes: an archive
+// whose records lie gigabytes apart takes a few kilobytes of disk.
+void WriteSparseArchive(const std::string& path, const std::vector<BuiltEntry>& entries);
 
 // A header seed with which the entry's encryption header, made with its own
 // password, also passes the check under `wrong` (about one seed in 256).

@@ -47,14 +47,14 @@ std::string ListMessage(const std::function<void()>& f) {
   return "(no error)";
 }
 
-TEST(ObjectList, GrowsInStepsOfFourEightSixteen) {
+TEST(ObjectList, GrowsInSmallStepsThenDoubles) {
   TObjectList list;
   std::vector<std::int32_t> capacities;
   for (int i = 0; i < 50; ++i) {
     list.Add(new Tracked(i));
     if (capacities.empty() || capacities.back() != list.Capacity()) capacities.push_back(list.Capacity());
   }
-  EXPECT_EQ(capacities, (std::vector<std::int32_t>{4, 8, 16, 32, 48, 64}));
+  EXPECT_EQ(capacities, (std::vector<std::int32_t>{4, 8, 16, 32, 64}));
   EXPECT_EQ(Tracked::alive, 50);
   list.FreeAll();
   EXPECT_EQ(Tracked::alive, 0);
@@ -175,6 +175,63 @@ TEST(SortedObjectList, SearchFindsInsertionPoints) {
   EXPECT_THROW(abstract.Add(&probe), quv::EAbstractError);
 }
 
+std::vector<TObject*> Items(const TObjectList& list) {
+  std::vector<TObject*> out;
+  for (int i = 0; i < list.Count(); ++i) out.push_back(list.Get(i));
+  return out;
+}
+
+TEST(SortedObjectList, AddAllPlacesItemsAsAddingThemOneByOne) {
+  std::vector<Tracked> listed;
+  std::vector<Tracked> added;
+  for (int k : {5, 1, 7}) listed.emplace_back(k, 0);
+  for (int k : {7, 3, 5, 3, 9, 3, 1}) added.emplace_back(k, static_cast<int>(added.size()) + 1);
+  for (quv::TDuplicates policy : {quv::AcceptDuplicates, quv::IgnoreDuplicates, quv::RejectDuplicates}) {
+    SCOPED_TRACE(static_cast<int>(policy));
+    KeyList one(policy);
+    KeyList all(policy);
+    one.SetOwnsObjects(false);
+    all.SetOwnsObjects(false);
+    for (Tracked& t : listed) one.Add(&t);
+    all.AddAll(Items(one));
+    std::vector<TObject*> fresh;
+    for (Tracked& t : added) fresh.push_back(&t);
+    if (policy == quv::RejectDuplicates) {
+      EXPECT_EQ(ListMessage([&] { all.AddAll(fresh); }), "Duplicate Object index");
+      EXPECT_EQ(Items(all), Items(one)) << "nothing is added";
+      continue;
+    }
+    std::vector<TObject*> leftOut;
+    for (TObject* t : fresh) {
+      const std::int32_t before = one.Count();
+      one.Add(t);
+      if (one.Count() == before) leftOut.push_back(t);
+    }
+    EXPECT_EQ(all.AddAll(fresh), leftOut);
+    EXPECT_EQ(Items(all), Items(one));
+  }
+}
+
+TEST(SortedObjectList, AddAllSortsManyReversedItemsAndFindsTheirDuplicates) {
+  constexpr int kMany = 100000;
+  KeyList list(quv::RejectDuplicates);
+  std::vector<TObject*> items;
+  for (int k = kMany; k > 0; --k) items.push_back(new Tracked(2 * k));
+  list.AddAll(items);
+  ASSERT_EQ(list.Count(), kMany);
+  for (int i = 0; i < kMany; ++i) ASSERT_EQ(static_cast<Tracked*>(list.Get(i))->key, 2 * (i + 1));
+  std::vector<TObject*> more;
+  for (int k = kMany; k > 0; --k) more.push_back(new Tracked(2 * k + 1));
+  more.push_back(new Tracked(kMany));  // a key already listed
+  EXPECT_EQ(ListMessage([&] { list.AddAll(more); }), "Duplicate Object index");
+  EXPECT_EQ(list.Count(), kMany);
+  delete more.back();
+  more.pop_back();
+  list.AddAll(more);
+  ASSERT_EQ(list.Count(), 2 * kMany);
+  for (int i = 0; i < 2 * kMany; ++i) ASSERT_EQ(static_cast<Tracked*>(list.Get(i))->key, i + 2);
+}
+
 // Entries for the sort modes.
 TZipHeaderInfo* Entry(const std::string& dir, const std::string& name) {
   auto* e = new TZipHeaderInfo;
@@ -240,6 +297,11 @@ TEST(SortedZip, DatesAndSizesSortLargestFirstAndNeverTie) {
   newer->UncompressedSize = 5;
   invalid->UncompressedSize = 6;
   EXPECT_EQ(SortedNames(entries, quv::ByUnCompressedSize), (std::vector<std::string>{"older", "30feb", "newer"}));
+  older->CompressedSize = 0x100000001LL;
+  newer->CompressedSize = 0x80000000LL;
+  invalid->CompressedSize = 0x7FFFFFFFLL;
+  EXPECT_EQ(SortedNames(entries, quv::ByCompressedSize), (std::vector<std::string>{"older", "newer", "30feb"}))
+      << "sizes past 2 and 4 GiB compare in 64 bits";
 
   TSortedZip view(quv::AcceptDuplicates);
   view.SetOwnsObjects(false);
@@ -259,11 +321,16 @@ TEST(SortedZip, RateAndPhysicalOrder) {
   deflated->RelativeOffsetOfLocalHeader = 10;
   deflated->DiskNumberStart = 1;
   auto* empty = Entry("", "empty");
-  empty->RelativeOffsetOfLocalHeader = 0x80000000u;  // negative as a signed offset
-  std::vector<TZipHeaderInfo*> entries = {empty, deflated, stored};
+  empty->RelativeOffsetOfLocalHeader = 0x80000000u;
+  auto* far = Entry("", "far");
+  far->RelativeOffsetOfLocalHeader = 0x100000000LL;
+  auto* start = Entry("", "start");
+  std::vector<TZipHeaderInfo*> entries = {empty, far, deflated, stored, start};
   for (auto* e : entries) owner.Add(e);
-  EXPECT_EQ(Names(owner), (std::vector<std::string>{"empty", "stored", "deflated"}));
-  EXPECT_EQ(SortedNames(entries, quv::ByRate), (std::vector<std::string>{"stored", "deflated", "empty"}));
+  EXPECT_EQ(Names(owner), (std::vector<std::string>{"start", "stored", "empty", "far", "deflated"}))
+      << "offsets compare in 64 bits: 2 GiB after 5000, 4 GiB no twin of 0";
+  EXPECT_EQ(SortedNames({stored, deflated, empty}, quv::ByRate),
+            (std::vector<std::string>{"stored", "deflated", "empty"}));
 
   auto* clash = Entry("", "clash");
   clash->RelativeOffsetOfLocalHeader = 5000;

@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "ArchiveBuilder.h"
 #include "UnZipTestSupport.h"
 #include "platform/Platform.h"
 #include "unzip/UnZip.h"
@@ -568,6 +569,96 @@ TEST(UnZipDirectory, DamagedDirectoriesEndInTheEngineErrorsOnly) {
     }
   }
   EXPECT_GT(loaded, 700);
+}
+
+// Where central header number index begins in an archive.
+std::size_t CentralHeader(const std::string& archive, int index) {
+  std::size_t at = archive.find(std::string("PK\x01\x02", 4));
+  for (int i = 0; i < index; ++i) at = archive.find(std::string("PK\x01\x02", 4), at + 1);
+  return at;
+}
+
+void Patch(std::string& archive, std::size_t at, std::uint32_t value, int size) {
+  for (int k = 0; k < size; ++k) archive[at + static_cast<std::size_t>(k)] = static_cast<char>(value >> (8 * k));
+}
+
+std::vector<test::BuiltEntry> ThreeEntries() {
+  std::vector<test::BuiltEntry> entries(3);
+  for (int i = 0; i < 3; ++i) {
+    entries[static_cast<std::size_t>(i)].name = std::string("e").append(std::to_string(i)).append(".txt");
+    entries[static_cast<std::size_t>(i)].data = std::string(500, static_cast<char>('a' + i));
+    entries[static_cast<std::size_t>(i)].disk = static_cast<std::uint16_t>(i);
+  }
+  return entries;
+}
+
+TEST(UnZipDirectory, OneFilesDiskNumbersHideNeitherTwinsNorOverlaps) {
+  TempDir dir;
+  const std::string path = dir / "disks.zip";
+  // Central headers on "disks" 0, 1 and 2 of a single file, all naming the
+  // first local header: one entry's data under three names.
+  std::string twins = test::BuildArchive(ThreeEntries());
+  for (int i = 1; i < 3; ++i) Patch(twins, CentralHeader(twins, i) + 42, 0, 4);
+  test::WriteFile(path, twins);
+  auto u = Load(path);
+  EXPECT_TRUE(u->DirectoryRebuilt());
+  EXPECT_EQ(u->RebuildReason(), "two central headers name the same local header");
+
+  // The second entry's header said to start inside the first one's data,
+  // on another disk: refused before anything is written.
+  std::string overlap = test::BuildArchive(ThreeEntries());
+  Patch(overlap, CentralHeader(overlap, 1) + 42, 100, 4);
+  test::WriteFile(path, overlap);
+  TUnZip zip;
+  zip.SetZipName(path);
+  zip.SetDestDir(dir / "out");
+  zip.SetDoAll(true);
+  try {
+    zip.UnZipFiles();
+    ADD_FAILURE() << "no exception";
+  } catch (const EBadZipFile& e) {
+    EXPECT_NE(std::string(e.what()).find("possible zip bomb"), std::string::npos) << e.what();
+  }
+  EXPECT_TRUE(test::ListDir(dir / "out").empty());
+}
+
+TEST(UnZipDirectory, EndRecordCountingTooFewEntriesIsReadWhole) {
+  TempDir dir;
+  const std::string path = dir / "count.zip";
+  for (std::uint32_t counted : {0u, 2u, 3u}) {
+    SCOPED_TRACE(counted);
+    std::string archive = test::BuildArchive(ThreeEntries());
+    const std::size_t end = archive.size() - 22;
+    Patch(archive, end + 8, counted, 2);
+    Patch(archive, end + 10, counted, 2);
+    test::WriteFile(path, archive);
+    TUnZip u;
+    u.SetZipName(path);
+    u.SetTestMode(true);
+    u.SetDoAll(true);
+    EXPECT_EQ(u.UnZipFiles(), 3);
+    EXPECT_FALSE(u.DirectoryRebuilt());
+    EXPECT_EQ(u.CountMismatch(),
+              counted == 3 ? "" : "the end record counts " + std::to_string(counted) + " entries, the central directory holds 3");
+  }
+}
+
+TEST(UnZipDirectory, RebuiltDirectoriesSayWhy) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"nocentral.zip", "no end record"},
+      {"zeroed.zip", "a central header is missing or damaged"},
+      {"dup.zip", "two central headers name the same local header"},
+      {"plain.zip", ""},
+  };
+  TUnZip u;
+  u.SetIncompleteZipMode(izAssumeBad);
+  for (const auto& [name, reason] : cases) {
+    SCOPED_TRACE(name);
+    u.SetZipName(UnzipData(name));
+    u.LoadDirectory();
+    EXPECT_EQ(u.DirectoryRebuilt(), *reason != '\0');
+    EXPECT_EQ(u.DirectoryRebuilt() ? u.RebuildReason() : std::string(), reason);
+  }
 }
 
 }  // namespace

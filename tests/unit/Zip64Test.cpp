@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ArchiveBuilder.h"
 #include "TestSupport.h"
 #include "platform/Platform.h"
 #include "unzip/UnZip.h"
@@ -149,6 +150,78 @@ TEST(Zip64, SeeksThatCannotBeDoneRaise) {
   EXPECT_EQ(file.Seek(5000000000LL, soFromBeginning), 5000000000LL) << "past the end is a position, as on disk";
   TMemoryStream memory("abc");
   EXPECT_THROW(memory.Seek(-4, soFromEnd), EStreamError);
+}
+
+constexpr std::int64_t k2GiB = 0x80000000LL;
+constexpr std::int64_t k4GiB = 0x100000000LL;
+
+BuiltEntry Stored(const std::string& name, std::int64_t at) {
+  BuiltEntry e;
+  e.name = name;
+  e.data = name + " holds this line\n";
+  e.at = at;
+  return e;
+}
+
+TEST(Zip64, SparseArchiveWithEntriesPast2And4GiBListsAndTestsInOrder) {
+  // 4 GiB apart from the first: the same offset in 32 bits.
+  TempDir dir;
+  const std::string path = dir / "far.zip";
+  WriteSparseArchive(path, {Stored("start.txt", 0), Stored("three.txt", 3 * k2GiB / 2), Stored("four.txt", k4GiB)});
+  TUnZip zip;
+  zip.SetZipName(path);
+  zip.LoadDirectory();
+  EXPECT_FALSE(zip.DirectoryRebuilt());
+  ASSERT_EQ(zip.Count(), 3);
+  EXPECT_EQ(zip.Entry(0).StoredPath(), "start.txt");
+  EXPECT_EQ(zip.Entry(1).RelativeOffsetOfLocalHeader, 3 * k2GiB / 2);
+  EXPECT_EQ(zip.Entry(2).RelativeOffsetOfLocalHeader, k4GiB);
+  const RunResult r = ExtractAll(zip, "");
+  EXPECT_EQ(r.extracted, 3);
+  EXPECT_TRUE(r.failures.empty());
+}
+
+TEST(Zip64, LocalScanFindsAHeaderAt4GiB) {
+  TempDir dir;
+  const std::string path = dir / "scan.zip";
+  // The first entry's stated data runs up to the second header at 4 GiB.
+  BuiltEntry first = Stored("a", 0);
+  first.compressedSize = static_cast<std::int32_t>(k4GiB - 31);
+  WriteSparseArchive(path, {first, Stored("b.txt", k4GiB)});
+  {
+    // No end record: only the scan can list the entries.
+    TFileStream file(path, platform::fmOpenReadWrite);
+    file.Seek(-22, soFromEnd);
+    file.WriteBuffer("\0\0\0\0", 4);
+  }
+  TUnZip zip;
+  zip.SetIncompleteZipMode(izAssumeBad);
+  zip.SetZipName(path);
+  zip.LoadDirectory();
+  EXPECT_EQ(zip.RebuildReason(), "no end record");
+  ASSERT_EQ(zip.Count(), 2);
+  EXPECT_EQ(zip.Entry(1).RelativeOffsetOfLocalHeader, k4GiB);
+  EXPECT_EQ(zip.Entry(1).StoredPath(), "b.txt");
+}
+
+TEST(Zip64, WrongPasswordIsRetriedFromTheRightPlacePast2GiB) {
+  TempDir dir;
+  const std::string path = dir / "secret.zip";
+  BuiltEntry secret = Stored("secret.txt", k2GiB + 4096);
+  secret.password = "right";
+  WriteSparseArchive(path, {Stored("plain.txt", 0), secret});
+  TUnZip zip;
+  zip.SetZipName(path);
+  zip.SetPassword("wrong");
+  int asked = 0;
+  zip.OnBadPassword = [&](TObject*, std::int32_t, std::string& next) {
+    ++asked;
+    next = "right";
+  };
+  const RunResult r = ExtractAll(zip, "");
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(r.extracted, 2);
+  EXPECT_TRUE(r.failures.empty());
 }
 
 }  // namespace
