@@ -15,6 +15,7 @@
 #include "install/Shortcut.h"
 #include "install/UninstallEntry.h"
 #include "platform/Platform.h"
+#include "zip/Text.h"
 
 namespace quv {
 
@@ -85,6 +86,28 @@ class PayloadArchive {
   std::string path_;
   HANDLE held_ = INVALID_HANDLE_VALUE;
 };
+
+// Whether name is one GetTempFileName gives with the prefix "Quv":
+// "Quv" + one to four hexadecimal digits + ".tmp".
+bool IsArchiveName(const std::string& name) {
+  if (name.size() < 8 || name.size() > 11 || name.compare(0, 3, "Quv") != 0) return false;
+  if (!text::SameText(std::string_view(name).substr(name.size() - 4), ".tmp")) return false;
+  return name.find_first_not_of("0123456789abcdefABCDEF", 3) == name.size() - 4;
+}
+
+// Payload archives an interrupted run (power loss, a kill) left in the
+// folder: only administrators can have put them there, and nothing uses them.
+void RemoveLeftoverArchives(const std::string& folder, const Note& log) {
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((folder + "Quv*.tmp").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsArchiveName(found.cFileName)) continue;
+    const std::string path = folder + found.cFileName;
+    if (platform::FileDelete(path) && log) log("删除上次中断的安装留下的临时文件: " + path);
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+}
 
 // Refuses a folder the service must not live in, before anything changes.
 void CheckFolder(const std::string& folder) {
@@ -177,6 +200,8 @@ void RunInstallation(const std::string& installFolder, InstalledFileList& files,
     Logged(log, "创建文件夹: " + installFolder, [&] { transaction.CreateFolder(installFolder); });
   }
   const std::string folder = WithTrailingBackslash(installFolder);
+  RemoveLeftoverArchives(folder, log);
+  transaction.SetBackupFolder(folder);
 
   files.clear();
   {

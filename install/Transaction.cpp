@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "install/FolderSecurity.h"
+#include "install/Paths.h"
 #include "platform/Platform.h"
 #include "zip/Text.h"
 
@@ -110,7 +111,11 @@ void InstallTransaction::PrepareFile(const std::string& path) {
     changes_.push_back(Change{Kind::FileWritten, path, "", {}, {}});
     return;
   }
-  const std::string backup = UnusedBackupName(path);
+  // Old files outside the install folder (the shortcuts in a user's Start
+  // menu) are kept in it, where no user sees or changes them.
+  const bool outside = !backupFolder_.empty() && !paths::IsInsideFolder(path, backupFolder_);
+  const std::string backup =
+      UnusedBackupName(outside ? WithTrailingBackslash(backupFolder_) + text::FileNamePart(path) : path);
   if (!MoveFileA(path.c_str(), backup.c_str())) throw LastErrorFailure("替换文件", path);
   changes_.push_back(Change{Kind::FileReplaced, path, backup, {}, {}});
 }

@@ -55,6 +55,10 @@ class InstallTransaction {
   // Closes and deletes a held temporary file; its record goes.
   void ReleaseTemporary(const std::string& path);
 
+  // Where old files from outside it are kept until Commit (the install
+  // folder, once it exists); beside themselves until then.
+  void SetBackupFolder(const std::string& folder) { backupFolder_ = folder; }
+
   // Keeps the changes: deletes the old files moved aside. Answers whether
   // any is still in use and goes only at the next start of Windows.
   bool Commit();
@@ -79,6 +83,7 @@ class InstallTransaction {
 
   Pause pause_;
   std::vector<Change> changes_;
+  std::string backupFolder_;
 };
 
 }  // namespace quv

@@ -269,6 +269,8 @@ TEST(Install, DefaultFolderThenAgainOverTheRunningServiceAndReadOnlyFiles) {
     EXPECT_FALSE(byHand.Running());
     EXPECT_EQ(ProcessCount("QuvSvr.exe"), 0);
     EXPECT_TRUE(d::WaitUntil([] { return ServiceState(kServiceName) == 0; })) << "the older registration is removed";
+    EXPECT_EQ(ListFolder(LinkFolder()), std::string(kServiceLink) + " " + kUninstallLink)
+        << "the replaced shortcuts are kept out of the Start menu";
     ExpectInstalled(folder);
     FinishAndExpectTheService(w, folder);
   }

@@ -240,7 +240,10 @@ TEST_F(InstallationTest, InstallsRecordsFinishesAndUninstalls) {
   EXPECT_EQ(ReadBytes(f + "install.dl"), list);
 
   // Again, over a running copy and with a trailing backslash: same list, a
-  // fresh archive name, no old files left beside the new ones.
+  // fresh archive name, no old files left beside the new ones, nor the
+  // archive an interrupted run left (other files are not the run's).
+  WriteBytes(f + "Quv1a2.tmp", "left by an interrupted run");
+  WriteBytes(f + "Quvx.tmp", "not an archive's name");
   Program running("\"" + f + "QuvSvr.exe\"");
   ASSERT_TRUE(WaitUntil([] { return IsProcessRunning("QuvSvr.exe"); }, 10000));
   statuses_.clear();
@@ -249,7 +252,8 @@ TEST_F(InstallationTest, InstallsRecordsFinishesAndUninstalls) {
   EXPECT_EQ(files, expected);
   ASSERT_EQ(zips_.size(), 2u);
   EXPECT_NE(zips_[0], zips_[1]);
-  EXPECT_EQ(ListNames(folder), "QuvSvr.exe UnInstall.exe install.dl");
+  EXPECT_EQ(ListNames(folder), "QuvSvr.exe Quvx.tmp UnInstall.exe install.dl");
+  DeleteFileA((f + "Quvx.tmp").c_str());
   EXPECT_TRUE(WaitUntil([] { return QueryServiceState("", kServiceName) == SERVICE_RUNNING; }, 10000));
 
   EXPECT_EQ(RunProgram("\"" + f + "UnInstall.exe\" /silent"), 0);
