@@ -9,8 +9,12 @@
 #include <string>
 
 #include "app/Step.h"
+#include "install/DllSearch.h"
+#include "install/FolderSecurity.h"
 #include "install/Log.h"
+#include "install/RunGuard.h"
 #include "install/SetupOptions.h"
+#include "install/UninstallEntry.h"
 
 namespace {
 
@@ -29,24 +33,16 @@ class ComApartment {
   bool ok_;
 };
 
-// The program runs elevated, often from a downloads folder: DLLs it loads
-// later (the shell's, the common controls') come from the system folder
-// only, so one planted beside the program is never taken. The call exists
-// from Windows 8 (and Windows 7 with update KB2533623), so it is looked up;
-// older systems at least drop the current folder from the search.
-void RestrictDllSearch() {
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (!kernel) return;
-  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-  using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);
-  // Through a plain function pointer type: a direct cast between unrelated
-  // function types draws a warning.
-  auto lookup = [kernel](const char* name) { return reinterpret_cast<void (*)()>(GetProcAddress(kernel, name)); };
-  constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
-  if (auto restrict = reinterpret_cast<SetDefaultDllDirectoriesFn>(lookup("SetDefaultDllDirectories"))) {
-    restrict(kSearchSystem32);
-  }
-  if (auto setDirectory = reinterpret_cast<SetDllDirectoryFn>(lookup("SetDllDirectoryA"))) setDirectory("");
+// The common controls are no known DLL: loaded once the search is
+// restricted (the manifest's activation context still picks version 6).
+void LoadCommonControls() {
+  HMODULE controls = LoadLibraryA("comctl32.dll");
+  if (!controls) return;
+  using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  const auto init =
+      reinterpret_cast<InitFn>(reinterpret_cast<void (*)()>(GetProcAddress(controls, "InitCommonControlsEx")));
+  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS};
+  if (init) init(&icc);
 }
 
 // The loop takes the messages in their Unicode form: typed characters then
@@ -63,6 +59,9 @@ int RunMessageLoop(HWND window) {
   }
   return static_cast<int>(msg.wParam);
 }
+
+constexpr char kNoRightsText[] = "安装Quv服务程序需要管理员权限. 请以管理员身份运行安装程序.";
+constexpr char kAlreadyRunningText[] = "另一个安装或卸载Quv服务程序的程序正在运行. 请等它结束后再试.";
 
 void ShowUsage(const std::string& problem) {
   const std::string text = problem.empty() ? quv::kSetupUsage : problem + "\r\n\r\n" + quv::kSetupUsage;
@@ -81,7 +80,7 @@ int Run(HINSTANCE instance, const quv::SetupOptions& options) {
     return quv::kExitInstalled;
   }
   quv::InstallLog log;
-  const std::string logPath = options.log.empty() && silent ? quv::DefaultLogPath() : options.log;
+  const std::string logPath = options.log.empty() ? quv::DefaultLogPath() : options.log;
   if (!logPath.empty() && !log.Open(logPath)) {
     if (!silent) quv::ShowErrorBox(nullptr, "无法写入安装记录: " + logPath);
     return quv::kExitLogFailed;
@@ -92,11 +91,43 @@ int Run(HINSTANCE instance, const quv::SetupOptions& options) {
     if (!silent) ShowUsage(options.error);
     return quv::kExitUsage;
   }
+  // Before the first step: a run that cannot finish changes nothing.
+  if (!quv::HoldsAdministratorRights()) {
+    log.Write(kNoRightsText);
+    if (!silent) quv::ShowErrorBox(nullptr, kNoRightsText);
+    log.Write("退出码: " + std::to_string(quv::kExitNoRights));
+    return quv::kExitNoRights;
+  }
+  const quv::MachineWideRun onlyRun;
+  if (!onlyRun.Acquired()) {
+    log.Write(kAlreadyRunningText);
+    if (!silent) quv::ShowErrorBox(nullptr, kAlreadyRunningText);
+    log.Write("退出码: " + std::to_string(quv::kExitAlreadyRunning));
+    return quv::kExitAlreadyRunning;
+  }
+  // An installation elsewhere stays the one installation: its folder is the
+  // default; an older version never replaces a newer one unasked.
+  const quv::InstalledVersion installed = quv::ReadInstalledVersion();
+  if (!installed.version.empty() && quv::IsOlderVersion(quv::kSetupVersion, installed.version) &&
+      !options.allowDowngrade) {
+    const std::string text = std::string("已安装更新的版本 ") + installed.version + ", 本安装程序的版本是 " +
+                             quv::kSetupVersion + ".\r\n如确需安装旧版本, 请使用 /ALLOWDOWNGRADE.";
+    log.Write(text);
+    if (!silent) quv::ShowErrorBox(nullptr, text);
+    log.Write("退出码: " + std::to_string(quv::kExitDowngrade));
+    return quv::kExitDowngrade;
+  }
   int code = quv::kExitOther;
   try {
     auto window = std::make_unique<quv::TfStep>(instance);
     window->SetLog(&log);
-    if (!options.folder.empty()) window->SetInstallFolder(options.folder);
+    window->SetNoCancel(options.noCancel);
+    if (!options.folder.empty()) {
+      window->SetInstallFolder(options.folder);
+    } else if (!installed.folder.empty()) {
+      log.Write("已安装的文件夹: " + installed.folder);
+      window->SetInstallFolder(installed.folder);
+    }
     if (silent) {
       code = window->RunUnattended(options.mode == Mode::Silent);
     } else {
@@ -115,9 +146,8 @@ int Run(HINSTANCE instance, const quv::SetupOptions& options) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  RestrictDllSearch();
+  quv::RestrictDllSearch();
   ComApartment com;
-  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS};
-  InitCommonControlsEx(&icc);
+  LoadCommonControls();
   return Run(instance, quv::ParseSetupCommandLine(GetCommandLineA()));
 }

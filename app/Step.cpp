@@ -11,6 +11,7 @@
 #include "app/FolderPicker.h"
 #include "app/Jpeg.h"
 #include "app/Text.h"
+#include "install/FolderSecurity.h"
 #include "zip/Exception.h"
 
 namespace quv {
@@ -270,7 +271,7 @@ void TfStep::CreatePage1() {
   // Browse comes before the folder box in the tab order.
   c.Button1 = Button(c.Panel5, kIdButton1, 378, 122, 79, 23, "浏览(&B)...");
   c.EInstallFolder = CreateWindowExA(
-      WS_EX_CLIENTEDGE, "EDIT", "C:\\Program Files\\服务程序", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL,
+      WS_EX_CLIENTEDGE, "EDIT", DefaultInstallFolder().c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL,
       Px(24), Px(122), Px(345), Px(20), c.Panel5, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdEInstallFolder)),
       instance_, nullptr);
   SendMessageA(c.EInstallFolder, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
@@ -402,6 +403,7 @@ void TfStep::BPreClick() {
 
 void TfStep::CloseRequest() {
   if (rollingBack_ || cancelConfirmed_) return;
+  if (working_ && noCancel_) return;
   if (working_) {
     // Unattended: no question that nobody would answer.
     if (unattended_) {
@@ -468,6 +470,13 @@ LRESULT TfStep::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_CLOSE:
       CloseRequest();
+      return 0;
+    case WM_QUERYENDSESSION:
+      // Not while the run changes the machine: a logoff now would leave it
+      // half installed.
+      return Busy() ? FALSE : TRUE;
+    case WM_ENDSESSION:
+      if (wp && Busy()) EndSessionDuringRun();
       return 0;
     default:
       return DefWindowProcA(c.fStep, msg, wp, lp);

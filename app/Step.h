@@ -85,6 +85,11 @@ class TfStep {
   // Each step, failure and rollback goes to log (may be null: none).
   void SetLog(InstallLog* log) { log_ = log; }
   void SetInstallFolder(const std::string& folder);
+  // The window cannot be closed while the run or the finish action works.
+  void SetNoCancel(bool noCancel) { noCancel_ = noCancel; }
+  // The session ends all the same (forced logoff, shutdown): the run is
+  // rolled back at once and the program ends (exit code "cancelled").
+  void EndSessionDuringRun();
   // Installs into the folder box's folder without a question or a message
   // box: shows the installing page alone when showWindow, nothing otherwise;
   // a close of the window cancels at once. Answers the exit code.
@@ -220,6 +225,8 @@ class TfStep {
   bool cancelConfirmed_ = false;
   bool unattended_ = false;     // no questions and no message boxes
   bool installed_ = false;
+  bool noCancel_ = false;
+  bool restartNeeded_ = false;  // kept old files go at the next start of Windows
   InstallLog* log_ = nullptr;
 };
 

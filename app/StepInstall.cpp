@@ -9,6 +9,7 @@
 
 #include "app/Controls.h"
 #include "install/Installation.h"
+#include "install/FolderSecurity.h"
 #include "install/InstalledFiles.h"
 #include "install/Paths.h"
 #include "install/SetupOptions.h"
@@ -182,9 +183,25 @@ void TfStep::Abandon() {
   Close();
 }
 
+void TfStep::EndSessionDuringRun() {
+  Note("会话结束, 撤销安装");
+  rollingBack_ = true;
+  // The extraction below on the stack never resumes: its archive is closed
+  // so that the rollback can remove it.
+  UnZipIt.ClearArchive();
+  const std::vector<std::string> notUndone = transaction_ ? transaction_->Rollback() : std::vector<std::string>{};
+  for (const std::string& line : notUndone) Note("未能撤销: " + line);
+  const int code = notUndone.empty() ? kExitCancelled : kExitNotRolledBack;
+  Note("退出码: " + std::to_string(code));
+  // The run below on the stack must not go on: the process ends here.
+  ExitProcess(static_cast<UINT>(code));
+}
+
 void TfStep::StartInstallation() {
-  if (!paths::IsAbsoluteFolder(InstallFolder())) {
-    ShowErrorBox(c.fStep, kRelativeFolderText);
+  // A folder that may not hold the service: the user picks another.
+  const FolderVerdict verdict = CheckInstallFolder(InstallFolder());
+  if (verdict.kind != FolderVerdict::Usable) {
+    ShowErrorBox(c.fStep, paths::IsAbsoluteFolder(InstallFolder()) ? verdict.reason : kRelativeFolderText);
     SetFocus(c.EInstallFolder);
     return;
   }
@@ -194,10 +211,6 @@ void TfStep::StartInstallation() {
 bool TfStep::Install() {
   const std::string folder = InstallFolder();
   Note("安装文件夹: " + folder);
-  if (!paths::IsAbsoluteFolder(folder)) {
-    Fail(StepFailure{"检查安装文件夹", folder, ERROR_BAD_PATHNAME, SystemErrorText(ERROR_BAD_PATHNAME), {}});
-    return false;
-  }
   GoTo(Page::Installing);
   // The bar counts the extraction from nothing (the layout has it half full).
   SendMessageA(c.ProgressBar1, PBM_SETPOS, 0, 0);
@@ -224,9 +237,10 @@ void TfStep::FinishAction() {
         [this](const std::string& line) { Note(line); });
   });
   if (!done) return;
-  transaction_->Commit();
+  restartNeeded_ = transaction_->Commit();
   transaction_.reset();
   installed_ = true;
+  if (restartNeeded_) Note("部分旧文件正在使用, 将在重新启动后删除");
   Note("安装完成");
   Close();
 }
@@ -244,7 +258,7 @@ int TfStep::RunUnattended(bool showWindow) {
 }
 
 int TfStep::ExitCode() const {
-  if (installed_) return kExitInstalled;
+  if (installed_) return restartNeeded_ ? kExitRestartNeeded : kExitInstalled;
   return lastFailure_ ? ExitCodeOf(*lastFailure_) : kExitCancelled;
 }
 

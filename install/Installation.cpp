@@ -8,12 +8,14 @@
 
 #include "install/Errors.h"
 #include "install/Failure.h"
+#include "install/FolderSecurity.h"
 #include "install/Paths.h"
 #include "install/Resource.h"
 #include "install/ServiceControl.h"
 #include "install/Shortcut.h"
 #include "install/UninstallEntry.h"
 #include "platform/Platform.h"
+#include "zip/Text.h"
 
 namespace quv {
 
@@ -25,6 +27,8 @@ const char kShortcutName[] = "Quv服务程序";
 const char kUninstallShortcutName[] = "卸载Quv服务程序";
 const char kMyComputer[] = "我的电脑";
 const char kCreatingFolderStatus[] = "创建文件夹";
+const char kCheckFolderStep[] = "检查安装文件夹";
+const char kCheckFolderAccessStep[] = "检查文件夹权限";
 
 namespace {
 // The program registers itself within a fraction of a second; a removed
@@ -45,39 +49,75 @@ std::string QuotedProgram(const std::string& folder) {
   return quoted;
 }
 
-std::string ReadWholeFile(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
-  std::string bytes;
-  char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-  CloseHandle(file);
-  return bytes;
-}
-
 // The payload archive, written under a fresh name in the install folder and
-// checked against the resource; removed again when it leaves scope.
+// then held open for reading with writers shut out until it is removed: what
+// is checked against the resource is what the extraction reads. The
+// transaction holds it, so that a rollback (even one that ends the program
+// mid-run) closes and removes it.
 class PayloadArchive {
  public:
-  explicit PayloadArchive(const std::string& folder) {
+  PayloadArchive(const std::string& folder, InstallTransaction& transaction) : transaction_(transaction) {
     char name[MAX_PATH + 1] = {};
     if (!GetTempFileNameA(folder.c_str(), "Quv", 0, name)) throw LastErrorFailure("写入临时文件", folder);
     path_ = name;
+    transaction_.HoldTemporary(path_, nullptr);
     if (!SaveResourceToFile(kPayloadResource, kPayloadResource, path_)) throw LastErrorFailure("写入临时文件", path_);
-    if (ReadWholeFile(path_) != ResourceBytes(kPayloadResource, kPayloadResource))
+    held_ = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (held_ == INVALID_HANDLE_VALUE) throw LastErrorFailure("检查临时文件", path_);
+    transaction_.HoldTemporary(path_, held_);
+    if (ReadHeld() != ResourceBytes(kPayloadResource, kPayloadResource))
       throw CodeFailure("检查临时文件", path_, ERROR_CRC);
   }
-  ~PayloadArchive() {
-    if (!path_.empty()) platform::FileDelete(path_);
-  }
+  ~PayloadArchive() { transaction_.ReleaseTemporary(path_); }
   PayloadArchive(const PayloadArchive&) = delete;
   PayloadArchive& operator=(const PayloadArchive&) = delete;
   const std::string& Path() const { return path_; }
 
  private:
+  std::string ReadHeld() const {
+    std::string bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(held_, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+    return bytes;
+  }
+
+  InstallTransaction& transaction_;
   std::string path_;
+  HANDLE held_ = INVALID_HANDLE_VALUE;
 };
+
+// Whether name is one GetTempFileName gives with the prefix "Quv":
+// "Quv" + one to four hexadecimal digits + ".tmp".
+bool IsArchiveName(const std::string& name) {
+  if (name.size() < 8 || name.size() > 11 || name.compare(0, 3, "Quv") != 0) return false;
+  if (!text::SameText(std::string_view(name).substr(name.size() - 4), ".tmp")) return false;
+  return name.find_first_not_of("0123456789abcdefABCDEF", 3) == name.size() - 4;
+}
+
+// Payload archives an interrupted run (power loss, a kill) left in the
+// folder: only administrators can have put them there, and nothing uses them.
+void RemoveLeftoverArchives(const std::string& folder, const Note& log) {
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((folder + "Quv*.tmp").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsArchiveName(found.cFileName)) continue;
+    const std::string path = folder + found.cFileName;
+    if (platform::FileDelete(path) && log) log("删除上次中断的安装留下的临时文件: " + path);
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+}
+
+// Refuses a folder the service must not live in, before anything changes.
+void CheckFolder(const std::string& folder) {
+  const FolderVerdict verdict = CheckInstallFolder(folder);
+  if (verdict.kind == FolderVerdict::Usable) return;
+  const bool unsafe = verdict.kind == FolderVerdict::Unsafe;
+  throw InstallFailure(StepFailure{unsafe ? kCheckFolderAccessStep : kCheckFolderStep, folder,
+                                   static_cast<std::uint32_t>(unsafe ? ERROR_ACCESS_DENIED : ERROR_BAD_PATHNAME),
+                                   verdict.reason, {}});
+}
 
 void MakeShortcut(const std::string& target, const std::string& name, int index, InstalledFileList& files,
                   InstallTransaction& transaction) {
@@ -151,19 +191,22 @@ void RunInstallation(const std::string& installFolder, InstalledFileList& files,
                      InstallTransaction& transaction) {
   if (!steps.UnZip) throw Exception("RunInstallation: no unzip step");
   const Note& log = steps.Log;
+  CheckFolder(installFolder);
   Logged(log, std::string("删除旧服务: ") + kServiceName,
-         [&] { transaction.RemoveService(kServiceName, kServiceProgram); });
+         [&] { transaction.RemoveService(kServiceName, kServiceProgram, installFolder); });
   if (!platform::DirExists(installFolder)) {
     if (steps.SetStatus) steps.SetStatus(kCreatingFolderStatus);
     if (steps.ProcessMessages) steps.ProcessMessages();
     Logged(log, "创建文件夹: " + installFolder, [&] { transaction.CreateFolder(installFolder); });
   }
   const std::string folder = WithTrailingBackslash(installFolder);
+  RemoveLeftoverArchives(folder, log);
+  transaction.SetBackupFolder(folder);
 
   files.clear();
   {
     std::unique_ptr<PayloadArchive> archive;
-    Logged(log, "写入临时文件: " + folder, [&] { archive = std::make_unique<PayloadArchive>(folder); });
+    Logged(log, "写入临时文件: " + folder, [&] { archive = std::make_unique<PayloadArchive>(folder, transaction); });
     Logged(log, "解压文件: " + archive->Path(), [&] { steps.UnZip(archive->Path(), folder); });
   }
 

@@ -19,6 +19,9 @@ extern const char kShortcutName[];         // "Quv服务程序", also the Start-
 extern const char kUninstallShortcutName[];  // "卸载Quv服务程序"
 extern const char kMyComputer[];           // "我的电脑"
 extern const char kCreatingFolderStatus[];  // "创建文件夹"
+// The steps that refuse a folder: where it lies, and who may write it.
+extern const char kCheckFolderStep[];        // "检查安装文件夹"
+extern const char kCheckFolderAccessStep[];  // "检查文件夹权限"
 
 // Name and type of the payload archive resource.
 inline constexpr char kPayloadResource[] = "Quv";
@@ -41,10 +44,12 @@ struct InstallationSteps {
   Note Log;
 };
 
-// The installation run, each step checked and recorded in transaction: stops
-// and removes a registered "ZRQuvSvr" and ends running copies of
-// "QuvSvr.exe", creates the install folder when missing, writes the payload
-// archive under a fresh name there and checks it, has it extracted, fills
+// The installation run, each step checked and recorded in transaction:
+// refuses a folder that CheckInstallFolder refuses, stops and removes a
+// registered "ZRQuvSvr", ends copies of "QuvSvr.exe" started from the
+// folder, creates the install folder when missing, writes the payload
+// archive under a fresh name there and checks it while holding it, has it
+// extracted, fills
 // files afresh with the installed files, makes the two Start-menu shortcuts
 // and saves files as "install.dl". The archive is removed on every path.
 // A failed step raises InstallFailure; the caller rolls back.

@@ -48,16 +48,16 @@ void InstallLog::Write(const std::string& text) {
   WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
-std::string DefaultLogPath() {
+std::string DefaultLogPath(const std::string& program) {
   char folder[MAX_PATH + 1] = {};
   const DWORD n = GetTempPathA(MAX_PATH, folder);
   SYSTEMTIME t;
   GetLocalTime(&t);
   // The process id keeps runs started within the same second apart.
   char name[80];
-  std::snprintf(name, sizeof name, "QuvSetup-%04u%02u%02u-%02u%02u%02u-%lu.log", t.wYear, t.wMonth, t.wDay, t.wHour,
+  std::snprintf(name, sizeof name, "-%04u%02u%02u-%02u%02u%02u-%lu.log", t.wYear, t.wMonth, t.wDay, t.wHour,
                 t.wMinute, t.wSecond, static_cast<unsigned long>(GetCurrentProcessId()));
-  return std::string(folder, n <= MAX_PATH ? n : 0) + name;
+  return std::string(folder, n <= MAX_PATH ? n : 0) + program + name;
 }
 
 }  // namespace quv

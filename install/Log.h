@@ -31,8 +31,8 @@ class InstallLog {
 // The system code page's text in UTF-8.
 std::string AnsiToUtf8(const std::string& text);
 
-// The default log of a run without /LOG: "QuvSetup-<date>-<time>-<process
+// The default log of a run without /LOG: "<program>-<date>-<time>-<process
 // id>.log" in the temporary folder.
-std::string DefaultLogPath();
+std::string DefaultLogPath(const std::string& program = "QuvSetup");
 
 }  // namespace quv

@@ -20,5 +20,16 @@ namespace quv::paths {
 // network share "\\server\share". Anything else would depend on the
 // current folder or drive.
 bool IsAbsoluteFolder(const std::string& folder);
+// "\\server\share...": a folder on another machine.
+bool IsNetworkFolder(const std::string& folder);
+// A drive's root ("C:\", with any number of trailing backslashes).
+bool IsDriveRoot(const std::string& folder);
+// Whether a part of the path between (back)slashes is "." or "..": such a
+// path names another folder than it seems to.
+bool HasDotPart(const std::string& path);
+// Whether path lies inside folder (a full path, trailing backslash or not),
+// compared with only a to z folded; folder itself is not inside. Paths with
+// a "." or ".." part are never inside.
+bool IsInsideFolder(const std::string& path, const std::string& folder);
 
 }  // namespace quv::paths

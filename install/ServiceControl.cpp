@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "install/Errors.h"
+#include "install/Paths.h"
 #include "platform/Platform.h"
 #include "zip/Text.h"
 
@@ -65,6 +66,9 @@ struct ToolHelp {
   decltype(&CreateToolhelp32Snapshot) snapshot = nullptr;
   decltype(&Process32First) first = nullptr;
   decltype(&Process32Next) next = nullptr;
+  decltype(&Module32First) firstModule = nullptr;
+  // From Windows Vista; the module list answers on older systems.
+  BOOL(WINAPI* imageName)(HANDLE, DWORD, LPSTR, PDWORD) = nullptr;
 };
 
 template <typename F>
@@ -82,6 +86,8 @@ const ToolHelp& Tools() {
     t.snapshot = Lookup<decltype(t.snapshot)>(kernel, "CreateToolhelp32Snapshot");
     t.first = Lookup<decltype(t.first)>(kernel, "Process32First");
     t.next = Lookup<decltype(t.next)>(kernel, "Process32Next");
+    t.firstModule = Lookup<decltype(t.firstModule)>(kernel, "Module32First");
+    t.imageName = Lookup<decltype(t.imageName)>(kernel, "QueryFullProcessImageNameA");
     return t;
   }();
   return tools;
@@ -92,23 +98,54 @@ bool Matches(const PROCESSENTRY32& entry, const std::string& wanted) {
   return UpperAscii(FileNamePart(name)) == wanted || UpperAscii(name) == wanted;
 }
 
-// Calls visit(process id) for every process whose name matches; answers
-// whether any did. The whole list is always walked.
+// The full path of a process's program file, or empty when it cannot be read.
+std::string ImagePath(DWORD id) {
+  const ToolHelp& tools = Tools();
+  constexpr DWORD kQueryLimited = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION, from Windows Vista
+  if (tools.imageName) {
+    HANDLE process = OpenProcess(kQueryLimited, FALSE, id);
+    if (!process) process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id);
+    if (process) {
+      char path[MAX_PATH * 2] = {};
+      DWORD size = sizeof path;
+      const bool ok = tools.imageName(process, 0, path, &size);
+      CloseHandle(process);
+      if (ok) return std::string(path, size);
+    }
+  }
+  if (!tools.snapshot || !tools.firstModule) return "";
+  HANDLE snapshot = tools.snapshot(TH32CS_SNAPMODULE, id);
+  if (snapshot == INVALID_HANDLE_VALUE) return "";
+  MODULEENTRY32 module{};
+  module.dwSize = sizeof module;
+  std::string path;
+  if (tools.firstModule(snapshot, &module)) path = module.szExePath;
+  CloseHandle(snapshot);
+  return path;
+}
+
+// Calls visit(process id) for every process whose name matches and, with a
+// folder, whose program file lies directly in it; answers whether any did.
+// The whole list is always walked.
 template <typename Visit>
-bool ForEachMatchingProcess(const std::string& exeName, Visit visit) {
+bool ForEachMatchingProcess(const std::string& exeName, const std::string& folder, Visit visit) {
   const ToolHelp& tools = Tools();
   if (!tools.snapshot || !tools.first || !tools.next) return false;
   HANDLE snapshot = tools.snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return false;
   const std::string wanted = UpperAscii(exeName);
+  const std::string wantedFolder = WithTrailingBackslash(folder);
   bool found = false;
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = tools.first(snapshot, &entry); more; more = tools.next(snapshot, &entry)) {
-    if (Matches(entry, wanted)) {
-      found = true;
-      visit(entry.th32ProcessID);
-    }
+    if (!Matches(entry, wanted)) continue;
+    // A copy whose program file cannot be read (closed to us) may be one of
+    // the folder's and hold its files: it counts.
+    const std::string image = folder.empty() ? "" : ImagePath(entry.th32ProcessID);
+    if (!image.empty() && !SameText(FolderPart(image), wantedFolder)) continue;
+    found = true;
+    visit(entry.th32ProcessID);
   }
   CloseHandle(snapshot);
   return found;
@@ -257,21 +294,22 @@ bool WaitForService(const std::string& name, bool present, unsigned timeoutMs,
   }
 }
 
-bool IsProcessRunning(const std::string& exeName) {
-  return ForEachMatchingProcess(exeName, [](DWORD) {});
+bool IsProcessRunning(const std::string& exeName, const std::string& folder) {
+  return ForEachMatchingProcess(exeName, folder, [](DWORD) {});
 }
 
-bool KillProcessByName(const std::string& exeName) {
+bool KillProcessByName(const std::string& exeName, const std::string& folder) {
+  if (folder.empty()) return !IsProcessRunning(exeName);
   for (int pass = 0; pass < kKillPasses; ++pass) {
     if (pass > 0) platform::SleepMs(kPollMs);
     EnableDebugPrivilege();
-    ForEachMatchingProcess(exeName, [](DWORD id) {
+    ForEachMatchingProcess(exeName, folder, [](DWORD id) {
       if (HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, id)) {
         TerminateProcess(process, 0);
         CloseHandle(process);
       }
     });
-    if (!IsProcessRunning(exeName)) return true;
+    if (!IsProcessRunning(exeName, folder)) return true;
   }
   return false;
 }

@@ -57,13 +57,16 @@ bool WaitForService(const std::string& name, bool present, unsigned timeoutMs,
 
 // Whether a process with that executable name runs: the file-name part of a
 // process's name, or the whole name (the older family stores full paths),
-// compared with only a to z folded to upper case.
-bool IsProcessRunning(const std::string& exeName);
-// Ends every process with that executable name, taking a fresh look after
-// each pass. Gives up after a bounded number of passes with a short pause in
-// between (a process of another account may refuse to end). Answers whether
-// none is left.
-bool KillProcessByName(const std::string& exeName);
+// compared with only a to z folded to upper case. With a folder, only a
+// process whose program file lies directly in that folder counts (or whose
+// program file cannot be read).
+bool IsProcessRunning(const std::string& exeName, const std::string& folder = "");
+// Ends every process with that executable name whose program file lies
+// directly in folder (copies elsewhere, another installation's or another
+// user's, are left alone), taking a fresh look after each pass. Gives up
+// after a bounded number of passes with a short pause in between (a process
+// of another account may refuse to end). Answers whether none is left.
+bool KillProcessByName(const std::string& exeName, const std::string& folder);
 
 bool EnableDebugPrivilege();
 // token is a process token handle (HANDLE).

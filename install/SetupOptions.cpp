@@ -10,15 +10,20 @@ namespace quv {
 const char kSetupVersion[] = QUV_VERSION;
 
 const char kSetupUsage[] =
-    "用法: QuvSetup.exe [/SILENT | /VERYSILENT] [/DIR=\"文件夹\"] [/LOG=\"文件\"] [/NORESTART]\r\n\r\n"
+    "用法: QuvSetup.exe [/SILENT | /VERYSILENT] [/DIR=\"文件夹\"] [/LOG[=\"文件\"]] [/NORESTART] [/NOCANCEL]\r\n"
+    "    [/SUPPRESSMSGBOXES] [/SP-] [/ALLOWDOWNGRADE]\r\n\r\n"
     "/SILENT\t不提问, 只显示安装进度\r\n"
     "/VERYSILENT\t不显示任何窗口\r\n"
-    "/DIR=\"文件夹\"\t安装文件夹\r\n"
-    "/LOG=\"文件\"\t安装记录 (UTF-8); 静默安装时默认写入临时文件夹\r\n"
-    "/NORESTART\t接受 (安装不需要重新启动)\r\n"
+    "/DIR=\"文件夹\"\t安装文件夹 (默认: 已安装的文件夹)\r\n"
+    "/LOG=\"文件\"\t安装记录 (UTF-8); 默认写入临时文件夹\r\n"
+    "/NORESTART\t接受 (安装程序从不自行重新启动)\r\n"
+    "/NOCANCEL\t安装过程中不能关闭窗口\r\n"
+    "/SUPPRESSMSGBOXES, /SP-\t接受 (静默安装不提问)\r\n"
+    "/ALLOWDOWNGRADE\t允许安装比已安装版本更旧的版本\r\n"
     "/?\t显示本说明\r\n\r\n"
     "退出码: 0 已安装, 1 命令行错误, 2 无法写入记录, 3 文件夹无效, 4 已取消, 5 文件, 6 快捷方式, "
-    "7 服务, 8 卸载信息, 9 未能完全撤销, 10 其他错误";
+    "7 服务, 8 卸载信息, 9 未能完全撤销, 10 其他错误, 11 文件夹不安全, "
+    "12 需要管理员权限, 13 另一个安装正在进行, 14 已安装更新的版本, 3010 已安装, 需要重新启动";
 
 namespace {
 
@@ -92,7 +97,11 @@ SetupOptions ParseSetupCommandLine(const std::string& commandLine) {
       if (options.mode == SetupOptions::Mode::Wizard) options.mode = SetupOptions::Mode::Silent;
     } else if (upper == "/VERYSILENT") {
       options.mode = SetupOptions::Mode::VerySilent;
-    } else if (upper == "/NORESTART") {
+    } else if (upper == "/NORESTART" || upper == "/SUPPRESSMSGBOXES" || upper == "/SP-" || upper == "/LOG") {
+    } else if (upper == "/NOCANCEL") {
+      options.noCancel = true;
+    } else if (upper == "/ALLOWDOWNGRADE") {
+      options.allowDowngrade = true;
     } else if (upper == "/?") {
       options.usage = true;
     } else if (ValueOf(arg, upper, "/DIR=", value)) {
@@ -108,6 +117,23 @@ SetupOptions ParseSetupCommandLine(const std::string& commandLine) {
   return options;
 }
 
+bool IsOlderVersion(const std::string& a, const std::string& b) {
+  // Numbers part by part; a missing or non-numeric part counts as 0.
+  const auto part = [](const std::string& v, std::size_t& at) {
+    unsigned long n = 0;
+    while (at < v.size() && v[at] >= '0' && v[at] <= '9') n = n * 10 + static_cast<unsigned long>(v[at++] - '0');
+    while (at < v.size() && v[at] != '.') ++at;
+    if (at < v.size()) ++at;
+    return n;
+  };
+  std::size_t i = 0, j = 0;
+  while (i < a.size() || j < b.size()) {
+    const unsigned long x = part(a, i), y = part(b, j);
+    if (x != y) return x < y;
+  }
+  return false;
+}
+
 int ExitCodeOf(const StepFailure& failure) {
   struct Kind {
     const char* step;
@@ -115,7 +141,8 @@ int ExitCodeOf(const StepFailure& failure) {
   };
   // The steps of the installation (install/ and the window's unzip step).
   static const Kind kKinds[] = {
-      {"检查安装文件夹", kExitFolderRefused}, {"安装", kExitOther},
+      {"检查安装文件夹", kExitFolderRefused}, {"检查文件夹权限", kExitUnsafeFolder},
+      {"安装", kExitOther},
       {"创建文件夹", kExitFiles},             {"写入临时文件", kExitFiles},
       {"检查临时文件", kExitFiles},           {"写入文件", kExitFiles},
       {"解压文件", kExitFiles},               {"替换文件", kExitFiles},
@@ -123,7 +150,7 @@ int ExitCodeOf(const StepFailure& failure) {
       {"删除旧服务", kExitService},           {"结束程序", kExitService},
       {"注册服务", kExitService},             {"写入服务说明", kExitService},
       {"启动服务", kExitService},             {"启动服务程序", kExitService},
-      {"写入卸载信息", kExitUninstallEntry},
+      {"写入卸载信息", kExitUninstallEntry},   {"检查已安装的版本", kExitDowngrade},
   };
   if (!failure.notUndone.empty()) return kExitNotRolledBack;
   if (failure.step == "安装" && failure.object == kCancelledObject) return kExitCancelled;

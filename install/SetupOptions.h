@@ -13,15 +13,19 @@ namespace quv {
 struct SetupOptions {
   enum class Mode { Wizard, Silent, VerySilent };
   Mode mode = Mode::Wizard;
-  std::string folder;  // /DIR=, empty: the wizard's default
-  std::string log;     // /LOG=, empty: none (the temporary folder when silent)
+  std::string folder;  // /DIR=, empty: the installed folder, else the default
+  std::string log;     // /LOG=, empty: the temporary folder
   bool usage = false;  // /?
+  bool noCancel = false;        // /NOCANCEL: the window cannot be closed during the run
+  bool allowDowngrade = false;  // /ALLOWDOWNGRADE: install over a newer version
   std::string error;   // what was wrong with the command line, or empty
 };
 
 // Reads the switches of a whole command line (as GetCommandLine gives it,
 // the program's own name first): /SILENT, /VERYSILENT, /DIR="folder",
-// /LOG="file", /NORESTART, /?. Quotes group blanks into one argument and are
+// /LOG="file" (a bare /LOG: the default log), /NORESTART (the installer
+// never restarts Windows itself), /SUPPRESSMSGBOXES and /SP- (no questions
+// are asked anyway), /NOCANCEL, /ALLOWDOWNGRADE, /?. Quotes group blanks into one argument and are
 // dropped. Anything else sets error.
 SetupOptions ParseSetupCommandLine(const std::string& commandLine);
 
@@ -44,7 +48,15 @@ enum SetupExitCode : int {
   kExitUninstallEntry = 8, // the Programs and Features entry could not be written
   kExitNotRolledBack = 9,  // any failure whose rollback left changes behind
   kExitOther = 10,         // anything else (an internal error)
+  kExitUnsafeFolder = 11,  // users other than administrators may write the folder, or it is not theirs
+  kExitNoRights = 12,      // not run with administrator rights: nothing was changed
+  kExitAlreadyRunning = 13,  // another run of the setup program or the uninstaller is under way
+  kExitDowngrade = 14,     // a newer version is installed (/ALLOWDOWNGRADE installs all the same)
+  kExitRestartNeeded = 3010,  // installed; files still in use go at the next start of Windows
 };
+
+// Whether version a ("1.2.3", missing parts 0) is older than b.
+bool IsOlderVersion(const std::string& a, const std::string& b);
 
 // The exit code of a failed run.
 int ExitCodeOf(const StepFailure& failure);

@@ -6,6 +6,8 @@
 
 #include <utility>
 
+#include "install/FolderSecurity.h"
+#include "install/Paths.h"
 #include "platform/Platform.h"
 #include "zip/Text.h"
 
@@ -63,7 +65,8 @@ bool InstallTransaction::WaitForServiceGone(const std::string& name) {
   return WaitForService(name, false, kServiceGoneMs, pause_);
 }
 
-void InstallTransaction::RemoveService(const std::string& name, const std::string& program) {
+void InstallTransaction::RemoveService(const std::string& name, const std::string& program,
+                                       const std::string& folder) {
   ServiceConfig config;
   if (ReadServiceConfig(name, config)) {
     // The stopped service's process ends on its own; other copies of the
@@ -76,9 +79,9 @@ void InstallTransaction::RemoveService(const std::string& name, const std::strin
     for (unsigned waited = 0; waited < kServiceGoneMs && serviceProcess.Running(); waited += kPollMs)
       pause_(kPollMs);
   }
-  if (!IsProcessRunning(program)) return;
+  if (!IsProcessRunning(program, folder)) return;
   changes_.push_back(Change{Kind::ProgramsEnded, program, "", {}, {}});
-  if (!KillProcessByName(program)) throw CodeFailure("结束程序", program, ERROR_ACCESS_DENIED);
+  if (!KillProcessByName(program, folder)) throw CodeFailure("结束程序", program, ERROR_ACCESS_DENIED);
 }
 
 void InstallTransaction::ServiceRegistered(const std::string& name) {
@@ -97,7 +100,7 @@ void InstallTransaction::CreateFolder(const std::string& path) {
   if (platform::DirExists(folder)) return;
   const std::string parent = text::FolderPart(folder);
   if (!parent.empty() && parent != folder && !platform::DirExists(parent)) CreateFolder(parent);
-  if (!CreateDirectoryA(folder.c_str(), nullptr)) throw LastErrorFailure("创建文件夹", folder);
+  if (!CreateProtectedFolder(folder)) throw LastErrorFailure("创建文件夹", folder);
   changes_.push_back(Change{Kind::FolderCreated, folder, "", {}, {}});
 }
 
@@ -108,19 +111,46 @@ void InstallTransaction::PrepareFile(const std::string& path) {
     changes_.push_back(Change{Kind::FileWritten, path, "", {}, {}});
     return;
   }
-  const std::string backup = UnusedBackupName(path);
+  // Old files outside the install folder (the shortcuts in a user's Start
+  // menu) are kept in it, where no user sees or changes them.
+  const bool outside = !backupFolder_.empty() && !paths::IsInsideFolder(path, backupFolder_);
+  const std::string backup =
+      UnusedBackupName(outside ? WithTrailingBackslash(backupFolder_) + text::FileNamePart(path) : path);
   if (!MoveFileA(path.c_str(), backup.c_str())) throw LastErrorFailure("替换文件", path);
   changes_.push_back(Change{Kind::FileReplaced, path, backup, {}, {}});
 }
 
-void InstallTransaction::Commit() {
+void InstallTransaction::HoldTemporary(const std::string& path, void* handle) {
+  for (Change& change : changes_) {
+    if (change.kind != Kind::TemporaryHeld || change.path != path) continue;
+    change.handle = handle;
+    return;
+  }
+  changes_.push_back(Change{Kind::TemporaryHeld, path, "", {}, {}, handle});
+}
+
+void InstallTransaction::ReleaseTemporary(const std::string& path) {
+  for (auto it = changes_.begin(); it != changes_.end(); ++it) {
+    if (it->kind != Kind::TemporaryHeld || it->path != path) continue;
+    UndoOne(*it);
+    changes_.erase(it);
+    return;
+  }
+}
+
+bool InstallTransaction::Commit() {
+  bool atRestart = false;
   for (const Change& change : changes_) {
+    if (change.kind == Kind::TemporaryHeld) UndoOne(change);
     if (change.kind != Kind::FileReplaced) continue;
     // A kept old file that is still in use goes at the next start.
-    if (!DeleteAnyFile(change.backup))
+    if (!DeleteAnyFile(change.backup)) {
       MoveFileExA(change.backup.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+      atRestart = true;
+    }
   }
   changes_.clear();
+  return atRestart;
 }
 
 std::vector<std::string> InstallTransaction::Rollback() {
@@ -158,6 +188,9 @@ std::string InstallTransaction::UndoOne(const Change& change) {
       const std::uint32_t code = RestoreUninstallEntry(change.entry);
       return code == 0 ? "" : "未能恢复卸载信息 " + change.path + ": " + SystemErrorText(code);
     }
+    case Kind::TemporaryHeld:
+      if (change.handle) CloseHandle(change.handle);
+      return DeleteAnyFile(change.path) ? "" : "未能删除临时文件 " + change.path;
     case Kind::ProgramsEnded:
       return "已结束的程序 " + change.path + " 未重新启动";
   }

@@ -28,8 +28,9 @@ class InstallTransaction {
   InstallTransaction& operator=(const InstallTransaction&) = delete;
 
   // Stops and deletes a registered service (its registration is kept for
-  // the rollback) and ends running copies of program. Raises InstallFailure.
-  void RemoveService(const std::string& name, const std::string& program);
+  // the rollback) and ends running copies of program started from folder.
+  // Raises InstallFailure.
+  void RemoveService(const std::string& name, const std::string& program, const std::string& folder);
   // Records the registration made by the new installation: the rollback
   // removes it before restoring the old one.
   void ServiceRegistered(const std::string& name);
@@ -37,7 +38,8 @@ class InstallTransaction {
   // back the entry as it was (none, or the older installation's).
   void UninstallEntryWritten(UninstallEntrySnapshot before);
 
-  // Creates folder with its missing parents, recording each one made.
+  // Creates folder with its missing parents, each with the protected access
+  // list (CreateProtectedFolder), recording each one made.
   // Raises InstallFailure.
   void CreateFolder(const std::string& folder);
   // Before path is written: an existing file is moved aside (restored by the
@@ -45,8 +47,21 @@ class InstallTransaction {
   // Raises InstallFailure when the old file cannot be moved.
   void PrepareFile(const std::string& path);
 
-  // Keeps the changes: deletes the old files moved aside.
-  void Commit();
+  // A temporary file of the run (made already), held open by handle (a
+  // HANDLE, from then on closed here; may be null): the rollback closes and
+  // deletes it, even one that ends the program in the middle of the run.
+  // Recording the same path again updates its handle.
+  void HoldTemporary(const std::string& path, void* handle);
+  // Closes and deletes a held temporary file; its record goes.
+  void ReleaseTemporary(const std::string& path);
+
+  // Where old files from outside it are kept until Commit (the install
+  // folder, once it exists); beside themselves until then.
+  void SetBackupFolder(const std::string& folder) { backupFolder_ = folder; }
+
+  // Keeps the changes: deletes the old files moved aside. Answers whether
+  // any is still in use and goes only at the next start of Windows.
+  bool Commit();
   // Undoes the changes in reverse order; answers those it could not undo,
   // one line each. Nothing is left open afterwards.
   std::vector<std::string> Rollback();
@@ -54,19 +69,21 @@ class InstallTransaction {
 
  private:
   enum class Kind { FolderCreated, FileWritten, FileReplaced, ServiceRemoved, ServiceRegistered, ProgramsEnded,
-                    UninstallEntryWritten };
+                    UninstallEntryWritten, TemporaryHeld };
   struct Change {
     Kind kind;
     std::string path;    // file, folder or service name
     std::string backup;  // the old file moved aside
     ServiceConfig service;
     UninstallEntrySnapshot entry;
+    void* handle = nullptr;  // of a held temporary file
   };
   bool WaitForServiceGone(const std::string& name);
   std::string UndoOne(const Change& change);
 
   Pause pause_;
   std::vector<Change> changes_;
+  std::string backupFolder_;
 };
 
 }  // namespace quv

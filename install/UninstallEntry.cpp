@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "install/Paths.h"
+#include "zip/Text.h"
 
 namespace quv {
 
@@ -50,6 +51,19 @@ UninstallEntrySnapshot ReadUninstallEntry() {
     snapshot.values.push_back(RegistryValue{std::string(name, nameSize), type, data});
   }
   return snapshot;
+}
+
+InstalledVersion ReadInstalledVersion() {
+  InstalledVersion installed;
+  for (const RegistryValue& value : ReadUninstallEntry().values) {
+    if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) continue;
+    const std::string text(value.data.c_str());
+    if (value.name == "DisplayVersion") installed.version = text;
+    if (value.name == "InstallLocation") installed.folder = text;
+  }
+  // "C:\Quv" names the folder "C:\Quv"; a drive's root keeps its backslash.
+  while (installed.folder.size() > 3 && text::LastCharIs(installed.folder, '\\')) installed.folder.pop_back();
+  return installed;
 }
 
 std::uint32_t WriteUninstallEntry(const UninstallEntry& entry) {

@@ -31,6 +31,12 @@ struct UninstallEntry {
 };
 
 UninstallEntrySnapshot ReadUninstallEntry();
+// The version ("DisplayVersion") and folder ("InstallLocation", without a
+// trailing backslash) of the installation the entry names; empty when none.
+struct InstalledVersion {
+  std::string version, folder;
+};
+InstalledVersion ReadInstalledVersion();
 // Replaces the entry (values of an older installation go) with the display
 // name, version, publisher, install location, size, icon (the service
 // program), the uninstaller's command lines, plain and quiet ("/SILENT"),

@@ -1,12 +1,20 @@
 #!/usr/bin/env python3
 """Fails when a shipped program imports a DLL or a function that is not in the
-reviewed list (each entry checked to exist on Windows XP SP3).
+reviewed list (each entry checked to exist on Windows XP SP3), or a DLL that
+is not a known DLL on every Windows from XP on: the loader takes known DLLs
+from the system folder only, any other one may be found first beside the
+program (a downloads folder) before it can restrict the search.
 
     check-imports.py OBJDUMP ALLOWED-LIST PROGRAM.exe...
 """
 import re
 import subprocess
 import sys
+
+
+# In KnownDLLs from Windows XP to 11.
+KNOWN_DLLS = {'advapi32.dll', 'comdlg32.dll', 'gdi32.dll', 'kernel32.dll', 'msvcrt.dll', 'ole32.dll',
+              'oleaut32.dll', 'shell32.dll', 'user32.dll'}
 
 
 def read_allowed(path):
@@ -45,6 +53,9 @@ def main():
         imports = imports_of(objdump, program)
         if not imports:
             print('%s: no import table read' % program)
+            failed = True
+        for dll in sorted({dll for dll, _ in imports} - KNOWN_DLLS):
+            print('%s imports %s, which is not a known DLL: look it up at run time' % (program, dll))
             failed = True
         for dll, function in imports:
             if (dll, function) not in allowed:

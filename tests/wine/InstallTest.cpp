@@ -269,6 +269,8 @@ TEST(Install, DefaultFolderThenAgainOverTheRunningServiceAndReadOnlyFiles) {
     EXPECT_FALSE(byHand.Running());
     EXPECT_EQ(ProcessCount("QuvSvr.exe"), 0);
     EXPECT_TRUE(d::WaitUntil([] { return ServiceState(kServiceName) == 0; })) << "the older registration is removed";
+    EXPECT_EQ(ListFolder(LinkFolder()), std::string(kServiceLink) + " " + kUninstallLink)
+        << "the replaced shortcuts are kept out of the Start menu";
     ExpectInstalled(folder);
     FinishAndExpectTheService(w, folder);
   }
@@ -458,6 +460,20 @@ TEST(Install, EachFailureLeavesThePreviousInstallationWorking) {
     EXPECT_TRUE(w.program().WaitForExit(30000ms));
     EXPECT_TRUE(d::WaitUntil([&] { return Account(folder) == before; })) << Account(folder) << "\n---\n" << before;
   }
+  {
+    SCOPED_TRACE("the session ends during the run: refused, then rolled back");
+    InstallGate gate;
+    Wizard w(Env("QUV_WIZARD_HELD_EXE"));
+    StartInstallation(w);
+    ASSERT_TRUE(w.WaitForPage("Panel12")) << w.ShownPage();
+    ASSERT_TRUE(d::WaitUntil([&] { return !d::TextOf(InstallingPageOf(w).fileInfo).empty(); }));
+    DWORD_PTR answer = 1;
+    ASSERT_TRUE(SendMessageTimeoutA(w.window, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 10000, &answer));
+    EXPECT_EQ(answer, 0u) << "the logoff is refused while the run works";
+    SendMessageTimeoutA(w.window, WM_ENDSESSION, TRUE, 0, SMTO_ABORTIFHUNG, 30000, &answer);
+    EXPECT_TRUE(w.program().WaitForExit(30000ms));
+    EXPECT_TRUE(d::WaitUntil([&] { return Account(folder) == before; })) << Account(folder) << "\n---\n" << before;
+  }
   RemoveInstallation(folder);
 }
 
@@ -468,9 +484,26 @@ struct SetupRun {
   bool windowSeen = false;  // a visible top-level window of the program
 };
 
+// This process's token with the Administrators group for deny only: what a
+// limited user (or an administrator not elevated) runs with. Null on failure.
+HANDLE LimitedToken() {
+  HANDLE own = nullptr, limited = nullptr;
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID admins = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own)) return nullptr;
+  if (AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                               &admins)) {
+    SID_AND_ATTRIBUTES disabled{admins, 0};
+    if (!CreateRestrictedToken(own, 0, 1, &disabled, 0, nullptr, 0, nullptr, &limited)) limited = nullptr;
+    FreeSid(admins);
+  }
+  CloseHandle(own);
+  return limited;
+}
+
 // Runs the wizard with arguments (UTF-8, passed in code page 936 as a
-// command line typed on a Chinese Windows) to its end.
-SetupRun RunSetup(const std::string& arguments) {
+// command line typed on a Chinese Windows) to its end; with a token, as its user.
+SetupRun RunSetup(const std::string& arguments, HANDLE token = nullptr) {
   SetupRun run;
   std::string line = "\"";  // in steps: g++ 12 sees a false overlap in one expression
   line += Env("QUV_WIZARD_EXE") + "\" " + arguments;
@@ -478,7 +511,10 @@ SetupRun RunSetup(const std::string& arguments) {
   STARTUPINFOA si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION info{};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &info)) return run;
+  const bool started =
+      token ? CreateProcessAsUserA(token, nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &info)
+            : CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &info);
+  if (!started) return run;
   struct Seen {
     DWORD id;
     bool seen;
@@ -571,6 +607,12 @@ TEST(Install, VerySilentIntoAFolderWithBlanksAndChineseThenQuietUninstall) {
                         "写入卸载信息: Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZRQuvSvr: 完成",
                         "安装完成", "退出码: 0"});
 
+  {
+    SCOPED_TRACE("again without /DIR: into the installed folder");
+    EXPECT_EQ(RunSetup("/VERYSILENT").exitCode, 0);
+    EXPECT_EQ(Lower(ServiceProgram(kServiceName)), Lower("\"" + f + "QuvSvr.exe\""));
+    EXPECT_FALSE(FolderThere(kDefaultFolder)) << "the installation is not orphaned by a second one";
+  }
   // The entry's quiet command, as Programs and Features or a script runs it.
   EXPECT_EQ(RunAndWait(entry["QuietUninstallString"]), 0);
   EXPECT_EQ(ServiceState(kServiceName), 0u);
@@ -618,6 +660,17 @@ TEST(Install, SilentOverARunningInstallationAndExitCodesOfFailures) {
     EXPECT_EQ(UninstallEntry(), installed);
     EXPECT_EQ(ServiceState(kServiceName), static_cast<DWORD>(SERVICE_RUNNING));
   }
+  {
+    SCOPED_TRACE("a newer version installed: refused unless asked for");
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallEntryKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    RegSetValueExW(key, L"DisplayVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"9.0"), 4 * sizeof(wchar_t));
+    RegCloseKey(key);
+    EXPECT_EQ(RunSetup("/VERYSILENT").exitCode, 14);
+    EXPECT_EQ(UninstallEntry()["DisplayVersion"], "9.0") << "nothing changed";
+    EXPECT_EQ(RunSetup("/VERYSILENT /ALLOWDOWNGRADE /SUPPRESSMSGBOXES /NOCANCEL /SP- /LOG").exitCode, 0);
+    EXPECT_EQ(UninstallEntry(), installed);
+  }
   const std::string before = Account(folder);
   {
     SCOPED_TRACE("the service failing to start: rolled back, its own exit code, the system's text logged");
@@ -641,6 +694,15 @@ TEST(Install, SilentOverARunningInstallationAndExitCodesOfFailures) {
     EXPECT_EQ(RunSetup("/VERYSILENT /DIR=").exitCode, 1);
     EXPECT_EQ(RunSetup("/VERYSILENT \"/LOG=C:\\no such folder\\q.log\"").exitCode, 2);
     EXPECT_EQ(RunSetup("/VERYSILENT /DIR=Quv\\相对").exitCode, 3);
+    // Not elevated, or while another run is under way: refused with an exit
+    // code of its own, nothing changed (checked below).
+    HANDLE limited = LimitedToken();
+    ASSERT_NE(limited, nullptr);
+    EXPECT_EQ(RunSetup("/VERYSILENT", limited).exitCode, 12);
+    CloseHandle(limited);
+    HANDLE otherRun = CreateMutexA(nullptr, FALSE, "Global\\QuvSetup.ZRQuvSvr");
+    EXPECT_EQ(RunSetup("/VERYSILENT").exitCode, 13);
+    CloseHandle(otherRun);
     wchar_t current[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, current);
     EXPECT_FALSE(FolderThere(Utf8(current) + "\\Quv")) << "the relative folder made nowhere";

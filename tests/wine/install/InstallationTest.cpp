@@ -14,6 +14,7 @@
 #include "install/Resource.h"
 #include "install/ServiceControl.h"
 #include "install/Transaction.h"
+#include "install/UninstallEntry.h"
 
 namespace quv::test {
 namespace {
@@ -152,7 +153,7 @@ TEST(FinishAction, OlderFamilyStartsTheProgramWithoutRegisteringIt) {
   EXPECT_EQ(code, 0);
   EXPECT_TRUE(WaitUntil([] { return IsProcessRunning("QuvSvr.exe"); }, 10000));
   EXPECT_EQ(QueryServiceState("", kServiceName), 0u);
-  EXPECT_TRUE(KillProcessByName("QuvSvr.exe"));
+  EXPECT_TRUE(KillProcessByName("QuvSvr.exe", dir.path()));
 }
 
 // The names in a folder, sorted, blank-separated.
@@ -183,6 +184,11 @@ class InstallationTest : public testing::Test {
     // programs where the extraction would, through the transaction.
     steps_.UnZip = [this](const std::string& zip, const std::string& dest) {
       EXPECT_EQ(ReadBytes(zip), ReadBytes(ProgramDir() + "QuvSvr.zip"));
+      // Checked against the resource and held: no one swaps it before it is read.
+      HANDLE writer = CreateFileA(zip.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+      EXPECT_EQ(writer, INVALID_HANDLE_VALUE) << "the archive can be written between its check and its use";
+      if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
       zips_.push_back(zip);
       for (const char* name : {"QuvSvr.exe", "UnInstall.exe"}) {
         if (name == failAt_) throw CodeFailure("test", name, ERROR_ACCESS_DENIED);
@@ -234,7 +240,10 @@ TEST_F(InstallationTest, InstallsRecordsFinishesAndUninstalls) {
   EXPECT_EQ(ReadBytes(f + "install.dl"), list);
 
   // Again, over a running copy and with a trailing backslash: same list, a
-  // fresh archive name, no old files left beside the new ones.
+  // fresh archive name, no old files left beside the new ones, nor the
+  // archive an interrupted run left (other files are not the run's).
+  WriteBytes(f + "Quv1a2.tmp", "left by an interrupted run");
+  WriteBytes(f + "Quvx.tmp", "not an archive's name");
   Program running("\"" + f + "QuvSvr.exe\"");
   ASSERT_TRUE(WaitUntil([] { return IsProcessRunning("QuvSvr.exe"); }, 10000));
   statuses_.clear();
@@ -243,7 +252,8 @@ TEST_F(InstallationTest, InstallsRecordsFinishesAndUninstalls) {
   EXPECT_EQ(files, expected);
   ASSERT_EQ(zips_.size(), 2u);
   EXPECT_NE(zips_[0], zips_[1]);
-  EXPECT_EQ(ListNames(folder), "QuvSvr.exe UnInstall.exe install.dl");
+  EXPECT_EQ(ListNames(folder), "QuvSvr.exe Quvx.tmp UnInstall.exe install.dl");
+  DeleteFileA((f + "Quvx.tmp").c_str());
   EXPECT_TRUE(WaitUntil([] { return QueryServiceState("", kServiceName) == SERVICE_RUNNING; }, 10000));
 
   EXPECT_EQ(RunProgram("\"" + f + "UnInstall.exe\" /silent"), 0);
@@ -312,6 +322,124 @@ TEST_F(InstallationTest, AFolderThatCannotBeMadeEndsTheRunWithItsError) {
   }
   EXPECT_TRUE(zips_.empty());
   EXPECT_EQ(transaction.Rollback(), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace quv::test
+
+namespace quv::test {
+namespace {
+
+// Names in folder (not "." and "..") that match the pattern, e.g. "*.exe".
+std::vector<std::string> Names(const std::string& folder, const char* pattern) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE h = FindFirstFileA((folder + "\\" + pattern).c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (std::strcmp(found.cFileName, ".") && std::strcmp(found.cFileName, "..")) names.push_back(found.cFileName);
+  } while (FindNextFileA(h, &found));
+  FindClose(h);
+  return names;
+}
+
+// The temporary folder of the programs this one starts, for a scope.
+class TemporaryFolder {
+ public:
+  explicit TemporaryFolder(const std::string& folder) {
+    for (int i = 0; i < 2; ++i) {
+      char value[MAX_PATH + 1] = {};
+      GetEnvironmentVariableA(kNames[i], value, MAX_PATH);
+      saved_[i] = value;
+      SetEnvironmentVariableA(kNames[i], folder.c_str());
+    }
+  }
+  ~TemporaryFolder() {
+    for (int i = 0; i < 2; ++i) SetEnvironmentVariableA(kNames[i], saved_[i].c_str());
+  }
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+ private:
+  static constexpr const char* kNames[2] = {"TEMP", "TMP"};
+  std::string saved_[2];
+};
+
+std::string PendingDeletions() {
+  HKEY key = nullptr;
+  std::string data(65536, '\0');
+  DWORD size = static_cast<DWORD>(data.size()), type = 0;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE,
+                    &key) != ERROR_SUCCESS)
+    return "";
+  if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                       &size) != ERROR_SUCCESS)
+    size = 0;
+  RegCloseKey(key);
+  data.resize(size);
+  return data;
+}
+
+// The uninstaller takes install.dl as a list, not as orders: lines outside
+// its folder, another installation's service and entry are left alone; what
+// is locked waits for the next start and keeps the uninstall repeatable; its
+// copy runs from a private folder, whatever was planted in the temporary one.
+TEST_F(InstallationTest, TheUninstallerRemovesOnlyItsOwnInstallation) {
+  RemoveServiceCompletely(kServiceName);
+  const std::string folder = dir_ / "own";
+  const std::string f = folder + "\\";
+  InstalledFileList files;
+  Install(folder, files, false);
+  const std::string victim = dir_ / "victim.txt";
+  const std::string otherLink = dir_ / (std::string("other\\") + kGbkServiceProgram + ".lnk");
+  CreateDirectoryA((dir_ / "other").c_str(), nullptr);
+  for (const std::string& path : {victim, otherLink, f + "locked.dat"}) WriteBytes(path, "x");
+  WriteBytes(f + "install.dl", ReadBytes(f + "install.dl") + "File7=" + victim + "N\r\nFile5=" + otherLink +
+                                   "N\r\nFile8=" + f + "..\\victim.txtN\r\nFile9=" + f + "locked.datN\r\n");
+  // The service and entry of an installation elsewhere.
+  const std::string other = dir_ / "elsewhere";
+  CreateDirectoryA(other.c_str(), nullptr);
+  ASSERT_TRUE(CopyOne(ProgramDir() + "QuvSvr.exe", other + "\\QuvSvr.exe"));
+  ASSERT_EQ(RunProgram("\"" + other + "\\QuvSvr.exe\" -install /silent"), 0);
+  ASSERT_EQ(WriteUninstallEntry({"Quv", "1.0.0", "Quv", other, 1}), 0u);
+
+  ScratchDir temp("temp");
+  ASSERT_TRUE(CopyOne(ProgramDir() + "Trap.exe", temp / "UnInstall.exe"));
+  ASSERT_TRUE(CopyOne(ProgramDir() + "Trap.exe", temp / "Quv1.tmp.exe"));
+  const TemporaryFolder tempForChildren(temp.path());
+  const std::string log = dir_ / "uninstall.log";
+  {
+    SCOPED_TRACE("a file in use");
+    HANDLE held = CreateFileA((f + "locked.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(RunProgram("\"" + f + "UnInstall.exe\" /silent \"/LOG=" + log + "\""), 3);
+    CloseHandle(held);
+    for (const std::string& kept : {victim, otherLink}) EXPECT_TRUE(Exists(kept)) << kept;
+    EXPECT_EQ(ServiceBinaryPath(kServiceName), "\"" + other + "\\QuvSvr.exe\"") << "not this installation's";
+    EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_NE(PendingDeletions().find(f + "locked.dat"), std::string::npos) << "goes at the next start";
+    EXPECT_EQ(ListNames(folder), "UnInstall.exe install.dl locked.dat") << "kept for another try";
+    EXPECT_NE(ReadBytes(log).find("victim.txt"), std::string::npos) << "the ignored lines are logged";
+  }
+  {
+    SCOPED_TRACE("again, with this installation's service and entry");
+    RemoveServiceCompletely(kServiceName);
+    ASSERT_TRUE(CopyOne(ProgramDir() + "QuvSvr.exe", f + "QuvSvr.exe"));
+    InstallTransaction transaction(nullptr);
+    FinishAction(folder, transaction, [](unsigned ms) { Sleep(ms); });
+    transaction.Commit();
+    EXPECT_EQ(RunProgram("\"" + f + "UnInstall.exe\" /silent"), 0);
+    EXPECT_EQ(QueryServiceState("", kServiceName), 0u);
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_TRUE(WaitUntil([&] { return !Exists(folder); }, 10000)) << ListNames(folder);
+    for (const std::string& kept : {victim, otherLink}) EXPECT_TRUE(Exists(kept)) << kept;
+  }
+  EXPECT_FALSE(Exists(temp / "trap-ran")) << "a planted program ran";
+  const std::vector<std::string> planted = {"Quv1.tmp.exe", "UnInstall.exe"};
+  EXPECT_EQ(Names(temp.path(), "*.exe"), planted) << "the copy lies in a folder of its own";
+  const std::vector<std::string> copies = Names(temp.path(), "QuvUninstall-*");
+  ASSERT_EQ(copies.size(), 2u) << "a private folder for the copy, and the log";
+  RemoveServiceCompletely(kServiceName);
 }
 
 }  // namespace

@@ -48,20 +48,30 @@ TEST(ServiceControl, RegistersStartsStopsAndDeletesTheStandInService) {
   EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kServiceKey));
 }
 
-TEST(ProcessControl, KillsEveryOrdinaryCopyByName) {
+TEST(ProcessControl, EndsOnlyTheCopiesStartedFromTheFolder) {
   ScratchDir dir(std::string("kill ") + kGbkService);
+  ScratchDir other(std::string("kill ") + kGbkService);
   const std::string program = dir / "QuvSvr.exe";
   ASSERT_TRUE(CopyOne(ProgramDir() + "QuvSvr.exe", program));
+  ASSERT_TRUE(CopyOne(ProgramDir() + "QuvSvr.exe", other / "QuvSvr.exe"));
   Program first("\"" + program + "\"");
   Program second("\"" + program + "\"");
-  ASSERT_TRUE(first.started() && second.started());
-  ASSERT_TRUE(WaitUntil([] { return IsProcessRunning("QuvSvr.exe"); }, 10000));
+  std::string elsewhereLine = "\"";  // in steps: g++ 12 sees a false overlap in one expression
+  elsewhereLine += other / "QuvSvr.exe";
+  elsewhereLine += "\"";
+  Program elsewhere(elsewhereLine);
+  ASSERT_TRUE(first.started() && second.started() && elsewhere.started());
+  ASSERT_TRUE(WaitUntil([&] { return IsProcessRunning("QuvSvr.exe", dir.path()); }, 10000));
+  ASSERT_TRUE(WaitUntil([&] { return IsProcessRunning("QuvSvr.exe", other.path() + "\\"); }, 10000));
   EXPECT_EQ(first.Wait(500), -1) << "without arguments it runs until it is ended";
 
-  EXPECT_TRUE(KillProcessByName("quvsvr.exe"));
-  EXPECT_FALSE(IsProcessRunning("QuvSvr.exe"));
+  EXPECT_TRUE(KillProcessByName("quvsvr.exe", dir.path()));
+  EXPECT_FALSE(IsProcessRunning("QuvSvr.exe", dir.path()));
   EXPECT_EQ(first.Wait(5000), 0);
   EXPECT_EQ(second.Wait(5000), 0);
+  EXPECT_EQ(elsewhere.Wait(500), -1) << "a copy in another folder is not ended";
+  EXPECT_TRUE(KillProcessByName("quvsvr.exe", other.path()));
+  EXPECT_EQ(elsewhere.Wait(5000), 0);
 }
 
 TEST(ProcessControl, KillGivesUpOnAProcessThatRefusesToEnd) {
@@ -75,7 +85,7 @@ TEST(ProcessControl, KillGivesUpOnAProcessThatRefusesToEnd) {
   ASSERT_EQ(WaitForSingleObject(ready, 20000), WAIT_OBJECT_0);
 
   DWORD start = GetTickCount();
-  EXPECT_FALSE(KillProcessByName("Guarded.exe"));
+  EXPECT_FALSE(KillProcessByName("Guarded.exe", dir.path()));
   DWORD elapsed = GetTickCount() - start;
   EXPECT_GE(elapsed, 1000u) << "it keeps trying for a while";
   EXPECT_LT(elapsed, 10000u);

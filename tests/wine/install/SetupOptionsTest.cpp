@@ -36,6 +36,22 @@ TEST(SetupOptions, SwitchesAndQuoting) {
   EXPECT_EQ(o.mode, Mode::Silent);
 }
 
+TEST(SetupOptions, SwitchesOfDeploymentScriptsAndVersions) {
+  SetupOptions o = ParseSetupCommandLine("a /VERYSILENT /SUPPRESSMSGBOXES /NOCANCEL /NORESTART /SP- /LOG /ALLOWDOWNGRADE");
+  EXPECT_TRUE(o.error.empty()) << o.error;
+  EXPECT_TRUE(o.noCancel);
+  EXPECT_TRUE(o.allowDowngrade);
+  EXPECT_TRUE(o.log.empty()) << "a bare /LOG: the default log";
+  EXPECT_FALSE(ParseSetupCommandLine("a").allowDowngrade);
+
+  EXPECT_TRUE(IsOlderVersion("1.0.0", "1.0.1"));
+  EXPECT_TRUE(IsOlderVersion("1.9", "1.10"));
+  EXPECT_TRUE(IsOlderVersion("1.0", "1.0.0.1"));
+  EXPECT_FALSE(IsOlderVersion("1.0.0", "1.0"));
+  EXPECT_FALSE(IsOlderVersion("2.0", "1.99.9"));
+  EXPECT_FALSE(IsOlderVersion("1.0.0", "0.9"));
+}
+
 TEST(SetupOptions, RefusedCommandLines) {
   // A backslash before the closing quote escapes it, as for every program
   // of the C runtime: the folder would hold a quote and the rest of the line.
