@@ -40,8 +40,10 @@ class CleanPrefix : public testing::Environment {
 };
 const auto* const kCleanPrefix = testing::AddGlobalTestEnvironment(new CleanPrefix);
 
-std::string PayloadFile(const char* name) {
-  const std::string dir = Env("QUV_PAYLOAD_DIR");
+// The held wizard is built beside the tests and carries that build's own
+// programs, which differ from the shipped ones the other runs install.
+std::string PayloadFile(const char* name, bool held = false) {
+  const std::string dir = Env(held ? "QUV_HELD_PAYLOAD_DIR" : "QUV_PAYLOAD_DIR");
   return dir.empty() ? "" : dir + "\\" + name;
 }
 
@@ -102,14 +104,14 @@ void ReachFinishPage(Wizard& w) {
 
 // The files and shortcuts of a finished run into folder (no trailing
 // backslash), before the finish button.
-void ExpectInstalled(const std::string& folder) {
+void ExpectInstalled(const std::string& folder, bool held = false) {
   const std::string f = folder + "\\";
   for (const char* name : {"QuvSvr.exe", "UnInstall.exe"}) {
     SCOPED_TRACE(name);
     bool missing = true;
     const std::string bytes = ReadFileBytes(f + name, &missing);
     ASSERT_FALSE(missing);
-    EXPECT_TRUE(bytes == ReadFileBytes(PayloadFile(name))) << "not the payload's program (" << bytes.size() << " bytes)";
+    EXPECT_TRUE(bytes == ReadFileBytes(PayloadFile(name, held))) << "not the payload's program (" << bytes.size() << " bytes)";
     EXPECT_FALSE(Attributes(f + name) & FILE_ATTRIBUTE_READONLY);
   }
   EXPECT_FALSE(FileThere(f + "QuvSvr.zip")) << "the temporary archive is deleted";
@@ -219,8 +221,8 @@ TEST(Install, DefaultFolderThenAgainOverTheRunningServiceAndReadOnlyFiles) {
     ASSERT_TRUE(d::WaitUntil([&] { return !d::TextOf(page.fileInfo).empty(); })) << "no file shown";
     EXPECT_EQ(d::TextOf(page.fileInfo), f + "QuvSvr.exe");
     EXPECT_EQ(d::TextOf(page.status), "创建文件夹") << "the folder was made";
-    const double first = static_cast<double>(ReadFileBytes(PayloadFile("QuvSvr.exe")).size());
-    const double second = static_cast<double>(ReadFileBytes(PayloadFile("UnInstall.exe")).size());
+    const double first = static_cast<double>(ReadFileBytes(PayloadFile("QuvSvr.exe", true)).size());
+    const double second = static_cast<double>(ReadFileBytes(PayloadFile("UnInstall.exe", true)).size());
     EXPECT_NEAR(static_cast<double>(SendMessageA(page.bar, PBM_GETPOS, 0, 0)), 100 * first / (first + second), 1.0);
     const std::string during = ListFolder(folder);
     EXPECT_TRUE(during.find("Quv") != during.rfind("Quv") && during.find(".tmp") != std::string::npos)
@@ -235,7 +237,7 @@ TEST(Install, DefaultFolderThenAgainOverTheRunningServiceAndReadOnlyFiles) {
     EXPECT_EQ(SendMessageA(page.bar, PBM_GETPOS, 0, 0), 100);
     EXPECT_EQ(d::TextOf(page.fileInfo), f + "UnInstall.exe");
     w.Screenshot("install-page3-finish");
-    ExpectInstalled(folder);
+    ExpectInstalled(folder, true);
     FinishAndExpectTheService(w, folder);
   }
   {
@@ -501,6 +503,21 @@ HANDLE LimitedToken() {
   return limited;
 }
 
+// Whether a process showed a window (EnumWindows wants a stdcall function,
+// which a lambda is not on i686).
+struct WindowSeen {
+  DWORD id;
+  bool seen;
+};
+
+BOOL CALLBACK NoteVisibleWindow(HWND window, LPARAM param) {
+  auto* s = reinterpret_cast<WindowSeen*>(param);
+  DWORD id = 0;
+  GetWindowThreadProcessId(window, &id);
+  if (id == s->id && IsWindowVisible(window)) s->seen = true;
+  return TRUE;
+}
+
 // Runs the wizard with arguments (UTF-8, passed in code page 936 as a
 // command line typed on a Chinese Windows) to its end; with a token, as its user.
 SetupRun RunSetup(const std::string& arguments, HANDLE token = nullptr) {
@@ -515,20 +532,9 @@ SetupRun RunSetup(const std::string& arguments, HANDLE token = nullptr) {
       token ? CreateProcessAsUserA(token, nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &info)
             : CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &info);
   if (!started) return run;
-  struct Seen {
-    DWORD id;
-    bool seen;
-  } seen{info.dwProcessId, false};
+  WindowSeen seen{info.dwProcessId, false};
   for (int waited = 0; waited < 60000 && WaitForSingleObject(info.hProcess, 20) == WAIT_TIMEOUT; waited += 20) {
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
-          auto* s = reinterpret_cast<Seen*>(p);
-          DWORD id = 0;
-          GetWindowThreadProcessId(w, &id);
-          if (id == s->id && IsWindowVisible(w)) s->seen = true;
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&seen));
+    EnumWindows(NoteVisibleWindow, reinterpret_cast<LPARAM>(&seen));
   }
   DWORD code = static_cast<DWORD>(-1);
   if (WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0) GetExitCodeProcess(info.hProcess, &code);
