@@ -98,6 +98,9 @@ class TSortedObjectList : public TObjectList {
   // duplicate policy says.
   void TakeEqualKeys(const std::vector<TObject*>& all, const std::vector<std::int32_t>& equals, std::int32_t listed,
                      std::vector<TObject*>& sorted, std::vector<std::int32_t>& refused) const;
+  // Whether each item belongs after the one before it (the first after the
+  // list's last), with no two keys equal: the items can then be appended.
+  bool AscendAfterList(const std::vector<TObject*>& items) const;
 
   TDuplicates duplicates_;
 };
