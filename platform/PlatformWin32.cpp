@@ -418,7 +418,9 @@ Placed OutputTree::Commit(const std::string& temp, const std::string& name, Repl
   reason = LastErrorText();
   // Windows keeps a read-only file: Any clears the attribute first.
   const DWORD attr = GetFileAttributesA(name.c_str());
-  const bool readOnly = attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+  // A link's attributes are never touched: only a plain file is made writable.
+  const bool readOnly = attr != INVALID_FILE_ATTRIBUTES &&
+                        (attr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
                         (attr & FILE_ATTRIBUTE_READONLY) != 0;
   if (rule != Replace::Any || !readOnly) return Placed::Failed;
   SetFileAttributesA(name.c_str(), attr & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));

@@ -60,7 +60,7 @@ int TSortedZip::Compare(const TObject* a, const TObject* b) const {
     case ByUnCompressedSize:
       return y.UncompressedSize > x.UncompressedSize ? 1 : -1;
     case ByRate: {
-      // Rates of negative (over 2 GiB) sizes can be far below 0: subtract in 64 bits.
+      // Rates of damaged entries can lie far outside 0..100: subtract in 64 bits.
       const std::int64_t d = static_cast<std::int64_t>(Percentage(y.UncompressedSize, y.CompressedSize)) -
                              Percentage(x.UncompressedSize, x.CompressedSize);
       return d > 1000 ? 1000 : (d < -1000 ? -1000 : static_cast<int>(d));
