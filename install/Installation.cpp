@@ -29,6 +29,8 @@ const char kMyComputer[] = "我的电脑";
 const char kCreatingFolderStatus[] = "创建文件夹";
 const char kCheckFolderStep[] = "检查安装文件夹";
 const char kCheckFolderAccessStep[] = "检查文件夹权限";
+const char kRecoverStep[] = "撤销上次中断的安装";
+const char kRecoveredStatus[] = "已撤销上次中断的安装所做的更改";
 
 namespace {
 // The program registers itself within a fraction of a second; a removed
@@ -87,26 +89,24 @@ class PayloadArchive {
   HANDLE held_ = INVALID_HANDLE_VALUE;
 };
 
-// Whether name is one GetTempFileName gives with the prefix "Quv":
-// "Quv" + one to four hexadecimal digits + ".tmp".
-bool IsArchiveName(const std::string& name) {
-  if (name.size() < 8 || name.size() > 11 || name.compare(0, 3, "Quv") != 0) return false;
-  if (!text::SameText(std::string_view(name).substr(name.size() - 4), ".tmp")) return false;
-  return name.find_first_not_of("0123456789abcdefABCDEF", 3) == name.size() - 4;
+void RemoveLeftovers(const std::string& folder, const Note& log) {
+  for (const std::string& path : RemoveLeftoverTemporaries(folder))
+    if (log) log("删除上次中断的安装留下的临时文件: " + path);
 }
 
-// Payload archives an interrupted run (power loss, a kill) left in the
-// folder: only administrators can have put them there, and nothing uses them.
-void RemoveLeftoverArchives(const std::string& folder, const Note& log) {
-  WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA((folder + "Quv*.tmp").c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsArchiveName(found.cFileName)) continue;
-    const std::string path = folder + found.cFileName;
-    if (platform::FileDelete(path) && log) log("删除上次中断的安装留下的临时文件: " + path);
-  } while (FindNextFileA(find, &found));
-  FindClose(find);
+// A run cut short before this one is undone first, and says so.
+void RecoverInterruptedRun(InstallTransaction& transaction, const InstallationSteps& steps) {
+  std::vector<std::string> notUndone;
+  if (!transaction.RecoverInterruptedRun(notUndone)) return;
+  if (!notUndone.empty()) {
+    std::string lines;
+    for (const std::string& line : notUndone) lines += "\r\n" + line;
+    throw InstallFailure(StepFailure{kRecoverStep, Journal::DefaultPath(), ERROR_CAN_NOT_COMPLETE,
+                                     "以下更改未能撤销:" + lines, {}});
+  }
+  if (steps.Log) steps.Log(kRecoveredStatus);
+  if (steps.SetStatus) steps.SetStatus(kRecoveredStatus);
+  if (steps.ProcessMessages) steps.ProcessMessages();
 }
 
 // Refuses a folder the service must not live in, before anything changes.
@@ -191,16 +191,19 @@ void RunInstallation(const std::string& installFolder, InstalledFileList& files,
                      InstallTransaction& transaction) {
   if (!steps.UnZip) throw Exception("RunInstallation: no unzip step");
   const Note& log = steps.Log;
+  RecoverInterruptedRun(transaction, steps);
+  TestKillPoint("recovered");
   CheckFolder(installFolder);
   Logged(log, std::string("删除旧服务: ") + kServiceName,
          [&] { transaction.RemoveService(kServiceName, kServiceProgram, installFolder); });
+  TestKillPoint("service-removed");
   if (!platform::DirExists(installFolder)) {
     if (steps.SetStatus) steps.SetStatus(kCreatingFolderStatus);
     if (steps.ProcessMessages) steps.ProcessMessages();
     Logged(log, "创建文件夹: " + installFolder, [&] { transaction.CreateFolder(installFolder); });
   }
   const std::string folder = WithTrailingBackslash(installFolder);
-  RemoveLeftoverArchives(folder, log);
+  RemoveLeftovers(folder, log);
   transaction.SetBackupFolder(folder);
 
   files.clear();
@@ -224,6 +227,9 @@ void RunInstallation(const std::string& installFolder, InstalledFileList& files,
          [&] { MakeShortcut(folder + "UnInstall.exe", kUninstallShortcutName, 6, files, transaction); });
   Logged(log, "保存安装列表: " + folder + kInstallListName,
          [&] { SaveList(files, folder + kInstallListName, transaction); });
+  // On the disk before the old files can go.
+  transaction.FlushNewFiles();
+  TestKillPoint("files-replaced");
 }
 
 namespace {
@@ -255,6 +261,7 @@ void StartService(const std::string& installFolder, InstallTransaction& transact
     if (!WaitForService(kServiceName, true, kRegistrationWaitMs, pause))
       throw CodeFailure("注册服务", kServiceName, ERROR_SERVICE_DOES_NOT_EXIST);
   });
+  TestKillPoint("registration");
   Logged(log, std::string("写入服务说明: ") + kServiceName, [&] {
     if (const std::uint32_t code = SetServiceDescription(kServiceName, kServiceDescription))
       throw CodeFailure("写入服务说明", kServiceName, code);

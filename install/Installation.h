@@ -22,6 +22,9 @@ extern const char kCreatingFolderStatus[];  // "创建文件夹"
 // The steps that refuse a folder: where it lies, and who may write it.
 extern const char kCheckFolderStep[];        // "检查安装文件夹"
 extern const char kCheckFolderAccessStep[];  // "检查文件夹权限"
+// Undoing what a run cut short left, and saying that it was done.
+extern const char kRecoverStep[];      // "撤销上次中断的安装"
+extern const char kRecoveredStatus[];  // "已撤销上次中断的安装所做的更改"
 
 // Name and type of the payload archive resource.
 inline constexpr char kPayloadResource[] = "Quv";
@@ -45,7 +48,8 @@ struct InstallationSteps {
 };
 
 // The installation run, each step checked and recorded in transaction:
-// refuses a folder that CheckInstallFolder refuses, stops and removes a
+// first undoes a run cut short (logged and shown as kRecoveredStatus; one
+// that cannot be undone fails the run), refuses a folder that CheckInstallFolder refuses, stops and removes a
 // registered "ZRQuvSvr", ends copies of "QuvSvr.exe" started from the
 // folder, creates the install folder when missing, writes the payload
 // archive under a fresh name there and checks it while holding it, has it

@@ -54,6 +54,132 @@ class RegKey {
   HKEY h_ = nullptr;
 };
 
+// SERVICE_CONFIG_DELAYED_AUTO_START_INFO and its structure, from Windows
+// Vista: XP answers the level with an error, taken as "not delayed".
+constexpr DWORD kDelayedAutoStartInfo = 3;
+struct DelayedAutoStartInfo {
+  BOOL delayed;
+};
+
+std::wstring Widen(const std::string& ansi) {
+  const int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
+  return wide;
+}
+
+// One QueryServiceConfig2A level into a buffer of its own; empty on failure.
+std::vector<char> QueryConfig2(SC_HANDLE service, DWORD level) {
+  DWORD needed = 0;
+  QueryServiceConfig2A(service, level, nullptr, 0, &needed);
+  if (!needed) return {};
+  std::vector<char> buffer(needed);
+  if (!QueryServiceConfig2A(service, level, reinterpret_cast<BYTE*>(buffer.data()), needed, &needed)) return {};
+  return buffer;
+}
+
+void ReadFailureActions(SC_HANDLE service, ServiceConfig& config) {
+  const std::vector<char> buffer = QueryConfig2(service, SERVICE_CONFIG_FAILURE_ACTIONS);
+  if (buffer.size() < sizeof(SERVICE_FAILURE_ACTIONSA)) return;
+  const auto* f = reinterpret_cast<const SERVICE_FAILURE_ACTIONSA*>(buffer.data());
+  config.failureResetSeconds = f->dwResetPeriod;
+  config.failureRebootMessage = f->lpRebootMsg ? f->lpRebootMsg : "";
+  config.failureCommand = f->lpCommand ? f->lpCommand : "";
+  for (DWORD i = 0; f->lpsaActions && i < f->cActions; ++i)
+    config.failureActions.push_back({static_cast<std::uint32_t>(f->lpsaActions[i].Type), f->lpsaActions[i].Delay});
+}
+
+bool ReadDelayedStart(SC_HANDLE service) {
+  const std::vector<char> buffer = QueryConfig2(service, kDelayedAutoStartInfo);
+  return buffer.size() >= sizeof(DelayedAutoStartInfo) &&
+         reinterpret_cast<const DelayedAutoStartInfo*>(buffer.data())->delayed;
+}
+
+// The service's own access list (only administrators may change it; the
+// owner and audit parts need privileges the run may not have).
+std::string ReadSecurity(SC_HANDLE service) {
+  DWORD needed = 0;
+  QueryServiceObjectSecurity(service, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+  if (!needed) return "";
+  std::string descriptor(needed, '\0');
+  if (!QueryServiceObjectSecurity(service, DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed)) return "";
+  descriptor.resize(needed);
+  return descriptor;
+}
+
+// "Enum" below a service's key is the system's own (volatile, remade while
+// the service runs): not ours to write back.
+bool IsSystemSubkey(const std::wstring& subkey) { return _wcsicmp(subkey.c_str(), L"Enum") == 0; }
+
+void ReadKeyTree(HKEY key, const std::wstring& subkey, std::vector<ServiceKeyItem>& items) {
+  items.push_back(ServiceKeyItem{subkey, true, L"", 0, ""});
+  DWORD subkeys = 0, maxSubkey = 0, values = 0, maxName = 0, maxData = 0;
+  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, &maxSubkey, nullptr, &values, &maxName, &maxData,
+                       nullptr, nullptr) != ERROR_SUCCESS)
+    return;
+  for (DWORD i = 0; i < values; ++i) {
+    std::wstring name(maxName + 1, L'\0');
+    std::string data(maxData, '\0');
+    DWORD nameLength = maxName + 1, size = maxData, type = 0;
+    if (RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                      &size) != ERROR_SUCCESS)
+      continue;
+    name.resize(nameLength);
+    data.resize(size);
+    items.push_back(ServiceKeyItem{subkey, false, std::move(name), type, std::move(data)});
+  }
+  for (DWORD i = 0; i < subkeys; ++i) {
+    std::wstring name(maxSubkey + 1, L'\0');
+    DWORD nameLength = maxSubkey + 1;
+    if (RegEnumKeyExW(key, i, name.data(), &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) continue;
+    name.resize(nameLength);
+    if (subkey.empty() && IsSystemSubkey(name)) continue;
+    HKEY child = nullptr;
+    if (RegOpenKeyExW(key, name.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
+    ReadKeyTree(child, subkey.empty() ? name : subkey + L"\\" + name, items);
+    RegCloseKey(child);
+  }
+}
+
+LONG WriteKeyTree(const std::string& name, const std::vector<ServiceKeyItem>& items) {
+  const std::wstring root = Widen(kServicesKey + name);
+  for (const ServiceKeyItem& item : items) {
+    RegKey key;
+    const std::wstring path = item.subkey.empty() ? root : root + L"\\" + item.subkey;
+    LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.out(),
+                                  nullptr);
+    if (result == ERROR_SUCCESS && !item.keyOnly)
+      result = RegSetValueExW(key.get(), item.name.c_str(), 0, item.type,
+                              reinterpret_cast<const BYTE*>(item.data.data()), static_cast<DWORD>(item.data.size()));
+    if (result != ERROR_SUCCESS) return result;
+  }
+  return ERROR_SUCCESS;
+}
+
+// What ChangeServiceConfig2 and SetServiceObjectSecurity keep beyond the
+// basic registration. Answers 0 or the system error code.
+DWORD ApplyExtendedConfig(SC_HANDLE service, const ServiceConfig& config) {
+  const bool hasFailureActions = config.failureResetSeconds || !config.failureRebootMessage.empty() ||
+                                 !config.failureCommand.empty() || !config.failureActions.empty();
+  if (hasFailureActions) {
+    std::vector<SC_ACTION> actions;
+    for (const FailureAction& a : config.failureActions) actions.push_back({static_cast<SC_ACTION_TYPE>(a.type), a.delayMs});
+    std::string reboot = config.failureRebootMessage, command = config.failureCommand;
+    SERVICE_FAILURE_ACTIONSA f{config.failureResetSeconds, reboot.data(), command.data(),
+                               static_cast<DWORD>(actions.size()), actions.empty() ? nullptr : actions.data()};
+    if (!ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &f)) return GetLastError();
+  }
+  if (config.delayedStart) {
+    DelayedAutoStartInfo delayed{TRUE};
+    if (!ChangeServiceConfig2A(service, kDelayedAutoStartInfo, &delayed)) return GetLastError();
+  }
+  if (!config.security.empty()) {
+    std::string descriptor = config.security;
+    if (!SetServiceObjectSecurity(service, DACL_SECURITY_INFORMATION, descriptor.data())) return GetLastError();
+  }
+  return 0;
+}
+
 bool ServiceKeyExists(const std::string& name) {
   RegKey key;
   return RegOpenKeyExA(HKEY_LOCAL_MACHINE, (kServicesKey + name).c_str(), 0, KEY_QUERY_VALUE, key.out()) ==
@@ -213,8 +339,10 @@ std::uint32_t SetServiceDescription(const std::string& name, const std::string& 
 bool ReadServiceConfig(const std::string& name, ServiceConfig& config) {
   ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) return false;
-  ServiceHandle service(OpenServiceA(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
+  ServiceHandle service(
+      OpenServiceA(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | READ_CONTROL));
   if (!service) return false;
+  config = ServiceConfig{};
   DWORD needed = 0;
   QueryServiceConfigA(service.get(), nullptr, 0, &needed);
   std::vector<char> buffer(needed ? needed : sizeof(QUERY_SERVICE_CONFIGA));
@@ -230,10 +358,12 @@ bool ReadServiceConfig(const std::string& name, ServiceConfig& config) {
   config.displayName = text(q->lpDisplayName);
   config.dependencies.clear();
   for (const char* d = q->lpDependencies; d && *d; d += std::strlen(d) + 1) config.dependencies += std::string(d) + '\0';
-  config.description.clear();
+  ReadFailureActions(service.get(), config);
+  config.delayedStart = ReadDelayedStart(service.get());
+  config.security = ReadSecurity(service.get());
   RegKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (kServicesKey + name).c_str(), 0, KEY_QUERY_VALUE, key.out()) ==
-      ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (kServicesKey + name).c_str(), 0, KEY_READ, key.out()) == ERROR_SUCCESS) {
+    ReadKeyTree(key.get(), L"", config.registry);
     char value[1024] = {};
     DWORD size = sizeof value - 1, type = 0;
     if (RegQueryValueExA(key.get(), "Description", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
@@ -256,7 +386,32 @@ std::uint32_t RegisterService(const std::string& name, const ServiceConfig& conf
                                        orNull(config.loadOrderGroup), nullptr, dependencies.c_str(),
                                        orNull(config.startName), nullptr));
   if (!service) return GetLastError();
-  return config.description.empty() ? 0 : SetServiceDescription(name, config.description);
+  if (const DWORD code = ApplyExtendedConfig(service.get(), config)) return code;
+  // The key tree last: it holds the description and what the program keeps
+  // there (its Parameters), byte for byte as it was.
+  if (config.registry.empty()) return config.description.empty() ? 0 : SetServiceDescription(name, config.description);
+  return static_cast<std::uint32_t>(WriteKeyTree(name, config.registry));
+}
+
+bool IsMarkedForDeletion(const std::string& name) {
+  ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return false;
+  ServiceHandle service(OpenServiceA(manager.get(), name.c_str(), SERVICE_CHANGE_CONFIG));
+  if (!service) return GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+  // A change that changes nothing is refused only for a marked service.
+  return !ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, nullptr,
+                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) &&
+         GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+}
+
+std::string ServiceHoldersRunning() {
+  std::string running;
+  for (const char* program : {"mmc.exe", "taskmgr.exe", "perfmon.exe", "procexp.exe", "procexp64.exe", "sc.exe"}) {
+    if (!IsProcessRunning(program)) continue;
+    if (!running.empty()) running += ' ';
+    running += program;
+  }
+  return running;
 }
 
 std::uint32_t StartServiceAndWait(const std::string& name, const std::function<void(unsigned)>& pause,
@@ -284,11 +439,21 @@ std::uint32_t StartServiceAndWait(const std::string& name, const std::function<v
   }
 }
 
+namespace {
+// Whether the manager no longer knows the name at all: a service marked for
+// deletion may refuse to be opened, and yet still holds the name.
+bool ServiceGone(const std::string& name) {
+  ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return true;
+  ServiceHandle service(OpenServiceA(manager.get(), name.c_str(), SERVICE_QUERY_STATUS));
+  return !service && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+}
+}  // namespace
+
 bool WaitForService(const std::string& name, bool present, unsigned timeoutMs,
                     const std::function<void(unsigned)>& pause) {
   for (unsigned waited = 0;; waited += kPollMs) {
-    bool known = QueryServiceState("", name) != 0;
-    if (present ? known && ServiceKeyExists(name) : !known) return true;
+    if (present ? QueryServiceState("", name) != 0 && ServiceKeyExists(name) : ServiceGone(name)) return true;
     if (waited >= timeoutMs) return false;
     if (pause) pause(kPollMs); else platform::SleepMs(kPollMs);
   }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace quv {
 
@@ -31,18 +32,53 @@ bool StopAndDeleteService(const std::string& name);
 // Answers 0 or the system error code.
 std::uint32_t SetServiceDescription(const std::string& name, const std::string& text);
 
-// A service's registration as the manager keeps it, and whether it ran.
+// One item of a service's registry key tree: a key (keyOnly) or one of its
+// values. subkey is relative to the service's key (empty: the key itself).
+// Names are UTF-16, so that no code page loses them.
+struct ServiceKeyItem {
+  std::wstring subkey;
+  bool keyOnly = false;
+  std::wstring name;
+  std::uint32_t type = 0;
+  std::string data;
+  bool operator==(const ServiceKeyItem&) const = default;
+};
+
+// What the manager does when the service fails (SC_ACTION).
+struct FailureAction {
+  std::uint32_t type = 0, delayMs = 0;
+  bool operator==(const FailureAction&) const = default;
+};
+
+// A service's whole registration as the manager and the registry keep it,
+// and whether it ran.
 struct ServiceConfig {
   std::uint32_t type = 0, startType = 0, errorControl = 0;
   std::string binaryPath, loadOrderGroup, startName, displayName, description;
   std::string dependencies;  // names each ended by a zero byte
   bool running = false;
+  // SERVICE_CONFIG_FAILURE_ACTIONS.
+  std::uint32_t failureResetSeconds = 0;
+  std::string failureRebootMessage, failureCommand;
+  std::vector<FailureAction> failureActions;
+  bool delayedStart = false;  // from Windows Vista; false before
+  std::string security;       // the service's own access list, self-relative; empty when unreadable
+  std::vector<ServiceKeyItem> registry;  // its key with every subkey and value
+  bool operator==(const ServiceConfig&) const = default;
 };
 // Reads the registration of a registered service; false when it is not.
 bool ReadServiceConfig(const std::string& name, ServiceConfig& config);
-// Registers name with config (an account other than LocalSystem gets no
-// password, as none can be read back). Answers 0 or the system error code.
+// Registers name with config, then puts back its failure actions, delayed
+// start, access list and registry key tree (an account other than
+// LocalSystem gets no password, as none can be read back). Answers 0 or the
+// system error code.
 std::uint32_t RegisterService(const std::string& name, const ServiceConfig& config);
+// Whether the service is still registered but marked for deletion: another
+// program holds it open, and it goes once that program lets go.
+bool IsMarkedForDeletion(const std::string& name);
+// The running programs known to hold services open (the Services console,
+// the task manager, ...), by file name, blank-separated; empty when none.
+std::string ServiceHoldersRunning();
 // Starts the service and waits, through pause, until it has left the start
 // pending state (at most timeoutMs). Answers 0 once it runs, otherwise the
 // system error code (the service's own exit code when it stopped again).

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <utility>
 
 #include "install/FolderSecurity.h"
@@ -47,14 +48,84 @@ class ProcessHandle {
   HANDLE h_;
 };
 
+// The service stays marked for deletion while another program holds it
+// open; Windows does not say which, so the known holders that run are named.
+InstallFailure MarkedForDeletion(const std::string& name) {
+  const std::string holders = ServiceHoldersRunning();
+  std::string text = SystemErrorText(ERROR_SERVICE_MARKED_FOR_DELETE) + "\r\n另一个程序打开着该服务";
+  if (!holders.empty()) text += " (正在运行: " + holders + ")";
+  text += ". 请关闭服务管理控制台等程序后再试.";
+  return InstallFailure(StepFailure{"删除旧服务", name, ERROR_SERVICE_MARKED_FOR_DELETE, text, {}});
+}
+
 bool DeleteAnyFile(const std::string& path) {
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   return DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 }  // namespace
 
-InstallTransaction::InstallTransaction(Pause pause) : pause_(std::move(pause)) {
+void TestKillPoint(const char* step) {
+  const char* wanted = std::getenv("QUV_TEST_KILL_AT");
+  if (wanted && std::string(wanted) == step) TerminateProcess(GetCurrentProcess(), 99);
+}
+
+namespace {
+// GetTempFileName's names with the prefix "Quv": "Quv" + one to four
+// hexadecimal digits + ".tmp".
+bool IsArchiveName(const std::string& name) {
+  if (name.size() < 8 || name.size() > 11 || name.compare(0, 3, "Quv") != 0) return false;
+  if (!text::SameText(std::string_view(name).substr(name.size() - 4), ".tmp")) return false;
+  return name.find_first_not_of("0123456789abcdefABCDEF", 3) == name.size() - 4;
+}
+
+// The extraction's: ".quv" + process id + "-" + a count + ".tmp".
+bool IsExtractionTemporaryName(const std::string& name) {
+  if (name.size() < 10 || name.compare(0, 4, ".quv") != 0 || name.compare(name.size() - 4, 4, ".tmp") != 0)
+    return false;
+  const std::string middle = name.substr(4, name.size() - 8);
+  const std::size_t dash = middle.find('-');
+  return dash != std::string::npos && dash > 0 && dash + 1 < middle.size() &&
+         middle.find_first_not_of("0123456789-") == std::string::npos && middle.find('-', dash + 1) == std::string::npos;
+}
+}  // namespace
+
+std::vector<std::string> RemoveLeftoverTemporaries(const std::string& folder) {
+  std::vector<std::string> removed;
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((folder + "*.tmp").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return removed;
+  do {
+    const std::string name = found.cFileName;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !(IsArchiveName(name) || IsExtractionTemporaryName(name)))
+      continue;
+    if (DeleteAnyFile(folder + name)) removed.push_back(folder + name);
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+  return removed;
+}
+
+InstallTransaction::InstallTransaction(Pause pause) : pause_(std::move(pause)), journalPath_(Journal::DefaultPath()) {
   if (!pause_) pause_ = [](unsigned ms) { platform::SleepMs(ms); };
+}
+
+void InstallTransaction::Record(const JournalRecord& record) {
+  if (!journal_.IsOpen()) {
+    if (!Journal::FolderIsSafe(journalPath_))
+      throw InstallFailure(StepFailure{"检查文件夹权限", text::FolderPart(journalPath_), ERROR_ACCESS_DENIED,
+                                       SystemErrorText(ERROR_ACCESS_DENIED), {}});
+    // A journal in the way is a run cut short: undone first.
+    std::vector<std::string> notUndone;
+    if (!journal_.Create(journalPath_) &&
+        !(GetLastError() == ERROR_FILE_EXISTS && RecoverInterruptedRun(notUndone) && notUndone.empty() &&
+          journal_.Create(journalPath_)))
+      throw CodeFailure("写入恢复记录", journalPath_, notUndone.empty() ? GetLastError() : ERROR_CAN_NOT_COMPLETE);
+  }
+  if (!journal_.Append(record)) throw LastErrorFailure("写入恢复记录", journalPath_);
+}
+
+void InstallTransaction::SetBackupFolder(const std::string& folder) {
+  Record(JournalRecord{JournalRecord::Kind::InstallFolder, folder, "", {}, {}});
+  backupFolder_ = folder;
 }
 
 InstallTransaction::~InstallTransaction() {
@@ -73,9 +144,11 @@ void InstallTransaction::RemoveService(const std::string& name, const std::strin
     // program are ended below.
     const ProcessHandle serviceProcess(ServiceProcessId(name));
     // Recorded first: even a removal that fails half-way is put back.
+    Record(JournalRecord{JournalRecord::Kind::ServiceRemoved, name, "", config, {}});
     changes_.push_back(Change{Kind::ServiceRemoved, name, "", config, {}});
     StopAndDeleteService(name);
-    if (!WaitForServiceGone(name)) throw CodeFailure("删除旧服务", name, ERROR_SERVICE_MARKED_FOR_DELETE);
+    // Nothing else changes before the old registration is really gone.
+    if (!WaitForServiceGone(name)) throw MarkedForDeletion(name);
     for (unsigned waited = 0; waited < kServiceGoneMs && serviceProcess.Running(); waited += kPollMs)
       pause_(kPollMs);
   }
@@ -85,10 +158,12 @@ void InstallTransaction::RemoveService(const std::string& name, const std::strin
 }
 
 void InstallTransaction::ServiceRegistered(const std::string& name) {
+  Record(JournalRecord{JournalRecord::Kind::ServiceRegistered, name, "", {}, {}});
   changes_.push_back(Change{Kind::ServiceRegistered, name, "", {}, {}});
 }
 
 void InstallTransaction::UninstallEntryWritten(UninstallEntrySnapshot before) {
+  Record(JournalRecord{JournalRecord::Kind::UninstallEntryWritten, kUninstallKey, "", {}, before});
   changes_.push_back(Change{Kind::UninstallEntryWritten, kUninstallKey, "", {}, std::move(before)});
 }
 
@@ -100,6 +175,7 @@ void InstallTransaction::CreateFolder(const std::string& path) {
   if (platform::DirExists(folder)) return;
   const std::string parent = text::FolderPart(folder);
   if (!parent.empty() && parent != folder && !platform::DirExists(parent)) CreateFolder(parent);
+  Record(JournalRecord{JournalRecord::Kind::FolderCreated, folder, "", {}, {}});
   if (!CreateProtectedFolder(folder)) throw LastErrorFailure("创建文件夹", folder);
   changes_.push_back(Change{Kind::FolderCreated, folder, "", {}, {}});
 }
@@ -108,6 +184,7 @@ void InstallTransaction::PrepareFile(const std::string& path) {
   // A folder in the way is left alone: writing the file fails then.
   if (platform::DirExists(path)) return;
   if (!IsFile(path)) {
+    Record(JournalRecord{JournalRecord::Kind::FileWritten, path, "", {}, {}});
     changes_.push_back(Change{Kind::FileWritten, path, "", {}, {}});
     return;
   }
@@ -116,6 +193,7 @@ void InstallTransaction::PrepareFile(const std::string& path) {
   const bool outside = !backupFolder_.empty() && !paths::IsInsideFolder(path, backupFolder_);
   const std::string backup =
       UnusedBackupName(outside ? WithTrailingBackslash(backupFolder_) + text::FileNamePart(path) : path);
+  Record(JournalRecord{JournalRecord::Kind::FileReplaced, path, backup, {}, {}});
   if (!MoveFileA(path.c_str(), backup.c_str())) throw LastErrorFailure("替换文件", path);
   changes_.push_back(Change{Kind::FileReplaced, path, backup, {}, {}});
 }
@@ -126,6 +204,7 @@ void InstallTransaction::HoldTemporary(const std::string& path, void* handle) {
     change.handle = handle;
     return;
   }
+  Record(JournalRecord{JournalRecord::Kind::TemporaryHeld, path, "", {}, {}});
   changes_.push_back(Change{Kind::TemporaryHeld, path, "", {}, {}, handle});
 }
 
@@ -138,19 +217,91 @@ void InstallTransaction::ReleaseTemporary(const std::string& path) {
   }
 }
 
+void InstallTransaction::FlushNewFiles() {
+  for (const Change& change : changes_) {
+    if (change.kind != Kind::FileWritten && change.kind != Kind::FileReplaced) continue;
+    HANDLE file = CreateFileA(change.path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      // A file the run meant to write and did not is no business of the flush.
+      if (GetLastError() == ERROR_FILE_NOT_FOUND) continue;
+      throw LastErrorFailure("写入文件", change.path);
+    }
+    const bool flushed = FlushFileBuffers(file);
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    if (!flushed) throw CodeFailure("写入文件", change.path, error);
+  }
+}
+
+namespace {
+// Deletes a kept old file; one still in use goes at the next start (answers false then).
+bool DeleteBackup(const std::string& backup) {
+  if (DeleteAnyFile(backup)) return true;
+  MoveFileExA(backup.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  return false;
+}
+}  // namespace
+
 bool InstallTransaction::Commit() {
   bool atRestart = false;
+  // Once this record is on the disk, a run cut short below is finished,
+  // not undone, by the next one.
+  if (journal_.IsOpen() && !journal_.Append(JournalRecord{JournalRecord::Kind::Committed, "", "", {}, {}})) {
+    // Without the record the old files stay: the next run can still undo.
+    changes_.clear();
+    return false;
+  }
   for (const Change& change : changes_) {
     if (change.kind == Kind::TemporaryHeld) UndoOne(change);
-    if (change.kind != Kind::FileReplaced) continue;
-    // A kept old file that is still in use goes at the next start.
-    if (!DeleteAnyFile(change.backup)) {
-      MoveFileExA(change.backup.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-      atRestart = true;
-    }
+    if (change.kind == Kind::FileReplaced && !DeleteBackup(change.backup)) atRestart = true;
   }
   changes_.clear();
+  journal_.Remove();
   return atRestart;
+}
+
+void InstallTransaction::CleanUpCommitted(const std::vector<Change>& changes) {
+  for (const Change& change : changes) {
+    if (change.kind == Kind::TemporaryHeld) DeleteAnyFile(change.path);
+    if (change.kind == Kind::FileReplaced && GetFileAttributesA(change.backup.c_str()) != INVALID_FILE_ATTRIBUTES)
+      DeleteBackup(change.backup);
+  }
+}
+
+bool InstallTransaction::RecoverInterruptedRun(std::vector<std::string>& notUndone) {
+  if (Open() || journal_.IsOpen() || GetFileAttributesA(journalPath_.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+  // Acted on with full rights: only a journal no one else can write counts.
+  if (!Journal::FolderIsSafe(journalPath_)) {
+    notUndone.push_back("恢复记录的文件夹不安全, 未使用: " + text::FolderPart(journalPath_));
+    return true;
+  }
+  bool committed = false;
+  std::vector<Change> changes;
+  for (const JournalRecord& r : Journal::Read(journalPath_)) {
+    using K = JournalRecord::Kind;
+    switch (r.kind) {
+      case K::Committed: committed = true; break;
+      case K::InstallFolder: RemoveLeftoverTemporaries(WithTrailingBackslash(r.path)); break;
+      case K::FolderCreated: changes.push_back(Change{Kind::FolderCreated, r.path, "", {}, {}}); break;
+      case K::FileWritten: changes.push_back(Change{Kind::FileWritten, r.path, "", {}, {}}); break;
+      case K::FileReplaced: changes.push_back(Change{Kind::FileReplaced, r.path, r.backup, {}, {}}); break;
+      case K::ServiceRemoved: changes.push_back(Change{Kind::ServiceRemoved, r.path, "", r.service, {}}); break;
+      case K::ServiceRegistered: changes.push_back(Change{Kind::ServiceRegistered, r.path, "", {}, {}}); break;
+      case K::UninstallEntryWritten:
+        changes.push_back(Change{Kind::UninstallEntryWritten, r.path, "", {}, r.entry});
+        break;
+      case K::TemporaryHeld: changes.push_back(Change{Kind::TemporaryHeld, r.path, "", {}, {}}); break;
+    }
+  }
+  if (committed) {
+    CleanUpCommitted(changes);
+  } else {
+    changes_ = std::move(changes);
+    notUndone = Rollback();
+  }
+  if (notUndone.empty()) DeleteFileA(journalPath_.c_str());
+  return true;
 }
 
 std::vector<std::string> InstallTransaction::Rollback() {
@@ -161,6 +312,8 @@ std::vector<std::string> InstallTransaction::Rollback() {
     std::string left = UndoOne(change);
     if (!left.empty()) notUndone.push_back(std::move(left));
   }
+  // What could not be undone stays in the journal for the next run.
+  if (notUndone.empty()) journal_.Remove();
   return notUndone;
 }
 
@@ -169,6 +322,8 @@ std::string InstallTransaction::UndoOne(const Change& change) {
     case Kind::FileWritten:
       return DeleteAnyFile(change.path) ? "" : "未能删除文件 " + change.path;
     case Kind::FileReplaced:
+      // Without its old copy it was never moved, or is back already.
+      if (GetFileAttributesA(change.backup.c_str()) == INVALID_FILE_ATTRIBUTES) return "";
       if (DeleteAnyFile(change.path) && MoveFileA(change.backup.c_str(), change.path.c_str())) return "";
       return "未能恢复文件 " + change.path + " (原文件保存为 " + change.backup + ")";
     case Kind::FolderCreated:
@@ -176,9 +331,16 @@ std::string InstallTransaction::UndoOne(const Change& change) {
                  ? ""
                  : "未能删除文件夹 " + change.path;
     case Kind::ServiceRegistered:
+      if (QueryServiceState("", change.path) == 0) return "";
       StopAndDeleteService(change.path);
       return WaitForServiceGone(change.path) ? "" : "未能删除新注册的服务 " + change.path;
     case Kind::ServiceRemoved: {
+      // Never deleted (the run ended before): it is there as it was.
+      if (QueryServiceState("", change.path) != 0 && !IsMarkedForDeletion(change.path)) {
+        if (!change.service.running) return "";
+        const std::uint32_t code = StartServiceAndWait(change.path, pause_, kServiceStartMs);
+        return code == 0 ? "" : "未能恢复服务 " + change.path + ": " + SystemErrorText(code);
+      }
       WaitForServiceGone(change.path);
       std::uint32_t code = RegisterService(change.path, change.service);
       if (code == 0 && change.service.running) code = StartServiceAndWait(change.path, pause_, kServiceStartMs);

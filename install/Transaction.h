@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "install/Failure.h"
+#include "install/Journal.h"
 #include "install/ServiceControl.h"
 #include "install/UninstallEntry.h"
 
@@ -19,6 +20,22 @@ namespace quv {
 // Waits about ms milliseconds; the wizard's keeps its window responsive.
 using Pause = std::function<void(unsigned ms)>;
 
+// The steps a run cut short must be undone from (the journal's tests end the
+// program there): "service-removed", "files-replaced", "registration", and
+// "recovered" (right after a run cut short was undone, so that a test can
+// look at what the undoing left).
+// Ends the process at once, as a crash would, when the environment variable
+// QUV_TEST_KILL_AT names step; does nothing otherwise.
+void TestKillPoint(const char* step);
+
+// Removes the temporary files runs cut short left in folder (a trailing
+// backslash): payload archives "Quv<hex>.tmp" and the extraction's
+// ".quv<pid>-<n>.tmp". Only administrators can write there, and no run uses
+// them once the machine-wide run guard is held. Answers the paths removed.
+std::vector<std::string> RemoveLeftoverTemporaries(const std::string& folder);
+
+// Every change is written to the journal (Journal.h) before it takes
+// effect; the journal goes with Commit or a complete Rollback.
 class InstallTransaction {
  public:
   explicit InstallTransaction(Pause pause);
@@ -57,7 +74,17 @@ class InstallTransaction {
 
   // Where old files from outside it are kept until Commit (the install
   // folder, once it exists); beside themselves until then.
-  void SetBackupFolder(const std::string& folder) { backupFolder_ = folder; }
+  void SetBackupFolder(const std::string& folder);
+
+  // Before the first change: finishes what a run cut short left in the
+  // journal (its rollback, or the clean-up of a run that was kept) and
+  // removes the temporary files it left. Answers whether there was such a
+  // run; what could not be undone goes to notUndone, and the journal then
+  // stays for the next run.
+  bool RecoverInterruptedRun(std::vector<std::string>& notUndone);
+  // Flushes the new files to the disk: done before the old ones can go.
+  // Raises InstallFailure.
+  void FlushNewFiles();
 
   // Keeps the changes: deletes the old files moved aside. Answers whether
   // any is still in use and goes only at the next start of Windows.
@@ -80,10 +107,15 @@ class InstallTransaction {
   };
   bool WaitForServiceGone(const std::string& name);
   std::string UndoOne(const Change& change);
+  // Writes the record of a change about to take effect. Raises InstallFailure.
+  void Record(const JournalRecord& record);
+  void CleanUpCommitted(const std::vector<Change>& changes);
 
   Pause pause_;
   std::vector<Change> changes_;
   std::string backupFolder_;
+  std::string journalPath_;
+  Journal journal_;
 };
 
 }  // namespace quv

@@ -11,6 +11,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -731,6 +732,91 @@ TEST(Install, SilentOverARunningInstallationAndExitCodesOfFailures) {
   const std::string list = ListFolder(Utf8(temp));
   for (std::size_t at = 0; (at = list.find("QuvSetup-", at)) != std::string::npos; ++at)
     RemoveTree(Utf8(temp) + list.substr(at, list.find(' ', at) - at));
+}
+
+// The journal of an interrupted run, where the installer keeps it.
+std::string JournalPath() {
+  wchar_t data[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, data);
+  return Utf8(data) + "\\QuvSetup\\install.journal";
+}
+
+// A value the old service's program keeps below the service's key.
+std::string ServiceParameter() {
+  wchar_t value[64] = {};
+  DWORD size = sizeof value;
+  const std::wstring key = L"SYSTEM\\CurrentControlSet\\Services\\ZRQuvSvr\\Parameters";
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"Store", RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+    return "";
+  return Utf8(value);
+}
+
+// Temporary and kept files a run leaves only when it is cut short.
+std::string StrayFiles(const std::string& list) {
+  std::string stray, name;
+  for (std::size_t at = 0; at <= list.size(); ++at) {
+    if (at < list.size() && list[at] != ' ') {
+      name += list[at];
+      continue;
+    }
+    const bool isStray = name.find(".quvold") != std::string::npos || name.rfind(".quv", 0) == 0 ||
+                         (name.rfind("Quv", 0) == 0 && name.size() > 4 && name.substr(name.size() - 4) == ".tmp");
+    if (isStray) stray += name + " ";
+    name.clear();
+  }
+  return stray;
+}
+
+TEST(Install, ARunKilledAtEachStepIsUndoneByTheNextOne) {
+  const std::string folder = kDefaultFolder;
+  const std::string f = folder + "\\";
+  RemoveInstallation(folder);
+  ASSERT_EQ(RunSetup("/VERYSILENT").exitCode, 0);
+  // The previous installation differs from the payload (bytes after the
+  // image leave the programs working) and its service keeps a parameter.
+  RemoveService(kServiceName);
+  for (const char* name : {"QuvSvr.exe", "UnInstall.exe"}) {
+    HANDLE h = CreateFileW(Wide(f + name).c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << name;
+    DWORD written = 0;
+    WriteFile(h, "previous", 8, &written, nullptr);
+    CloseHandle(h);
+  }
+  ASSERT_EQ(RunAndWait("\"" + f + "QuvSvr.exe\" -install /silent"), 0);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\ZRQuvSvr\\Parameters", 0,
+                            nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExW(key, L"Store", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"kept"), 5 * sizeof(wchar_t));
+  RegCloseKey(key);
+  ASSERT_TRUE(StartServiceNamed(kServiceName));
+  ASSERT_TRUE(d::WaitUntil([] { return ServiceState(kServiceName) == SERVICE_RUNNING; }));
+  const std::string before = Account(folder);
+  const std::map<std::string, std::string> entry = UninstallEntry();
+
+  for (const char* step : {"service-removed", "files-replaced", "registration"}) {
+    SCOPED_TRACE(step);
+    SetEnvironmentVariableA("QUV_TEST_KILL_AT", step);
+    EXPECT_EQ(RunSetup("/VERYSILENT").exitCode, 99) << "the installer ends there as in a crash";
+    EXPECT_TRUE(FileThere(JournalPath()));
+    // The next run undoes it first; it is ended right after, so that what
+    // the undoing left can be looked at.
+    const std::string log = "C:\\quv-recovered.log";
+    SetEnvironmentVariableA("QUV_TEST_KILL_AT", "recovered");
+    EXPECT_EQ(RunSetup("/VERYSILENT /LOG=" + log).exitCode, 99);
+    SetEnvironmentVariableA("QUV_TEST_KILL_AT", nullptr);
+    const std::vector<std::string> lines = LogLines(log);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "已撤销上次中断的安装所做的更改"), lines.end());
+    RemoveTree(log);
+    EXPECT_TRUE(d::WaitUntil([&] { return Account(folder) == before; })) << Account(folder) << "\n---\n" << before;
+    EXPECT_EQ(ServiceParameter(), "kept") << "the service's own key tree is back";
+    EXPECT_EQ(UninstallEntry(), entry);
+    EXPECT_EQ(StrayFiles(ListFolder(folder)) + StrayFiles(ListFolder(LinkFolder())), "");
+    EXPECT_FALSE(FileThere(JournalPath()));
+  }
+  EXPECT_EQ(RunSetup("/VERYSILENT").exitCode, 0) << "and the machine takes the next installation";
+  ExpectInstalled(folder);
+  RemoveInstallation(folder);
 }
 
 }  // namespace

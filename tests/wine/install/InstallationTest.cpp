@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -15,6 +16,8 @@
 #include "install/ServiceControl.h"
 #include "install/Transaction.h"
 #include "install/UninstallEntry.h"
+
+#include <sddl.h>  // after windows.h
 
 namespace quv::test {
 namespace {
@@ -266,6 +269,55 @@ TEST_F(InstallationTest, InstallsRecordsFinishesAndUninstalls) {
   EXPECT_TRUE(WaitUntil([&] { return !Exists(f + "UnInstall.exe"); }, 10000));
 }
 
+// Gives the registered service what an administrator or the program itself
+// may have set beyond the basic registration: failure actions, delayed
+// start, its own access list, and keys and values of every kind below its key.
+void DressTheService() {
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_ALL_ACCESS);
+  ASSERT_NE(service, nullptr);
+  SC_ACTION actions[] = {{SC_ACTION_RESTART, 60000}, {SC_ACTION_RUN_COMMAND, 5000}, {SC_ACTION_NONE, 0}};
+  char command[] = "cmd /c echo failed";
+  char reboot[] = "";
+  SERVICE_FAILURE_ACTIONSA failure{86400, reboot, command, 3, actions};
+  EXPECT_TRUE(ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure));
+  // Wine refuses this level and keeps no failure actions: there, the
+  // comparison below covers the access list and the key tree.
+  BOOL delayed = TRUE;
+  ChangeServiceConfig2A(service, 3 /* SERVICE_CONFIG_DELAYED_AUTO_START_INFO */, &delayed);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GR;;;IU)",
+                                                                   SDDL_REVISION_1, &descriptor, nullptr));
+  EXPECT_TRUE(SetServiceObjectSecurity(service, DACL_SECURITY_INFORMATION, descriptor));
+  LocalFree(descriptor);
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (kServiceKey + "\\Parameters\\Store").c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const DWORD port = 8080;
+  RegSetValueExA(key, "Port", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&port), sizeof port);
+  RegSetValueExA(key, "Hosts", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>("a\0b\0"), 5);
+  RegSetValueExA(key, "Blob", 0, REG_BINARY, reinterpret_cast<const BYTE*>("\0\1\xff"), 3);
+  RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(kGbkService), sizeof kGbkService);
+  RegCloseKey(key);
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (kServiceKey + "\\Parameters\\Empty").c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+// The registration as the run saves it, its key tree in a fixed order.
+ServiceConfig WholeRegistration() {
+  ServiceConfig config;
+  EXPECT_TRUE(ReadServiceConfig(kServiceName, config));
+  std::sort(config.registry.begin(), config.registry.end(), [](const ServiceKeyItem& a, const ServiceKeyItem& b) {
+    return std::tie(a.subkey, a.keyOnly, a.name) < std::tie(b.subkey, b.keyOnly, b.name);
+  });
+  return config;
+}
+
 TEST_F(InstallationTest, AFailedRunPutsThePreviousInstallationBack) {
   RemoveServiceCompletely(kServiceName);
   const std::string folder = dir_ / "prev";
@@ -277,10 +329,18 @@ TEST_F(InstallationTest, AFailedRunPutsThePreviousInstallationBack) {
   // leave them working); the service runs from there.
   for (const char* name : {"QuvSvr.exe", "UnInstall.exe"}) WriteBytes(f + name, ReadBytes(f + name) + "previous");
   ASSERT_EQ(RunProgram("\"" + f + "QuvSvr.exe\" -install /silent"), 0);
+  DressTheService();
   ASSERT_TRUE(StartServiceByName(kServiceName));
+  ASSERT_TRUE(WaitUntil([] { return QueryServiceState("", kServiceName) == SERVICE_RUNNING; }, 10000));
   files.clear();
   const std::string before = ListNames(folder) + "|" + ReadBytes(f + "install.dl") + "|" + ListNames(links);
   const std::string program = ReadBytes(f + "QuvSvr.exe");
+  const ServiceConfig registration = WholeRegistration();
+  // What the comparison below covers at least, as read back here.
+  EXPECT_FALSE(registration.security.empty());
+  EXPECT_NE(std::find_if(registration.registry.begin(), registration.registry.end(),
+                         [](const ServiceKeyItem& item) { return item.name == L"Hosts"; }),
+            registration.registry.end());
 
   for (const char* failAt : {"UnInstall.exe", ""}) {
     SCOPED_TRACE(*failAt ? "the second file fails" : "the finish action fails");
@@ -305,6 +365,7 @@ TEST_F(InstallationTest, AFailedRunPutsThePreviousInstallationBack) {
     EXPECT_EQ(ReadBytes(f + "QuvSvr.exe"), program) << "the previous program is back";
     EXPECT_TRUE(WaitUntil([] { return QueryServiceState("", kServiceName) == SERVICE_RUNNING; }, 10000));
     EXPECT_EQ(ServiceBinaryPath(kServiceName), "\"" + f + "QuvSvr.exe\"");
+    EXPECT_TRUE(WholeRegistration() == registration) << "the whole registration is back";
   }
   RemoveServiceCompletely(kServiceName);
 }
