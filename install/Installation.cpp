@@ -30,6 +30,7 @@ const char kCreatingFolderStatus[] = "创建文件夹";
 const char kCheckFolderStep[] = "检查安装文件夹";
 const char kCheckFolderAccessStep[] = "检查文件夹权限";
 const char kRecoverStep[] = "撤销上次中断的安装";
+const char kCheckSpaceStep[] = "检查磁盘空间";
 const char kRecoveredStatus[] = "已撤销上次中断的安装所做的更改";
 
 namespace {
@@ -40,6 +41,7 @@ constexpr unsigned kRemovalWaitMs = 3000;
 constexpr unsigned kRegistrarExitMs = 30000;
 constexpr unsigned kServiceStartMs = 10000;
 constexpr unsigned kPollMs = 100;
+constexpr std::uint64_t kListAndShortcutsBytes = 64 * 1024;
 
 // Quoted: unquoted, a folder with blanks ("C:\Program Files\...") makes the
 // launcher try "C:\Program.exe" first.
@@ -109,6 +111,27 @@ void RecoverInterruptedRun(InstallTransaction& transaction, const InstallationSt
   if (steps.ProcessMessages) steps.ProcessMessages();
 }
 
+std::uint32_t Le(std::string_view b, std::size_t at, int size) {
+  std::uint32_t v = 0;
+  for (int i = size - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]);
+  return v;
+}
+
+// The sum of the entries' sizes in the archive's central directory (the
+// payload is the program's own resource, a plain archive without comment).
+std::uint64_t UnpackedSize(std::string_view zip) {
+  constexpr std::size_t kEndRecord = 22, kCentralHeader = 46;
+  if (zip.size() < kEndRecord || Le(zip, zip.size() - kEndRecord, 4) != 0x06054b50) return 0;
+  std::uint64_t total = 0;
+  std::size_t at = Le(zip, zip.size() - kEndRecord + 16, 4);
+  for (std::size_t n = Le(zip, zip.size() - kEndRecord + 10, 2); n > 0; --n) {
+    if (at > zip.size() || zip.size() - at < kCentralHeader || Le(zip, at, 4) != 0x02014b50) break;
+    total += Le(zip, at + 24, 4);
+    at += kCentralHeader + Le(zip, at + 28, 2) + Le(zip, at + 30, 2) + Le(zip, at + 32, 2);
+  }
+  return total;
+}
+
 // Refuses a folder the service must not live in, before anything changes.
 void CheckFolder(const std::string& folder) {
   const FolderVerdict verdict = CheckInstallFolder(folder);
@@ -121,7 +144,7 @@ void CheckFolder(const std::string& folder) {
 
 void MakeShortcut(const std::string& target, const std::string& name, int index, InstalledFileList& files,
                   InstallTransaction& transaction) {
-  if (!CreateShortcut(target, name, kPrograms, kShortcutName, index, files, &transaction))
+  if (!CreateShortcut(target, name, ProgramsLocation(), kShortcutName, index, files, &transaction))
     throw LastErrorFailure("创建快捷方式", name);
 }
 
@@ -194,6 +217,10 @@ void RunInstallation(const std::string& installFolder, InstalledFileList& files,
   RecoverInterruptedRun(transaction, steps);
   TestKillPoint("recovered");
   CheckFolder(installFolder);
+  // The payload unpacked, its archive while it is checked, and room for the
+  // list and the shortcuts; the old files stay until the run is kept.
+  const std::string_view payload = ResourceBytes(kPayloadResource, kPayloadResource);
+  CheckFreeSpace(installFolder, UnpackedSize(payload) + payload.size() + kListAndShortcutsBytes);
   Logged(log, std::string("删除旧服务: ") + kServiceName,
          [&] { transaction.RemoveService(kServiceName, kServiceProgram, installFolder); });
   TestKillPoint("service-removed");
@@ -230,6 +257,22 @@ void RunInstallation(const std::string& installFolder, InstalledFileList& files,
   // On the disk before the old files can go.
   transaction.FlushNewFiles();
   TestKillPoint("files-replaced");
+}
+
+void CheckFreeSpace(const std::string& installFolder, std::uint64_t needed) {
+  // The nearest folder that exists: the install folder may not yet.
+  std::string existing = WithTrailingBackslash(installFolder);
+  while (existing.size() > 3 && !platform::DirExists(existing)) {
+    existing.pop_back();
+    existing = text::FolderPart(existing);
+  }
+  ULARGE_INTEGER available{};
+  if (!GetDiskFreeSpaceExA(existing.c_str(), &available, nullptr, nullptr))
+    throw LastErrorFailure(kCheckSpaceStep, installFolder);
+  if (available.QuadPart >= needed) return;
+  const std::string text = "磁盘空间不足: 需要 " + std::to_string((needed + 1023) / 1024) + " KB, 可用 " +
+                           std::to_string(available.QuadPart / 1024) + " KB";
+  throw InstallFailure(StepFailure{kCheckSpaceStep, installFolder, ERROR_DISK_FULL, text, {}});
 }
 
 namespace {

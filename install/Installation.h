@@ -4,6 +4,7 @@
 // message processing, the unzip component).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -25,6 +26,13 @@ extern const char kCheckFolderAccessStep[];  // "检查文件夹权限"
 // Undoing what a run cut short left, and saying that it was done.
 extern const char kRecoverStep[];      // "撤销上次中断的安装"
 extern const char kRecoveredStatus[];  // "已撤销上次中断的安装所做的更改"
+
+extern const char kCheckSpaceStep[];   // "检查磁盘空间"
+
+// Raises InstallFailure (ERROR_DISK_FULL, with both figures) when the drive
+// of installFolder (which need not exist yet) has fewer than needed bytes
+// free for the caller.
+void CheckFreeSpace(const std::string& installFolder, std::uint64_t needed);
 
 // Name and type of the payload archive resource.
 inline constexpr char kPayloadResource[] = "Quv";
@@ -49,7 +57,8 @@ struct InstallationSteps {
 
 // The installation run, each step checked and recorded in transaction:
 // first undoes a run cut short (logged and shown as kRecoveredStatus; one
-// that cannot be undone fails the run), refuses a folder that CheckInstallFolder refuses, stops and removes a
+// that cannot be undone fails the run), refuses a folder without room for
+// the payload (CheckFreeSpace), refuses a folder that CheckInstallFolder refuses, stops and removes a
 // registered "ZRQuvSvr", ends copies of "QuvSvr.exe" started from the
 // folder, creates the install folder when missing, writes the payload
 // archive under a fresh name there and checks it while holding it, has it

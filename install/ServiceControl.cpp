@@ -250,6 +250,14 @@ std::string ImagePath(DWORD id) {
   return path;
 }
 
+// The long form of a path (8.3 short names expanded), so that two spellings
+// of one folder compare equal; the path itself when it cannot be had.
+std::string LongPath(const std::string& path) {
+  char buffer[MAX_PATH * 2] = {};
+  const DWORD n = GetLongPathNameA(path.c_str(), buffer, sizeof buffer);
+  return n > 0 && n < sizeof buffer ? std::string(buffer, n) : path;
+}
+
 // Calls visit(process id) for every process whose name matches and, with a
 // folder, whose program file lies directly in it; answers whether any did.
 // The whole list is always walked.
@@ -260,7 +268,7 @@ bool ForEachMatchingProcess(const std::string& exeName, const std::string& folde
   HANDLE snapshot = tools.snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return false;
   const std::string wanted = UpperAscii(exeName);
-  const std::string wantedFolder = WithTrailingBackslash(folder);
+  const std::string wantedFolder = WithTrailingBackslash(folder.empty() ? folder : LongPath(folder));
   bool found = false;
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
@@ -269,7 +277,7 @@ bool ForEachMatchingProcess(const std::string& exeName, const std::string& folde
     // A copy whose program file cannot be read (closed to us) may be one of
     // the folder's and hold its files: it counts.
     const std::string image = folder.empty() ? "" : ImagePath(entry.th32ProcessID);
-    if (!image.empty() && !SameText(FolderPart(image), wantedFolder)) continue;
+    if (!image.empty() && !SameText(FolderPart(LongPath(image)), wantedFolder)) continue;
     found = true;
     visit(entry.th32ProcessID);
   }

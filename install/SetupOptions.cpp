@@ -151,7 +151,7 @@ int ExitCodeOf(const StepFailure& failure) {
       {"注册服务", kExitService},             {"写入服务说明", kExitService},
       {"启动服务", kExitService},             {"启动服务程序", kExitService},
       {"写入卸载信息", kExitUninstallEntry},   {"检查已安装的版本", kExitDowngrade},
-      {"写入恢复记录", kExitFiles},           {"撤销上次中断的安装", kExitNotRolledBack},
+      {"检查磁盘空间", kExitDiskFull},         {"写入恢复记录", kExitFiles},           {"撤销上次中断的安装", kExitNotRolledBack},
   };
   if (!failure.notUndone.empty()) return kExitNotRolledBack;
   if (failure.step == "安装" && failure.object == kCancelledObject) return kExitCancelled;

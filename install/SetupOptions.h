@@ -52,6 +52,7 @@ enum SetupExitCode : int {
   kExitNoRights = 12,      // not run with administrator rights: nothing was changed
   kExitAlreadyRunning = 13,  // another run of the setup program or the uninstaller is under way
   kExitDowngrade = 14,     // a newer version is installed (/ALLOWDOWNGRADE installs all the same)
+  kExitDiskFull = 15,      // the drive has too little free space: nothing was changed
   kExitRestartNeeded = 3010,  // installed; files still in use go at the next start of Windows
 };
 

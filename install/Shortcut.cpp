@@ -3,9 +3,11 @@
 #include <windows.h>
 #include <objidl.h>
 #include <shlguid.h>
+#include <shlobj.h>
 #include <shobjidl.h>
 
 #include <cstdio>
+#include <vector>
 
 #include "install/Errors.h"
 #include "install/Installation.h"
@@ -82,6 +84,19 @@ std::string LocationFolder(HKEY key, std::uint8_t location) {
   }
 }
 
+std::string CommonPrograms() {
+  char folder[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathA(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, folder))) return "";
+  return folder;
+}
+
+// The folder of a location code from the user's Shell Folders, or empty.
+std::string UserLocationFolder(std::uint8_t location) {
+  RegKey key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kShellFoldersKey, 0, KEY_READ, key.out()) != ERROR_SUCCESS) return "";
+  return LocationFolder(key.get(), location);
+}
+
 std::wstring Widen(const std::string& text) {
   int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(n), L'\0');
@@ -90,6 +105,26 @@ std::wstring Widen(const std::string& text) {
 }
 
 }  // namespace
+
+std::uint8_t ProgramsLocationFor(void* userSid) {
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID localSystem = nullptr;
+  if (!AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &localSystem)) return kPrograms;
+  const bool isSystem = userSid && IsValidSid(userSid) && EqualSid(userSid, localSystem);
+  FreeSid(localSystem);
+  return isSystem ? kCommonPrograms : kPrograms;
+}
+
+std::uint8_t ProgramsLocation() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return kPrograms;
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> buffer(size ? size : sizeof(TOKEN_USER));
+  const bool read = GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()), &size);
+  CloseHandle(token);
+  return read ? ProgramsLocationFor(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid) : kPrograms;
+}
 
 bool CreateShortcut(const std::string& target, const std::string& name, std::uint8_t location,
                     const std::string& subfolder, int index, InstalledFileList& files,
@@ -104,14 +139,11 @@ bool CreateShortcut(const std::string& target, const std::string& name, std::uin
   link->SetPath(target.c_str());
   link->SetWorkingDirectory(FolderPart(target).c_str());
 
-  RegKey key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kShellFoldersKey, 0, KEY_READ, key.out()) != ERROR_SUCCESS) return false;
-
   std::string link_name = target.empty() ? std::string(kMyComputer) : !name.empty() ? name : FileNamePart(target);
   link->SetDescription(link_name.c_str());
   link_name = ChangeFileExtension(link_name, ".lnk");
 
-  const std::string folder = LocationFolder(key.get(), location);
+  const std::string folder = location == kCommonPrograms ? CommonPrograms() : UserLocationFolder(location);
   if (folder.empty()) return false;
   std::string path;
   if (!subfolder.empty()) {

@@ -16,6 +16,16 @@ inline constexpr std::uint8_t kStartMenu = 1;    // "Start Menu"
 inline constexpr std::uint8_t kPrograms = 2;     // "Programs"
 inline constexpr std::uint8_t kStartup = 3;      // "Startup"
 inline constexpr std::uint8_t kQuickLaunch = 4;  // "AppData" + "\Microsoft\Internet Explorer\Quick Launch"
+// All users' Programs folder, as the system names it (CSIDL_COMMON_PROGRAMS).
+inline constexpr std::uint8_t kCommonPrograms = 5;
+
+// Where the Start-menu shortcuts of a run whose token user is userSid (a
+// PSID) go: all users' Programs folder for LocalSystem (a deployment tool's
+// run is no user's, and its own profile is no one's Start menu), the
+// user's own Programs folder otherwise.
+std::uint8_t ProgramsLocationFor(void* userSid);
+// The same for the running process's token.
+std::uint8_t ProgramsLocation();
 
 // Makes a shortcut to target (working folder: target's folder) named name
 // (or, when empty, after target's file) in the location's folder, inside

@@ -129,7 +129,7 @@ void InstallTransaction::SetBackupFolder(const std::string& folder) {
 }
 
 InstallTransaction::~InstallTransaction() {
-  if (Open()) Rollback();
+  if (Open() || journal_.IsOpen()) Rollback();
 }
 
 bool InstallTransaction::WaitForServiceGone(const std::string& name) {
@@ -248,9 +248,13 @@ bool InstallTransaction::Commit() {
   // Once this record is on the disk, a run cut short below is finished,
   // not undone, by the next one.
   if (journal_.IsOpen() && !journal_.Append(JournalRecord{JournalRecord::Kind::Committed, "", "", {}, {}})) {
-    // Without the record the old files stay: the next run can still undo.
-    changes_.clear();
-    return false;
+    // Without a journal nothing undoes the run; with one that cannot say
+    // it was kept, the old files stay, so that undoing it still can be done.
+    journal_.Remove();
+    if (GetFileAttributesA(journalPath_.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      changes_.clear();
+      return false;
+    }
   }
   for (const Change& change : changes_) {
     if (change.kind == Kind::TemporaryHeld) UndoOne(change);

@@ -11,6 +11,8 @@
 #include "InstallTestSupport.h"
 #include "install/Errors.h"
 #include "install/Installation.h"
+#include "install/Journal.h"
+#include "install/SetupOptions.h"
 #include "zip/Text.h"
 #include "install/Resource.h"
 #include "install/ServiceControl.h"
@@ -501,6 +503,54 @@ TEST_F(InstallationTest, TheUninstallerRemovesOnlyItsOwnInstallation) {
   const std::vector<std::string> copies = Names(temp.path(), "QuvUninstall-*");
   ASSERT_EQ(copies.size(), 2u) << "a private folder for the copy, and the log";
   RemoveServiceCompletely(kServiceName);
+}
+
+}  // namespace
+}  // namespace quv::test
+
+namespace quv::test {
+namespace {
+
+TEST(FreeSpace, TooLittleIsRefusedWithBothFiguresBeforeAnythingIsMade) {
+  ScratchDir dir("space");
+  const std::string folder = dir / "not yet\\deeper";
+  EXPECT_NO_THROW(CheckFreeSpace(folder, 1)) << "measured on the nearest folder that exists";
+  try {
+    CheckFreeSpace(folder, 1ull << 62);
+    ADD_FAILURE() << "must raise";
+  } catch (const InstallFailure& e) {
+    EXPECT_EQ(e.Failure().code, static_cast<std::uint32_t>(ERROR_DISK_FULL));
+    EXPECT_EQ(ExitCodeOf(e.Failure()), kExitDiskFull);
+    EXPECT_NE(e.Failure().systemText.find(std::to_string((1ull << 62) / 1024) + " KB"), std::string::npos)
+        << e.Failure().systemText;
+  }
+  EXPECT_FALSE(Exists(dir / "not yet"));
+}
+
+// A record torn by a crash, and all after it, never took effect: the
+// journal gives back the whole records before it, with every field.
+TEST(Journal, GivesBackTheWholeRecordsBeforeATornOne) {
+  JournalRecord replaced{JournalRecord::Kind::FileReplaced, "C:\\a\\QuvSvr.exe", "C:\\a\\QuvSvr.exe.quvold", {}, {}};
+  JournalRecord removed{JournalRecord::Kind::ServiceRemoved, kServiceName, "", {}, {}};
+  removed.service.binaryPath = "\"C:\\a\\QuvSvr.exe\"";
+  removed.service.dependencies = std::string("Tcpip\0", 6);
+  removed.service.failureActions = {{1, 60000}, {0, 0}};
+  removed.service.security = std::string("\1\0\4\x80", 4);
+  removed.service.registry = {{L"", true, L"", 0, ""}, {L"Parameters", false, L"Port", REG_DWORD, std::string("\x90\x1f\0\0", 4)}};
+  JournalRecord entry{JournalRecord::Kind::UninstallEntryWritten, "key", "", {}, {true, {{"DisplayName", REG_SZ, "x"}}}};
+  const std::string whole = EncodeJournalRecord(replaced) + EncodeJournalRecord(removed) + EncodeJournalRecord(entry);
+  const std::vector<JournalRecord> back = DecodeJournal(whole);
+  ASSERT_EQ(back.size(), 3u);
+  EXPECT_EQ(back[0].backup, replaced.backup);
+  EXPECT_TRUE(back[1].service == removed.service);
+  EXPECT_EQ(back[2].entry.values.size(), 1u);
+
+  const std::string two = EncodeJournalRecord(replaced) + EncodeJournalRecord(removed);
+  EXPECT_EQ(DecodeJournal(two.substr(0, two.size() - 1)).size(), 1u) << "cut short";
+  std::string flipped = two;
+  flipped[flipped.size() - 20] ^= 1;
+  EXPECT_EQ(DecodeJournal(flipped).size(), 1u) << "damaged";
+  EXPECT_EQ(DecodeJournal(flipped + EncodeJournalRecord(entry)).size(), 1u) << "nothing after a damaged record";
 }
 
 }  // namespace

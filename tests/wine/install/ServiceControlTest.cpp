@@ -63,6 +63,10 @@ TEST(ProcessControl, EndsOnlyTheCopiesStartedFromTheFolder) {
   ASSERT_TRUE(first.started() && second.started() && elsewhere.started());
   ASSERT_TRUE(WaitUntil([&] { return IsProcessRunning("QuvSvr.exe", dir.path()); }, 10000));
   ASSERT_TRUE(WaitUntil([&] { return IsProcessRunning("QuvSvr.exe", other.path() + "\\"); }, 10000));
+  char shortName[MAX_PATH] = {};
+  ASSERT_GT(GetShortPathNameA(dir.path().c_str(), shortName, MAX_PATH), 0u);
+  ASSERT_NE(std::string(shortName), dir.path()) << "the folder has a distinct 8.3 name";
+  EXPECT_TRUE(IsProcessRunning("QuvSvr.exe", shortName)) << "the same folder by its 8.3 name";
   EXPECT_EQ(first.Wait(500), -1) << "without arguments it runs until it is ended";
 
   EXPECT_TRUE(KillProcessByName("quvsvr.exe", dir.path()));

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <objidl.h>
 #include <shlguid.h>
+#include <shlobj.h>
 #include <shobjidl.h>
 
 #include <gtest/gtest.h>
@@ -134,6 +135,38 @@ TEST_F(ShortcutTest, QuickLaunchLiesUnderAppDataAndOtherValueTypesAreRefused) {
   RegCloseKey(key);
   EXPECT_THROW(CreateShortcut(app_ + "QuvSvr.exe", "S", kStartup, "", 1, files_), ERegistryException);
   EXPECT_EQ(files_.size(), 1u);
+}
+
+}  // namespace
+}  // namespace quv::test
+
+namespace quv::test {
+namespace {
+
+// Run as LocalSystem (a deployment tool), the shortcuts go to all users'
+// Programs folder; any other account keeps its own. Wine cannot start a
+// program as SYSTEM, so the choice is tested on the token user's SID.
+TEST_F(ShortcutTest, LocalSystemsShortcutsGoToAllUsersPrograms) {
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID system = nullptr, admins = nullptr;
+  ASSERT_TRUE(AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system));
+  ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
+                                       0, &admins));
+  EXPECT_EQ(ProgramsLocationFor(system), kCommonPrograms);
+  EXPECT_EQ(ProgramsLocationFor(admins), kPrograms);
+  EXPECT_EQ(ProgramsLocationFor(nullptr), kPrograms);
+  EXPECT_EQ(ProgramsLocation(), kPrograms) << "the test runs as an interactive user";
+  FreeSid(system);
+  FreeSid(admins);
+
+  char common[MAX_PATH] = {};
+  ASSERT_TRUE(SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, common)));
+  const std::string sub = std::string("all ") + kGbkService;
+  ASSERT_TRUE(CreateShortcut(app_ + "QuvSvr.exe", "", kCommonPrograms, sub, 5, files_));
+  const std::string lnk = std::string(common) + "\\" + sub + "\\QuvSvr.lnk";
+  EXPECT_EQ(files_, InstalledFileList{"File5=" + lnk + "N"});
+  EXPECT_EQ(Resolve(lnk).path, app_ + "QuvSvr.exe");
+  RemoveTree(std::string(common) + "\\" + sub);
 }
 
 }  // namespace
