@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/Step.h"
+#include "app/WizardWindow.h"
 #include "install/DllSearch.h"
 #include "install/FolderSecurity.h"
 #include "install/Log.h"

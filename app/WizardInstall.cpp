@@ -1,7 +1,7 @@
 // The wizard's installation run, the saving of the installed-file list and
 // the finish action: the window's side of install/ (which does the work) and
 // its unzip component UnZipIt.
-#include "app/Step.h"
+#include "app/WizardWindow.h"
 
 #include <commctrl.h>
 

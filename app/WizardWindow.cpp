@@ -1,7 +1,7 @@
 // The window's texts are written here in UTF-8; the compiler stores them as
 // GBK (-fexec-charset=GBK), and they reach the screen through the ANSI API,
 // which reads them in the system code page 936.
-#include "app/Step.h"
+#include "app/WizardWindow.h"
 
 #include <commctrl.h>
 
@@ -286,7 +286,7 @@ void TfStep::CreatePage2() {
 
   c.EInstallProcess = Label(c.Panel12, 24, 70, "解压文件...", false);
   c.LExtractFilesInfo = Label(c.Panel12, 32, 96, "", false);
-  // The installation run moves the bar with the extraction (StepInstall.cpp).
+  // The installation run moves the bar with the extraction (WizardInstall.cpp).
   c.ProgressBar1 = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, Px(24), Px(122),
                                    Px(433), Px(19), c.Panel12, nullptr, instance_, nullptr);
   SendMessageA(c.ProgressBar1, PBM_SETRANGE32, 0, 100);

@@ -72,7 +72,7 @@ class TfStep {
   // The failure the installation ended with, if it failed.
   const std::optional<StepFailure>& LastFailure() const { return lastFailure_; }
 
-  // ---- the installation run and the finish action (StepInstall.cpp) --------
+  // ---- the installation run and the finish action (WizardInstall.cpp) --------
   // Leaves the folder page: refuses a folder that is not absolute, otherwise
   // shows the installing page and runs the installation; a failure rolls it
   // back and ends on the Failed page, a confirmed close ends the program.
