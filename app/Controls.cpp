@@ -160,14 +160,17 @@ void RegisterControlClasses(HINSTANCE instance) {
   Register(instance, kBevelClass, BevelProc);
 }
 
-int Px(int pixels96) {
-  static const int dpi = [] {
-    HDC dc = GetDC(nullptr);
-    const int d = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
-    if (dc) ReleaseDC(nullptr, dc);
-    return d > 0 ? d : 96;
-  }();
-  return MulDiv(pixels96, dpi, 96);
+LayoutScale LayoutScale::Of(HWND window) {
+  using DpiForWindowFn = UINT(WINAPI*)(HWND);
+  const auto dpiForWindow = reinterpret_cast<DpiForWindowFn>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+  int dpi = dpiForWindow ? static_cast<int>(dpiForWindow(window)) : 0;
+  if (dpi <= 0) {
+    HDC screen = GetDC(nullptr);
+    dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
+    if (screen) ReleaseDC(nullptr, screen);
+  }
+  return LayoutScale(dpi > 0 ? dpi : 96);
 }
 
 HWND CreatePanel(HWND parent, const char* className, const char* name, int colorIndex, bool raised, int x,

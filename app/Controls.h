@@ -18,9 +18,21 @@ enum class Align { None, Top, Bottom, Left, Right, Client };
 // Registers the classes above; once per process.
 void RegisterControlClasses(HINSTANCE instance);
 
-// Layout sizes are given in pixels at 96 dots per inch; Px scales them to the
-// screen's resolution so the layout keeps its proportions.
-int Px(int pixels96);
+// Layout sizes are written in pixels at 96 dots per inch. A window's scale
+// turns them into its own pixels, so the layout keeps its proportions at
+// any resolution; every layout size goes through one.
+class LayoutScale {
+ public:
+  explicit LayoutScale(int dpi = 96) : dpi_(dpi) {}
+  // The window's resolution: GetDpiForWindow where the system has it (looked
+  // up at run time, XP lacks it), else the screen's logical pixels per inch.
+  static LayoutScale Of(HWND window);
+  int Dpi() const { return dpi_; }
+  int operator()(int pixels96) const { return MulDiv(pixels96, dpi_, 96); }
+
+ private:
+  int dpi_;
+};
 
 // A panel (or, with kTabSheetClass, a tab sheet) with a background of the
 // system colour colorIndex (COLOR_BTNFACE, COLOR_WINDOW); raised draws the

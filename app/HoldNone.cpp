@@ -1,6 +1,6 @@
 // The program does not stop during its installation run; the wizard's test
 // build (tests/wine/HeldInstall.cpp) holds it here instead.
-#include "app/Step.h"
+#include "app/WizardWindow.h"
 
 namespace quv {
 

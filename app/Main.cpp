@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/Step.h"
+#include "app/WizardWindow.h"
 #include "install/DllSearch.h"
 #include "install/FolderSecurity.h"
 #include "install/Log.h"
@@ -69,11 +69,39 @@ void ShowUsage(const std::string& problem) {
               MB_OK | (problem.empty() ? MB_ICONINFORMATION : MB_ICONERROR));
 }
 
+// A run refused before its first step: said in the log (and in a box unless
+// silent); answers the exit code.
+int Refuse(quv::InstallLog& log, bool silent, const std::string& text, int code) {
+  log.Write(text);
+  if (!silent) quv::ShowErrorBox(nullptr, text);
+  log.Write("退出码: " + std::to_string(code));
+  return code;
+}
+
+// The window, shown for the user or running the installation unattended;
+// answers the exit code.
+int RunWindow(HINSTANCE instance, const quv::SetupOptions& options, const std::string& installedFolder,
+              quv::InstallLog& log) {
+  using Mode = quv::SetupOptions::Mode;
+  auto window = std::make_unique<quv::TfStep>(instance);
+  window->SetLog(&log);
+  window->SetNoCancel(options.noCancel);
+  if (!options.folder.empty()) {
+    window->SetInstallFolder(options.folder);
+  } else if (!installedFolder.empty()) {
+    log.Write("已安装的文件夹: " + installedFolder);
+    window->SetInstallFolder(installedFolder);
+  }
+  if (options.mode != Mode::Wizard) return window->RunUnattended(options.mode == Mode::Silent);
+  window->Show();
+  RunMessageLoop(window->Handle());
+  return window->ExitCode();
+}
+
 // The wizard, or with /SILENT or /VERYSILENT the run alone; answers the exit
 // code. A silent run shows no message box: what goes wrong is in its log.
 int Run(HINSTANCE instance, const quv::SetupOptions& options) {
-  using Mode = quv::SetupOptions::Mode;
-  const bool silent = options.mode != Mode::Wizard;
+  const bool silent = options.mode != quv::SetupOptions::Mode::Wizard;
   // Asked for the usage, the program installs nothing.
   if (options.usage && options.error.empty()) {
     if (!silent) ShowUsage("");
@@ -92,49 +120,22 @@ int Run(HINSTANCE instance, const quv::SetupOptions& options) {
     return quv::kExitUsage;
   }
   // Before the first step: a run that cannot finish changes nothing.
-  if (!quv::HoldsAdministratorRights()) {
-    log.Write(kNoRightsText);
-    if (!silent) quv::ShowErrorBox(nullptr, kNoRightsText);
-    log.Write("退出码: " + std::to_string(quv::kExitNoRights));
-    return quv::kExitNoRights;
-  }
+  if (!quv::HoldsAdministratorRights()) return Refuse(log, silent, kNoRightsText, quv::kExitNoRights);
   const quv::MachineWideRun onlyRun;
-  if (!onlyRun.Acquired()) {
-    log.Write(kAlreadyRunningText);
-    if (!silent) quv::ShowErrorBox(nullptr, kAlreadyRunningText);
-    log.Write("退出码: " + std::to_string(quv::kExitAlreadyRunning));
-    return quv::kExitAlreadyRunning;
-  }
+  if (!onlyRun.Acquired()) return Refuse(log, silent, kAlreadyRunningText, quv::kExitAlreadyRunning);
   // An installation elsewhere stays the one installation: its folder is the
   // default; an older version never replaces a newer one unasked.
   const quv::InstalledVersion installed = quv::ReadInstalledVersion();
   if (!installed.version.empty() && quv::IsOlderVersion(quv::kSetupVersion, installed.version) &&
       !options.allowDowngrade) {
-    const std::string text = std::string("已安装更新的版本 ") + installed.version + ", 本安装程序的版本是 " +
-                             quv::kSetupVersion + ".\r\n如确需安装旧版本, 请使用 /ALLOWDOWNGRADE.";
-    log.Write(text);
-    if (!silent) quv::ShowErrorBox(nullptr, text);
-    log.Write("退出码: " + std::to_string(quv::kExitDowngrade));
-    return quv::kExitDowngrade;
+    return Refuse(log, silent,
+                  std::string("已安装更新的版本 ") + installed.version + ", 本安装程序的版本是 " +
+                      quv::kSetupVersion + ".\r\n如确需安装旧版本, 请使用 /ALLOWDOWNGRADE.",
+                  quv::kExitDowngrade);
   }
   int code = quv::kExitOther;
   try {
-    auto window = std::make_unique<quv::TfStep>(instance);
-    window->SetLog(&log);
-    window->SetNoCancel(options.noCancel);
-    if (!options.folder.empty()) {
-      window->SetInstallFolder(options.folder);
-    } else if (!installed.folder.empty()) {
-      log.Write("已安装的文件夹: " + installed.folder);
-      window->SetInstallFolder(installed.folder);
-    }
-    if (silent) {
-      code = window->RunUnattended(options.mode == Mode::Silent);
-    } else {
-      window->Show();
-      RunMessageLoop(window->Handle());
-      code = window->ExitCode();
-    }
+    code = RunWindow(instance, options, installed.folder, log);
   } catch (const std::exception& e) {
     log.Write(e.what());
     if (!silent) quv::ShowErrorBox(nullptr, e.what());

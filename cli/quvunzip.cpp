@@ -504,12 +504,12 @@ class UiInstalled {
 
 // A test, pipe or extraction run: the engine set up from the options, and
 // what the run counts and shows on the terminal while it goes.
-class ExtractionRun {
+class CommandRun {
  public:
-  ExtractionRun(Extractor& zip, ConsoleQuestions& questions, const Options& o)
+  CommandRun(Extractor& zip, ConsoleQuestions& questions, const Options& o)
       : zip_(zip), questions_(questions), o_(o), destination_(DestinationOf(o.destDir)) {}
-  ExtractionRun(const ExtractionRun&) = delete;
-  ExtractionRun& operator=(const ExtractionRun&) = delete;
+  CommandRun(const CommandRun&) = delete;
+  CommandRun& operator=(const CommandRun&) = delete;
 
   int Execute() {
     SetUpEngine();
@@ -746,7 +746,7 @@ int Run(const Options& o) {
   // removes its unfinished files and says so, and the exit status is the
   // signal's conventional one.
   const platform::InterruptWatch interrupts(zip.CancelRequest());
-  const int status = ExtractionRun(zip, questions, o).Execute();
+  const int status = CommandRun(zip, questions, o).Execute();
   return interrupts.Caught() != 0 ? interrupts.ExitStatus() : std::max(status, directoryStatus);
 }
 

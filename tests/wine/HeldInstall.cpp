@@ -4,7 +4,7 @@
 // and closed. The driver holds the run by creating the event below before it
 // presses Next on the folder page, and lets it go by setting the event.
 // Without the event the run goes straight on, as in the program.
-#include "app/Step.h"
+#include "app/WizardWindow.h"
 
 namespace quv {
 

@@ -5,13 +5,15 @@
 //
 // Environment (set by run-wizard-test): QUV_WIZARD_EXE (the program),
 // QUV_WIZARD_HELD_EXE (its test build, HeldInstall.cpp) and QUV_SCREENSHOTS
-// (a folder for a BMP of each page), all as Windows paths.
+// (a folder for a BMP of each page and a list of its controls' places), all
+// as Windows paths; QUV_WIZARD_DPI, the resolution the prefix was given.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
@@ -38,6 +40,50 @@ inline std::string Env(const char* name) {
   return v ? v : "";
 }
 
+// The screen's resolution, which the wizard lays itself out for.
+inline int ScreenDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+  ReleaseDC(nullptr, screen);
+  return dpi;
+}
+
+// A length of the layout (pixels at 96 dpi) in the wizard's pixels.
+inline int Px(int pixels96) { return MulDiv(pixels96, ScreenDpi(), 96); }
+
+// How far a place may lie from its scaled layout value: none at 96 dpi;
+// elsewhere an edge derived from others (a right-aligned picture) rounds
+// apart by a pixel.
+inline int Slack() { return ScreenDpi() == 96 ? 0 : 1; }
+
+// A text on one line: line breaks written as \r and \n.
+inline std::string OneLine(const std::string& text) {
+  std::string line;
+  for (char ch : text) line += ch == '\r' ? "\\r" : ch == '\n' ? "\\n" : std::string(1, ch);
+  return line;
+}
+
+// Every control of the window, one line each (class, text, place in the
+// window's client area, shown or not), nested controls indented.
+inline void WriteLayout(HWND window, const std::string& path) {
+  std::FILE* out = std::fopen(path.c_str(), "w");
+  if (!out) return;
+  struct Walk {
+    static void Children(std::FILE* out, HWND window, HWND parent, int depth) {
+      for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        RECT r = d::ScreenRect(c);
+        MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&r), 2);
+        std::fprintf(out, "%*s%s \"%s\" %ld,%ld %ldx%ld%s\n", depth * 2, "", d::ClassOf(c).c_str(),
+                     OneLine(d::TextOf(c)).c_str(), r.left, r.top, r.right - r.left, r.bottom - r.top,
+                     IsWindowVisible(c) ? "" : " hidden");
+        Children(out, window, c, depth + 1);
+      }
+    }
+  };
+  Walk::Children(out, window, window, 0);
+  std::fclose(out);
+}
+
 // The running wizard with its window and the three bar buttons, found by
 // their texts when it starts.
 class Wizard {
@@ -61,7 +107,7 @@ class Wizard {
   // The page panel a person sees at a point of the page area (client
   // coordinates at 96 dpi), or null.
   HWND PanelSeenAt(int x, int y) const {
-    POINT p{x, y};
+    POINT p{Px(x), Px(y)};
     ClientToScreen(window, &p);
     for (HWND w = d::WindowAt(p); w; w = GetParent(w)) {
       if (GetParent(w) == window) return d::ClassOf(w) == "TPanel" ? w : nullptr;
@@ -79,7 +125,7 @@ class Wizard {
     for (POINT p : kProbes) {
       HWND panel = PanelSeenAt(p.x, p.y);
       same = same && panel == first;
-      POINT s = p;
+      POINT s{Px(p.x), Px(p.y)};
       ClientToScreen(window, &s);
       HWND at = d::WindowAt(s);
       seen += " (" + std::to_string(p.x) + "," + std::to_string(p.y) + "): " +
@@ -99,6 +145,7 @@ class Wizard {
     program_->WaitIdle();
     std::this_thread::sleep_for(300ms);  // let every control finish painting
     EXPECT_TRUE(d::SaveScreenshot(window, dir + "\\" + name + ".bmp")) << name;
+    WriteLayout(window, dir + "\\" + name + ".layout.txt");
   }
 
   // Presses Next on the welcome page, arriving on the folder page.

@@ -21,7 +21,8 @@ namespace {
 using namespace quv::wizardtest;
 
 // One expected control of a page: class, text and place in its parent
-// (left, top; width and height where the layout fixes them, else 0).
+// (left, top; width and height where the layout fixes them, else 0), in
+// the layout's pixels at 96 dpi.
 struct Expected {
   const char* cls;
   const char* text;
@@ -36,13 +37,13 @@ void ExpectControls(HWND panel, const Expected* expected, std::size_t count) {
     ASSERT_NE(c, nullptr) << "not found";
     EXPECT_TRUE(d::Visible(c));
     RECT r = d::RectInParent(c);
-    EXPECT_EQ(r.left, e.left);
-    EXPECT_EQ(r.top, e.top);
+    EXPECT_NEAR(r.left, Px(e.left), Slack());
+    EXPECT_NEAR(r.top, Px(e.top), Slack());
     if (e.width) {
-      EXPECT_EQ(r.right - r.left, e.width);
+      EXPECT_NEAR(r.right - r.left, Px(e.width), Slack());
     }
     if (e.height) {
-      EXPECT_EQ(r.bottom - r.top, e.height);
+      EXPECT_NEAR(r.bottom - r.top, Px(e.height), Slack());
     }
   }
 }
@@ -57,8 +58,9 @@ bool Bluish(COLORREF c) { return GetBValue(c) > GetRValue(c) + 40; }
 bool Greenish(COLORREF c) { return GetGValue(c) > GetRValue(c) + 10 && GetGValue(c) > GetBValue(c) + 10; }
 bool Yellowish(COLORREF c) { return GetRValue(c) > 180 && GetGValue(c) > 130 && GetBValue(c) < 140; }
 
+// The colour at a point of a control given at 96 dpi.
 COLORREF PixelIn(HWND control, int x, int y) {
-  POINT p{x, y};
+  POINT p{Px(x), Px(y)};
   ClientToScreen(control, &p);
   return d::PixelAt(p);
 }
@@ -131,7 +133,7 @@ void ExpectInstallingPage(Wizard& w) {
   int labels = 0;
   for (HWND label : d::FindAll(panel, "Static")) {
     RECT r = d::RectInParent(label);
-    if ((r.left == 24 && r.top == 70) || (r.left == 32 && r.top == 96)) ++labels;
+    if ((r.left == Px(24) && r.top == Px(70)) || (r.left == Px(32) && r.top == Px(96))) ++labels;
   }
   EXPECT_EQ(labels, 2);
   HWND bar = d::Find(panel, "msctls_progress32");
@@ -166,11 +168,16 @@ void ExpectFinishPage(Wizard& w) {
 // ---- scenarios -----------------------------------------------------------------------
 
 TEST(Wizard, WindowLayout) {
+  // A prefix meant for another resolution that did not take it would only
+  // test 96 dpi again.
+  if (!Env("QUV_WIZARD_DPI").empty()) {
+    ASSERT_EQ(ScreenDpi(), std::atoi(Env("QUV_WIZARD_DPI").c_str()));
+  }
   Wizard w(Env("QUV_WIZARD_EXE"));
   RECT client;
   GetClientRect(w.window, &client);
-  EXPECT_EQ(client.right, 497);
-  EXPECT_EQ(client.bottom, 318);
+  EXPECT_EQ(client.right, Px(497));
+  EXPECT_EQ(client.bottom, Px(318));
   const LONG style = GetWindowLongA(w.window, GWL_STYLE);
   EXPECT_TRUE(style & WS_SYSMENU);
   EXPECT_TRUE(style & WS_MINIMIZEBOX);
@@ -185,9 +192,9 @@ TEST(Wizard, WindowLayout) {
   HWND bar = d::Find(w.window, "TPanel", "Panel3");
   ASSERT_NE(bar, nullptr);
   RECT b = d::RectInParent(bar);
-  EXPECT_EQ(b.top, 282);
-  EXPECT_EQ(b.bottom - b.top, 36);
-  EXPECT_EQ(b.right - b.left, 497);
+  EXPECT_NEAR(b.top, Px(282), Slack());
+  EXPECT_NEAR(b.bottom - b.top, Px(36), Slack());
+  EXPECT_EQ(b.right - b.left, Px(497));
   const struct {
     HWND button;
     int left;
@@ -195,10 +202,10 @@ TEST(Wizard, WindowLayout) {
   for (auto [button, left] : buttons) {
     RECT br = d::RectInParent(button);
     EXPECT_EQ(GetParent(button), bar);
-    EXPECT_EQ(br.left, left);
-    EXPECT_EQ(br.top, 6);
-    EXPECT_EQ(br.right - br.left, 85);
-    EXPECT_EQ(br.bottom - br.top, 25);
+    EXPECT_EQ(br.left, Px(left));
+    EXPECT_EQ(br.top, Px(6));
+    EXPECT_EQ(br.right - br.left, Px(85));
+    EXPECT_EQ(br.bottom - br.top, Px(25));
   }
   auto order = d::FindAll(bar, "Button");
   ASSERT_EQ(order.size(), 3u);

@@ -1,13 +1,12 @@
 // The wizard's installation run, the saving of the installed-file list and
 // the finish action: the window's side of install/ (which does the work) and
 // its unzip component UnZipIt.
-#include "app/Step.h"
+#include "app/WizardWindow.h"
 
 #include <commctrl.h>
 
 #include <exception>
 
-#include "app/Controls.h"
 #include "install/Installation.h"
 #include "install/FolderSecurity.h"
 #include "install/InstalledFiles.h"
@@ -20,10 +19,6 @@
 namespace quv {
 
 namespace {
-// LExtractFilesInfo reaches to the right edge of the progress bar (24 + 433).
-constexpr int kFileInfoLeft = 32;
-constexpr int kFileInfoRight = 457;
-
 constexpr const char* kRelativeFolderText =
     "请输入完整的安装文件夹, 以盘符开头, 例如 C:\\Program Files\\服务程序";
 constexpr const char* kFailedTitle = "安装未完成";
@@ -67,11 +62,14 @@ void TfStep::CreateUnZipIt() {
 }
 
 void TfStep::ShowExtractedFile(const std::string& path) {
-  // One line (the empty label's height) as wide as the bar. A path too long
-  // for it is shown by its file name. (Not SS_PATHELLIPSIS: Wine's drawing of
-  // it trips over some paths.)
+  // One line (the empty label's height) reaching to the bar's right edge. A
+  // path too long for it is shown by its file name. (Not SS_PATHELLIPSIS:
+  // Wine's drawing of it trips over some paths.)
   HWND label = c.LExtractFilesInfo;
-  const int width = Px(kFileInfoRight - kFileInfoLeft);
+  RECT r, bar;
+  GetWindowRect(label, &r);
+  GetWindowRect(c.ProgressBar1, &bar);
+  const int width = bar.right - r.left;
   std::string shown = path;
   HDC dc = GetDC(label);
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(label, WM_GETFONT, 0, 0)));
@@ -81,8 +79,6 @@ void TfStep::ShowExtractedFile(const std::string& path) {
   ReleaseDC(label, dc);
   if (extent.cx > width) shown = "...\\" + text::FileNamePart(path);
   SetWindowTextA(label, shown.c_str());
-  RECT r;
-  GetWindowRect(label, &r);
   SetWindowPos(label, nullptr, 0, 0, width, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   UpdateWindow(label);
 }
@@ -197,15 +193,15 @@ void TfStep::EndSessionDuringRun() {
   ExitProcess(static_cast<UINT>(code));
 }
 
-void TfStep::StartInstallation() {
+bool TfStep::StartInstallation() {
   // A folder that may not hold the service: the user picks another.
   const FolderVerdict verdict = CheckInstallFolder(InstallFolder());
   if (verdict.kind != FolderVerdict::Usable) {
     ShowErrorBox(c.fStep, paths::IsAbsoluteFolder(InstallFolder()) ? verdict.reason : kRelativeFolderText);
     SetFocus(c.EInstallFolder);
-    return;
+    return false;
   }
-  if (Install()) GoTo(Page::Finish);
+  return Install();
 }
 
 bool TfStep::Install() {
@@ -224,10 +220,10 @@ bool TfStep::Install() {
   return Guarded([&] { quv::RunInstallation(folder, InstalledFiles, steps, *transaction_); });
 }
 
-void TfStep::FinishAction() {
+bool TfStep::FinishAction() {
   if (!transaction_) {
     Close();
-    return;
+    return false;
   }
   // Pressed once: the window keeps working while the service starts.
   EnableWindow(c.BNext, FALSE);
@@ -236,13 +232,14 @@ void TfStep::FinishAction() {
         InstallFolder(), *transaction_, [this](unsigned ms) { Pause(ms); },
         [this](const std::string& line) { Note(line); });
   });
-  if (!done) return;
+  if (!done) return false;
   restartNeeded_ = transaction_->Commit();
   transaction_.reset();
   installed_ = true;
   if (restartNeeded_) Note("部分旧文件正在使用, 将在重新启动后删除");
   Note("安装完成");
   Close();
+  return false;
 }
 
 void TfStep::SetInstallFolder(const std::string& folder) { SetWindowTextA(c.EInstallFolder, folder.c_str()); }

@@ -1,11 +1,15 @@
 // The wizard window fStep: four pages shown one at a time above a bar with
 // the Back, Next and Cancel buttons, and a fifth state, the installing page
 // saying the installation did not complete. One table (RuleOf) says what
-// each shows and what Next does there.
+// each shows, where Back and Next lead and what Next does on the way.
 //
 // Each page's content is one panel that lives on a tab sheet of the page
 // control; showing a page moves its panel onto the window, on top of the
 // panels of pages shown before, so the tabs themselves are never seen.
+//
+// WizardWindow.cpp: the window, its messages and the navigation;
+// WizardPages.cpp: the controls of the bar and the pages;
+// WizardInstall.cpp: the installation run and the finish action.
 #pragma once
 
 #include <windows.h>
@@ -16,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Controls.h"
 #include "install/Failure.h"
 #include "install/Log.h"
 #include "install/Transaction.h"
@@ -72,14 +77,16 @@ class TfStep {
   // The failure the installation ended with, if it failed.
   const std::optional<StepFailure>& LastFailure() const { return lastFailure_; }
 
-  // ---- the installation run and the finish action (StepInstall.cpp) --------
-  // Leaves the folder page: refuses a folder that is not absolute, otherwise
-  // shows the installing page and runs the installation; a failure rolls it
-  // back and ends on the Failed page, a confirmed close ends the program.
-  void StartInstallation();
+  // ---- the installation run and the finish action (WizardInstall.cpp) ------
+  // Leaves the folder page: refuses a folder that may not hold the service,
+  // otherwise shows the installing page and runs the installation; answers
+  // whether it succeeded (the finish page follows). A failure rolls it back
+  // and ends on the Failed page, a confirmed close ends the program.
+  bool StartInstallation();
   // Behind the finish button: registers and starts the service, then keeps
   // the installation and closes the window; a failure rolls all back.
-  void FinishAction();
+  // Answers false: the window stays on its page either way.
+  bool FinishAction();
 
   // ---- runs from the command line --------------------------------------------
   // Each step, failure and rollback goes to log (may be null: none).
@@ -135,24 +142,38 @@ class TfStep {
   Controls c;
 
  private:
+  // The bar's captions.
+  static constexpr const char* kNextCaption = "下一步(&N) >>";
+  static constexpr const char* kBackCaption = "<< 上一步(&P)";
+  static constexpr const char* kFinishCaption = "完成(&F)";
+  static constexpr const char* kCancelCaption = "取消(&C)";
+  static constexpr const char* kCloseCaption = "关闭(&C)";
+  // Control identifiers of the buttons and the folder box (above IDOK and
+  // IDCANCEL, which the dialog keys send).
+  enum : int { kIdBNext = 100, kIdBPre, kIdBCancel, kIdButton1, kIdEInstallFolder };
+
   struct PageEntry {
     HWND sheet;
     HWND panel;
   };
   enum class Shown { Hidden, Disabled, Enabled };
-  // What a page shows and what Next does there.
+  // What a page shows, where Back and Next lead from it, and the work Next
+  // does before it leaves (null: none; the work answers whether to leave).
   struct PageRule {
     int sheet;
     Shown pre, next, cancel;
     const char* nextCaption;
     const char* cancelCaption;
-    void (TfStep::*nextAction)();
+    Page back, forward;
+    bool (TfStep::*leaveBy)();
   };
   static const PageRule& RuleOf(Page page);
 
-  void GoToFolderPage();
   // Makes page current: its panel on top, the buttons as its rule says.
   void GoTo(Page page);
+  void SetActivePage(int index);
+  // Both directions: the page's panel back on its sheet, then onto the window.
+  void ShowPage(int index);
   // Rolls back, shows the Failed page and the error box.
   void Fail(StepFailure failure);
   // Rolls back a cancelled run and ends the program.
@@ -179,15 +200,26 @@ class TfStep {
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   void OnCommand(int id, int code);
 
+  // ---- the layout (WizardPages.cpp); positions and sizes at 96 dpi ---------
+  // The window's size and place (centred), its fonts, then its controls.
+  void SizeAndCentre();
+  void CreateFonts();
   void CreateLayout();
-  void CreatePage0();
-  void CreatePage1();
+  void CreateButtonBar();
+  void CreatePageControl();
+  void CreateWelcomePage();
+  void CreateFolderPage();
+  void CreateInstallingPage();
+  void CreateFinishPage();
+  // The tall picture along the left edge of the welcome and finish pages.
+  HWND CreateSidePicture(HWND page);
   void CreatePageHeader(HWND page, const char* name, const char* titleText, const char* subtitleText, HWND& panel,
                         HWND& title, HWND& subtitle, HWND& image);
-  void CreatePage2();
-  void CreatePage3();
   HWND Label(HWND parent, int x, int y, const char* text, bool bold, int width = 0, int height = 0);
   HWND Button(HWND parent, int id, int x, int y, int width, int height, const char* text);
+  // A system control (edit box, progress bar) at its place, in the window's font.
+  HWND Control(HWND parent, DWORD exStyle, const char* cls, const char* text, DWORD style, int id, int x, int y,
+               int width, int height);
   // Sets a label's text and sizes the label to it, as labels do.
   void SetLabelCaption(HWND label, const std::string& text);
 
@@ -200,17 +232,14 @@ class TfStep {
   // The file being extracted, in LExtractFilesInfo.
   void ShowExtractedFile(const std::string& path);
 
-  void SetActivePage(int index);
-  // Both directions: the page's panel back on its sheet, then onto the window.
-  void ShowPage(int index);
-
   HINSTANCE instance_;
+  // The window's resolution against the layout's 96 dpi.
+  LayoutScale scale_;
   HFONT font_ = nullptr;
   HFONT boldFont_ = nullptr;
   HBITMAP sidePicture_ = nullptr;
   HBITMAP headerPicture_ = nullptr;
   HICON icon_ = nullptr;
-  HICON smallIcon_ = nullptr;
   std::array<PageEntry, kPageCount> PageTable{};
   // What went wrong with single files during the current unzip step.
   std::vector<StepFailure> unzipFailures_;
