@@ -598,8 +598,23 @@ int Inflater::DecodeDynamicBlock() {
   const unsigned total = nlit + ndist;
   unsigned n = 0;
   std::uint16_t lastLen = 0;
+  // Code-length codes are at most 7 bits: one lookup whenever the buffer
+  // holds that many, and the repeat counts' bits are there too.
+  const std::uint64_t clMask = Mask(cl.rootBits);
   while (n < total) {
-    const unsigned sym = Value(SlowDecode(cl));
+    if (count_ < 14 && Available() >= 8) {
+      const std::uint8_t* in = ctx_.InNext;
+      Refill(bits_, count_, in);
+      Consumed(in);
+    }
+    std::uint32_t e;
+    if (count_ >= cl.rootBits) {
+      e = t_.codeLengths[bits_ & clMask];
+      Drop(CodeBits(e));
+    } else {
+      e = SlowDecode(cl);
+    }
+    const unsigned sym = Value(e);
     if (sym < 16) {
       lens[n++] = static_cast<std::uint16_t>(sym);
       lastLen = static_cast<std::uint16_t>(sym);
