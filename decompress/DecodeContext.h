@@ -63,6 +63,12 @@ inline constexpr std::int32_t kWorkAreaSize = 32780;
 // Every decoder may rely on the first kWorkAreaSize bytes.
 inline constexpr std::int32_t kWorkAreaAllocated = 65536 + 3 * 32768 + 65536 + 512;
 
+// Inflate's decoding tables (decompress/Inflate.cpp).
+struct InflateTables;
+struct InflateTablesFree {
+  void operator()(InflateTables* tables) const;
+};
+
 struct TDecodeContext {
   explicit TDecodeContext(DecodeHost& host);
 
@@ -86,6 +92,9 @@ struct TDecodeContext {
   std::unique_ptr<std::uint8_t[]> WorkArea;  // kWorkAreaAllocated bytes
   std::uint16_t TableEntryCount = 0;
   std::int64_t EntryBytesOut = 0;
+  // Made by Inflate's first entry and kept for the next ones: a run's
+  // contexts (one per thread) would otherwise allocate 30 KB per entry.
+  std::unique_ptr<InflateTables, InflateTablesFree> InflateState;
 
   // Per-entry reset: buffers, counters, the CRC register;
   // packedSize is the compressed byte count (without an encryption header).

@@ -342,22 +342,65 @@ inline std::uint8_t* CopyMatch(std::uint8_t* to, unsigned dist, unsigned length)
   return end;
 }
 
-struct Tables {
+}  // namespace
+
+// The dynamic blocks' tables.
+struct InflateTables {
   std::uint32_t lit[kLitCapacity];
   std::uint32_t dist[kDistCapacity];
-  std::uint32_t fixedLit[512];
-  std::uint32_t fixedDist[32];
   std::uint32_t codeLengths[128];
-  Table fixedLitTable;
-  Table fixedDistTable;
-  bool fixedBuilt = false;
 };
+
+void InflateTablesFree::operator()(InflateTables* tables) const { delete tables; }
+
+namespace {
+
+InflateTables& TablesOf(TDecodeContext& ctx) {
+  if (!ctx.InflateState) {
+    ctx.InflateState.reset(new (std::nothrow) InflateTables);
+    if (!ctx.InflateState) throw EDecoderOutOfMemory("Not enough memory to inflate");
+  }
+  return *ctx.InflateState;
+}
+
+// The fixed code's tables (RFC 1951, 3.2.6), built once per format for the
+// whole process (a function-local static is built by one thread only).
+struct FixedTables {
+  explicit FixedTables(const Format& format) {
+    std::uint16_t lens[288];
+    std::fill(lens, lens + 144, 8);
+    std::fill(lens + 144, lens + 256, 9);
+    std::fill(lens + 256, lens + 280, 7);
+    std::fill(lens + 280, lens + 288, 8);
+    std::uint16_t unused = 0;
+    BuildTable(format, lens, 288, Alphabet::LiteralLength, kLitRootBits, 7, lit, 512, litTable, unused);
+    // All 32 five-bit codes; Deflate's last two are invalid symbols.
+    std::fill(lens, lens + 32, 5);
+    BuildTable(format, lens, 32, Alphabet::Distance, kDistRootBits, 5, dist, 32, distTable, unused);
+  }
+  FixedTables(const FixedTables&) = delete;
+  FixedTables& operator=(const FixedTables&) = delete;
+
+  std::uint32_t lit[512];
+  std::uint32_t dist[32];
+  Table litTable;  // these point into lit and dist
+  Table distTable;
+};
+
+const FixedTables& Fixed(const Format& format) {
+  if (format.deflate64) {
+    static const FixedTables deflate64(kDeflate64);
+    return deflate64;
+  }
+  static const FixedTables deflate(kDeflate);
+  return deflate;
+}
 
 enum Status { kGoOn, kEndOfBlock, kBad };
 
 class Inflater {
  public:
-  Inflater(TDecodeContext& ctx, Tables& tables, const Format& format)
+  Inflater(TDecodeContext& ctx, InflateTables& tables, const Format& format)
       : ctx_(ctx),
         t_(tables),
         format_(format),
@@ -403,7 +446,7 @@ class Inflater {
   void Flush();
 
   TDecodeContext& ctx_;
-  Tables& t_;
+  InflateTables& t_;
   const Format& format_;
   std::uint64_t bits_ = 0;
   std::uint32_t count_ = 0;
@@ -517,22 +560,9 @@ int Inflater::CopyStoredBlock() {
 }
 
 int Inflater::DecodeFixedBlock() {
-  if (!t_.fixedBuilt) {
-    std::uint16_t lens[288];
-    std::fill(lens, lens + 144, 8);
-    std::fill(lens + 144, lens + 256, 9);
-    std::fill(lens + 256, lens + 280, 7);
-    std::fill(lens + 280, lens + 288, 8);
-    std::uint16_t unused = 0;
-    BuildTable(format_, lens, 288, Alphabet::LiteralLength, kLitRootBits, 7, t_.fixedLit, 512, t_.fixedLitTable,
-               unused);
-    // All 32 five-bit codes; Deflate's last two are invalid symbols.
-    std::fill(lens, lens + 32, 5);
-    BuildTable(format_, lens, 32, Alphabet::Distance, kDistRootBits, 5, t_.fixedDist, 32, t_.fixedDistTable, unused);
-    t_.fixedBuilt = true;
-  }
+  const FixedTables& fixed = Fixed(format_);
   ctx_.TableEntryCount = static_cast<std::uint16_t>(512 + 32);
-  return DecodeCompressedData(t_.fixedLitTable, t_.fixedDistTable);
+  return DecodeCompressedData(fixed.litTable, fixed.distTable);
 }
 
 int Inflater::DecodeDynamicBlock() {
@@ -568,8 +598,23 @@ int Inflater::DecodeDynamicBlock() {
   const unsigned total = nlit + ndist;
   unsigned n = 0;
   std::uint16_t lastLen = 0;
+  // Code-length codes are at most 7 bits: one lookup whenever the buffer
+  // holds that many, and the repeat counts' bits are there too.
+  const std::uint64_t clMask = Mask(cl.rootBits);
   while (n < total) {
-    const unsigned sym = Value(SlowDecode(cl));
+    if (count_ < 14 && Available() >= 8) {
+      const std::uint8_t* in = ctx_.InNext;
+      Refill(bits_, count_, in);
+      Consumed(in);
+    }
+    std::uint32_t e;
+    if (count_ >= cl.rootBits) {
+      e = t_.codeLengths[bits_ & clMask];
+      Drop(CodeBits(e));
+    } else {
+      e = SlowDecode(cl);
+    }
+    const unsigned sym = Value(e);
     if (sym < 16) {
       lens[n++] = static_cast<std::uint16_t>(sym);
       lastLen = static_cast<std::uint16_t>(sym);
@@ -774,9 +819,7 @@ Status Inflater::FastLoop(const Table& lit, const Table& dist) {
 }  // namespace
 
 int InflateEntry(TDecodeContext& ctx, InflateFormat format) {
-  std::unique_ptr<Tables> tables(new (std::nothrow) Tables);
-  if (!tables) throw EDecoderOutOfMemory("Not enough memory to inflate");
-  Inflater inflater(ctx, *tables, format == InflateFormat::Deflate64 ? kDeflate64 : kDeflate);
+  Inflater inflater(ctx, TablesOf(ctx), format == InflateFormat::Deflate64 ? kDeflate64 : kDeflate);
   try {
     bool last = false;
     do {

@@ -672,6 +672,28 @@ class Cli(unittest.TestCase):
                 self.assertEqual(os.path.getsize(os.path.join(out, name)), 64 << 20, name)
 
 
+    def test_a_killed_run_leaves_no_partial_file_under_a_final_name(self):
+        # No handler runs on SIGKILL (as in a crash or a power cut): only how
+        # files are made keeps a half-written one from carrying its name.
+        with zipfile.ZipFile(self.archive, "w", zipfile.ZIP_DEFLATED) as z:
+            for i in range(8):
+                z.writestr("big%d.bin" % i, bytes(48 << 20))
+        out = os.path.join(self.work, "out")
+        for threads in ("1", "2"):
+            shutil.rmtree(out, ignore_errors=True)
+            p = subprocess.Popen([CLI, "-T", threads, "-d", "out", "a.zip"], cwd=self.work, stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            # Killed once a file has its name while another is being written.
+            while not (os.path.isdir(out) and {n.endswith(".tmp") for n in os.listdir(out)} == {True, False}):
+                self.assertIsNone(p.poll(), threads)
+                time.sleep(0.001)
+            p.kill()
+            p.wait(timeout=60)
+            finals = [n for n in os.listdir(out) if not n.endswith(".tmp")]
+            self.assertTrue(finals, threads)
+            for name in finals:
+                self.assertEqual(os.path.getsize(os.path.join(out, name)), 48 << 20, (threads, name))
+
 if __name__ == "__main__":
     if len(sys.argv) < 2:
         sys.exit(__doc__)

@@ -6,6 +6,7 @@
 
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "MemoryDecodeHost.h"
 #include "TestSupport.h"
@@ -196,6 +197,39 @@ TEST(InflateEdges, EmptyBlocks) {
   r = Inflate(std::string("\x00\x00\x00\xff\xff\x01\x02\x00\xfd\xff" "ab", 12), 2);
   EXPECT_EQ(r.status, kInflateOk);
   EXPECT_EQ(r.output, "ab");
+}
+
+TEST(InflateEdges, FixedCodesOfBothFormatsOnTwoThreadsAtOnce) {
+  // Length code 285 is 258 in Deflate but 3 plus 16 extra bits in
+  // Deflate64: each format has fixed tables of its own, shared by threads.
+  const auto stream = [](bool deflate64) {
+    BitWriter w;
+    w.Put(1, 1);
+    w.Put(1, 2);
+    PutFixed(w, 'a');
+    PutFixed(w, 285);
+    if (deflate64) w.Put(5, 16);
+    w.Put(0, 5);  // distance 1
+    PutFixed(w, 256);
+    return w.Bytes();
+  };
+  const std::string plain = stream(false);
+  const std::string wide = stream(true);
+  const auto decodeBoth = [&](int rounds, bool& sound) {
+    for (int i = 0; i < rounds; ++i) {
+      const Result a = Inflate(plain, 259);
+      const Result b = Inflate(wide, 9, InflateFormat::Deflate64);
+      sound = sound && a.status == kInflateOk && a.output == std::string(259, 'a') && b.status == kInflateOk &&
+              b.output == std::string(9, 'a');
+    }
+  };
+  bool soundThere = true;
+  bool soundHere = true;
+  std::thread other(decodeBoth, 50, std::ref(soundThere));
+  decodeBoth(50, soundHere);
+  other.join();
+  EXPECT_TRUE(soundThere);
+  EXPECT_TRUE(soundHere);
 }
 
 TEST(InflateEdges, LongRunsAndMatchesAcrossTheWindowEdge) {
