@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "zip/Crc32.h"
 #include "zip/Exception.h"
 
 namespace quv {
@@ -92,8 +93,6 @@ struct TDecodeContext {
   void ResetForEntry(std::int64_t packedSize, std::int64_t unpackedSize);
 };
 
-extern const std::uint32_t CrcTable[256];
-
 // How reading an entry's data through the disks of a spanned set ended.
 enum class SpannedRead { Complete, ArchiveEnded, DiskRefused };
 // Reads count bytes of the entry's data, going on to the next disk of a
@@ -120,7 +119,6 @@ void WriteOutputBlock(TDecodeContext& ctx, const std::uint8_t* data, std::int32_
 void RequireWholeOutput(const TDecodeContext& ctx);
 // Moves n bytes from the start of the work area into the output buffer.
 void CopyWindowToOutput(TDecodeContext& ctx, std::int32_t n);
-std::uint32_t UpdateCrc(std::uint32_t crc, const std::uint8_t* buffer, std::size_t length);
 
 // The decoders, one per compression method.
 void CopyStoredEntry(TDecodeContext& ctx);   // 0
