@@ -51,22 +51,20 @@ constexpr int kLengthCapacity = Capacity(64, kLengthRootBits, kMaxCodeBits);
 constexpr int kDistanceCapacity = Capacity(64, kDistanceRootBits, kMaxCodeBits);
 static_assert(Capacity(64, kLargeDistanceRootBits, kMaxCodeBits) <= kDistanceCapacity);
 
-constexpr int kTreeListBroken = 4;
-
 // Reads a run-length coded list of n code lengths. Data that ends inside the
 // list makes it malformed.
-int ReadTreeLengths(TDecodeContext& ctx, std::uint16_t* list, int n) {
-  if (GetInputByte(ctx, ctx.ByteHold) == 0) return kTreeListBroken;
+DecodeResult ReadTreeLengths(TDecodeContext& ctx, std::uint16_t* list, int n) {
+  if (GetInputByte(ctx, ctx.ByteHold) == 0) return DecodeResult::DamagedData;
   int pairs = (ctx.ByteHold & 0xFF) + 1;
   int have = 0;
   while (pairs-- > 0) {
-    if (GetInputByte(ctx, ctx.ByteHold) == 0) return kTreeListBroken;
+    if (GetInputByte(ctx, ctx.ByteHold) == 0) return DecodeResult::DamagedData;
     const std::uint16_t length = static_cast<std::uint16_t>((ctx.ByteHold & 0x0F) + 1);
     const int repeat = ((ctx.ByteHold >> 4) & 0x0F) + 1;
-    if (have + repeat > n) return kTreeListBroken;
+    if (have + repeat > n) return DecodeResult::DamagedData;
     for (int i = 0; i < repeat; ++i) list[have++] = length;
   }
-  return have < n ? kTreeListBroken : 0;
+  return have < n ? DecodeResult::DamagedData : DecodeResult::Decoded;
 }
 
 // The tables of one entry.
@@ -94,10 +92,11 @@ inline std::uint32_t DecodeComplemented(legacy::BitInput& in, const Table& tree)
   return e;
 }
 
-// The data loop shared by both variants; answers 0, 1 on an invalid code or
-// data that ended inside a code, 5 when compressed bytes were left over.
+// The data loop shared by both variants; answers DamagedData on an invalid
+// code or data that ended inside a code. Compressed bytes left over are let
+// pass: the entry's size ends the data.
 template <bool kLiteralTree>
-int ExplodeData(TDecodeContext& ctx, int lowBits, const Trees& trees) {
+DecodeResult ExplodeData(TDecodeContext& ctx, int lowBits, const Trees& trees) {
   std::uint8_t* window = ctx.WorkArea.get();
   legacy::BitInput in(ctx);
   std::uint32_t w = 0;
@@ -124,7 +123,7 @@ int ExplodeData(TDecodeContext& ctx, int lowBits, const Trees& trees) {
         b = static_cast<std::uint8_t>(in.Peek());
         in.Drop(8);
       }
-      if (in.Overrun()) return 1;
+      if (in.Overrun()) return DecodeResult::DamagedData;
       window[w++] = b;
       if (w == kWindowSize) {
         legacy::FlushWindow<kWindowSize>(ctx, window);
@@ -144,54 +143,53 @@ int ExplodeData(TDecodeContext& ctx, int lowBits, const Trees& trees) {
         n += in.Peek() & 0xFF;
         in.Drop(8);
       }
-      if (in.Overrun()) return 1;
+      if (in.Overrun()) return DecodeResult::DamagedData;
       left -= static_cast<std::int32_t>(n);
       legacy::CopyMatch<kWindowSize>(ctx, window, w, src, n, writtenOut);
     }
   }
   CopyWindowToOutput(ctx, static_cast<std::int32_t>(w));
-  return ctx.PackedLeft != 0 ? 5 : 0;
+  return DecodeResult::Decoded;
 }
 
-// Reads one tree and builds its table; answers non-zero when either fails.
-int ReadTree(TDecodeContext& ctx, int n, const TreeSymbols& symbols, unsigned rootBits, std::uint32_t* storage,
+// Reads one tree and builds its table.
+DecodeResult ReadTree(TDecodeContext& ctx, int n, const TreeSymbols& symbols, unsigned rootBits, std::uint32_t* storage,
              int capacity, Table& table) {
   std::uint16_t lengths[256];
-  int r = ReadTreeLengths(ctx, lengths, n);
-  if (r != 0) return r;
+  const DecodeResult r = ReadTreeLengths(ctx, lengths, n);
+  if (r != DecodeResult::Decoded) return r;
   return BuildTable(lengths, n, symbols.data(), rootBits, rootBits, storage, capacity, table, ctx.TableEntryCount);
 }
 
 // Reads the entry's trees and decodes its data.
-void ExplodeEntry(TDecodeContext& ctx, std::uint16_t bitFlag, Trees& trees) {
+DecodeResult ExplodeEntry(TDecodeContext& ctx, std::uint16_t bitFlag, Trees& trees) {
   const bool dictionary8K = (bitFlag & 2) != 0;
   const bool literalTree = (bitFlag & 4) != 0;
   // By the entry's whole compressed size, before the trees are read.
   const unsigned distanceBits = ctx.PackedLeft > kLargeEntry ? kLargeDistanceRootBits : kDistanceRootBits;
-  if (literalTree &&
-      ReadTree(ctx, 256, kLiterals, kLiteralRootBits, trees.literal, kLiteralCapacity, trees.literalTable) != 0)
-    return;
+  DecodeResult r = DecodeResult::Decoded;
+  if (literalTree) r = ReadTree(ctx, 256, kLiterals, kLiteralRootBits, trees.literal, kLiteralCapacity, trees.literalTable);
+  if (r != DecodeResult::Decoded) return r;
   const auto& lengthBase = literalTree ? kLengthBaseWithLiterals : kLengthBaseWithoutLiterals;
-  if (ReadTree(ctx, 64, lengthBase, kLengthRootBits, trees.length, kLengthCapacity, trees.lengthTable) != 0) return;
+  r = ReadTree(ctx, 64, lengthBase, kLengthRootBits, trees.length, kLengthCapacity, trees.lengthTable);
+  if (r != DecodeResult::Decoded) return r;
   const auto& distanceBase = dictionary8K ? kDistanceBase8K : kDistanceBase4K;
-  if (ReadTree(ctx, 64, distanceBase, distanceBits, trees.distance, kDistanceCapacity, trees.distanceTable) != 0)
-    return;
+  r = ReadTree(ctx, 64, distanceBase, distanceBits, trees.distance, kDistanceCapacity, trees.distanceTable);
+  if (r != DecodeResult::Decoded) return r;
 
   const int lowBits = dictionary8K ? 7 : 6;
-  if (literalTree)
-    ExplodeData<true>(ctx, lowBits, trees);
-  else
-    ExplodeData<false>(ctx, lowBits, trees);
+  return literalTree ? ExplodeData<true>(ctx, lowBits, trees) : ExplodeData<false>(ctx, lowBits, trees);
 }
 
 }  // namespace
 
-void DecodeImploded(TDecodeContext& ctx, std::uint16_t bitFlag) {
+DecodeResult DecodeImploded(TDecodeContext& ctx, std::uint16_t bitFlag) {
   ctx.TableEntryCount = 0;
   std::unique_ptr<Trees> trees(new (std::nothrow) Trees);
   if (!trees) throw EDecoderOutOfMemory("Not enough memory to explode");
-  ExplodeEntry(ctx, bitFlag, *trees);
+  const DecodeResult r = ExplodeEntry(ctx, bitFlag, *trees);
   WriteOutputBuffer(ctx);
+  return r;
 }
 
 }  // namespace quv

@@ -6,17 +6,18 @@ namespace quv::huffman {
 
 namespace {
 
-// Checks the n code lengths: 2 when they over-subscribe the code, 1 when
-// slots stay unused (except for a code whose longest length is 1), else 0.
+// Checks the n code lengths: InvalidCode when they over-subscribe the code,
+// DamagedData when slots stay unused (except for a code whose longest length
+// is 1), else Decoded.
 // min/max: shortest and longest length (0 when every length is 0);
 // incomplete: some slots stay unused.
-int CheckLengths(const std::uint16_t* lens, int n, unsigned count[kMaxCodeBits + 1], unsigned& minLen,
+DecodeResult CheckLengths(const std::uint16_t* lens, int n, unsigned count[kMaxCodeBits + 1], unsigned& minLen,
                  unsigned& maxLen, bool& incomplete) {
   std::fill(count, count + kMaxCodeBits + 1, 0u);
   for (int i = 0; i < n; ++i) ++count[lens[i]];
   minLen = maxLen = 0;
   incomplete = false;
-  if (count[0] == static_cast<unsigned>(n)) return 0;
+  if (count[0] == static_cast<unsigned>(n)) return DecodeResult::Decoded;
   minLen = 1;
   while (count[minLen] == 0) ++minLen;
   maxLen = kMaxCodeBits;
@@ -24,29 +25,29 @@ int CheckLengths(const std::uint16_t* lens, int n, unsigned count[kMaxCodeBits +
   int left = 1 << minLen;
   for (unsigned j = minLen; j <= maxLen; ++j) {
     left -= static_cast<int>(count[j]);
-    if (left < 0) return 2;
+    if (left < 0) return DecodeResult::InvalidCode;
     if (j < maxLen) left <<= 1;
   }
   incomplete = left != 0;
-  return (incomplete && maxLen != 1) ? 1 : 0;
+  return (incomplete && maxLen != 1) ? DecodeResult::DamagedData : DecodeResult::Decoded;
 }
 
 }  // namespace
 
-int BuildTable(const std::uint16_t* lens, int n, const std::uint32_t* symbols, unsigned wantBits,
+DecodeResult BuildTable(const std::uint16_t* lens, int n, const std::uint32_t* symbols, unsigned wantBits,
                unsigned classicBits, std::uint32_t* storage, int capacity, Table& out, std::uint16_t& entriesUsed) {
   unsigned count[kMaxCodeBits + 1];
   unsigned minLen = 0;
   unsigned maxLen = 0;
   bool incomplete = false;
-  const int check = CheckLengths(lens, n, count, minLen, maxLen, incomplete);
+  const DecodeResult check = CheckLengths(lens, n, count, minLen, maxLen, incomplete);
   out = Table{};
-  if (check != 0 || maxLen == 0) return check;
+  if (check != DecodeResult::Decoded || maxLen == 0) return check;
 
   const unsigned root = std::clamp(wantBits, minLen, maxLen);
   // Only an incomplete code can have its shortest code longer than the
   // wanted bits, and so want a larger first-level table than there is room for.
-  if ((1u << root) > static_cast<unsigned>(capacity)) return 1;
+  if ((1u << root) > static_cast<unsigned>(capacity)) return DecodeResult::DamagedData;
   out.rootBits = root;
   out.lookupBits = std::clamp(classicBits, minLen, maxLen);
   out.entries = storage;
@@ -106,7 +107,7 @@ int BuildTable(const std::uint16_t* lens, int n, const std::uint32_t* symbols, u
         left <<= 1;
       }
       used += 1u << curr;
-      if (used > static_cast<unsigned>(capacity)) return 1;  // cannot happen for codes that passed the check
+      if (used > static_cast<unsigned>(capacity)) return DecodeResult::DamagedData;  // cannot happen for codes that passed the check
       if (incomplete) std::fill(next, next + (1u << curr), invalid);
       low = huff & mask;
       storage[low] = Entry(kLink, curr, root, static_cast<unsigned>(next - storage));

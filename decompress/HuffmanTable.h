@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "decompress/DecodeResult.h"
+
 namespace quv::huffman {
 
 // One entry per slot:
@@ -62,12 +64,12 @@ struct Table {
 // symbol s decodes to, Entry(kind, 0, extra bits, value): the builder adds
 // its code bits. The root bits are wantBits within the shortest and longest
 // length. Answers
-//   0  built (or every length 0: out.entries == nullptr),
-//   1  slots stay unused (an incomplete code other than a single one-bit
-//      code), or more slots are needed than capacity,
-//   2  the lengths over-subscribe the code;
-// nothing is built unless it is 0. entriesUsed grows by the slots filled.
-int BuildTable(const std::uint16_t* lens, int n, const std::uint32_t* symbols, unsigned wantBits,
+//   Decoded      built (or every length 0: out.entries == nullptr),
+//   DamagedData  slots stay unused (an incomplete code other than a single
+//                one-bit code), or more slots are needed than capacity,
+//   InvalidCode  the lengths over-subscribe the code;
+// nothing is built unless it is Decoded. entriesUsed grows by the slots filled.
+DecodeResult BuildTable(const std::uint16_t* lens, int n, const std::uint32_t* symbols, unsigned wantBits,
                unsigned classicBits, std::uint32_t* storage, int capacity, Table& out, std::uint16_t& entriesUsed);
 
 }  // namespace quv::huffman

@@ -151,7 +151,7 @@ const std::uint32_t* Symbols(const Format& format, Alphabet alphabet) {
 }
 
 // Builds the table of one alphabet (see huffman::BuildTable).
-int BuildTable(const Format& format, const std::uint16_t* lens, int n, Alphabet alphabet, unsigned wantBits,
+DecodeResult BuildTable(const Format& format, const std::uint16_t* lens, int n, Alphabet alphabet, unsigned wantBits,
                unsigned classicBits, std::uint32_t* storage, int capacity, Table& out, std::uint16_t& entriesUsed) {
   return huffman::BuildTable(lens, n, Symbols(format, alphabet), wantBits, classicBits, storage, capacity, out,
                              entriesUsed);
@@ -255,14 +255,14 @@ class Inflater {
         first_(out_),
         blockEnd_(out_ + kBlock) {}
 
-  int DecodeBlock(bool& last);
+  DecodeResult DecodeBlock(bool& last);
   void WriteRest() { WriteOutputBlock(ctx_, blockEnd_ - kBlock, static_cast<std::int32_t>(out_ - (blockEnd_ - kBlock))); }
 
  private:
-  int CopyStoredBlock();
-  int DecodeFixedBlock();
-  int DecodeDynamicBlock();
-  int DecodeCompressedData(const Table& lit, const Table& dist);
+  DecodeResult CopyStoredBlock();
+  DecodeResult DecodeFixedBlock();
+  DecodeResult DecodeDynamicBlock();
+  DecodeResult DecodeCompressedData(const Table& lit, const Table& dist);
   template <bool kDeflate64>
   Status FastLoop(const Table& lit, const Table& dist);
   Status SlowSymbol(const Table& lit, const Table& dist);
@@ -340,7 +340,7 @@ void Inflater::Flush() {
   }
 }
 
-int Inflater::DecodeBlock(bool& last) {
+DecodeResult Inflater::DecodeBlock(bool& last) {
   Need(1);
   last = Peek(1) != 0;
   Drop(1);
@@ -356,21 +356,21 @@ int Inflater::DecodeBlock(bool& last) {
       case 2:
         return DecodeDynamicBlock();
       default:
-        return kInflateBadCode;
+        return DecodeResult::InvalidCode;
     }
   } catch (const EDataError&) {
     // Output beyond the declared size; anything else ends the run (see DecodeEntry).
-    return kInflateBadData;
+    return DecodeResult::DamagedData;
   }
 }
 
-int Inflater::CopyStoredBlock() {
+DecodeResult Inflater::CopyStoredBlock() {
   Drop(count_ % 8);
   Need(16);
   const std::uint32_t len = Peek(16);
   Drop(16);
   Need(16);
-  if (Peek(16) != (~len & 0xFFFF)) return kInflateBadData;
+  if (Peek(16) != (~len & 0xFFFF)) return DecodeResult::DamagedData;
   Drop(16);
   std::uint32_t left = len;
   for (; left > 0 && count_ >= 8; --left) {
@@ -378,7 +378,7 @@ int Inflater::CopyStoredBlock() {
     Drop(8);
     FlushIfFull();
   }
-  if (left == 0) return kInflateOk;
+  if (left == 0) return DecodeResult::Decoded;
   bits_ = 0;  // the bytes above the count are taken straight from InBuffer now
   while (left > 0) {
     const std::int32_t avail = Available();
@@ -402,10 +402,10 @@ int Inflater::CopyStoredBlock() {
     }
     FlushIfFull();
   }
-  return kInflateOk;
+  return DecodeResult::Decoded;
 }
 
-int Inflater::DecodeFixedBlock() {
+DecodeResult Inflater::DecodeFixedBlock() {
   if (!t_.fixedBuilt) {
     std::uint16_t lens[288];
     std::fill(lens, lens + 144, 8);
@@ -424,7 +424,7 @@ int Inflater::DecodeFixedBlock() {
   return DecodeCompressedData(t_.fixedLitTable, t_.fixedDistTable);
 }
 
-int Inflater::DecodeDynamicBlock() {
+DecodeResult Inflater::DecodeDynamicBlock() {
   Need(5);
   const unsigned nlit = Peek(5) + 257;
   Drop(5);
@@ -434,7 +434,7 @@ int Inflater::DecodeDynamicBlock() {
   Need(4);
   const unsigned ncode = Peek(4) + 4;
   Drop(4);
-  if (nlit > 286 || ndist > format_.distanceCodes) return kInflateBadData;
+  if (nlit > 286 || ndist > format_.distanceCodes) return DecodeResult::DamagedData;
 
   std::uint16_t clens[19] = {};
   for (unsigned i = 0; i < ncode; ++i) {
@@ -444,9 +444,9 @@ int Inflater::DecodeDynamicBlock() {
   }
   Table cl;
   std::uint16_t& used = ctx_.TableEntryCount;
-  int r = BuildTable(format_, clens, 19, Alphabet::CodeLength, 7, 7, t_.codeLengths, 128, cl, used);
-  if (r != 0) return r;
-  if (cl.entries == nullptr) return kInflateBadData;
+  DecodeResult r = BuildTable(format_, clens, 19, Alphabet::CodeLength, 7, 7, t_.codeLengths, 128, cl, used);
+  if (r != DecodeResult::Decoded) return r;
+  if (cl.entries == nullptr) return DecodeResult::DamagedData;
   if (cl.rootBits == 1 && IsInvalid(t_.codeLengths[1])) {
     // A single code of one bit: the other bit pattern decodes to the same
     // symbol, as the classic tables have it.
@@ -480,7 +480,7 @@ int Inflater::DecodeDynamicBlock() {
       repeat = 11 + Peek(7);
       Drop(7);
     }
-    if (n + repeat > total) return kInflateBadData;
+    if (n + repeat > total) return DecodeResult::DamagedData;
     std::fill(lens + n, lens + n + repeat, fill);
     n += repeat;
     lastLen = fill;
@@ -490,16 +490,16 @@ int Inflater::DecodeDynamicBlock() {
   Table dist;
   r = BuildTable(format_, lens, static_cast<int>(nlit), Alphabet::LiteralLength, kLitRootBits, 9, t_.lit, kLitCapacity, lit,
                  used);
-  if (r != 0) return r;
+  if (r != DecodeResult::Decoded) return r;
   r = BuildTable(format_, lens + nlit, static_cast<int>(ndist), Alphabet::Distance, kDistRootBits, 6, t_.dist, kDistCapacity,
                  dist, used);
-  if (r != 0) return r;
+  if (r != DecodeResult::Decoded) return r;
   if (dist.entries == nullptr) dist.entries = kNoDistanceCodes;
   return DecodeCompressedData(lit, dist);
 }
 
-int Inflater::DecodeCompressedData(const Table& lit, const Table& dist) {
-  if (lit.entries == nullptr) return kInflateBadData;
+DecodeResult Inflater::DecodeCompressedData(const Table& lit, const Table& dist) {
+  if (lit.entries == nullptr) return DecodeResult::DamagedData;
   for (;;) {
     Status s;
     if (Available() < 16 + kSecondRefillMargin)
@@ -508,8 +508,8 @@ int Inflater::DecodeCompressedData(const Table& lit, const Table& dist) {
       s = FastLoop<true>(lit, dist);
     else
       s = FastLoop<false>(lit, dist);
-    if (s == kEndOfBlock) return kInflateOk;
-    if (s == kBad) return kInflateBadData;
+    if (s == kEndOfBlock) return DecodeResult::Decoded;
+    if (s == kBad) return DecodeResult::DamagedData;
     FlushIfFull();
   }
 }
@@ -662,7 +662,7 @@ Status Inflater::FastLoop(const Table& lit, const Table& dist) {
 
 }  // namespace
 
-int InflateEntry(TDecodeContext& ctx, InflateFormat format) {
+DecodeResult InflateEntry(TDecodeContext& ctx, InflateFormat format) {
   std::unique_ptr<Tables> tables(new (std::nothrow) Tables);
   if (!tables) throw EDecoderOutOfMemory("Not enough memory to inflate");
   Inflater inflater(ctx, *tables, format == InflateFormat::Deflate64 ? kDeflate64 : kDeflate);
@@ -670,28 +670,27 @@ int InflateEntry(TDecodeContext& ctx, InflateFormat format) {
     bool last = false;
     do {
       ctx.TableEntryCount = 0;
-      const int r = inflater.DecodeBlock(last);
-      if (r != kInflateOk) return r;
+      const DecodeResult r = inflater.DecodeBlock(last);
+      if (r != DecodeResult::Decoded) return r;
     } while (!last);
   } catch (const StopDecoding&) {
-    return kInflateBadData;
+    return DecodeResult::DamagedData;
   }
   inflater.WriteRest();
-  return kInflateOk;
+  return DecodeResult::Decoded;
 }
 
 namespace {
 
-void DecodeWithInflate(TDecodeContext& ctx, InflateFormat format) {
-  const int status = InflateEntry(ctx, format);
-  if (status != kInflateOk) throw EDataError("Invalid compressed data");
-  RequireWholeOutput(ctx);
+DecodeResult DecodeWithInflate(TDecodeContext& ctx, InflateFormat format) {
+  const DecodeResult status = InflateEntry(ctx, format);
+  return status == DecodeResult::Decoded ? WholeOutput(ctx) : status;
 }
 
 }  // namespace
 
-void DecodeDeflated(TDecodeContext& ctx) { DecodeWithInflate(ctx, InflateFormat::Deflate); }
+DecodeResult DecodeDeflated(TDecodeContext& ctx) { return DecodeWithInflate(ctx, InflateFormat::Deflate); }
 
-void DecodeDeflated64(TDecodeContext& ctx) { DecodeWithInflate(ctx, InflateFormat::Deflate64); }
+DecodeResult DecodeDeflated64(TDecodeContext& ctx) { return DecodeWithInflate(ctx, InflateFormat::Deflate64); }
 
 }  // namespace quv

@@ -264,6 +264,28 @@ TEST(Unshrink, WidensUpTo13BitsAndEndsOnAFurtherRequest) {
   Decoded d = Decode(s.str(), 1, 0, 100);
   EXPECT_FALSE(d.threw) << d.error;
   EXPECT_EQ(d.output, "AB");
+  // A 14th bit no sound stream asks for is damage, not an end.
+  EXPECT_EQ(d.result, DecodeResult::DamagedData);
+}
+
+// Damage the decoders find themselves is answered as such, not left for the
+// CRC: Explode's cut or over-subscribed trees and a code cut short; the end
+// of Shrink's data is its end.
+TEST(LegacyDecoders, DamageTheyFindIsAnsweredAsDamagedData) {
+  auto cases = LoadCases();
+  const Case& c = Find(cases, "implode_text_8k_3t");
+  const auto size = static_cast<std::int32_t>(c.expected.size());
+  EXPECT_EQ(Decode(c.entry.packed, 6, c.flag, size).result, DecodeResult::Decoded);
+  EXPECT_EQ(Decode(c.entry.packed.substr(0, 7), 6, c.flag, size).result, DecodeResult::DamagedData);
+  EXPECT_EQ(Decode(c.entry.packed.substr(0, c.entry.packed.size() / 2), 6, c.flag, size).result,
+            DecodeResult::DamagedData);
+  // Every literal length 1: 256 one-bit codes over-subscribe the tree.
+  EXPECT_EQ(Decode(std::string("\x0F\xF0\xF0\xF0\xF0\xF0\xF0\xF0\xF0\xF0\xF0\xF0\xF0\xF0\xF0\xF0\xF0", 17), 6, 4,
+                   size).result,
+            DecodeResult::DamagedData);
+  const Case& shrunk = Find(cases, "shrink_text");
+  EXPECT_EQ(Decode(shrunk.entry.packed, 1, 0, static_cast<std::int32_t>(shrunk.expected.size())).result,
+            DecodeResult::Decoded);
 }
 
 TEST(Unshrink, PartialClearFreesLeavesAndReusesTheLowestCode) {
