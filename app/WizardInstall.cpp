@@ -28,6 +28,7 @@ constexpr const char* kNotRestoredStatus = "部分更改未能撤销, 详见错�
 }  // namespace
 
 void TfStep::CreateUnZipIt() {
+  UnZipIt.SetUserInterface(platform::Ui());
   UnZipIt.SetOverwriteMode(Always);
   UnZipIt.SetKeepZipOpen(true);
   UnZipIt.Loaded();

@@ -154,7 +154,7 @@ void BM_QuvInflate(benchmark::State& state) {
     host.remaining = static_cast<std::int32_t>(c.deflated.size());
     quv::TDecodeContext ctx(host);
     ctx.ResetForEntry(host.remaining, static_cast<std::int32_t>(c.raw.size()));
-    if (quv::InflateEntry(ctx) != quv::kInflateOk) state.SkipWithError("inflate failed");
+    if (quv::InflateEntry(ctx) != quv::DecodeResult::Decoded) state.SkipWithError("inflate failed");
     crc = ~host.crc;
     benchmark::DoNotOptimize(crc);
   }

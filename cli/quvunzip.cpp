@@ -493,15 +493,6 @@ void MakeNameSafe(std::string& fName, std::size_t destinationLength) {
   fName = std::move(safe);
 }
 
-// Installs the tool's questions for as long as it lives.
-class UiInstalled {
- public:
-  explicit UiInstalled(platform::UserInterface& ui) { platform::SetUi(&ui); }
-  ~UiInstalled() { platform::SetUi(nullptr); }
-  UiInstalled(const UiInstalled&) = delete;
-  UiInstalled& operator=(const UiInstalled&) = delete;
-};
-
 // A test, pipe or extraction run: the engine set up from the options, and
 // what the run counts and shows on the terminal while it goes.
 class CommandRun {
@@ -670,7 +661,7 @@ class CommandRun {
         return;
       }
       EndProgressLine();
-      const platform::Answer answer = platform::Ui().ShowMessage(
+      const platform::Answer answer = zip_.Ui().ShowMessage(
           "Replace existing file " + Shown(zip_.Entry(index).StoredPath()) + "?", "File Exists Alert",
           platform::Buttons::YesNoAll);
       if (answer == platform::Answer::YesToAll) rememberedAnswer_ = 1;
@@ -732,8 +723,8 @@ int ReportDirectoryRepairs(const Extractor& zip, const Options& o) {
 
 int Run(const Options& o) {
   ConsoleQuestions questions;
-  UiInstalled installed(questions);
   Extractor zip;
+  zip.SetUserInterface(questions);
   zip.SetDoProcessMessages(false);
   zip.SetZipName(o.archive);
   if (o.assumeBad) zip.SetIncompleteZipMode(izAssumeBad);

@@ -24,10 +24,11 @@ quv_debian_library(lzma PACKAGE xz-utils LIBRARY liblzma.a TARGET liblzma
   CMAKE_ARGS -DBUILD_SHARED_LIBS=OFF)
 
 foreach(lib bz2 zstd lzma)
+  target_link_libraries(quv_decompress_objects PRIVATE quv_${lib})
   get_target_property(file quv_${lib} IMPORTED_LOCATION)
   get_filename_component(name ${file} NAME)
   target_link_libraries(quv_unzip PRIVATE $<BUILD_INTERFACE:quv_${lib}>
                                           $<INSTALL_INTERFACE:$<INSTALL_PREFIX>/${CMAKE_INSTALL_LIBDIR}/${name}>)
   install(FILES ${file} DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endforeach()
-target_compile_definitions(quv_unzip PRIVATE LZMA_API_STATIC)
+target_compile_definitions(quv_decompress_objects PRIVATE LZMA_API_STATIC)

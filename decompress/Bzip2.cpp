@@ -3,7 +3,6 @@
 #include <bzlib.h>
 
 #include "decompress/LibraryStream.h"
-#include "zip/Exception.h"
 
 namespace quv {
 
@@ -24,7 +23,7 @@ class Bzip2Stream final : public LibraryStream {
     stream_.avail_out = static_cast<unsigned>(out.size());
     const int rc = BZ2_bzDecompress(&stream_);
     if (rc == BZ_MEM_ERROR) ThrowOutOfMemory("BZip2");
-    if (rc != BZ_OK && rc != BZ_STREAM_END) throw EDataError("Invalid BZip2 data");
+    if (rc != BZ_OK && rc != BZ_STREAM_END) return {.result = DecodeResult::DamagedData};
     return {in.size() - stream_.avail_in, out.size() - stream_.avail_out, rc == BZ_STREAM_END};
   }
 
@@ -55,12 +54,12 @@ std::uint64_t Bzip2MemoryNeed(std::span<const std::uint8_t> head) {
 
 }  // namespace
 
-void DecodeBzip2(TDecodeContext& ctx) {
+DecodeResult DecodeBzip2(TDecodeContext& ctx) {
   // Streams after the first are most often alike (parallel compressors).
   DecoderMemory memory(*ctx.Component, "BZip2");
   memory.GrowTo(Bzip2MemoryNeed(PendingInput(ctx)));
   Bzip2Stream stream;
-  DecodeLibraryStream(ctx, stream);
+  return DecodeLibraryStream(ctx, stream);
 }
 
 }  // namespace quv

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <limits>
 
-#include "platform/Ui.h"
 #include "zip/Exception.h"
 
 namespace quv {
@@ -50,7 +49,7 @@ std::int32_t ReadArchiveBlock(DecodeHost& host, std::uint8_t* buffer, std::int32
 // Takes the next block of up to 32 768 compressed bytes off the entry's
 // remaining size; answers how many to read.
 std::int32_t NextBlockSize(DecodeHost& host) {
-  if (host.DoProcessMessages()) platform::Ui().ProcessMessages();
+  if (host.DoProcessMessages()) host.ProcessMessages();
   std::int64_t& remaining = host.RemainingCompressed();
   const auto c = static_cast<std::int32_t>(std::clamp<std::int64_t>(remaining, 0, kInBufferSize));
   remaining -= c;
@@ -135,8 +134,8 @@ void WriteOutputBuffer(TDecodeContext& ctx) {
   ctx.OutNext = ctx.OutBuffer.get();
 }
 
-void RequireWholeOutput(const TDecodeContext& ctx) {
-  if (ctx.EntryBytesOut != ctx.UnpackedSize) throw EDataError("Compressed data ends early");
+DecodeResult WholeOutput(const TDecodeContext& ctx) {
+  return ctx.EntryBytesOut == ctx.UnpackedSize ? DecodeResult::Decoded : DecodeResult::DamagedData;
 }
 
 void CopyWindowToOutput(TDecodeContext& ctx, std::int32_t n) {
@@ -153,7 +152,7 @@ void CopyWindowToOutput(TDecodeContext& ctx, std::int32_t n) {
   }
 }
 
-void CopyStoredEntry(TDecodeContext& ctx) {
+DecodeResult CopyStoredEntry(TDecodeContext& ctx) {
   DecodeHost& host = *ctx.Component;
   const std::int64_t& remaining = host.RemainingCompressed();
   while (remaining > 0) {
@@ -164,48 +163,24 @@ void CopyStoredEntry(TDecodeContext& ctx) {
     WriteOutputBuffer(ctx);
   }
   ctx.OutFill = 0;
-  RequireWholeOutput(ctx);
+  return WholeOutput(ctx);
 }
 
 namespace {
 
-bool RunDecoder(TDecodeContext& ctx, std::uint16_t method, std::uint16_t bitFlag) {
+DecodeResult RunDecoder(TDecodeContext& ctx, std::uint16_t method, std::uint16_t bitFlag) {
   switch (method) {
-    case 0:
-      CopyStoredEntry(ctx);
-      return true;
-    case 1:
-      DecodeShrunk(ctx);
-      return true;
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-      DecodeReduced(ctx, method - 1);
-      return true;
-    case 6:
-      DecodeImploded(ctx, bitFlag);
-      return true;
-    case 8:
-      DecodeDeflated(ctx);
-      return true;
-    case 12:
-      DecodeBzip2(ctx);
-      return true;
-    case 14:
-      DecodeLzma(ctx);
-      return true;
-    case 93:
-      DecodeZstd(ctx);
-      return true;
-    case 95:
-      DecodeXz(ctx);
-      return true;
-    case 9:
-      DecodeDeflated64(ctx);
-      return true;
-    default:
-      return false;
+    case 0: return CopyStoredEntry(ctx);
+    case 1: return DecodeShrunk(ctx);
+    case 2: case 3: case 4: case 5: return DecodeReduced(ctx, method - 1);
+    case 6: return DecodeImploded(ctx, bitFlag);
+    case 8: return DecodeDeflated(ctx);
+    case 9: return DecodeDeflated64(ctx);
+    case 12: return DecodeBzip2(ctx);
+    case 14: return DecodeLzma(ctx);
+    case 93: return DecodeZstd(ctx);
+    case 95: return DecodeXz(ctx);
+    default: return DecodeResult::UnknownMethod;
   }
 }
 
@@ -213,7 +188,8 @@ bool RunDecoder(TDecodeContext& ctx, std::uint16_t method, std::uint16_t bitFlag
 
 DecodeResult DecodeEntry(TDecodeContext& ctx, std::uint16_t method, std::uint16_t bitFlag) {
   try {
-    return RunDecoder(ctx, method, bitFlag) ? DecodeResult::Decoded : DecodeResult::UnknownMethod;
+    const DecodeResult result = RunDecoder(ctx, method, bitFlag);
+    return result == DecodeResult::InvalidCode ? DecodeResult::DamagedData : result;
   } catch (const EDataError&) {
     return DecodeResult::DamagedData;
   }

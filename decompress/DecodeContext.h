@@ -9,6 +9,8 @@
 #include <span>
 #include <string>
 
+#include "decompress/DecodeResult.h"
+#include "zip/Crc32.h"
 #include "zip/Exception.h"
 
 namespace quv {
@@ -25,8 +27,10 @@ class DecodeHost {
   virtual std::int64_t& RemainingCompressed() = 0;
   // Bit 0 of the working entry's flags.
   virtual bool EntryEncrypted() const = 0;
-  // The component's DoProcessMessages.
+  // The component's DoProcessMessages: whether to call ProcessMessages
+  // between input blocks, which lets the host's user interface breathe.
   virtual bool DoProcessMessages() const = 0;
+  virtual void ProcessMessages() {}
   // Reads from the archive stream (the context's InStream); answers the count read.
   virtual std::int32_t ReadInput(void* buffer, std::int32_t count) = 0;
   // A spanned archive (end record's ThisDisk not 0) with OnGetNextDisk assigned.
@@ -101,8 +105,6 @@ struct TDecodeContext {
   void ResetForEntry(std::int64_t packedSize, std::int64_t unpackedSize);
 };
 
-extern const std::uint32_t CrcTable[256];
-
 // How reading an entry's data through the disks of a spanned set ended.
 enum class SpannedRead { Complete, ArchiveEnded, DiskRefused };
 // Reads count bytes of the entry's data, going on to the next disk of a
@@ -123,34 +125,26 @@ void WriteOutputBuffer(TDecodeContext& ctx);
 // full block elsewhere need not copy it into OutBuffer first. OutBuffer must
 // be empty.
 void WriteOutputBlock(TDecodeContext& ctx, const std::uint8_t* data, std::int32_t n);
-// At the end of an entry's data: raises EDataError when the output fell
-// short of the entry's declared size (bytes left out pass any CRC that was
-// computed over what is there).
-void RequireWholeOutput(const TDecodeContext& ctx);
+// At the end of an entry's data: DamagedData when the output fell short of
+// the entry's declared size (bytes left out pass any CRC that was computed
+// over what is there), else Decoded.
+DecodeResult WholeOutput(const TDecodeContext& ctx);
 // Moves n bytes from the start of the work area into the output buffer.
 void CopyWindowToOutput(TDecodeContext& ctx, std::int32_t n);
-std::uint32_t UpdateCrc(std::uint32_t crc, const std::uint8_t* buffer, std::size_t length);
 
-// The decoders, one per compression method.
-void CopyStoredEntry(TDecodeContext& ctx);   // 0
-void DecodeShrunk(TDecodeContext& ctx);      // 1
-void DecodeReduced(TDecodeContext& ctx, int factor);  // 2..5 (factor 1..4)
-void DecodeImploded(TDecodeContext& ctx, std::uint16_t bitFlag);  // 6
-void DecodeDeflated(TDecodeContext& ctx);    // 8
-void DecodeDeflated64(TDecodeContext& ctx);  // 9
-void DecodeBzip2(TDecodeContext& ctx);       // 12
-void DecodeLzma(TDecodeContext& ctx);        // 14
-void DecodeZstd(TDecodeContext& ctx);        // 93
-void DecodeXz(TDecodeContext& ctx);          // 95
-
-// Which decoder failures end what, one rule for every method. Damaged data
-// (EDataError: an invalid code, a distance before the entry's first byte,
-// more output than the entry declares) ends the entry only, which then fails
-// its check. Every other failure ends the run: the output cannot be written
-// (EWriteError with the file and the system's reason), the archive ends early,
-// a disk is missing, the user cancels. Decoders only throw; DecodeEntry
-// applies the rule.
-enum class DecodeResult { Decoded, DamagedData, UnknownMethod };
+// The decoders, one per compression method; each answers as DecodeResult.h
+// says. Shrink and Reduce have no way to tell damage from the end of their
+// data but a code no sound stream holds: what they decoded meets the CRC.
+DecodeResult CopyStoredEntry(TDecodeContext& ctx);   // 0
+DecodeResult DecodeShrunk(TDecodeContext& ctx);      // 1
+DecodeResult DecodeReduced(TDecodeContext& ctx, int factor);  // 2..5 (factor 1..4)
+DecodeResult DecodeImploded(TDecodeContext& ctx, std::uint16_t bitFlag);  // 6
+DecodeResult DecodeDeflated(TDecodeContext& ctx);    // 8
+DecodeResult DecodeDeflated64(TDecodeContext& ctx);  // 9
+DecodeResult DecodeBzip2(TDecodeContext& ctx);       // 12
+DecodeResult DecodeLzma(TDecodeContext& ctx);        // 14
+DecodeResult DecodeZstd(TDecodeContext& ctx);        // 93
+DecodeResult DecodeXz(TDecodeContext& ctx);          // 95
 
 // A decoder's own tables could not be allocated: that ends the run. Decoders
 // only raise it (they may run on a worker thread, where no window lives);
@@ -160,8 +154,12 @@ class EDecoderOutOfMemory : public EFatalUnzipError {
   using EFatalUnzipError::EFatalUnzipError;
 };
 
-// Decodes the working entry with the decoder for method; UnknownMethod when
-// no decoder exists for it (the caller reports "Unknown Compression Method").
+// Decodes the working entry with the decoder for method: Decoded,
+// DamagedData (the entry fails its check; InvalidCode is answered as
+// DamagedData here) or UnknownMethod when no decoder exists for it (the
+// caller reports "Unknown Compression Method"). The output guard below every
+// decoder (more output than the entry declares) raises EDataError from
+// wherever the output is written; this is where it becomes DamagedData.
 DecodeResult DecodeEntry(TDecodeContext& ctx, std::uint16_t method, std::uint16_t bitFlag);
 // Whether DecodeEntry has a decoder for method.
 bool MethodDecodable(std::uint16_t method);

@@ -29,11 +29,14 @@
 #include <memory>
 #include <new>
 
+#include "decompress/HuffmanTable.h"
 #include "zip/Exception.h"
 
 namespace quv {
 
 namespace {
+
+using namespace huffman;
 
 constexpr std::ptrdiff_t kBlock = 32768;  // output write size
 constexpr unsigned kMaxDeflateMatch = 258;
@@ -69,40 +72,7 @@ constexpr std::uint32_t kPhantomLimit = 64;
 
 struct StopDecoding {};
 
-// ---- decoding tables ---------------------------------------------------------
-//
-// One 32-bit entry per slot:
-//   bits 0-7    bits to drop for this entry: its code bits at this level plus
-//               the extra bits that follow; for a sub-table link, the root bits
-//   bits 8-11   code bits at this level; for a link, the sub-table's index bits
-//   bit 13      end of block
-//   bit 14      link to a sub-table
-//   bit 15      exceptional: end of block, link or invalid code
-//   bits 16-31  literal byte, length or distance base, or sub-table offset
-//   bit 31      literal (literal/length entries only; a distance base may
-//               reach it)
-// The fast loop drops an entry's bits with one shift and one subtraction and
-// tells a literal by the sign, the common cases by one test each.
-constexpr std::uint32_t kLiteral = 1u << 31;
-constexpr std::uint32_t kExceptional = 1u << 15;
-constexpr std::uint32_t kLink = kExceptional | 1u << 14;
-constexpr std::uint32_t kEnd = kExceptional | 1u << 13;
-constexpr std::uint32_t kInvalid = kExceptional;
-constexpr std::uint32_t kPlain = 0;  // length, distance or code-length symbol
-
-constexpr std::uint32_t Entry(std::uint32_t kind, unsigned codeBits, unsigned dropBits, unsigned value) {
-  return kind | value << 16 | codeBits << 8 | dropBits;
-}
-constexpr unsigned DropBits(std::uint32_t e) { return e & 0xFF; }
-constexpr unsigned CodeBits(std::uint32_t e) { return (e >> 8) & 0xF; }
-constexpr unsigned SubTableBits(std::uint32_t e) { return (e >> 8) & 0xF; }
-constexpr unsigned Value(std::uint32_t e) { return e >> 16; }
-constexpr std::uint8_t LiteralByte(std::uint32_t e) { return static_cast<std::uint8_t>(e >> 16); }
-constexpr bool IsLiteral(std::uint32_t e) { return static_cast<std::int32_t>(e) < 0; }
-constexpr bool IsExceptional(std::uint32_t e) { return (e & kExceptional) != 0; }
-constexpr bool IsLink(std::uint32_t e) { return (e & kLink) == kLink; }
-constexpr bool IsEnd(std::uint32_t e) { return (e & kEnd) == kEnd; }
-constexpr bool IsInvalid(std::uint32_t e) { return (e & (kLink | kEnd)) == kInvalid; }
+// ---- decoding tables (layout in decompress/HuffmanTable.h) ---------------
 
 // RFC 1951, 3.2.5.
 constexpr std::uint16_t kLengthBase[31] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27, 31,
@@ -136,136 +106,55 @@ constexpr int kDistCapacity = (1 << kDistRootBits) + 32 * (1 << (15 - kDistRootB
 // damaged data, found without a separate check in the fast loop.
 constexpr std::uint32_t kNoDistanceCodes[1] = {Entry(kInvalid, 0, 0, 0)};
 
-struct Table {
-  const std::uint32_t* entries = nullptr;  // nullptr: every length was zero
-  unsigned rootBits = 0;
-  unsigned lookupBits = 0;  // first-level lookup bits of the classic tables, for the careful path
-};
-
-std::uint32_t SymbolEntry(const Format& format, Alphabet alphabet, unsigned symbol, unsigned bits) {
+// What each symbol decodes to, without its code bits (see BuildTable).
+constexpr std::uint32_t SymbolEntry(const Format& format, Alphabet alphabet, unsigned symbol) {
   switch (alphabet) {
     case Alphabet::LiteralLength:
-      if (symbol < 256) return Entry(kLiteral, bits, bits, symbol);
-      if (symbol == 256) return Entry(kEnd, bits, bits, 0);
-      if (symbol == 285 && format.deflate64)
-        return Entry(kPlain, bits, bits + kDeflate64LongExtra, kDeflate64LongBase);
-      if (kLengthExtra[symbol - 257] == 99) return Entry(kInvalid, bits, bits, 0);
-      return Entry(kPlain, bits, bits + kLengthExtra[symbol - 257], kLengthBase[symbol - 257]);
+      if (symbol < 256) return Entry(kLiteral, 0, 0, symbol);
+      if (symbol == 256) return Entry(kEnd, 0, 0, 0);
+      if (symbol == 285 && format.deflate64) return Entry(kPlain, 0, kDeflate64LongExtra, kDeflate64LongBase);
+      if (symbol >= 288 || kLengthExtra[symbol - 257] == 99) return Entry(kInvalid, 0, 0, 0);
+      return Entry(kPlain, 0, kLengthExtra[symbol - 257], kLengthBase[symbol - 257]);
     case Alphabet::Distance:
-      if (symbol >= format.distanceCodes) return Entry(kInvalid, bits, bits, 0);
-      return Entry(kPlain, bits, bits + kDistExtra[symbol], kDistBase[symbol]);
+      if (symbol >= format.distanceCodes) return Entry(kInvalid, 0, 0, 0);
+      return Entry(kPlain, 0, kDistExtra[symbol], kDistBase[symbol]);
     case Alphabet::CodeLength:
       break;
   }
-  return Entry(kPlain, bits, bits, symbol);
+  return Entry(kPlain, 0, 0, symbol);
 }
 
-// Checks the n code lengths like the classic builder: 2 when they
-// over-subscribe the code, 1 when slots stay unused (except for a code whose
-// longest length is 1), else 0. min/max: shortest and longest length (0 when
-// every length is 0); incomplete: some slots stay unused.
-int CheckLengths(const std::uint16_t* lens, int n, unsigned count[16], unsigned& minLen, unsigned& maxLen,
-                 bool& incomplete) {
-  std::fill(count, count + 16, 0u);
-  for (int i = 0; i < n; ++i) ++count[lens[i]];
-  minLen = maxLen = 0;
-  incomplete = false;
-  if (count[0] == static_cast<unsigned>(n)) return 0;
-  minLen = 1;
-  while (count[minLen] == 0) ++minLen;
-  maxLen = 15;
-  while (count[maxLen] == 0) --maxLen;
-  int left = 1 << minLen;
-  for (unsigned j = minLen; j <= maxLen; ++j) {
-    left -= static_cast<int>(count[j]);
-    if (left < 0) return 2;
-    if (j < maxLen) left <<= 1;
+struct SymbolEntries {
+  std::uint32_t at[kMaxSymbols];
+};
+constexpr SymbolEntries MakeSymbolEntries(const Format& format, Alphabet alphabet) {
+  SymbolEntries s{};
+  for (unsigned i = 0; i < kMaxSymbols; ++i) s.at[i] = SymbolEntry(format, alphabet, i);
+  return s;
+}
+constexpr SymbolEntries kDeflateLitSymbols = MakeSymbolEntries(kDeflate, Alphabet::LiteralLength);
+constexpr SymbolEntries kDeflate64LitSymbols = MakeSymbolEntries(kDeflate64, Alphabet::LiteralLength);
+constexpr SymbolEntries kDeflateDistSymbols = MakeSymbolEntries(kDeflate, Alphabet::Distance);
+constexpr SymbolEntries kDeflate64DistSymbols = MakeSymbolEntries(kDeflate64, Alphabet::Distance);
+constexpr SymbolEntries kCodeLengthSymbols = MakeSymbolEntries(kDeflate, Alphabet::CodeLength);
+
+const std::uint32_t* Symbols(const Format& format, Alphabet alphabet) {
+  switch (alphabet) {
+    case Alphabet::LiteralLength:
+      return (format.deflate64 ? kDeflate64LitSymbols : kDeflateLitSymbols).at;
+    case Alphabet::Distance:
+      return (format.deflate64 ? kDeflate64DistSymbols : kDeflateDistSymbols).at;
+    case Alphabet::CodeLength:
+      break;
   }
-  incomplete = left != 0;
-  return (incomplete && maxLen != 1) ? 1 : 0;
+  return kCodeLengthSymbols.at;
 }
 
-// Builds a one- or two-level table for lens[0..n) (each 0 to 15) into
-// storage. Answers the check result; nothing is built unless it is 0.
-int BuildTable(const Format& format, const std::uint16_t* lens, int n, Alphabet alphabet, unsigned wantBits,
+// Builds the table of one alphabet (see huffman::BuildTable).
+DecodeResult BuildTable(const Format& format, const std::uint16_t* lens, int n, Alphabet alphabet, unsigned wantBits,
                unsigned classicBits, std::uint32_t* storage, int capacity, Table& out, std::uint16_t& entriesUsed) {
-  unsigned count[16];
-  unsigned minLen = 0;
-  unsigned maxLen = 0;
-  bool incomplete = false;
-  const int check = CheckLengths(lens, n, count, minLen, maxLen, incomplete);
-  out = Table{};
-  if (check != 0 || maxLen == 0) return check;
-
-  const unsigned root = std::clamp(wantBits, minLen, maxLen);
-  // Only an incomplete code can have its shortest code longer than the
-  // wanted bits, and so want a larger first-level table than there is room for.
-  if ((1u << root) > static_cast<unsigned>(capacity)) return 1;
-  out.rootBits = root;
-  out.lookupBits = std::clamp(classicBits, minLen, maxLen);
-  out.entries = storage;
-
-  // Symbols in canonical order: by length, then by symbol.
-  std::uint16_t offset[17] = {};
-  for (unsigned len = 1; len < 16; ++len) offset[len + 1] = static_cast<std::uint16_t>(offset[len] + count[len]);
-  std::uint16_t sorted[288];
-  for (int sym = 0; sym < n; ++sym)
-    if (lens[sym] != 0) sorted[offset[lens[sym]]++] = static_cast<std::uint16_t>(sym);
-  const unsigned total = n - count[0];
-
-  // Slots no code reaches (incomplete codes only) stay invalid; their length
-  // is that of the longest code, as if dummy codes filled them.
-  const unsigned invalidBits = std::min(maxLen, root);
-  const std::uint32_t invalid = Entry(kInvalid, invalidBits, invalidBits, 0);
-  unsigned used = 1u << root;
-  if (incomplete) std::fill(storage, storage + used, invalid);
-  unsigned remaining[16];  // codes of each length not yet placed
-  std::copy(count, count + 16, remaining);
-
-  std::uint32_t* next = storage;  // current (sub-)table
-  unsigned curr = root;           // its index bits
-  unsigned drop = 0;              // bits decoded before it
-  const unsigned mask = (1u << root) - 1;
-  unsigned low = ~0u;             // root index of the current sub-table
-  unsigned huff = 0;              // current code, bit-reversed
-  unsigned len = minLen;
-  for (unsigned i = 0;;) {
-    const std::uint32_t e = SymbolEntry(format, alphabet, sorted[i], len - drop);
-    const unsigned step = 1u << (len - drop);
-    for (unsigned fill = 1u << curr; fill != 0;) {
-      fill -= step;
-      next[(huff >> drop) + fill] = e;
-    }
-    // Next code in bit-reversed order.
-    unsigned incr = 1u << (len - 1);
-    while ((huff & incr) != 0) incr >>= 1;
-    huff = incr != 0 ? (huff & (incr - 1)) + incr : 0;
-
-    --remaining[len];
-    if (++i == total) break;
-    len = lens[sorted[i]];
-    if (len > root && (huff & mask) != low) {
-      // A new sub-table for the codes sharing these root bits, as large as
-      // the longer codes that follow need.
-      if (drop == 0) drop = root;
-      next += 1u << curr;
-      curr = len - drop;
-      int left = 1 << curr;
-      while (curr + drop < maxLen) {
-        left -= static_cast<int>(remaining[curr + drop]);
-        if (left <= 0) break;
-        ++curr;
-        left <<= 1;
-      }
-      used += 1u << curr;
-      if (used > static_cast<unsigned>(capacity)) return 1;  // cannot happen for codes that passed the check
-      if (incomplete) std::fill(next, next + (1u << curr), invalid);
-      low = huff & mask;
-      storage[low] = Entry(kLink, curr, root, static_cast<unsigned>(next - storage));
-    }
-  }
-  entriesUsed = static_cast<std::uint16_t>(entriesUsed + used);
-  return check;
+  return huffman::BuildTable(lens, n, Symbols(format, alphabet), wantBits, classicBits, storage, capacity, out,
+                             entriesUsed);
 }
 
 inline std::uint64_t Load64(const std::uint8_t* p) {
@@ -409,14 +298,14 @@ class Inflater {
         first_(out_),
         blockEnd_(out_ + kBlock) {}
 
-  int DecodeBlock(bool& last);
+  DecodeResult DecodeBlock(bool& last);
   void WriteRest() { WriteOutputBlock(ctx_, blockEnd_ - kBlock, static_cast<std::int32_t>(out_ - (blockEnd_ - kBlock))); }
 
  private:
-  int CopyStoredBlock();
-  int DecodeFixedBlock();
-  int DecodeDynamicBlock();
-  int DecodeCompressedData(const Table& lit, const Table& dist);
+  DecodeResult CopyStoredBlock();
+  DecodeResult DecodeFixedBlock();
+  DecodeResult DecodeDynamicBlock();
+  DecodeResult DecodeCompressedData(const Table& lit, const Table& dist);
   template <bool kDeflate64>
   Status FastLoop(const Table& lit, const Table& dist);
   Status SlowSymbol(const Table& lit, const Table& dist);
@@ -494,7 +383,7 @@ void Inflater::Flush() {
   }
 }
 
-int Inflater::DecodeBlock(bool& last) {
+DecodeResult Inflater::DecodeBlock(bool& last) {
   Need(1);
   last = Peek(1) != 0;
   Drop(1);
@@ -510,21 +399,21 @@ int Inflater::DecodeBlock(bool& last) {
       case 2:
         return DecodeDynamicBlock();
       default:
-        return kInflateBadCode;
+        return DecodeResult::InvalidCode;
     }
   } catch (const EDataError&) {
     // Output beyond the declared size; anything else ends the run (see DecodeEntry).
-    return kInflateBadData;
+    return DecodeResult::DamagedData;
   }
 }
 
-int Inflater::CopyStoredBlock() {
+DecodeResult Inflater::CopyStoredBlock() {
   Drop(count_ % 8);
   Need(16);
   const std::uint32_t len = Peek(16);
   Drop(16);
   Need(16);
-  if (Peek(16) != (~len & 0xFFFF)) return kInflateBadData;
+  if (Peek(16) != (~len & 0xFFFF)) return DecodeResult::DamagedData;
   Drop(16);
   std::uint32_t left = len;
   for (; left > 0 && count_ >= 8; --left) {
@@ -532,7 +421,7 @@ int Inflater::CopyStoredBlock() {
     Drop(8);
     FlushIfFull();
   }
-  if (left == 0) return kInflateOk;
+  if (left == 0) return DecodeResult::Decoded;
   bits_ = 0;  // the bytes above the count are taken straight from InBuffer now
   while (left > 0) {
     const std::int32_t avail = Available();
@@ -556,16 +445,16 @@ int Inflater::CopyStoredBlock() {
     }
     FlushIfFull();
   }
-  return kInflateOk;
+  return DecodeResult::Decoded;
 }
 
-int Inflater::DecodeFixedBlock() {
+DecodeResult Inflater::DecodeFixedBlock() {
   const FixedTables& fixed = Fixed(format_);
   ctx_.TableEntryCount = static_cast<std::uint16_t>(512 + 32);
   return DecodeCompressedData(fixed.litTable, fixed.distTable);
 }
 
-int Inflater::DecodeDynamicBlock() {
+DecodeResult Inflater::DecodeDynamicBlock() {
   Need(5);
   const unsigned nlit = Peek(5) + 257;
   Drop(5);
@@ -575,7 +464,7 @@ int Inflater::DecodeDynamicBlock() {
   Need(4);
   const unsigned ncode = Peek(4) + 4;
   Drop(4);
-  if (nlit > 286 || ndist > format_.distanceCodes) return kInflateBadData;
+  if (nlit > 286 || ndist > format_.distanceCodes) return DecodeResult::DamagedData;
 
   std::uint16_t clens[19] = {};
   for (unsigned i = 0; i < ncode; ++i) {
@@ -585,9 +474,9 @@ int Inflater::DecodeDynamicBlock() {
   }
   Table cl;
   std::uint16_t& used = ctx_.TableEntryCount;
-  int r = BuildTable(format_, clens, 19, Alphabet::CodeLength, 7, 7, t_.codeLengths, 128, cl, used);
-  if (r != 0) return r;
-  if (cl.entries == nullptr) return kInflateBadData;
+  DecodeResult r = BuildTable(format_, clens, 19, Alphabet::CodeLength, 7, 7, t_.codeLengths, 128, cl, used);
+  if (r != DecodeResult::Decoded) return r;
+  if (cl.entries == nullptr) return DecodeResult::DamagedData;
   if (cl.rootBits == 1 && IsInvalid(t_.codeLengths[1])) {
     // A single code of one bit: the other bit pattern decodes to the same
     // symbol, as the classic tables have it.
@@ -636,7 +525,7 @@ int Inflater::DecodeDynamicBlock() {
       repeat = 11 + Peek(7);
       Drop(7);
     }
-    if (n + repeat > total) return kInflateBadData;
+    if (n + repeat > total) return DecodeResult::DamagedData;
     std::fill(lens + n, lens + n + repeat, fill);
     n += repeat;
     lastLen = fill;
@@ -646,16 +535,16 @@ int Inflater::DecodeDynamicBlock() {
   Table dist;
   r = BuildTable(format_, lens, static_cast<int>(nlit), Alphabet::LiteralLength, kLitRootBits, 9, t_.lit, kLitCapacity, lit,
                  used);
-  if (r != 0) return r;
+  if (r != DecodeResult::Decoded) return r;
   r = BuildTable(format_, lens + nlit, static_cast<int>(ndist), Alphabet::Distance, kDistRootBits, 6, t_.dist, kDistCapacity,
                  dist, used);
-  if (r != 0) return r;
+  if (r != DecodeResult::Decoded) return r;
   if (dist.entries == nullptr) dist.entries = kNoDistanceCodes;
   return DecodeCompressedData(lit, dist);
 }
 
-int Inflater::DecodeCompressedData(const Table& lit, const Table& dist) {
-  if (lit.entries == nullptr) return kInflateBadData;
+DecodeResult Inflater::DecodeCompressedData(const Table& lit, const Table& dist) {
+  if (lit.entries == nullptr) return DecodeResult::DamagedData;
   for (;;) {
     Status s;
     if (Available() < 16 + kSecondRefillMargin)
@@ -664,8 +553,8 @@ int Inflater::DecodeCompressedData(const Table& lit, const Table& dist) {
       s = FastLoop<true>(lit, dist);
     else
       s = FastLoop<false>(lit, dist);
-    if (s == kEndOfBlock) return kInflateOk;
-    if (s == kBad) return kInflateBadData;
+    if (s == kEndOfBlock) return DecodeResult::Decoded;
+    if (s == kBad) return DecodeResult::DamagedData;
     FlushIfFull();
   }
 }
@@ -818,34 +707,33 @@ Status Inflater::FastLoop(const Table& lit, const Table& dist) {
 
 }  // namespace
 
-int InflateEntry(TDecodeContext& ctx, InflateFormat format) {
+DecodeResult InflateEntry(TDecodeContext& ctx, InflateFormat format) {
   Inflater inflater(ctx, TablesOf(ctx), format == InflateFormat::Deflate64 ? kDeflate64 : kDeflate);
   try {
     bool last = false;
     do {
       ctx.TableEntryCount = 0;
-      const int r = inflater.DecodeBlock(last);
-      if (r != kInflateOk) return r;
+      const DecodeResult r = inflater.DecodeBlock(last);
+      if (r != DecodeResult::Decoded) return r;
     } while (!last);
   } catch (const StopDecoding&) {
-    return kInflateBadData;
+    return DecodeResult::DamagedData;
   }
   inflater.WriteRest();
-  return kInflateOk;
+  return DecodeResult::Decoded;
 }
 
 namespace {
 
-void DecodeWithInflate(TDecodeContext& ctx, InflateFormat format) {
-  const int status = InflateEntry(ctx, format);
-  if (status != kInflateOk) throw EDataError("Invalid compressed data");
-  RequireWholeOutput(ctx);
+DecodeResult DecodeWithInflate(TDecodeContext& ctx, InflateFormat format) {
+  const DecodeResult status = InflateEntry(ctx, format);
+  return status == DecodeResult::Decoded ? WholeOutput(ctx) : status;
 }
 
 }  // namespace
 
-void DecodeDeflated(TDecodeContext& ctx) { DecodeWithInflate(ctx, InflateFormat::Deflate); }
+DecodeResult DecodeDeflated(TDecodeContext& ctx) { return DecodeWithInflate(ctx, InflateFormat::Deflate); }
 
-void DecodeDeflated64(TDecodeContext& ctx) { DecodeWithInflate(ctx, InflateFormat::Deflate64); }
+DecodeResult DecodeDeflated64(TDecodeContext& ctx) { return DecodeWithInflate(ctx, InflateFormat::Deflate64); }
 
 }  // namespace quv

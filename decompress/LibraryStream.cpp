@@ -4,21 +4,22 @@
 
 namespace quv {
 
-void DecodeLibraryStream(TDecodeContext& ctx, LibraryStream& stream) {
+DecodeResult DecodeLibraryStream(TDecodeContext& ctx, LibraryStream& stream) {
   const std::span<std::uint8_t> out(ctx.OutBuffer.get(), kOutBufferSize);
   for (;;) {
     const std::span<const std::uint8_t> in = PendingInput(ctx);
     const LibraryStream::Step step = stream.Decode(in, out);
+    if (step.result != DecodeResult::Decoded) return step.result;
     ConsumeInput(ctx, step.used);
     WriteOutputBlock(ctx, out.data(), static_cast<std::int32_t>(step.made));
     if (step.ended) {
       if (PendingInput(ctx).empty()) break;
-      if (!stream.Restart()) throw EDataError("Data after the end of the compressed stream");
+      if (!stream.Restart()) return DecodeResult::DamagedData;  // data after the end of the stream
     } else if (step.used == 0 && step.made == 0) {
-      throw EDataError("Compressed data ends early");
+      return DecodeResult::DamagedData;  // the data ends early
     }
   }
-  RequireWholeOutput(ctx);
+  return WholeOutput(ctx);
 }
 
 void DecoderMemory::GrowTo(std::uint64_t bytes) {

@@ -22,6 +22,7 @@ class LibraryStream {
     std::size_t used = 0;  // input bytes taken
     std::size_t made = 0;  // output bytes written
     bool ended = false;    // the library saw the end of its stream
+    DecodeResult result = DecodeResult::Decoded;  // DamagedData: the library refused the data
   };
 
   virtual ~LibraryStream() = default;
@@ -34,8 +35,8 @@ class LibraryStream {
 
 // Decodes the working entry through stream. The stream must end exactly at
 // the end of the entry's compressed data and give exactly its size; anything
-// else is damaged data (EDataError).
-void DecodeLibraryStream(TDecodeContext& ctx, LibraryStream& stream);
+// else is DamagedData.
+DecodeResult DecodeLibraryStream(TDecodeContext& ctx, LibraryStream& stream);
 
 // A library could not get its memory: that ends the run.
 [[noreturn]] void ThrowOutOfMemory(const std::string& method);

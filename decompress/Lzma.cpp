@@ -23,11 +23,12 @@ class LzmaStream final : public LibraryStream {
 
   lzma_stream& Raw() { return stream_; }
 
-  // Raises the error for a failed lzma_*_decoder or lzma_code answer.
-  void Check(lzma_ret rc) const {
-    if (rc == LZMA_OK || rc == LZMA_STREAM_END) return;
+  // What a lzma_*_decoder or lzma_code answer means; memory that cannot be
+  // had raises.
+  DecodeResult Check(lzma_ret rc) const {
+    if (rc == LZMA_OK || rc == LZMA_STREAM_END) return DecodeResult::Decoded;
     if (rc == LZMA_MEM_ERROR || rc == LZMA_MEMLIMIT_ERROR) ThrowOutOfMemory(method_);
-    throw EDataError("Invalid " + method_ + " data");
+    return DecodeResult::DamagedData;
   }
 
   // An .xz stream names its filters block by block: the library stops at
@@ -47,8 +48,7 @@ class LzmaStream final : public LibraryStream {
       memory_->GrowTo(need);
       if (lzma_memlimit_set(&stream_, need) != LZMA_OK) break;
     }
-    Check(rc);
-    return {in.size() - stream_.avail_in, out.size() - stream_.avail_out, rc == LZMA_STREAM_END};
+    return {in.size() - stream_.avail_in, out.size() - stream_.avail_out, rc == LZMA_STREAM_END, Check(rc)};
   }
 
   // Concatenated .xz streams are the library's business; an LZMA stream has
@@ -66,15 +66,14 @@ class LzmaStream final : public LibraryStream {
 constexpr std::size_t kPropertiesSize = 5;
 using LzmaHeader = std::array<std::uint8_t, 4 + kPropertiesSize>;
 
-LzmaHeader ReadLzmaHeader(TDecodeContext& ctx) {
-  LzmaHeader header{};
+// Reads the header; false when it is cut short or names other properties.
+bool ReadLzmaHeader(TDecodeContext& ctx, LzmaHeader& header) {
   for (auto& byte : header) {
     std::uint16_t b = 0;
-    if (GetInputByte(ctx, b) != 8) throw EDataError("LZMA header cut short");
+    if (GetInputByte(ctx, b) != 8) return false;
     byte = static_cast<std::uint8_t>(b);
   }
-  if ((header[2] | header[3] << 8) != kPropertiesSize) throw EDataError("Invalid LZMA properties");
-  return header;
+  return (header[2] | header[3] << 8) == kPropertiesSize;
 }
 
 struct FreeOptions {
@@ -83,11 +82,12 @@ struct FreeOptions {
 
 }  // namespace
 
-void DecodeLzma(TDecodeContext& ctx) {
-  const LzmaHeader header = ReadLzmaHeader(ctx);
+DecodeResult DecodeLzma(TDecodeContext& ctx) {
+  LzmaHeader header{};
+  if (!ReadLzmaHeader(ctx, header)) return DecodeResult::DamagedData;
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
   if (lzma_properties_decode(&filters[0], nullptr, header.data() + 4, kPropertiesSize) != LZMA_OK)
-    throw EDataError("Invalid LZMA properties");
+    return DecodeResult::DamagedData;
   std::unique_ptr<lzma_options_lzma, FreeOptions> options(static_cast<lzma_options_lzma*>(filters[0].options));
 
   // The entry's size ends the stream; an end marker right there is allowed
@@ -104,17 +104,18 @@ void DecodeLzma(TDecodeContext& ctx) {
   memory.GrowTo(lzma_raw_decoder_memusage(filters));
 
   LzmaStream stream("LZMA");
-  stream.Check(lzma_raw_decoder(&stream.Raw(), filters));
-  DecodeLibraryStream(ctx, stream);
+  if (stream.Check(lzma_raw_decoder(&stream.Raw(), filters)) != DecodeResult::Decoded) return DecodeResult::DamagedData;
+  return DecodeLibraryStream(ctx, stream);
 }
 
-void DecodeXz(TDecodeContext& ctx) {
+DecodeResult DecodeXz(TDecodeContext& ctx) {
   DecoderMemory memory(*ctx.Component, "XZ");
   LzmaStream stream("XZ");
   stream.GrowOnDemand(memory);
   // The lowest limit: every block's need goes through the memory above.
-  stream.Check(lzma_stream_decoder(&stream.Raw(), 1, LZMA_CONCATENATED));
-  DecodeLibraryStream(ctx, stream);
+  if (stream.Check(lzma_stream_decoder(&stream.Raw(), 1, LZMA_CONCATENATED)) != DecodeResult::Decoded)
+    return DecodeResult::DamagedData;
+  return DecodeLibraryStream(ctx, stream);
 }
 
 }  // namespace quv

@@ -147,7 +147,7 @@ class Unreducer {
 
 }  // namespace
 
-void DecodeReduced(TDecodeContext& ctx, int factor) {
+DecodeResult DecodeReduced(TDecodeContext& ctx, int factor) {
   if (factor >= 1 && factor <= 4) {
     Unreducer r(ctx, factor);
     // Data that ends early ends the entry with what was decoded so far.
@@ -155,6 +155,7 @@ void DecodeReduced(TDecodeContext& ctx, int factor) {
     r.Finish();
   }
   WriteOutputBuffer(ctx);
+  return DecodeResult::Decoded;
 }
 
 }  // namespace quv

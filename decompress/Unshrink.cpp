@@ -69,8 +69,9 @@ void PutString(TDecodeContext& ctx, const std::uint8_t* p, std::int32_t len) {
   }
 }
 
-// Decodes codes until the data ends; answers nothing, the caller writes out.
-void UnshrinkCodes(TDecodeContext& ctx) {
+// Decodes codes until the data ends, the caller writes out; DamagedData on a
+// code no sound stream holds.
+DecodeResult UnshrinkCodes(TDecodeContext& ctx) {
   ShrinkTables t = TablesIn(ctx);
   for (int c = kCodeLimit; c >= kControlCode; --c) t.prefix[c] = kUndefined;
   for (int c = 255; c >= 0; --c) {
@@ -81,26 +82,26 @@ void UnshrinkCodes(TDecodeContext& ctx) {
   int nextFree = kFirstFree;
 
   legacy::BitInput in(ctx);
-  if (!in.Need(width)) return;
+  if (!in.Need(width)) return DecodeResult::Decoded;
   int code = static_cast<int>(in.Take(width));
   int previous = code;
   std::uint8_t lead = static_cast<std::uint8_t>(code);
   PutOutputByte(ctx, lead);
 
   for (;;) {
-    if (!in.Need(width)) return;
+    if (!in.Need(width)) return DecodeResult::Decoded;
     code = static_cast<int>(in.Take(width));
     while (code == kControlCode) {
-      if (!in.Need(width)) return;
+      if (!in.Need(width)) return DecodeResult::Decoded;
       std::uint32_t sub = in.Take(width);
       if (sub == 1) {
         // Well-formed data never asks for more than 13 bits.
-        if (width == kMaxWidth) return;
+        if (width == kMaxWidth) return DecodeResult::DamagedData;
         ++width;
       } else if (sub == 2) {
         nextFree = PruneLeafCodes(t.prefix, nextFree);
       }
-      if (!in.Need(width)) return;
+      if (!in.Need(width)) return DecodeResult::Decoded;
       code = static_cast<int>(in.Take(width));
     }
 
@@ -113,7 +114,7 @@ void UnshrinkCodes(TDecodeContext& ctx) {
     while (code >= kFirstFree) {
       // A string longer than the table has codes cannot come from sound
       // data: damaged prefixes loop, so the entry ends here.
-      if (sp == 0) return;
+      if (sp == 0) return DecodeResult::DamagedData;
       if (t.prefix[code] == kUndefined) {
         t.stack[--sp] = lead;
         code = previous;
@@ -122,7 +123,7 @@ void UnshrinkCodes(TDecodeContext& ctx) {
         code = t.prefix[code];
       }
     }
-    if (sp == 0) return;
+    if (sp == 0) return DecodeResult::DamagedData;
     lead = static_cast<std::uint8_t>(code);
     t.stack[--sp] = lead;
     PutString(ctx, t.stack + sp, kCodeLimit - sp);
@@ -140,9 +141,10 @@ void UnshrinkCodes(TDecodeContext& ctx) {
 
 }  // namespace
 
-void DecodeShrunk(TDecodeContext& ctx) {
-  UnshrinkCodes(ctx);
+DecodeResult DecodeShrunk(TDecodeContext& ctx) {
+  const DecodeResult r = UnshrinkCodes(ctx);
   WriteOutputBuffer(ctx);
+  return r;
 }
 
 }  // namespace quv

@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "decompress/LibraryStream.h"
-#include "zip/Exception.h"
 
 namespace quv {
 
@@ -33,7 +32,7 @@ class ZstdStream final : public LibraryStream {
       const ZSTD_ErrorCode code = ZSTD_getErrorCode(rc);
       if (code == ZSTD_error_memory_allocation || code == ZSTD_error_frameParameter_windowTooLarge)
         ThrowOutOfMemory("Zstd");
-      throw EDataError("Invalid Zstd data");
+      return {.result = DecodeResult::DamagedData};
     }
     // 0: a frame ended and all of it is out.
     return {input.pos, output.pos, rc == 0};
@@ -56,11 +55,11 @@ std::uint64_t ZstdMemoryNeed(std::span<const std::uint8_t> head) {
 
 }  // namespace
 
-void DecodeZstd(TDecodeContext& ctx) {
+DecodeResult DecodeZstd(TDecodeContext& ctx) {
   DecoderMemory memory(*ctx.Component, "Zstd");
   memory.GrowTo(ZstdMemoryNeed(PendingInput(ctx)));
   ZstdStream stream;
-  DecodeLibraryStream(ctx, stream);
+  return DecodeLibraryStream(ctx, stream);
 }
 
 }  // namespace quv

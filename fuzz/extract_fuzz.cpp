@@ -82,7 +82,6 @@ void Check(bool ok, const char* what, const std::string& name) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static SilentUi ui;
-  quv::platform::SetUi(&ui);
   const fs::path archive = Scratch() / "in.zip";
   const fs::path dest = Scratch() / "out";
   std::error_code ec;
@@ -96,6 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string destName = dest.string();
 
   quv::TUnZip zip;
+  zip.SetUserInterface(ui);
   zip.SetDoProcessMessages(false);
   zip.SetZipName(archive.string());
   zip.SetDestDir(destName);
@@ -122,6 +122,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     fs::remove_all(dest, ec);
   }
-  quv::platform::SetUi(nullptr);
   return 0;
 }

@@ -57,13 +57,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::fill(ctx.WorkArea.get(), ctx.WorkArea.get() + quv::kWorkAreaAllocated, 0);  // as a fresh run
   ctx.ByteHold = 0;
   ctx.ResetForEntry(host.compressedSize, declared);
-  int status = -1;
+  quv::DecodeResult status = quv::DecodeResult::UnknownMethod;  // none yet
   try {
     status = quv::InflateEntry(ctx, deflate64 ? quv::InflateFormat::Deflate64 : quv::InflateFormat::Deflate);
   } catch (const quv::EBiggerThanUncompressed&) {
   }
   if (host.output.size() > static_cast<std::size_t>(declared)) std::abort();
   if (host.FinalCrc() != quv::test::Crc32Of(host.output)) std::abort();
-  if (zlibDone && (mode & 1) == 0 && (status != quv::kInflateOk || host.output != expected)) std::abort();
+  if (zlibDone && (mode & 1) == 0 && (status != quv::DecodeResult::Decoded || host.output != expected)) std::abort();
   return 0;
 }

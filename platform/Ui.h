@@ -29,21 +29,21 @@ class UserInterface {
   virtual void ProcessMessages() = 0;
 };
 
-// The implementation in force: the Win32 one on Windows, the console one
-// elsewhere, unless a caller (a test, say) installed its own.
+// The platform's own implementation: the Win32 one on Windows, the console
+// one elsewhere. Each component is given the user interface its caller
+// wants; this is the one a component uses when it is given none.
 UserInterface& Ui();
-// Installs ui (not owned) for the whole process; nullptr restores the default.
-void SetUi(UserInterface* ui);
 
-// Restores the cursor it found when it goes out of scope.
-class BusyCursor {
+// Shows cursor on ui and restores the one it found when it goes out of scope.
+class CursorShown {
  public:
-  BusyCursor() : saved_(Ui().SetCursor(Cursor::Busy)) {}
-  ~BusyCursor() { Ui().SetCursor(saved_); }
-  BusyCursor(const BusyCursor&) = delete;
-  BusyCursor& operator=(const BusyCursor&) = delete;
+  CursorShown(UserInterface& ui, Cursor cursor) : ui_(ui), saved_(ui.SetCursor(cursor)) {}
+  ~CursorShown() { ui_.SetCursor(saved_); }
+  CursorShown(const CursorShown&) = delete;
+  CursorShown& operator=(const CursorShown&) = delete;
 
  private:
+  UserInterface& ui_;
   Cursor saved_;
 };
 

@@ -89,12 +89,10 @@ class ConsoleUi final : public UserInterface {
 };
 
 ConsoleUi default_ui;
-UserInterface* current_ui = nullptr;
 
 }  // namespace
 
-UserInterface& Ui() { return current_ui ? *current_ui : default_ui; }
-void SetUi(UserInterface* ui) { current_ui = ui; }
+UserInterface& Ui() { return default_ui; }
 
 }  // namespace quv::platform
 

@@ -107,12 +107,10 @@ class Win32Ui final : public UserInterface {
 };
 
 Win32Ui default_ui;
-UserInterface* current_ui = nullptr;
 
 }  // namespace
 
-UserInterface& Ui() { return current_ui ? *current_ui : default_ui; }
-void SetUi(UserInterface* ui) { current_ui = ui; }
+UserInterface& Ui() { return default_ui; }
 
 }  // namespace quv::platform
 

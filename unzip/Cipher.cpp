@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "decompress/DecodeContext.h"
 #include "unzip/UnZip.h"
+#include "zip/Crc32.h"
 
 namespace quv {
 

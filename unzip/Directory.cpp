@@ -135,7 +135,7 @@ void TUnZip::LoadDirectory() {
   // stays incomplete is asked again once, not forever; then the load fails.
   constexpr int kIncompleteAttempts = 2;
   for (int attempt = 1;; ++attempt) {
-    platform::BusyCursor busy;
+    platform::CursorShown busy(Ui(), platform::Cursor::Busy);
     try {
       OpenArchive();
       break;
@@ -418,7 +418,7 @@ namespace {
 
 // Moves the stream to the first local header signature followed by a
 // plausible version; false when the stream ends first.
-bool FindFirstLocalHeader(TStream& stream, bool processMessages) {
+bool FindFirstLocalHeader(TStream& stream, platform::UserInterface* breathe) {
   const auto& signature = ZipSignatures().LocalBytes;
   int matched = 0;  // signature bytes, then 5 after the version's low byte
   std::int32_t sinceMessages = 0;
@@ -427,7 +427,7 @@ bool FindFirstLocalHeader(TStream& stream, bool processMessages) {
     if (stream.Read(&byte, 1) != 1) return false;
     if (++sinceMessages == kScanMessageInterval) {
       sinceMessages = 0;
-      if (processMessages) platform::Ui().ProcessMessages();
+      if (breathe != nullptr) breathe->ProcessMessages();
     }
     if (matched < 4) {
       if (byte == signature[matched]) {
@@ -475,7 +475,7 @@ bool TUnZip::ScanLocalHeaders(const char* reason) {
   TS_BufferStream& stream = *archiveStream_;
   const std::int32_t start = text::SameText(text::FileExtension(zipName_), ".EXE") ? kSfxScanStart : 0;
   stream.Seek(start, soFromBeginning);
-  if (!FindFirstLocalHeader(stream, doProcessMessages_)) return false;
+  if (!FindFirstLocalHeader(stream, doProcessMessages_ ? ui_ : nullptr)) return false;
   NewDirectory();
   Entries entries;
   for (bool last = false; !last;) {

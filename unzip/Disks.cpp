@@ -26,18 +26,6 @@ constexpr int kMissingDiskAttempts = 2;
 // The drive root ("A:\") of a name, upper-cased; what the drive queries take.
 std::string DriveRoot(const std::string& name) { return text::UpperAscii(LeftStr(name, 3)); }
 
-// Restores the cursor it found.
-class CursorShown {
- public:
-  explicit CursorShown(platform::Cursor cursor) : saved_(platform::Ui().SetCursor(cursor)) {}
-  ~CursorShown() { platform::Ui().SetCursor(saved_); }
-  CursorShown(const CursorShown&) = delete;
-  CursorShown& operator=(const CursorShown&) = delete;
-
- private:
-  platform::Cursor saved_;
-};
-
 }  // namespace
 
 void TUnZip::DetectMultiDiskMode() {
@@ -83,10 +71,10 @@ TS_BufferStream* TUnZip::OpenDisk(std::int32_t N) {
 
 void TUnZip::DefaultGetNextDisk(TObject* /*Sender*/, std::int32_t NextDisk, std::string& FName) {
   if (MultiDiskMode() == mdRemovable) {
-    CursorShown arrow(platform::Cursor::Default);
+    platform::CursorShown arrow(Ui(), platform::Cursor::Default);
     std::string text = "Please insert disk ";
     text.append(std::to_string(NextDisk)).append(" of the multi-disk set.");
-    const platform::Answer answer = platform::Ui().ShowMessage(text, std::string(), platform::Buttons::OkCancel);
+    const platform::Answer answer = Ui().ShowMessage(text, std::string(), platform::Buttons::OkCancel);
     if (answer != platform::Answer::Ok) FName.clear();
     return;
   }

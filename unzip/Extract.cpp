@@ -556,8 +556,8 @@ bool TExtractionRun::MayReplace(std::int32_t index, std::string& fName, const pl
       if (zip_.OnPromptForOverwrite) {
         zip_.OnPromptForOverwrite(&zip_, overWriteIt, index, fName);
       } else {
-        overWriteIt = platform::Ui().ShowMessage("Replace existing file " + zip_.EntryFileName(index) + "?",
-                                                 "File Exists Alert", platform::Buttons::YesNo) == platform::Answer::Yes;
+        overWriteIt = zip_.Ui().ShowMessage("Replace existing file " + zip_.EntryFileName(index) + "?",
+                                            "File Exists Alert", platform::Buttons::YesNo) == platform::Answer::Yes;
       }
       break;
     case ifNewer:
@@ -622,7 +622,7 @@ std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index
     }
   } catch (const EDecoderOutOfMemory&) {
     output_ = nullptr;
-    platform::Ui().ShowMessage("*** inflate out of memory ***", "Error", platform::Buttons::Ok);
+    zip_.Ui().ShowMessage("*** inflate out of memory ***", "Error", platform::Buttons::Ok);
     throw;
   } catch (...) {
     output_ = nullptr;

@@ -84,6 +84,7 @@ void TUnZip::Assign(const TPersistent* source) {
   incompleteZipMode_ = other->incompleteZipMode_;
   keepZipOpen_ = other->keepZipOpen_;
   doProcessMessages_ = other->doProcessMessages_;
+  ui_ = other->ui_;
   retainAttributes_ = other->retainAttributes_;
   replaceReadOnly_ = other->replaceReadOnly_;
   threads_ = other->threads_;
@@ -132,7 +133,7 @@ void TUnZip::SetZipName(const std::string& Value) {
       start = std::string(platform::kIsWindows ? "C:\\" : "/");
     }
     std::string chosen;
-    if (!platform::Ui().PickFile(
+    if (!Ui().PickFile(
             "Open a Zip File",
             "Zip Files (*.ZIP)|*.zip|SFX Files (*.EXE)|*.exe|Jar Files (*.JAR)|*.jar|All Files (*.*)|*.*", start,
             chosen)) {
@@ -154,7 +155,7 @@ void TUnZip::SetDestDir(const std::string& Value) {
     std::string start = destDir_;
     if (!platform::DirExists(destDir_ + "\\")) start = platform::GetDriveDir(0);
     std::string chosen;
-    if (!platform::Ui().PickFolder(start, chosen)) throw EUserCanceled("User canceled Set Desination Directory");
+    if (!Ui().PickFolder(start, chosen)) throw EUserCanceled("User canceled Set Desination Directory");
     dir = chosen;
   }
   if (text::LastCharIs(dir, '\\')) dir.pop_back();

@@ -27,6 +27,7 @@
 
 #include "decompress/DecodeContext.h"
 #include "decompress/LibraryStream.h"
+#include "platform/Ui.h"
 #include "unzip/WinZipAes.h"
 #include "zip/BufferStream.h"
 #include "zip/Records.h"
@@ -139,6 +140,12 @@ class TUnZip : public TPersistent, public DecodeHost {
 
   bool DoProcessMessages() const override { return doProcessMessages_; }
   void SetDoProcessMessages(bool Value) { doProcessMessages_ = Value; }
+
+  // The user interface this component asks, shows and lets breathe through
+  // (message boxes, pickers, cursor, window messages); not owned, it must
+  // outlive the component. platform::Ui() unless the caller sets another.
+  platform::UserInterface& Ui() const { return *ui_; }
+  void SetUserInterface(platform::UserInterface& ui) { ui_ = &ui; }
 
   bool RetainAttributes() const { return retainAttributes_; }
   void SetRetainAttributes(bool Value) { retainAttributes_ = Value; }
@@ -379,6 +386,7 @@ class TUnZip : public TPersistent, public DecodeHost {
   std::int64_t OutputPosition() override;
   std::int32_t WriteOutput(const void* buffer, std::int32_t count) override;
   std::uint32_t& Crc() override { return crc_; }
+  void ProcessMessages() override { ui_->ProcessMessages(); }
   void BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize) override;
   bool ReserveMemory(std::uint64_t bytes) override;
   void ReleaseMemory(std::uint64_t bytes) override;
@@ -401,6 +409,7 @@ class TUnZip : public TPersistent, public DecodeHost {
   TIncompleteZipMode incompleteZipMode_ = izAssumeMulti;
   bool keepZipOpen_ = false;
   bool doProcessMessages_ = true;
+  platform::UserInterface* ui_ = &platform::Ui();
   bool retainAttributes_ = true;
   bool replaceReadOnly_ = false;
   bool flushFilesOnClose_ = false;

@@ -5,8 +5,8 @@
 #include <limits>
 #include <memory>
 
-#include "decompress/DecodeContext.h"
 #include "platform/Platform.h"
+#include "zip/Crc32.h"
 #include "zip/Text.h"
 #include "zip/Utils.h"
 

@@ -42,12 +42,6 @@ class CountingUi : public platform::UserInterface {
   void ProcessMessages() override { ++processed; }
 };
 
-class ScopedUi {
- public:
-  explicit ScopedUi(platform::UserInterface& ui) { platform::SetUi(&ui); }
-  ~ScopedUi() { platform::SetUi(nullptr); }
-};
-
 TEST(Crc32, KnownValuesAndAnySplit) {
   EXPECT_EQ(Crc32Of(""), 0u);
   EXPECT_EQ(Crc32Of("123456789"), 0xCBF43926u);
@@ -97,7 +91,7 @@ TEST(InputBytes, ReadsBlocksDecryptsAndProcessesMessages) {
     for (std::int32_t i = 0; i < n; ++i) p[i] ^= 0x5A;
   };
   CountingUi ui;
-  ScopedUi scope(ui);
+  host.onProcessMessages = [&ui] { ui.ProcessMessages(); };
   TDecodeContext ctx(host);
   ctx.ResetForEntry(host.compressedSize, 0);
   std::string got;

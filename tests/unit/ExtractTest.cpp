@@ -345,6 +345,7 @@ TEST_F(Overwrite, PromptAsksTheHandler) {
 TEST_F(Overwrite, PromptWithoutHandlerAsksThroughTheUserInterface) {
   zip.SetOverwriteMode(Prompt);
   ScriptedUi ui;
+  zip.SetUserInterface(ui);
   ui.answers = {platform::Answer::No, platform::Answer::Yes};
   EXPECT_EQ(zip.UnZipFiles(), 0);
   EXPECT_EQ(Out("f.txt"), "old");
@@ -352,6 +353,30 @@ TEST_F(Overwrite, PromptWithoutHandlerAsksThroughTheUserInterface) {
   EXPECT_EQ(Out("f.txt"), "new");
   EXPECT_EQ(ui.messages, (std::vector<std::string>{"File Exists Alert|Replace existing file f.txt?",
                                                    "File Exists Alert|Replace existing file f.txt?"}));
+}
+
+// Two components in one process, each with the user interface its caller
+// gave it: each question goes to its own component's only.
+TEST_F(Overwrite, EachComponentAsksThroughItsOwnUserInterface) {
+  zip.SetOverwriteMode(Prompt);
+  ScriptedUi mine;
+  ScriptedUi theirs;
+  zip.SetUserInterface(mine);
+  TUnZip other;
+  other.SetUserInterface(theirs);
+  other.SetZipName(archive);
+  other.SetDestDir(dest);
+  other.SetDoAll(true);
+  other.SetOverwriteMode(Prompt);
+  mine.answers = {platform::Answer::No};
+  theirs.answers = {platform::Answer::Yes};
+  EXPECT_EQ(zip.UnZipFiles(), 0);
+  EXPECT_EQ(Out("f.txt"), "old");
+  EXPECT_EQ(other.UnZipFiles(), 1);
+  EXPECT_EQ(Out("f.txt"), "new");
+  const std::vector<std::string> asked{"File Exists Alert|Replace existing file f.txt?"};
+  EXPECT_EQ(mine.messages, asked);
+  EXPECT_EQ(theirs.messages, asked);
 }
 
 TEST_F(Overwrite, APromptHandlerRedirectingIntoAMissingFolderCannotCreate) {
@@ -693,6 +718,7 @@ TEST_F(Extraction, UndecodableMethodsAreSkippedByReasonAndTheRunGoesOn) {
   BuiltEntry fine = Entry("fine.txt", "fine");
   Make({ppmd, emptyWavPack, zeroCrc, fine});
   ScriptedUi ui;
+  zip.SetUserInterface(ui);
   Record();
   EXPECT_EQ(zip.UnZipFiles(), 2);
   EXPECT_TRUE(ui.messages.empty());

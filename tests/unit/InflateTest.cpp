@@ -99,7 +99,7 @@ Dynamic PutDynamicHeader(BitWriter& w, bool last, std::vector<int> lit, std::vec
 }
 
 struct Result {
-  int status = -1;
+  DecodeResult status = DecodeResult::UnknownMethod;  // none yet
   std::string output;
   std::uint32_t crc = 0;
   std::vector<MemoryDecodeHost::Progress> progress;
@@ -134,7 +134,7 @@ void ExpectDecodes(const std::string& streamFile, const std::string& rawFile) {
   const std::string stream = test::ReadFile(streamFile);
   const std::string raw = test::ReadFile(rawFile);
   const Result r = Inflate(stream, static_cast<std::int32_t>(raw.size()));
-  EXPECT_EQ(r.status, kInflateOk) << streamFile;
+  EXPECT_EQ(r.status, DecodeResult::Decoded) << streamFile;
   EXPECT_TRUE(r.output == raw) << streamFile << ": " << r.output.size() << " bytes instead of " << raw.size();
   EXPECT_EQ(r.crc, Crc32Of(raw)) << streamFile;
   // Whole blocks of 32 768 bytes, then the rest.
@@ -180,7 +180,7 @@ TEST(InflateZlib, InputOverDisksAndEncrypted) {
       for (std::int32_t i = 0; i < n; ++i) p[i] ^= key;
     };
     const Result r = Inflate(host, static_cast<std::int32_t>(raw.size()));
-    EXPECT_EQ(r.status, kInflateOk);
+    EXPECT_EQ(r.status, DecodeResult::Decoded);
     EXPECT_TRUE(r.output == raw);
     EXPECT_EQ(host.disksOpened, static_cast<int>(disks.size()) - 1);
   }
@@ -189,13 +189,13 @@ TEST(InflateZlib, InputOverDisksAndEncrypted) {
 TEST(InflateEdges, EmptyBlocks) {
   // One fixed block holding only end-of-block: nothing written, no progress.
   Result r = Inflate(std::string("\x03\x00", 2), 0);
-  EXPECT_EQ(r.status, kInflateOk);
+  EXPECT_EQ(r.status, DecodeResult::Decoded);
   EXPECT_TRUE(r.output.empty());
   EXPECT_TRUE(r.progress.empty());
   EXPECT_EQ(r.crc, 0u);
   // A stored block of LEN 0, NLEN FFFF, then a stored "ab".
   r = Inflate(std::string("\x00\x00\x00\xff\xff\x01\x02\x00\xfd\xff" "ab", 12), 2);
-  EXPECT_EQ(r.status, kInflateOk);
+  EXPECT_EQ(r.status, DecodeResult::Decoded);
   EXPECT_EQ(r.output, "ab");
 }
 
@@ -219,7 +219,7 @@ TEST(InflateEdges, FixedCodesOfBothFormatsOnTwoThreadsAtOnce) {
     for (int i = 0; i < rounds; ++i) {
       const Result a = Inflate(plain, 259);
       const Result b = Inflate(wide, 9, InflateFormat::Deflate64);
-      sound = sound && a.status == kInflateOk && a.output == std::string(259, 'a') && b.status == kInflateOk &&
+      sound = sound && a.status == DecodeResult::Decoded && a.output == std::string(259, 'a') && b.status == DecodeResult::Decoded &&
               b.output == std::string(9, 'a');
     }
   };
@@ -242,7 +242,7 @@ TEST(InflateEdges, LongRunsAndMatchesAcrossTheWindowEdge) {
   w.PutCode(0, 5);   // distance 1
   PutFixed(w, 256);
   Result r = Inflate(w.Bytes(), 259);
-  EXPECT_EQ(r.status, kInflateOk);
+  EXPECT_EQ(r.status, DecodeResult::Decoded);
   EXPECT_EQ(r.output, std::string(259, 'q'));
 
   // A stored block of 32 760 bytes, then matches crossing 32 768 and reaching
@@ -286,7 +286,7 @@ TEST(InflateEdges, LongRunsAndMatchesAcrossTheWindowEdge) {
   }
   PutFixed(v, 256);
   r = Inflate(v.Bytes(), static_cast<std::int32_t>(expect.size()));
-  EXPECT_EQ(r.status, kInflateOk);
+  EXPECT_EQ(r.status, DecodeResult::Decoded);
   EXPECT_TRUE(r.output == expect);
   EXPECT_EQ(r.crc, Crc32Of(expect));
 }
@@ -304,7 +304,7 @@ TEST(InflateEdges, DistancesBeforeTheEntryAreDamagedData) {
   w.Put(8191, 13);   // 32 768 back
   PutFixed(w, 256);
   const Result r = Inflate(w.Bytes(), 12);
-  EXPECT_EQ(r.status, kInflateBadData);
+  EXPECT_EQ(r.status, DecodeResult::DamagedData);
   EXPECT_TRUE(r.output.empty());
 }
 
@@ -326,7 +326,7 @@ TEST(InflateEdges, DynamicCodesAcceptedAndRejected) {
     w.PutCode(d.distCode[0], 1);  // distance 1
     w.PutCode(d.litCode[256], 4);
     const Result r = Inflate(w.Bytes(), 5);
-    EXPECT_EQ(r.status, kInflateOk);
+    EXPECT_EQ(r.status, DecodeResult::Decoded);
     EXPECT_EQ(r.output, "abbbb");
   }
   {
@@ -336,7 +336,7 @@ TEST(InflateEdges, DynamicCodesAcceptedAndRejected) {
     w.PutCode(d.litCode['c'], 3);
     w.PutCode(d.litCode[256], 4);
     Result r = Inflate(w.Bytes(), 1);
-    EXPECT_EQ(r.status, kInflateOk);
+    EXPECT_EQ(r.status, DecodeResult::Decoded);
     EXPECT_EQ(r.output, "c");
     BitWriter v;
     d = PutDynamicHeader(v, true, lit, {0});
@@ -346,7 +346,7 @@ TEST(InflateEdges, DynamicCodesAcceptedAndRejected) {
     v.PutCode(0, 1);
     v.PutCode(d.litCode[256], 4);
     r = Inflate(v.Bytes(), 200);
-    EXPECT_EQ(r.status, kInflateBadData);
+    EXPECT_EQ(r.status, DecodeResult::DamagedData);
     EXPECT_TRUE(r.output.empty());
   }
   {
@@ -357,7 +357,7 @@ TEST(InflateEdges, DynamicCodesAcceptedAndRejected) {
     Dynamic d = PutDynamicHeader(w, true, gappy, {1});
     w.PutCode(d.litCode['a'], 3);
     w.PutCode(d.litCode[256], 4);
-    EXPECT_EQ(Inflate(w.Bytes(), 1).status, kInflateBadData);
+    EXPECT_EQ(Inflate(w.Bytes(), 1).status, DecodeResult::DamagedData);
   }
   {
     // Over-subscribed: nine 3-bit codes.
@@ -366,13 +366,13 @@ TEST(InflateEdges, DynamicCodesAcceptedAndRejected) {
     crowded['i'] = 3;
     BitWriter w;
     PutDynamicHeader(w, true, crowded, {1});
-    EXPECT_EQ(Inflate(w.Bytes(), 1).status, kInflateBadCode);
+    EXPECT_EQ(Inflate(w.Bytes(), 1).status, DecodeResult::InvalidCode);
   }
   {
     // HLIT above 286.
     BitWriter w;
     PutDynamicHeader(w, true, lit, {1}, 30);
-    EXPECT_EQ(Inflate(w.Bytes(), 1).status, kInflateBadData);
+    EXPECT_EQ(Inflate(w.Bytes(), 1).status, DecodeResult::DamagedData);
   }
   {
     // A repeat running past the list of lengths.
@@ -388,7 +388,7 @@ TEST(InflateEdges, DynamicCodesAcceptedAndRejected) {
     w.Put(127, 7);  // 138 zeros
     w.PutCode(1, 1);
     w.Put(127, 7);  // 138 more: past 258
-    EXPECT_EQ(Inflate(w.Bytes(), 1).status, kInflateBadData);
+    EXPECT_EQ(Inflate(w.Bytes(), 1).status, DecodeResult::DamagedData);
   }
 }
 
@@ -397,15 +397,15 @@ TEST(InflateEdges, FuzzFindings) {
   // longer than the first-level table; refused without building anything.
   const Result r =
       Inflate(std::string("\xa5\xef\x01\x00\x00\x00\x00\x00\x02\x00\xff\xff", 12) + std::string(10, '\0'), 1 << 16);
-  EXPECT_EQ(r.status, kInflateBadData);
+  EXPECT_EQ(r.status, DecodeResult::DamagedData);
   EXPECT_TRUE(r.output.empty());
 }
 
 TEST(InflateEdges, BadDataStopsQuietly) {
   // Block type 3.
-  EXPECT_EQ(Inflate(std::string("\x07\x00", 2), 10).status, kInflateBadCode);
+  EXPECT_EQ(Inflate(std::string("\x07\x00", 2), 10).status, DecodeResult::InvalidCode);
   // NLEN not the complement of LEN.
-  EXPECT_EQ(Inflate(std::string("\x01\x02\x00\xfd\xfe" "ab", 7), 2).status, kInflateBadData);
+  EXPECT_EQ(Inflate(std::string("\x01\x02\x00\xfd\xfe" "ab", 7), 2).status, DecodeResult::DamagedData);
   // Fixed literal/length symbols 286 and 287, fixed distance symbols 30 and 31.
   for (int sym : {286, 287}) {
     BitWriter w;
@@ -416,7 +416,7 @@ TEST(InflateEdges, BadDataStopsQuietly) {
     w.PutCode(0, 5);
     PutFixed(w, 256);
     const Result r = Inflate(w.Bytes(), 10);
-    EXPECT_EQ(r.status, kInflateBadData);
+    EXPECT_EQ(r.status, DecodeResult::DamagedData);
     EXPECT_TRUE(r.output.empty());
   }
   for (int dist : {30, 31}) {
@@ -427,7 +427,7 @@ TEST(InflateEdges, BadDataStopsQuietly) {
     PutFixed(w, 257);
     w.PutCode(static_cast<std::uint32_t>(dist), 5);
     PutFixed(w, 256);
-    EXPECT_EQ(Inflate(w.Bytes(), 10).status, kInflateBadData);
+    EXPECT_EQ(Inflate(w.Bytes(), 10).status, DecodeResult::DamagedData);
   }
 }
 
@@ -489,12 +489,12 @@ TEST(InflateEdges, OutputSizeGuard) {
   std::string data(40000, 'k');
   const std::string stream = StoredStream(data);
   // Exactly the declared size passes.
-  EXPECT_EQ(Inflate(stream, 40000).status, kInflateOk);
+  EXPECT_EQ(Inflate(stream, 40000).status, DecodeResult::Decoded);
   {
     // Over the declared size at a window write inside a block: a quiet stop,
     // nothing written.
     const Result r = Inflate(stream, 32767);
-    EXPECT_EQ(r.status, kInflateBadData);
+    EXPECT_EQ(r.status, DecodeResult::DamagedData);
     EXPECT_TRUE(r.output.empty());
   }
   {
@@ -651,7 +651,7 @@ TEST(InflateEdges, MatchesAroundTheWindowSlide) {
       const std::string stream = block.Finish();
       const Result r = Inflate(stream, static_cast<std::int32_t>(size),
                                deflate64 ? InflateFormat::Deflate64 : InflateFormat::Deflate);
-      EXPECT_EQ(r.status, kInflateOk) << size;
+      EXPECT_EQ(r.status, DecodeResult::Decoded) << size;
       EXPECT_TRUE(r.output == block.expect) << deflate64 << " " << size;
       EXPECT_EQ(r.crc, Crc32Of(block.expect)) << size;
     }

@@ -157,7 +157,7 @@ TEST(LegacyGenerated, UnzipAnd7zAcceptTheShrinkAndImplodeArchives) {
 
 // The distance table is indexed by 8 bits only for more than 200,000 bytes of
 // compressed data; with an 11-bit distance code that changes the tables built:
-// 2^7 + 1 entries and two 4-bit sub-tables, against 2^8 + 1 and four 3-bit ones.
+// 2^7 entries and two 4-bit sub-tables, against 2^8 and four 3-bit ones.
 TEST(Explode, DistanceLookupBitsWidenJustAbove200000Bytes) {
   auto cases = LoadCases();
   const Case& at = Find(cases, "implode_size_200000");
@@ -168,7 +168,7 @@ TEST(Explode, DistanceLookupBitsWidenJustAbove200000Bytes) {
   Decoded b = Decode(above.entry.packed, 6, above.entry.flag, static_cast<std::int32_t>(above.expected.size()));
   EXPECT_TRUE(a.output == at.expected);
   EXPECT_TRUE(b.output == above.expected);
-  EXPECT_EQ((129 + 2 * 17) - (257 + 4 * 9), a.tableEntries - b.tableEntries);
+  EXPECT_EQ((128 + 2 * 16) - (256 + 4 * 8), a.tableEntries - b.tableEntries);
 }
 
 // Matches reaching before the first byte give zeros even when the work area
@@ -264,6 +264,28 @@ TEST(Unshrink, WidensUpTo13BitsAndEndsOnAFurtherRequest) {
   Decoded d = Decode(s.str(), 1, 0, 100);
   EXPECT_FALSE(d.threw) << d.error;
   EXPECT_EQ(d.output, "AB");
+  // A 14th bit no sound stream asks for is damage, not an end.
+  EXPECT_EQ(d.result, DecodeResult::DamagedData);
+}
+
+// Damage the decoders find themselves is answered as such, not left for the
+// CRC: Explode's cut or over-subscribed trees and a code cut short; the end
+// of Shrink's data is its end.
+TEST(LegacyDecoders, DamageTheyFindIsAnsweredAsDamagedData) {
+  auto cases = LoadCases();
+  const Case& c = Find(cases, "implode_text_8k_3t");
+  const auto size = static_cast<std::int32_t>(c.expected.size());
+  EXPECT_EQ(Decode(c.entry.packed, 6, c.flag, size).result, DecodeResult::Decoded);
+  EXPECT_EQ(Decode(c.entry.packed.substr(0, 7), 6, c.flag, size).result, DecodeResult::DamagedData);
+  EXPECT_EQ(Decode(c.entry.packed.substr(0, c.entry.packed.size() / 2), 6, c.flag, size).result,
+            DecodeResult::DamagedData);
+  // Every literal length 1: 256 one-bit codes over-subscribe the tree.
+  EXPECT_EQ(Decode(std::string("\x0F\xF0\xF0\xF0\xF0\xF0\xF0\xF0\xF0\xF0\xF0\xF0\xF0\xF0\xF0\xF0\xF0", 17), 6, 4,
+                   size).result,
+            DecodeResult::DamagedData);
+  const Case& shrunk = Find(cases, "shrink_text");
+  EXPECT_EQ(Decode(shrunk.entry.packed, 1, 0, static_cast<std::int32_t>(shrunk.expected.size())).result,
+            DecodeResult::Decoded);
 }
 
 TEST(Unshrink, PartialClearFreesLeavesAndReusesTheLowestCode) {

@@ -50,6 +50,7 @@ class MemoryDecodeHost : public DecodeHost {
   std::int64_t compressedSize = 0;
   bool spanned = false;
   bool processMessages = false;
+  std::function<void()> onProcessMessages;
   bool encrypted = false;
   std::function<void(std::uint8_t*, std::int32_t)> decrypt;
   std::int64_t writeLimit = -1;  // bytes the output accepts in all; -1: no limit
@@ -65,6 +66,9 @@ class MemoryDecodeHost : public DecodeHost {
   std::int64_t& RemainingCompressed() override { return compressedSize; }
   bool EntryEncrypted() const override { return encrypted; }
   bool DoProcessMessages() const override { return processMessages; }
+  void ProcessMessages() override {
+    if (onProcessMessages) onProcessMessages();
+  }
 
   std::int32_t ReadInput(void* buffer, std::int32_t count) override {
     readSizes.push_back(count);

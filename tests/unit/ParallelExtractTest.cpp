@@ -294,7 +294,7 @@ TEST_F(Parallel, OnlyTheCallingThreadPumpsMessagesAndShowsOutOfMemory) {
   entries.back().password = "right";
   Make(entries);
   RecordingUi ui;
-  platform::SetUi(&ui);
+  zip.SetUserInterface(ui);
   zip.SetDoProcessMessages(true);
   EXPECT_EQ(RunWith(4, [] {}).second.size(), 7u);
   const std::vector<std::string> pumps = ui.Seen();
@@ -303,7 +303,6 @@ TEST_F(Parallel, OnlyTheCallingThreadPumpsMessagesAndShowsOutOfMemory) {
 
   EXPECT_THROW(RunWith(4, [] { tablesFail = true; }), EFatalUnzipError);
   tablesFail = false;
-  platform::SetUi(nullptr);
   std::vector<std::string> boxes = ui.Seen();
   boxes.erase(std::remove(boxes.begin(), boxes.end(), "pump"), boxes.end());
   EXPECT_EQ(boxes, std::vector<std::string>{"*** inflate out of memory ***"});

@@ -61,6 +61,7 @@ TEST(UnZipComponent, FolderDialogForQuestionMark) {
   test::ScriptedUi ui;
   TempDir dir;
   TUnZip u;
+  u.SetUserInterface(ui);
   u.SetDestDir(dir.path());
   ui.folderAnswer = dir / "chosen\\";
   u.SetDestDir("?");
@@ -85,6 +86,7 @@ TEST(UnZipComponent, FileDialogForNameEndingInQuestionMark) {
   test::ScriptedUi ui;
   TempDir dir;
   TUnZip u;
+  u.SetUserInterface(ui);
   u.SetZipName(UnzipData("plain.zip"));
   u.LoadDirectory();
   ASSERT_EQ(u.Count(), 9);
@@ -276,6 +278,7 @@ TEST(UnZipComponent, FailuresThroughLoadDirectoryClearTheArchive) {
   TempDir dir;
   test::ScriptedUi ui;
   TUnZip u;
+  u.SetUserInterface(ui);
   u.SetZipName(dir / "missing.zip");
   EXPECT_THROW(u.LoadDirectory(), EFOpenError);
   EXPECT_EQ(u.ZipName(), "");

@@ -439,6 +439,7 @@ TEST(UnZipDirectory, LongScanLetsTheGuiBreathe) {
   for (bool breathe : {true, false}) {
     test::ScriptedUi ui;
     TUnZip u;
+    u.SetUserInterface(ui);
     u.SetDoProcessMessages(breathe);
     u.SetIncompleteZipMode(izAssumeBad);
     u.SetZipName(path);

@@ -264,6 +264,7 @@ TEST(UnZipDisks, RemovableDisksArePromptedForAndTheirLabelsChecked) {
   ui.answers.assign(10, platform::Answer::Ok);
 
   TUnZip u;
+  u.SetUserInterface(ui);
   u.SetZipName(inDrive);
   u.LoadDirectory();
   EXPECT_EQ(u.MultiDiskMode(), mdRemovable);
@@ -286,6 +287,7 @@ TEST(UnZipDisks, RemovableDisksArePromptedForAndTheirLabelsChecked) {
   ui.answers.clear();
   insert(6, 6);
   TUnZip cancelled;
+  cancelled.SetUserInterface(ui);
   cancelled.SetZipName(inDrive);
   try {
     cancelled.LoadDirectory();
@@ -302,6 +304,7 @@ TEST(UnZipDisks, RemovableDisksArePromptedForAndTheirLabelsChecked) {
   ui.onMessage = [&](const std::string&) { insert(3, 3); };
   insert(6, 6);
   TUnZip wrong;
+  wrong.SetUserInterface(ui);
   wrong.SetZipName(inDrive);
   EXPECT_THROW(wrong.LoadDirectory(), EUserCanceled);
   EXPECT_EQ(ui.messages.size(), 2u);
@@ -312,6 +315,7 @@ TEST(UnZipDisks, RemovableDisksArePromptedForAndTheirLabelsChecked) {
   removable.labelQueries.clear();
   insert(6, 6);
   TUnZip unchecked;
+  unchecked.SetUserInterface(ui);
   unchecked.SetVerifyDiskLabels(false);
   unchecked.SetZipName(inDrive);
   unchecked.LoadDirectory();

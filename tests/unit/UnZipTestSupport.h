@@ -47,11 +47,10 @@ std::string UnzipData(const std::string& name);
 // Copies a file (bytes) to another path.
 void CopyBytes(const std::string& from, const std::string& to);
 
-// Answers the engine's prompts from a script and records what was asked.
+// Answers a component's prompts from a script and records what was asked.
 class ScriptedUi final : public platform::UserInterface {
  public:
-  ScriptedUi() { platform::SetUi(this); }
-  ~ScriptedUi() override { platform::SetUi(nullptr); }
+  ScriptedUi() = default;
   ScriptedUi(const ScriptedUi&) = delete;
   ScriptedUi& operator=(const ScriptedUi&) = delete;
 

@@ -12,7 +12,7 @@
 #define QUV_CRC_CLMUL 1
 #endif
 
-#include "decompress/DecodeContext.h"
+#include "zip/Crc32.h"
 
 namespace quv {
 
