@@ -145,7 +145,10 @@ bool TfStep::Guarded(Work work) {
 
 void TfStep::Fail(StepFailure failure) {
   rollingBack_ = true;
-  if (transaction_) failure.notUndone = transaction_->Rollback();
+  // Added to what the failure may list already (a run cut short before).
+  if (transaction_) {
+    for (std::string& line : transaction_->Rollback()) failure.notUndone.push_back(std::move(line));
+  }
   transaction_.reset();
   rollingBack_ = false;
   lastFailure_ = failure;
