@@ -833,6 +833,12 @@ void KillAfterFilesReplaced(const std::string& folder, bool blocked) {
   ASSERT_TRUE(CreateDirectoryW(program.c_str(), nullptr));
 }
 
+std::string BoxText(HWND box) {
+  std::string text;
+  for (HWND label : d::FindAll(box, "Static")) text += d::TextOf(label);
+  return text;
+}
+
 bool HasLineWith(const std::vector<std::string>& lines, const std::string& part) {
   return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != l.npos; });
 }
@@ -865,6 +871,42 @@ TEST(Install, AnUninstallAfterAKilledRunFinishesItsRollbackFirst) {
   EXPECT_TRUE(d::WaitUntil([&] { return !FolderThere(folder); })) << ListFolder(folder);
   EXPECT_EQ(RunSetup("/VERYSILENT").exitCode, 0) << "and a fresh installation follows";
   ExpectInstalled(folder);
+  RemoveInstallation(folder);
+}
+
+TEST(Install, TheWizardUndoesAKilledRunBeforeItsFirstPage) {
+  const std::string folder = kDefaultFolder;
+  RemoveInstallation(folder);
+  ASSERT_EQ(RunSetup("/VERYSILENT").exitCode, 0);
+  const std::string before = Account(folder);
+  std::string exe = "\"";  // in steps, as in RunSetup
+  exe += Env("QUV_WIZARD_EXE") + "\"";
+  KillAfterFilesReplaced(folder, false);
+  {
+    d::Program wizard(exe);
+    HWND box = wizard.WaitForTopWindow("#32770", kTitle);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(wizard.TopWindow("TfStep", kTitle), nullptr) << "undone before the first page shows";
+    EXPECT_EQ(BoxText(box), "已撤销上次中断的安装所做的更改");
+    EXPECT_TRUE(d::WaitUntil([&] { return Account(folder) == before; })) << Account(folder) << "\n---\n" << before;
+    EXPECT_FALSE(FileThere(JournalPath()));
+    d::Click(GetDlgItem(box, IDOK));
+    EXPECT_NE(wizard.WaitForTopWindow("TfStep", kTitle), nullptr);
+    wizard.Kill();
+  }
+  SCOPED_TRACE("cannot be undone: said, and the code a silent run ends with");
+  KillAfterFilesReplaced(folder, true);
+  EXPECT_EQ(RunSetup("/VERYSILENT").exitCode, 9);
+  d::Program wizard(exe);
+  HWND box = wizard.WaitForTopWindow("#32770", kTitle);
+  ASSERT_NE(box, nullptr);
+  EXPECT_NE(BoxText(box).find("未能恢复文件 " + folder + "\\QuvSvr.exe"), std::string::npos) << BoxText(box);
+  d::Click(GetDlgItem(box, IDOK));
+  EXPECT_TRUE(wizard.WaitForExit());
+  EXPECT_EQ(wizard.ExitCode(), 9u);
+  RemoveTree(folder + "\\QuvSvr.exe");
+  EXPECT_EQ(RunSetup("/VERYSILENT").exitCode, 0) << "the journal is undone by the next run";
+  EXPECT_FALSE(FileThere(JournalPath()));
   RemoveInstallation(folder);
 }
 
