@@ -121,7 +121,7 @@ template <typename Work>
 bool TfStep::Guarded(Work work) {
   working_ = true;
   cancelConfirmed_ = false;
-  std::optional<StepFailure> failure;
+  std::optional<InstallStepFailure> failure;
   try {
     work();
     // A close confirmed during the last step.
@@ -132,7 +132,7 @@ bool TfStep::Guarded(Work work) {
   } catch (const InstallFailure& e) {
     failure = e.Failure();
   } catch (const std::exception& e) {
-    failure = StepFailure{"安装", e.what(), 0, "", {}};
+    failure = InstallStepFailure{"安装", e.what(), 0, "", {}};
   }
   working_ = false;
   if (failure) {
@@ -143,7 +143,7 @@ bool TfStep::Guarded(Work work) {
   return false;
 }
 
-void TfStep::Fail(StepFailure failure) {
+void TfStep::Fail(InstallStepFailure failure) {
   rollingBack_ = true;
   // Added to what the failure may list already (a run cut short before).
   if (transaction_) {
@@ -171,7 +171,7 @@ void TfStep::Fail(StepFailure failure) {
 
 void TfStep::Abandon() {
   rollingBack_ = true;
-  StepFailure cancelled{"安装", kCancelledObject, 0, "", {}};
+  InstallStepFailure cancelled{"安装", kCancelledObject, 0, "", {}};
   if (transaction_) cancelled.notUndone = transaction_->Rollback();
   transaction_.reset();
   rollingBack_ = false;

@@ -127,9 +127,9 @@ void CheckFolder(const std::string& folder) {
   const FolderVerdict verdict = CheckInstallFolder(folder);
   if (verdict.kind == FolderVerdict::Usable) return;
   const bool unsafe = verdict.kind == FolderVerdict::Unsafe;
-  throw InstallFailure(StepFailure{unsafe ? kCheckFolderAccessStep : kCheckFolderStep, folder,
-                                   static_cast<std::uint32_t>(unsafe ? ERROR_ACCESS_DENIED : ERROR_BAD_PATHNAME),
-                                   verdict.reason, {}});
+  throw InstallFailure(InstallStepFailure{unsafe ? kCheckFolderAccessStep : kCheckFolderStep, folder,
+                                          static_cast<std::uint32_t>(unsafe ? ERROR_ACCESS_DENIED : ERROR_BAD_PATHNAME),
+                                          verdict.reason, {}});
 }
 
 void MakeShortcut(const std::string& target, const std::string& name, int index, InstalledFileList& files,
@@ -262,7 +262,7 @@ void CheckFreeSpace(const std::string& installFolder, std::uint64_t needed) {
   if (available.QuadPart >= needed) return;
   const std::string text = "磁盘空间不足: 需要 " + std::to_string((needed + 1023) / 1024) + " KB, 可用 " +
                            std::to_string(available.QuadPart / 1024) + " KB";
-  throw InstallFailure(StepFailure{kCheckSpaceStep, installFolder, ERROR_DISK_FULL, text, {}});
+  throw InstallFailure(InstallStepFailure{kCheckSpaceStep, installFolder, ERROR_DISK_FULL, text, {}});
 }
 
 namespace {

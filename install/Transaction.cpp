@@ -55,7 +55,7 @@ InstallFailure MarkedForDeletion(const std::string& name) {
   std::string text = SystemErrorText(ERROR_SERVICE_MARKED_FOR_DELETE) + "\r\n另一个程序打开着该服务";
   if (!holders.empty()) text += " (正在运行: " + holders + ")";
   text += ". 请关闭服务管理控制台等程序后再试.";
-  return InstallFailure(StepFailure{"删除旧服务", name, ERROR_SERVICE_MARKED_FOR_DELETE, text, {}});
+  return InstallFailure(InstallStepFailure{"删除旧服务", name, ERROR_SERVICE_MARKED_FOR_DELETE, text, {}});
 }
 
 bool DeleteAnyFile(const std::string& path) {
@@ -111,8 +111,8 @@ InstallTransaction::InstallTransaction(Pause pause) : pause_(std::move(pause)), 
 void InstallTransaction::Record(const JournalRecord& record) {
   if (!journal_.IsOpen()) {
     if (!Journal::FolderIsSafe(journalPath_))
-      throw InstallFailure(StepFailure{"检查文件夹权限", text::FolderPart(journalPath_), ERROR_ACCESS_DENIED,
-                                       SystemErrorText(ERROR_ACCESS_DENIED), {}});
+      throw InstallFailure(InstallStepFailure{"检查文件夹权限", text::FolderPart(journalPath_),
+                                              ERROR_ACCESS_DENIED, SystemErrorText(ERROR_ACCESS_DENIED), {}});
     // A journal in the way is a run cut short: undone first.
     std::vector<std::string> notUndone;
     if (!journal_.Create(journalPath_) &&
@@ -329,8 +329,8 @@ bool RecoverInterruptedInstallation(InstallTransaction& transaction, const std::
   std::vector<std::string> notUndone;
   if (!transaction.RecoverInterruptedRun(notUndone)) return false;
   if (!notUndone.empty())
-    throw InstallFailure(StepFailure{kRecoverStep, Journal::DefaultPath(), ERROR_CAN_NOT_COMPLETE,
-                                     SystemErrorText(ERROR_CAN_NOT_COMPLETE), std::move(notUndone)});
+    throw InstallFailure(InstallStepFailure{kRecoverStep, Journal::DefaultPath(), ERROR_CAN_NOT_COMPLETE,
+                                            SystemErrorText(ERROR_CAN_NOT_COMPLETE), std::move(notUndone)});
   if (log) log(kRecoveredStatus);
   return true;
 }
