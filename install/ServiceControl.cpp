@@ -397,12 +397,8 @@ std::uint32_t RegisterService(const std::string& name, const ServiceConfig& conf
   if (const DWORD code = ApplyExtendedConfig(service.get(), config)) return code;
   // The key tree last: it holds the description and what the program keeps
   // there (its Parameters), byte for byte as it was.
-  if (!config.registry.empty()) {
-    if (const LONG code = WriteKeyTree(name, config.registry)) return static_cast<std::uint32_t>(code);
-  }
-  // Told to the manager as well: Wine's answers the description it was
-  // told, not the key's.
-  return config.description.empty() ? 0 : SetServiceDescription(name, config.description);
+  if (config.registry.empty()) return config.description.empty() ? 0 : SetServiceDescription(name, config.description);
+  return static_cast<std::uint32_t>(WriteKeyTree(name, config.registry));
 }
 
 bool IsMarkedForDeletion(const std::string& name) {
