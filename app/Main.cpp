@@ -14,6 +14,7 @@
 #include "install/Log.h"
 #include "install/RunGuard.h"
 #include "install/SetupOptions.h"
+#include "install/Transaction.h"
 #include "install/UninstallEntry.h"
 
 namespace {
@@ -123,6 +124,17 @@ int Run(HINSTANCE instance, const quv::SetupOptions& options) {
   if (!quv::HoldsAdministratorRights()) return Refuse(log, silent, kNoRightsText, quv::kExitNoRights);
   const quv::MachineWideRun onlyRun;
   if (!onlyRun.Acquired()) return Refuse(log, silent, kAlreadyRunningText, quv::kExitAlreadyRunning);
+  // A run cut short is undone before the first page shows and before the
+  // machine is read (the installed version among it); one that cannot be
+  // undone ends this run as it would end a silent one.
+  try {
+    quv::InstallTransaction transaction(nullptr);
+    if (quv::RecoverInterruptedInstallation(transaction, [&](const std::string& line) { log.Write(line); }) &&
+        !silent)
+      MessageBoxA(nullptr, quv::kRecoveredStatus, quv::kApplicationTitle, MB_OK | MB_ICONINFORMATION);
+  } catch (const quv::InstallFailure& e) {
+    return Refuse(log, silent, quv::FailureText(e.Failure()), quv::ExitCodeOf(e.Failure()));
+  }
   // An installation elsewhere stays the one installation: its folder is the
   // default; an older version never replaces a newer one unasked.
   const quv::InstalledVersion installed = quv::ReadInstalledVersion();

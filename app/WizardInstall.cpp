@@ -122,7 +122,7 @@ template <typename Work>
 bool TfStep::Guarded(Work work) {
   working_ = true;
   cancelConfirmed_ = false;
-  std::optional<StepFailure> failure;
+  std::optional<InstallStepFailure> failure;
   try {
     work();
     // A close confirmed during the last step.
@@ -133,7 +133,7 @@ bool TfStep::Guarded(Work work) {
   } catch (const InstallFailure& e) {
     failure = e.Failure();
   } catch (const std::exception& e) {
-    failure = StepFailure{"安装", e.what(), 0, "", {}};
+    failure = InstallStepFailure{"安装", e.what(), 0, "", {}};
   }
   working_ = false;
   if (failure) {
@@ -144,9 +144,12 @@ bool TfStep::Guarded(Work work) {
   return false;
 }
 
-void TfStep::Fail(StepFailure failure) {
+void TfStep::Fail(InstallStepFailure failure) {
   rollingBack_ = true;
-  if (transaction_) failure.notUndone = transaction_->Rollback();
+  // Added to what the failure may list already (a run cut short before).
+  if (transaction_) {
+    for (std::string& line : transaction_->Rollback()) failure.notUndone.push_back(std::move(line));
+  }
   transaction_.reset();
   rollingBack_ = false;
   lastFailure_ = failure;
@@ -169,7 +172,7 @@ void TfStep::Fail(StepFailure failure) {
 
 void TfStep::Abandon() {
   rollingBack_ = true;
-  StepFailure cancelled{"安装", kCancelledObject, 0, "", {}};
+  InstallStepFailure cancelled{"安装", kCancelledObject, 0, "", {}};
   if (transaction_) cancelled.notUndone = transaction_->Rollback();
   transaction_.reset();
   rollingBack_ = false;

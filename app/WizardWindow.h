@@ -75,7 +75,7 @@ class TfStep {
 
   Page CurrentPage() const { return page_; }
   // The failure the installation ended with, if it failed.
-  const std::optional<StepFailure>& LastFailure() const { return lastFailure_; }
+  const std::optional<InstallStepFailure>& LastFailure() const { return lastFailure_; }
 
   // ---- the installation run and the finish action (WizardInstall.cpp) ------
   // Leaves the folder page: refuses a folder that may not hold the service,
@@ -175,7 +175,7 @@ class TfStep {
   // Both directions: the page's panel back on its sheet, then onto the window.
   void ShowPage(int index);
   // Rolls back, shows the Failed page and the error box.
-  void Fail(StepFailure failure);
+  void Fail(InstallStepFailure failure);
   // Rolls back a cancelled run and ends the program.
   void Abandon();
   // Runs one guarded part of the installation (the run or the finish
@@ -242,13 +242,13 @@ class TfStep {
   HICON icon_ = nullptr;
   std::array<PageEntry, kPageCount> PageTable{};
   // What went wrong with single files during the current unzip step.
-  std::vector<StepFailure> unzipFailures_;
+  std::vector<InstallStepFailure> unzipFailures_;
   int filesDone_ = 0;
 
   Page page_ = Page::Welcome;
   // The open installation, from the run until the finish action kept it.
   std::unique_ptr<InstallTransaction> transaction_;
-  std::optional<StepFailure> lastFailure_;
+  std::optional<InstallStepFailure> lastFailure_;
   bool working_ = false;        // the run or the finish action is under way
   bool rollingBack_ = false;
   bool cancelConfirmed_ = false;

@@ -9,10 +9,11 @@
 namespace quv {
 
 namespace {
-std::string Summary(const StepFailure& f) { return f.step + "失败: " + f.object; }
+std::string Summary(const InstallStepFailure& f) { return f.step + "失败: " + f.object; }
 }  // namespace
 
-InstallFailure::InstallFailure(StepFailure failure) : Exception(Summary(failure)), failure_(std::move(failure)) {}
+InstallFailure::InstallFailure(InstallStepFailure failure)
+    : Exception(Summary(failure)), failure_(std::move(failure)) {}
 
 std::string SystemErrorText(std::uint32_t code) {
   char* text = nullptr;
@@ -27,14 +28,14 @@ std::string SystemErrorText(std::uint32_t code) {
 }
 
 InstallFailure CodeFailure(const std::string& step, const std::string& object, std::uint32_t code) {
-  return InstallFailure(StepFailure{step, object, code, SystemErrorText(code), {}});
+  return InstallFailure(InstallStepFailure{step, object, code, SystemErrorText(code), {}});
 }
 
 InstallFailure LastErrorFailure(const std::string& step, const std::string& object) {
   return CodeFailure(step, object, GetLastError());
 }
 
-std::string FailureText(const StepFailure& f) {
+std::string FailureText(const InstallStepFailure& f) {
   std::string text = "安装未能完成.\r\n\r\n" + Summary(f);
   if (f.code != 0) text += "\r\n" + f.systemText + " (错误 " + std::to_string(f.code) + ")";
   if (f.notUndone.empty()) {

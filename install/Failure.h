@@ -11,7 +11,7 @@
 
 namespace quv {
 
-struct StepFailure {
+struct InstallStepFailure {
   std::string step;         // what was being done, in the wizard's language
   std::string object;       // the file, folder or service it was done to
   std::uint32_t code = 0;   // the system error code (0: none)
@@ -23,12 +23,12 @@ struct StepFailure {
 // Raised by a step that failed; carries the failure.
 class InstallFailure : public Exception {
  public:
-  explicit InstallFailure(StepFailure failure);
-  const StepFailure& Failure() const { return failure_; }
-  StepFailure& Failure() { return failure_; }
+  explicit InstallFailure(InstallStepFailure failure);
+  const InstallStepFailure& Failure() const { return failure_; }
+  InstallStepFailure& Failure() { return failure_; }
 
  private:
-  StepFailure failure_;
+  InstallStepFailure failure_;
 };
 
 // The object of the failure a cancelled run ends with (step "安装").
@@ -49,6 +49,6 @@ std::string SystemErrorText(std::uint32_t code);
 
 // What the error box says: the step and object, the system's message with
 // its code, and what could not be undone.
-std::string FailureText(const StepFailure& failure);
+std::string FailureText(const InstallStepFailure& failure);
 
 }  // namespace quv

@@ -29,9 +29,7 @@ const char kMyComputer[] = "我的电脑";
 const char kCreatingFolderStatus[] = "创建文件夹";
 const char kCheckFolderStep[] = "检查安装文件夹";
 const char kCheckFolderAccessStep[] = "检查文件夹权限";
-const char kRecoverStep[] = "撤销上次中断的安装";
 const char kCheckSpaceStep[] = "检查磁盘空间";
-const char kRecoveredStatus[] = "已撤销上次中断的安装所做的更改";
 
 namespace {
 // The program registers itself within a fraction of a second; a removed
@@ -98,15 +96,7 @@ void RemoveLeftovers(const std::string& folder, const Note& log) {
 
 // A run cut short before this one is undone first, and says so.
 void RecoverInterruptedRun(InstallTransaction& transaction, const InstallationSteps& steps) {
-  std::vector<std::string> notUndone;
-  if (!transaction.RecoverInterruptedRun(notUndone)) return;
-  if (!notUndone.empty()) {
-    std::string lines;
-    for (const std::string& line : notUndone) lines += "\r\n" + line;
-    throw InstallFailure(StepFailure{kRecoverStep, Journal::DefaultPath(), ERROR_CAN_NOT_COMPLETE,
-                                     "以下更改未能撤销:" + lines, {}});
-  }
-  if (steps.Log) steps.Log(kRecoveredStatus);
+  if (!RecoverInterruptedInstallation(transaction, steps.Log)) return;
   if (steps.SetStatus) steps.SetStatus(kRecoveredStatus);
   if (steps.ProcessMessages) steps.ProcessMessages();
 }
@@ -137,9 +127,9 @@ void CheckFolder(const std::string& folder) {
   const FolderVerdict verdict = CheckInstallFolder(folder);
   if (verdict.kind == FolderVerdict::Usable) return;
   const bool unsafe = verdict.kind == FolderVerdict::Unsafe;
-  throw InstallFailure(StepFailure{unsafe ? kCheckFolderAccessStep : kCheckFolderStep, folder,
-                                   static_cast<std::uint32_t>(unsafe ? ERROR_ACCESS_DENIED : ERROR_BAD_PATHNAME),
-                                   verdict.reason, {}});
+  throw InstallFailure(InstallStepFailure{unsafe ? kCheckFolderAccessStep : kCheckFolderStep, folder,
+                                          static_cast<std::uint32_t>(unsafe ? ERROR_ACCESS_DENIED : ERROR_BAD_PATHNAME),
+                                          verdict.reason, {}});
 }
 
 void MakeShortcut(const std::string& target, const std::string& name, int index, InstalledFileList& files,
@@ -272,7 +262,7 @@ void CheckFreeSpace(const std::string& installFolder, std::uint64_t needed) {
   if (available.QuadPart >= needed) return;
   const std::string text = "磁盘空间不足: 需要 " + std::to_string((needed + 1023) / 1024) + " KB, 可用 " +
                            std::to_string(available.QuadPart / 1024) + " KB";
-  throw InstallFailure(StepFailure{kCheckSpaceStep, installFolder, ERROR_DISK_FULL, text, {}});
+  throw InstallFailure(InstallStepFailure{kCheckSpaceStep, installFolder, ERROR_DISK_FULL, text, {}});
 }
 
 namespace {

@@ -23,10 +23,6 @@ extern const char kCreatingFolderStatus[];  // "创建文件夹"
 // The steps that refuse a folder: where it lies, and who may write it.
 extern const char kCheckFolderStep[];        // "检查安装文件夹"
 extern const char kCheckFolderAccessStep[];  // "检查文件夹权限"
-// Undoing what a run cut short left, and saying that it was done.
-extern const char kRecoverStep[];      // "撤销上次中断的安装"
-extern const char kRecoveredStatus[];  // "已撤销上次中断的安装所做的更改"
-
 extern const char kCheckSpaceStep[];   // "检查磁盘空间"
 
 // Raises InstallFailure (ERROR_DISK_FULL, with both figures) when the drive

@@ -43,9 +43,17 @@ void InstallLog::Write(const std::string& text) {
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u  ", t.wYear, t.wMonth, t.wDay, t.wHour,
                 t.wMinute, t.wSecond, t.wMilliseconds);
-  const std::string line = stamp + AnsiToUtf8(text) + "\r\n";
+  std::string lines;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::size_t last = end;
+    if (last > at && text[last - 1] == '\r') --last;
+    if (last > at) lines += stamp + AnsiToUtf8(text.substr(at, last - at)) + "\r\n";
+    at = end + 1;
+  }
   DWORD written = 0;
-  WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  WriteFile(file_, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
 }
 
 std::string DefaultLogPath(const std::string& program) {

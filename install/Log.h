@@ -19,8 +19,9 @@ class InstallLog {
   bool Open(const std::string& path);
   bool IsOpen() const { return file_ != nullptr; }
   const std::string& Path() const { return path_; }
-  // Appends "yyyy-mm-dd hh:mm:ss.mmm  text" and a line break; written at
-  // once, so a run that ends abruptly leaves its log up to there.
+  // Appends "yyyy-mm-dd hh:mm:ss.mmm  line" and a line break for each
+  // non-empty line of text; written at once, so a run that ends abruptly
+  // leaves its log up to there.
   void Write(const std::string& text);
 
  private:

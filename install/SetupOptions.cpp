@@ -134,7 +134,7 @@ bool IsOlderVersion(const std::string& a, const std::string& b) {
   return false;
 }
 
-int ExitCodeOf(const StepFailure& failure) {
+int ExitCodeOf(const InstallStepFailure& failure) {
   struct Kind {
     const char* step;
     int code;

@@ -60,6 +60,6 @@ enum SetupExitCode : int {
 bool IsOlderVersion(const std::string& a, const std::string& b);
 
 // The exit code of a failed run.
-int ExitCodeOf(const StepFailure& failure);
+int ExitCodeOf(const InstallStepFailure& failure);
 
 }  // namespace quv

@@ -55,7 +55,7 @@ InstallFailure MarkedForDeletion(const std::string& name) {
   std::string text = SystemErrorText(ERROR_SERVICE_MARKED_FOR_DELETE) + "\r\n另一个程序打开着该服务";
   if (!holders.empty()) text += " (正在运行: " + holders + ")";
   text += ". 请关闭服务管理控制台等程序后再试.";
-  return InstallFailure(StepFailure{"删除旧服务", name, ERROR_SERVICE_MARKED_FOR_DELETE, text, {}});
+  return InstallFailure(InstallStepFailure{"删除旧服务", name, ERROR_SERVICE_MARKED_FOR_DELETE, text, {}});
 }
 
 bool DeleteAnyFile(const std::string& path) {
@@ -111,8 +111,8 @@ InstallTransaction::InstallTransaction(Pause pause) : pause_(std::move(pause)), 
 void InstallTransaction::Record(const JournalRecord& record) {
   if (!journal_.IsOpen()) {
     if (!Journal::FolderIsSafe(journalPath_))
-      throw InstallFailure(StepFailure{"检查文件夹权限", text::FolderPart(journalPath_), ERROR_ACCESS_DENIED,
-                                       SystemErrorText(ERROR_ACCESS_DENIED), {}});
+      throw InstallFailure(InstallStepFailure{"检查文件夹权限", text::FolderPart(journalPath_),
+                                              ERROR_ACCESS_DENIED, SystemErrorText(ERROR_ACCESS_DENIED), {}});
     // A journal in the way is a run cut short: undone first.
     std::vector<std::string> notUndone;
     if (!journal_.Create(journalPath_) &&
@@ -235,6 +235,20 @@ void InstallTransaction::FlushNewFiles() {
 }
 
 namespace {
+// The new file goes; one in use (the uninstaller undoing the run that
+// replaced it runs from it) is renamed aside instead, which Windows allows
+// for a running program, and goes once it has ended: at the next start, or
+// earlier by the uninstaller's clean-up.
+bool RemoveReplacement(const std::string& path) {
+  if (DeleteAnyFile(path)) return true;
+  if (!IsFile(path)) return false;
+  const std::string aside = path + kInUseSuffix;
+  DeleteAnyFile(aside);  // an earlier run's, no longer in use
+  if (!MoveFileExA(path.c_str(), aside.c_str(), 0)) return false;
+  if (!DeleteAnyFile(aside)) MoveFileExA(aside.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  return true;
+}
+
 // Deletes a kept old file; one still in use goes at the next start (answers false then).
 bool DeleteBackup(const std::string& backup) {
   if (DeleteAnyFile(backup)) return true;
@@ -308,6 +322,19 @@ bool InstallTransaction::RecoverInterruptedRun(std::vector<std::string>& notUndo
   return true;
 }
 
+const char kRecoverStep[] = "撤销上次中断的安装";
+const char kRecoveredStatus[] = "已撤销上次中断的安装所做的更改";
+
+bool RecoverInterruptedInstallation(InstallTransaction& transaction, const std::function<void(const std::string&)>& log) {
+  std::vector<std::string> notUndone;
+  if (!transaction.RecoverInterruptedRun(notUndone)) return false;
+  if (!notUndone.empty())
+    throw InstallFailure(InstallStepFailure{kRecoverStep, Journal::DefaultPath(), ERROR_CAN_NOT_COMPLETE,
+                                            SystemErrorText(ERROR_CAN_NOT_COMPLETE), std::move(notUndone)});
+  if (log) log(kRecoveredStatus);
+  return true;
+}
+
 std::vector<std::string> InstallTransaction::Rollback() {
   std::vector<std::string> notUndone;
   while (!changes_.empty()) {
@@ -328,7 +355,7 @@ std::string InstallTransaction::UndoOne(const Change& change) {
     case Kind::FileReplaced:
       // Without its old copy it was never moved, or is back already.
       if (GetFileAttributesA(change.backup.c_str()) == INVALID_FILE_ATTRIBUTES) return "";
-      if (DeleteAnyFile(change.path) && MoveFileA(change.backup.c_str(), change.path.c_str())) return "";
+      if (RemoveReplacement(change.path) && MoveFileA(change.backup.c_str(), change.path.c_str())) return "";
       return "未能恢复文件 " + change.path + " (原文件保存为 " + change.backup + ")";
     case Kind::FolderCreated:
       return RemoveDirectoryA(change.path.c_str()) || !platform::DirExists(change.path)

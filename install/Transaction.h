@@ -17,6 +17,14 @@
 
 namespace quv {
 
+// Appended to the name of a new file that was in use when its old one came
+// back: it is deleted once free.
+inline constexpr char kInUseSuffix[] = ".quvinuse";
+
+// Undoing what a run cut short left, and saying that it was done.
+extern const char kRecoverStep[];      // "撤销上次中断的安装"
+extern const char kRecoveredStatus[];  // "已撤销上次中断的安装所做的更改"
+
 // Waits about ms milliseconds; the wizard's keeps its window responsive.
 using Pause = std::function<void(unsigned ms)>;
 
@@ -117,5 +125,13 @@ class InstallTransaction {
   std::string journalPath_;
   Journal journal_;
 };
+
+// The one way every program of the installation (the setup program at its
+// start and before its first step, the uninstaller before it removes
+// anything) finishes a run cut short: transaction's RecoverInterruptedRun.
+// Answers whether there was such a run (logged as kRecoveredStatus); raises
+// InstallFailure (step kRecoverStep, the changes left in its text) when it
+// could not be finished: the journal then stays for the next attempt.
+bool RecoverInterruptedInstallation(InstallTransaction& transaction, const std::function<void(const std::string&)>& log);
 
 }  // namespace quv

@@ -9,7 +9,9 @@
 // at the next start of Windows. It writes a log (/LOG="file", else the
 // temporary folder) and exits 0 when everything went, 3 when anything is
 // left, 4 without administrator rights, 5 while another run of it or of the
-// setup program is under way.
+// setup program is under way, 6 when the rollback of an installation cut
+// short (which it finishes first, as the setup program would) cannot be
+// finished: it then removes nothing.
 // "/silent" (any letter case) asks nothing and shows nothing. Its own file
 // and folder go once it has ended: a copy of it in a private folder made for
 // it under the temporary folder, started with "/cleanup <id> <path>", waits
@@ -28,6 +30,7 @@
 #include "install/Paths.h"
 #include "install/RunGuard.h"
 #include "install/ServiceControl.h"
+#include "install/Transaction.h"
 #include "install/UninstallEntry.h"
 #include "zip/Text.h"
 
@@ -42,7 +45,8 @@ constexpr char kShortcutNames[2][32] = {"Quv服务程序.lnk", "卸载Quv服务�
 constexpr DWORD kCleanupWaitMs = 30000;
 constexpr unsigned kServiceGoneMs = 10000;
 
-enum ExitCode { kDone = 0, kDeclined = 1, kNoList = 2, kLeftBehind = 3, kNoRights = 4, kAnotherRun = 5 };
+enum ExitCode { kDone = 0, kDeclined = 1, kNoList = 2, kLeftBehind = 3, kNoRights = 4, kAnotherRun = 5,
+                kNotRecovered = 6 };
 
 std::string OwnPath() {
   char path[MAX_PATH + 1] = {};
@@ -268,6 +272,8 @@ int Cleanup(const char* id, const std::string& uninstaller) {
   bool deleted = false;
   if (text::SameText(text::FileNamePart(uninstaller), kOwnName)) {
     for (int attempt = 0; attempt < 30 && !(deleted = DeleteFileA(uninstaller.c_str())); ++attempt) Sleep(100);
+    // The uninstaller ran from there when it undid an installation cut short.
+    DeleteFileA((uninstaller + kInUseSuffix).c_str());
     RemoveDirectoryA(text::FolderPart(uninstaller).c_str());
   }
   const std::string self = OwnPath();
@@ -313,6 +319,18 @@ int main(int argc, char** argv) {
   const std::string logPath = LogArg(argc, argv);
   log.Open(logPath.empty() ? DefaultLogPath("QuvUninstall") : logPath);
   log.Write(std::string("UnInstall: ") + GetCommandLineA());
+  // An installation cut short is undone first: otherwise the next setup run
+  // would put back the old service this run removes.
+  try {
+    InstallTransaction transaction(nullptr);
+    RecoverInterruptedInstallation(transaction, [&](const std::string& line) { log.Write(line); });
+  } catch (const InstallFailure& e) {
+    const std::string text = FailureText(e.Failure()) + "\r\n未卸载任何内容.";
+    log.Write(text);
+    log.Write("退出码: " + std::to_string(kNotRecovered));
+    if (!silent) MessageBoxA(nullptr, text.c_str(), kTitle, MB_ICONERROR);
+    return kNotRecovered;
+  }
   const std::string self = OwnPath();
   std::string list;
   if (!ReadWholeFile(text::FolderPart(self) + kInstallListName, list)) {

@@ -63,6 +63,12 @@ bool Program::WaitForExit(Duration timeout) const {
          WaitForSingleObject(info_.hProcess, static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0;
 }
 
+DWORD Program::ExitCode() const {
+  DWORD code = STILL_ACTIVE;
+  if (info_.hProcess) GetExitCodeProcess(info_.hProcess, &code);
+  return code;
+}
+
 void Program::WaitIdle(Duration timeout) const {
   if (info_.hProcess) WaitForInputIdle(info_.hProcess, static_cast<DWORD>(timeout.count()));
 }

@@ -39,6 +39,8 @@ class Program {
   bool Running() const;
   // Waits for the program to end; answers whether it did.
   bool WaitForExit(Duration timeout = 5000ms) const;
+  // Its exit code once ended (STILL_ACTIVE before).
+  DWORD ExitCode() const;
   // Waits until it sits idle waiting for input (after start or a click).
   void WaitIdle(Duration timeout = 5000ms) const;
   // The program's visible top-level window with this class and title (any

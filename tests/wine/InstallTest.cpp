@@ -819,4 +819,95 @@ TEST(Install, ARunKilledAtEachStepIsUndoneByTheNextOne) {
   RemoveInstallation(folder);
 }
 
+// An installation over the previous one, ended as in a crash once its files
+// are replaced. Blocked, the next undoing cannot finish: a folder stands
+// where the old service program goes back.
+void KillAfterFilesReplaced(const std::string& folder, bool blocked) {
+  SetEnvironmentVariableA("QUV_TEST_KILL_AT", "files-replaced");
+  EXPECT_EQ(RunSetup("/VERYSILENT").exitCode, 99);
+  SetEnvironmentVariableA("QUV_TEST_KILL_AT", nullptr);
+  ASSERT_TRUE(FileThere(JournalPath()));
+  if (!blocked) return;
+  const std::wstring program = Wide(folder + "\\QuvSvr.exe");
+  ASSERT_TRUE(DeleteFileW(program.c_str()));
+  ASSERT_TRUE(CreateDirectoryW(program.c_str(), nullptr));
+}
+
+std::string BoxText(HWND box) {
+  std::string text;
+  for (HWND label : d::FindAll(box, "Static")) text += d::TextOf(label);
+  return text;
+}
+
+bool HasLineWith(const std::vector<std::string>& lines, const std::string& part) {
+  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != l.npos; });
+}
+
+// Uninstalled without the rollback first, the next installation's recovery
+// would put back the service (whose program went with the uninstall).
+TEST(Install, AnUninstallAfterAKilledRunFinishesItsRollbackFirst) {
+  const std::string folder = kDefaultFolder;
+  RemoveInstallation(folder);
+  ASSERT_EQ(RunSetup("/VERYSILENT").exitCode, 0);
+  const std::string log = "C:\\quv-uninstall.log";
+  const std::string uninstall = "\"" + folder + "\\UnInstall.exe\" /silent /LOG=" + log;
+  {
+    SCOPED_TRACE("a rollback that cannot finish: nothing uninstalled");
+    KillAfterFilesReplaced(folder, true);
+    EXPECT_EQ(RunAndWait(uninstall), 6);
+    EXPECT_TRUE(HasLineWith(LogLines(log), "未能恢复文件 " + folder + "\\QuvSvr.exe"));
+    EXPECT_TRUE(FileThere(JournalPath()));
+    EXPECT_FALSE(UninstallEntry().empty());
+    EXPECT_TRUE(FileThere(LinkFolder() + kUninstallLink));
+    RemoveTree(folder + "\\QuvSvr.exe");
+  }
+  EXPECT_EQ(RunAndWait(uninstall), 0);
+  EXPECT_TRUE(HasLineWith(LogLines(log), "已撤销上次中断的安装所做的更改"));
+  RemoveTree(log);
+  EXPECT_FALSE(FileThere(JournalPath()));
+  EXPECT_EQ(ServiceState(kServiceName), 0u);
+  EXPECT_TRUE(UninstallEntry().empty());
+  EXPECT_FALSE(FolderThere(LinkFolder()));
+  EXPECT_TRUE(d::WaitUntil([&] { return !FolderThere(folder); })) << ListFolder(folder);
+  EXPECT_EQ(RunSetup("/VERYSILENT").exitCode, 0) << "and a fresh installation follows";
+  ExpectInstalled(folder);
+  RemoveInstallation(folder);
+}
+
+TEST(Install, TheWizardUndoesAKilledRunBeforeItsFirstPage) {
+  const std::string folder = kDefaultFolder;
+  RemoveInstallation(folder);
+  ASSERT_EQ(RunSetup("/VERYSILENT").exitCode, 0);
+  const std::string before = Account(folder);
+  std::string exe = "\"";  // in steps, as in RunSetup
+  exe += Env("QUV_WIZARD_EXE") + "\"";
+  KillAfterFilesReplaced(folder, false);
+  {
+    d::Program wizard(exe);
+    HWND box = wizard.WaitForTopWindow("#32770", kTitle);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(wizard.TopWindow("TfStep", kTitle), nullptr) << "undone before the first page shows";
+    EXPECT_EQ(BoxText(box), "已撤销上次中断的安装所做的更改");
+    EXPECT_TRUE(d::WaitUntil([&] { return Account(folder) == before; })) << Account(folder) << "\n---\n" << before;
+    EXPECT_FALSE(FileThere(JournalPath()));
+    d::Click(GetDlgItem(box, IDOK));
+    EXPECT_NE(wizard.WaitForTopWindow("TfStep", kTitle), nullptr);
+    wizard.Kill();
+  }
+  SCOPED_TRACE("cannot be undone: said, and the code a silent run ends with");
+  KillAfterFilesReplaced(folder, true);
+  EXPECT_EQ(RunSetup("/VERYSILENT").exitCode, 9);
+  d::Program wizard(exe);
+  HWND box = wizard.WaitForTopWindow("#32770", kTitle);
+  ASSERT_NE(box, nullptr);
+  EXPECT_NE(BoxText(box).find("未能恢复文件 " + folder + "\\QuvSvr.exe"), std::string::npos) << BoxText(box);
+  d::Click(GetDlgItem(box, IDOK));
+  EXPECT_TRUE(wizard.WaitForExit());
+  EXPECT_EQ(wizard.ExitCode(), 9u);
+  RemoveTree(folder + "\\QuvSvr.exe");
+  EXPECT_EQ(RunSetup("/VERYSILENT").exitCode, 0) << "the journal is undone by the next run";
+  EXPECT_FALSE(FileThere(JournalPath()));
+  RemoveInstallation(folder);
+}
+
 }  // namespace
