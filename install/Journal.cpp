@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "install/FolderSecurity.h"
+#include "zip/Crc32.h"
 #include "zip/Text.h"
 
 namespace quv {
@@ -13,14 +14,12 @@ namespace quv {
 namespace {
 
 // A record: "QJ", the payload's length (4 bytes, little-endian), the
-// payload, and its FNV-1a sum, so that a record torn by a crash is known.
+// payload, and its CRC-32, so that a record torn by a crash is known.
 constexpr char kMagic[] = "QJ";
 constexpr std::size_t kHeaderSize = 6;
 
 std::uint32_t Sum(const std::string& bytes) {
-  std::uint32_t sum = 2166136261u;
-  for (const char c : bytes) sum = (sum ^ static_cast<unsigned char>(c)) * 16777619u;
-  return sum;
+  return ~UpdateCrc(0xFFFFFFFFu, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
 class Writer {
