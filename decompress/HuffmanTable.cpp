@@ -1,6 +1,8 @@
 #include "decompress/HuffmanTable.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace quv::huffman {
 
@@ -32,6 +34,14 @@ DecodeResult CheckLengths(const std::uint16_t* lens, int n, unsigned count[kMaxC
   return (incomplete && maxLen != 1) ? DecodeResult::DamagedData : DecodeResult::Decoded;
 }
 
+// The next code of the same length in bit-reversed order (the canonical code
+// plus one, counted from the first bit read): the highest clear bit below
+// len is set and the bits above it cleared.
+inline unsigned NextCode(unsigned code, unsigned len) {
+  const unsigned bit = 1u << (static_cast<unsigned>(std::bit_width(code ^ ((1u << len) - 1))) - 1);
+  return (code & (bit - 1)) | bit;
+}
+
 }  // namespace
 
 DecodeResult BuildTable(const std::uint16_t* lens, int n, const std::uint32_t* symbols, unsigned wantBits,
@@ -59,61 +69,73 @@ DecodeResult BuildTable(const std::uint16_t* lens, int n, const std::uint32_t* s
   std::uint16_t sorted[kMaxSymbols];
   for (int sym = 0; sym < n; ++sym)
     if (lens[sym] != 0) sorted[offset[lens[sym]]++] = static_cast<std::uint16_t>(sym);
-  const unsigned total = n - count[0];
+  const std::uint16_t* nextSymbol = sorted;
 
-  // Slots no code reaches (incomplete codes only) stay invalid; their length
-  // is that of the longest code, as if dummy codes filled them.
-  const unsigned invalidBits = std::min(maxLen, root);
-  const std::uint32_t invalid = Entry(kInvalid, invalidBits, invalidBits, 0);
-  unsigned used = 1u << root;
-  if (incomplete) std::fill(storage, storage + used, invalid);
-  unsigned remaining[kMaxCodeBits + 1];  // codes of each length not yet placed
-  std::copy(count, count + kMaxCodeBits + 1, remaining);
+  if (incomplete) {
+    // The one incomplete code accepted: a single code of one bit. The other
+    // bit pattern stays invalid, with the length of that code.
+    storage[0] = symbols[sorted[0]] + Entry(0, 1, 1, 0);
+    storage[1] = Entry(kInvalid, 1, 1, 0);
+    entriesUsed = static_cast<std::uint16_t>(entriesUsed + 2);
+    return check;
+  }
 
-  std::uint32_t* next = storage;  // current (sub-)table
-  unsigned curr = root;           // its index bits
-  unsigned drop = 0;              // bits decoded before it
-  const unsigned mask = (1u << root) - 1;
-  unsigned low = ~0u;             // root index of the current sub-table
-  unsigned huff = 0;              // current code, bit-reversed
+  // First level: the codes of each length up to the root bits fill a table
+  // as wide as that length, one slot each, and the table is doubled (its
+  // copy is each slot with one more bit above) before the next length.
+  unsigned code = 0;  // bit-reversed
   unsigned len = minLen;
-  for (unsigned i = 0;;) {
-    const unsigned bits = len - drop;
-    const std::uint32_t e = symbols[sorted[i]] + Entry(0, bits, bits, 0);
-    const unsigned step = 1u << bits;
-    for (unsigned fill = 1u << curr; fill != 0;) {
-      fill -= step;
-      next[(huff >> drop) + fill] = e;
-    }
-    // Next code in bit-reversed order.
-    unsigned incr = 1u << (len - 1);
-    while ((huff & incr) != 0) incr >>= 1;
-    huff = incr != 0 ? (huff & (incr - 1)) + incr : 0;
-
-    --remaining[len];
-    if (++i == total) break;
-    len = lens[sorted[i]];
-    if (len > root && (huff & mask) != low) {
-      // A new sub-table for the codes sharing these root bits, as large as
-      // the longer codes that follow need.
-      if (drop == 0) drop = root;
-      next += 1u << curr;
-      curr = len - drop;
-      int left = 1 << curr;
-      while (curr + drop < maxLen) {
-        left -= static_cast<int>(remaining[curr + drop]);
-        if (left <= 0) break;
-        ++curr;
-        left <<= 1;
+  unsigned tableEnd = 1u << len;
+  for (;;) {
+    for (unsigned k = count[len]; k != 0; --k) {
+      storage[code] = symbols[*nextSymbol++] + Entry(0, len, len, 0);
+      if (code == tableEnd - 1) {
+        // The last code: every slot is taken.
+        for (; len < root; ++len, tableEnd <<= 1) std::memcpy(storage + tableEnd, storage, tableEnd * sizeof(*storage));
+        entriesUsed = static_cast<std::uint16_t>(entriesUsed + tableEnd);
+        return check;
       }
-      used += 1u << curr;
-      if (used > static_cast<unsigned>(capacity)) return DecodeResult::DamagedData;  // cannot happen for codes that passed the check
-      if (incomplete) std::fill(next, next + (1u << curr), invalid);
-      low = huff & mask;
-      storage[low] = Entry(kLink, curr, root, static_cast<unsigned>(next - storage));
+      code = NextCode(code, len);
+    }
+    if (len == root) break;
+    std::memcpy(storage + tableEnd, storage, tableEnd * sizeof(*storage));
+    tableEnd <<= 1;
+    ++len;
+  }
+  do ++len;
+  while (count[len] == 0);
+
+  // Longer codes: a sub-table for the codes sharing the same root bits, as
+  // large as they need, each code filling every slot its bits select.
+  const unsigned rootMask = (1u << root) - 1;
+  unsigned prefix = ~0u;
+  unsigned subStart = 0;
+  for (;;) {
+    if ((code & rootMask) != prefix) {
+      prefix = code & rootMask;
+      subStart = tableEnd;
+      unsigned subBits = len - root;
+      unsigned space = count[len];
+      while (space < (1u << subBits)) {
+        ++subBits;
+        space = (space << 1) + count[root + subBits];
+      }
+      tableEnd = subStart + (1u << subBits);
+      if (tableEnd > static_cast<unsigned>(capacity)) return DecodeResult::DamagedData;  // cannot happen for codes that passed the check
+      storage[prefix] = Entry(kLink, subBits, root, subStart);
+    }
+    const unsigned bits = len - root;
+    const std::uint32_t e = symbols[*nextSymbol++] + Entry(0, bits, bits, 0);
+    const unsigned step = 1u << bits;
+    for (unsigned slot = subStart + (code >> root); slot < tableEnd; slot += step) storage[slot] = e;
+    if (code == (1u << len) - 1) break;
+    code = NextCode(code, len);
+    if (--count[len] == 0) {
+      do ++len;
+      while (count[len] == 0);
     }
   }
-  entriesUsed = static_cast<std::uint16_t>(entriesUsed + used);
+  entriesUsed = static_cast<std::uint16_t>(entriesUsed + tableEnd);
   return check;
 }
 

@@ -24,6 +24,7 @@
 #include "decompress/Inflate.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -31,6 +32,13 @@
 
 #include "decompress/HuffmanTable.h"
 #include "zip/Exception.h"
+
+// The fast loop is built a second time for x86 processors with BMI2, whose
+// shifts and bit-field extraction take a count from any register: the loop
+// is mostly such shifts.
+#if defined(__x86_64__) || defined(__i386__)
+#define QUV_INFLATE_BMI2 1
+#endif
 
 namespace quv {
 
@@ -157,21 +165,21 @@ DecodeResult BuildTable(const Format& format, const std::uint16_t* lens, int n, 
                              entriesUsed);
 }
 
-inline std::uint64_t Load64(const std::uint8_t* p) {
+[[gnu::always_inline]] inline std::uint64_t Load64(const std::uint8_t* p) {
   std::uint64_t v;
   std::memcpy(&v, p, 8);
   if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
   return v;
 }
 
-inline void Copy8(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 8); }
-inline void Copy16(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 16); }
+[[gnu::always_inline]] inline void Copy8(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 8); }
+[[gnu::always_inline]] inline void Copy16(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 16); }
 
 // Adds whole bytes from in until at least 56 bits are held; in must have 8
 // readable bytes. Bits above the count are the next input bits, never junk.
 // Only the low byte of count is the count (see DropEntryBits); shifting by
 // count & 63 is the plain machine shift.
-inline void Refill(std::uint64_t& bits, std::uint32_t& count, const std::uint8_t*& in) {
+[[gnu::always_inline]] inline void Refill(std::uint64_t& bits, std::uint32_t& count, const std::uint8_t*& in) {
   bits |= Load64(in) << (count & 63);
   in += 7 - ((count >> 3) & 7);
   count |= 56;
@@ -179,7 +187,7 @@ inline void Refill(std::uint64_t& bits, std::uint32_t& count, const std::uint8_t
 
 // Drops an entry's bits. The whole entry is subtracted: its low byte is the
 // bit count and what the rest borrows only reaches count's unused high bits.
-inline void DropEntryBits(std::uint64_t& bits, std::uint32_t& count, std::uint32_t e) {
+[[gnu::always_inline]] inline void DropEntryBits(std::uint64_t& bits, std::uint32_t& count, std::uint32_t e) {
   bits >>= e & 63;
   count -= e;
 }
@@ -188,20 +196,20 @@ inline constexpr std::uint64_t Mask(unsigned n) { return (std::uint64_t{1} << n)
 
 // The extra bits of a length or distance entry, taken from the bits as they
 // were before the entry was dropped.
-inline unsigned ExtraBits(std::uint64_t before, std::uint32_t e) {
+[[gnu::always_inline]] inline unsigned ExtraBits(std::uint64_t before, std::uint32_t e) {
   // The flag bits above the code bits are clear in these entries.
   const unsigned codeBits = static_cast<std::uint8_t>(e >> 8);
   return static_cast<unsigned>((before & Mask(static_cast<std::uint8_t>(e))) >> codeBits);
 }
 
-inline std::size_t SubTableSlot(std::uint32_t link, std::uint64_t bits) {
+[[gnu::always_inline]] inline std::size_t SubTableSlot(std::uint32_t link, std::uint64_t bits) {
   return Value(link) + static_cast<std::size_t>(bits & Mask(SubTableBits(link)));
 }
 
 // Copies a match of length bytes from dist bytes back; may write up to
 // kCopyOverrun bytes past its end. Most matches are shorter than 32 bytes:
 // the first 32 are copied without testing the length.
-inline std::uint8_t* CopyMatch(std::uint8_t* to, unsigned dist, unsigned length) {
+[[gnu::always_inline]] inline std::uint8_t* CopyMatch(std::uint8_t* to, unsigned dist, unsigned length) {
   const std::uint8_t* from = to - dist;
   std::uint8_t* const end = to + length;
   if (dist >= 16) {
@@ -307,7 +315,17 @@ class Inflater {
   DecodeResult DecodeDynamicBlock();
   DecodeResult DecodeCompressedData(const Table& lit, const Table& dist);
   template <bool kDeflate64>
-  Status FastLoop(const Table& lit, const Table& dist);
+  [[gnu::always_inline]] inline Status FastLoop(const Table& lit, const Table& dist);
+  template <bool kDeflate64>
+  Status FastLoopPortable(const Table& lit, const Table& dist) { return FastLoop<kDeflate64>(lit, dist); }
+#ifdef QUV_INFLATE_BMI2
+  template <bool kDeflate64>
+  [[gnu::target("bmi2")]] Status FastLoopBmi2(const Table& lit, const Table& dist) {
+    return FastLoop<kDeflate64>(lit, dist);
+  }
+#endif
+  template <bool kDeflate64>
+  Status RunFastLoop(const Table& lit, const Table& dist);
   Status SlowSymbol(const Table& lit, const Table& dist);
   std::uint32_t SlowDecode(const Table& t);
 
@@ -550,13 +568,30 @@ DecodeResult Inflater::DecodeCompressedData(const Table& lit, const Table& dist)
     if (Available() < 16 + kSecondRefillMargin)
       s = SlowSymbol(lit, dist);
     else if (format_.deflate64)
-      s = FastLoop<true>(lit, dist);
+      s = RunFastLoop<true>(lit, dist);
     else
-      s = FastLoop<false>(lit, dist);
+      s = RunFastLoop<false>(lit, dist);
     if (s == kEndOfBlock) return DecodeResult::Decoded;
     if (s == kBad) return DecodeResult::DamagedData;
     FlushIfFull();
   }
+}
+
+std::atomic<bool> portableLoopOnly{false};
+
+#ifdef QUV_INFLATE_BMI2
+bool HaveBmi2() {
+  static const bool have = __builtin_cpu_supports("bmi2");
+  return have;
+}
+#endif
+
+template <bool kDeflate64>
+Status Inflater::RunFastLoop(const Table& lit, const Table& dist) {
+#ifdef QUV_INFLATE_BMI2
+  if (HaveBmi2() && !portableLoopOnly.load(std::memory_order_relaxed)) return FastLoopBmi2<kDeflate64>(lit, dist);
+#endif
+  return FastLoopPortable<kDeflate64>(lit, dist);
 }
 
 // Decodes one symbol the careful way: first the classic first-level lookup
@@ -706,6 +741,8 @@ Status Inflater::FastLoop(const Table& lit, const Table& dist) {
 }
 
 }  // namespace
+
+void UsePortableInflateLoop(bool portable) { portableLoopOnly.store(portable, std::memory_order_relaxed); }
 
 DecodeResult InflateEntry(TDecodeContext& ctx, InflateFormat format) {
   Inflater inflater(ctx, TablesOf(ctx), format == InflateFormat::Deflate64 ? kDeflate64 : kDeflate);

@@ -15,4 +15,9 @@ enum class InflateFormat { Deflate, Deflate64 };
 // EDecoderOutOfMemory.
 DecodeResult InflateEntry(TDecodeContext& ctx, InflateFormat format = InflateFormat::Deflate);
 
+// Inflate's fast loop is built twice on x86: for any processor and for those
+// with BMI2, and the processor's best runs. For tests: true makes every
+// thread run the one for any processor from now on.
+void UsePortableInflateLoop(bool portable);
+
 }  // namespace quv

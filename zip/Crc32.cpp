@@ -3,7 +3,8 @@
 // at compile time let the update take eight bytes per step. On x86 processors
 // with carry-less multiplication, long buffers are folded 64 bytes at a time
 // instead (Gopal et al., "Fast CRC Computation for Generic Polynomials Using
-// PCLMULQDQ Instruction", Intel 2009), several times faster again.
+// PCLMULQDQ Instruction", Intel 2009), several times faster again, and with
+// 256-bit multiplication where the processor has it, twice as wide.
 #include <bit>
 #include <cstring>
 
@@ -94,16 +95,31 @@ inline std::uint32_t Load32(const std::uint8_t* p) {
   return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x11), _mm_clmulepi64_si128(x, k, 0x00)), next);
 }
 
-// Folds length bytes (at least 64, a multiple of 16) into the register.
-[[gnu::target("sse2,pclmul")]] std::uint32_t FoldClmul(std::uint32_t crc, const std::uint8_t* p,
-                                                         std::size_t length) {
-  // Constants of the reflected polynomial: x^(4*128+32), x^(4*128-32) mod P;
-  // x^(128+32), x^(128-32); x^64; then P and its Barrett reciprocal.
-  const __m128i k1k2 = _mm_set_epi64x(0x01c6e41596, 0x0154442bd4);
+// Folds the 128 bits x and the rest of the length bytes (a multiple of 16)
+// into the register.
+[[gnu::target("sse2,pclmul"), gnu::always_inline]] inline std::uint32_t FinishClmul(__m128i x1, const std::uint8_t* p, std::size_t length) {
   const __m128i k3k4 = _mm_set_epi64x(0x00ccaa009e, 0x01751997d0);
   const __m128i k5k0 = _mm_set_epi64x(0, 0x0163cd6124);
   const __m128i poly = _mm_set_epi64x(0x01f7011641, 0x01db710641);
   const __m128i low32 = _mm_setr_epi32(~0, 0, ~0, 0);
+  for (; length >= 16; p += 16, length -= 16) x1 = Fold(x1, k3k4, Load128(p));
+
+  // 128 bits to 64, then Barrett reduction to 32.
+  __m128i x = _mm_xor_si128(_mm_srli_si128(x1, 8), _mm_clmulepi64_si128(x1, k3k4, 0x10));
+  x = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x, low32), k5k0, 0x00), _mm_srli_si128(x, 4));
+  __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x, low32), poly, 0x10);
+  t = _mm_clmulepi64_si128(_mm_and_si128(t, low32), poly, 0x00);
+  x = _mm_xor_si128(x, t);
+  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(x, 4)));
+}
+
+// Folds length bytes (at least 64, a multiple of 16) into the register.
+[[gnu::target("sse2,pclmul")]] std::uint32_t FoldClmul(std::uint32_t crc, const std::uint8_t* p,
+                                                         std::size_t length) {
+  // Constants of the reflected polynomial: x^(4*128+32), x^(4*128-32) mod P;
+  // x^(128+32), x^(128-32).
+  const __m128i k1k2 = _mm_set_epi64x(0x01c6e41596, 0x0154442bd4);
+  const __m128i k3k4 = _mm_set_epi64x(0x00ccaa009e, 0x01751997d0);
 
   __m128i x1 = _mm_xor_si128(Load128(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
   __m128i x2 = Load128(p + 16);
@@ -120,19 +136,58 @@ inline std::uint32_t Load32(const std::uint8_t* p) {
   x1 = Fold(x1, k3k4, x2);
   x1 = Fold(x1, k3k4, x3);
   x1 = Fold(x1, k3k4, x4);
-  for (; length >= 16; p += 16, length -= 16) x1 = Fold(x1, k3k4, Load128(p));
+  return FinishClmul(x1, p, length);
+}
 
-  // 128 bits to 64, then Barrett reduction to 32.
-  __m128i x = _mm_xor_si128(_mm_srli_si128(x1, 8), _mm_clmulepi64_si128(x1, k3k4, 0x10));
-  x = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x, low32), k5k0, 0x00), _mm_srli_si128(x, 4));
-  __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x, low32), poly, 0x10);
-  t = _mm_clmulepi64_si128(_mm_and_si128(t, low32), poly, 0x00);
-  x = _mm_xor_si128(x, t);
-  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(x, 4)));
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i Load256(const std::uint8_t* q) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+}
+
+// Fold on each 128-bit half.
+[[gnu::target("avx2,pclmul,vpclmulqdq"), gnu::always_inline]] inline __m256i Fold256(__m256i x, __m256i k, __m256i next) {
+  return _mm256_xor_si256(_mm256_xor_si256(_mm256_clmulepi64_epi128(x, k, 0x11), _mm256_clmulepi64_epi128(x, k, 0x00)),
+                          next);
+}
+
+// The same with 256-bit carry-less multiplication: eight 128-bit lanes, 128
+// bytes a step, half the instructions. length: at least 128, a multiple of 16.
+[[gnu::target("avx2,pclmul,vpclmulqdq")]] std::uint32_t FoldWideClmul(std::uint32_t crc, const std::uint8_t* p,
+                                                                       std::size_t length) {
+  // x^(8*128+32), x^(8*128-32) mod P in both halves.
+  const __m256i k8 = _mm256_set_epi64x(0x014a7fe880, 0x01e88ef372, 0x014a7fe880, 0x01e88ef372);
+  const __m128i k3k4 = _mm_set_epi64x(0x00ccaa009e, 0x01751997d0);
+
+  __m256i x1 = _mm256_xor_si256(Load256(p), _mm256_setr_epi32(static_cast<int>(crc), 0, 0, 0, 0, 0, 0, 0));
+  __m256i x2 = Load256(p + 32);
+  __m256i x3 = Load256(p + 64);
+  __m256i x4 = Load256(p + 96);
+  p += 128;
+  length -= 128;
+  for (; length >= 128; p += 128, length -= 128) {
+    x1 = Fold256(x1, k8, Load256(p));
+    x2 = Fold256(x2, k8, Load256(p + 32));
+    x3 = Fold256(x3, k8, Load256(p + 64));
+    x4 = Fold256(x4, k8, Load256(p + 96));
+  }
+  // The eight lanes in the order of the data, folded into one.
+  __m128i x = _mm256_castsi256_si128(x1);
+  x = Fold(x, k3k4, _mm256_extracti128_si256(x1, 1));
+  x = Fold(x, k3k4, _mm256_castsi256_si128(x2));
+  x = Fold(x, k3k4, _mm256_extracti128_si256(x2, 1));
+  x = Fold(x, k3k4, _mm256_castsi256_si128(x3));
+  x = Fold(x, k3k4, _mm256_extracti128_si256(x3, 1));
+  x = Fold(x, k3k4, _mm256_castsi256_si128(x4));
+  x = Fold(x, k3k4, _mm256_extracti128_si256(x4, 1));
+  return FinishClmul(x, p, length);
 }
 
 bool HaveClmul() {
   static const bool have = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
+  return have;
+}
+
+bool HaveWideClmul() {
+  static const bool have = HaveClmul() && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("vpclmulqdq");
   return have;
 }
 #endif
@@ -144,7 +199,7 @@ std::uint32_t UpdateCrc(std::uint32_t crc, const std::uint8_t* buffer, std::size
 #ifdef QUV_CRC_CLMUL
   if (length >= 64 && HaveClmul()) {
     const std::size_t n = length & ~std::size_t{15};
-    crc = FoldClmul(crc, p, n);
+    crc = n >= 128 && HaveWideClmul() ? FoldWideClmul(crc, p, n) : FoldClmul(crc, p, n);
     p += n;
     length -= n;
   }

@@ -154,6 +154,17 @@ TEST(InflateZlib, RandomSizesAndSettings) {
   for (const auto& [stream, raw] : pairs) ExpectDecodes(stream, raw);
 }
 
+TEST(InflateZlib, PortableFastLoopAlike) {
+  // Where the processor has a loop of its own, the other one is tested here.
+  struct Restore {
+    ~Restore() { UsePortableInflateLoop(false); }
+  } restore;
+  UsePortableInflateLoop(true);
+  const auto pairs = Listing("random.txt");
+  ASSERT_EQ(pairs.size(), 240u) << "test data missing";
+  for (const auto& [stream, raw] : pairs) ExpectDecodes(stream, raw);
+}
+
 TEST(InflateZlib, InputOverDisksAndEncrypted) {
   // The same stream arriving over several disks, cut at odd places, and
   // enciphered: buffer refills land at every kind of position in the data.
