@@ -150,27 +150,18 @@ class DetailDuring {
   std::string& slot_;
 };
 
-// Gives the component's run back on every way out of it (also to a run that
-// a handler started inside another one).
-class RunGuard {
+// Keeps the archive open while the run goes on and gives the caller's
+// setting back on every way out of it.
+class KeepOpenGuard {
  public:
-  RunGuard(bool& keepOpen, TExtractionRun*& run, TExtractionRun* current)
-      : keepOpen_(keepOpen), saved_(keepOpen), run_(run), savedRun_(run) {
-    keepOpen_ = true;
-    run_ = current;
-  }
-  ~RunGuard() {
-    run_ = savedRun_;
-    keepOpen_ = saved_;
-  }
-  RunGuard(const RunGuard&) = delete;
-  RunGuard& operator=(const RunGuard&) = delete;
+  explicit KeepOpenGuard(bool& keepOpen) : keepOpen_(keepOpen), saved_(keepOpen) { keepOpen_ = true; }
+  ~KeepOpenGuard() { keepOpen_ = saved_; }
+  KeepOpenGuard(const KeepOpenGuard&) = delete;
+  KeepOpenGuard& operator=(const KeepOpenGuard&) = delete;
 
  private:
   bool& keepOpen_;
   bool saved_;
-  TExtractionRun*& run_;
-  TExtractionRun* savedRun_;
 };
 
 }  // namespace
@@ -225,12 +216,12 @@ void THashSet::Grow() {
 
 // ---- the run ---------------------------------------------------------------------
 
-TExtractionRun::TExtractionRun(TUnZip& zip) : zip_(zip), context_(zip), memory_(zip.memoryBudget_) {}
+TExtractionRun::TExtractionRun(TUnZip& zip) : zip_(zip), context_(zip, *this), memory_(zip.memoryBudget_) {}
 
 TExtractionRun::~TExtractionRun() = default;
 
 std::int32_t TExtractionRun::Execute() {
-  RunGuard guard(zip_.keepZipOpen_, zip_.run_, this);
+  KeepOpenGuard guard(zip_.keepZipOpen_);
   bool sortChanged = false;
   const TZipSortMode savedSort = zip_.sortMode_;
 
@@ -613,7 +604,8 @@ std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index
     if (decoded.result == DecodeResult::DamagedData) decoded.fault = "damaged compressed data";
     // The password passed its verifier: a code that does not match means
     // the encrypted bytes are not the ones it was made for.
-    if (zip_.aesDecryptor_ && decoded.result != DecodeResult::DamagedData && !zip_.AesEntryAuthentic()) {
+    if (zip_.aesDecryptor_ && decoded.result != DecodeResult::DamagedData &&
+        !zip_.AesEntryAuthentic(context_.ArchiveLeft)) {
       decoded.result = DecodeResult::DamagedData;
       decoded.fault = "authentication failed: the data is damaged or was altered";
     }
@@ -629,7 +621,7 @@ std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index
     throw;
   }
   output_ = nullptr;
-  decoded.crc = ~zip_.crc_;
+  decoded.crc = ~crc_;
   return decoded;
 }
 
@@ -641,7 +633,6 @@ bool TExtractionRun::CommitPrepared(std::int32_t index, const std::string& fName
     if (placed == Placement::Failed) return false;
     if (placed == Placement::Kept) return true;
   }
-  zip_.crc_ = ~prepared.crc;
   // The progress the worker made, told as the decoding would have told it.
   const std::int64_t size = zip_.currentEntry_->UncompressedSize;
   std::int64_t bytesOut = 0;
@@ -728,7 +719,7 @@ void TExtractionRun::SkipUncreatable(std::int32_t index, const std::string& name
 
 std::string TExtractionRun::Base() const { return zip_.destDir_.empty() ? std::string() : zip_.destDir_ + "\\"; }
 
-// ---- what the decoders write through the component ------------------------------
+// ---- the decoders' output ----------------------------------------------------------
 
 std::int64_t TExtractionRun::OutputPosition() { return output_ ? output_->Position() : 0; }
 
@@ -754,12 +745,6 @@ bool TExtractionRun::ReserveMemory(std::uint64_t bytes) {
 void TExtractionRun::ReleaseMemory(std::uint64_t bytes) {
   memory_.Release(bytes);
   memoryHeld_ -= std::min(bytes, memoryHeld_);
-}
-
-bool TUnZip::ReserveMemory(std::uint64_t bytes) { return !run_ || run_->ReserveMemory(bytes); }
-
-void TUnZip::ReleaseMemory(std::uint64_t bytes) {
-  if (run_) run_->ReleaseMemory(bytes);
 }
 
 }  // namespace quv

@@ -38,23 +38,26 @@ class THashSet {
   std::size_t count_ = 0;
 };
 
-class TExtractionRun {
+// The run is the decoders' output: it writes to the entry's file (or the
+// test stream), keeps the CRC register and tells the progress.
+class TExtractionRun final : public DecodeOutput {
  public:
   explicit TExtractionRun(TUnZip& zip);
-  ~TExtractionRun();
+  ~TExtractionRun() override;
   TExtractionRun(const TExtractionRun&) = delete;
   TExtractionRun& operator=(const TExtractionRun&) = delete;
 
   // Extracts (or tests) the selected entries; answers how many.
   std::int32_t Execute();
 
-  // What the component's DecodeHost side hands on to the run.
-  std::int64_t OutputPosition();
-  std::int32_t WriteOutput(const void* buffer, std::int32_t count);
-  void BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize);
+  // DecodeOutput, for the calling thread's decoders.
+  std::int64_t OutputPosition() override;
+  std::int32_t WriteOutput(const void* buffer, std::int32_t count) override;
+  std::uint32_t& Crc() override { return crc_; }
+  void BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize) override;
   // The calling thread's decoders' memory, counted in the run's budget.
-  bool ReserveMemory(std::uint64_t bytes);
-  void ReleaseMemory(std::uint64_t bytes);
+  bool ReserveMemory(std::uint64_t bytes) override;
+  void ReleaseMemory(std::uint64_t bytes) override;
 
  private:
   // An entry's decoded output and what decoding it gave.
@@ -125,6 +128,7 @@ class TExtractionRun {
   TUnZip& zip_;
   TDecodeContext context_;
   TStream* output_ = nullptr;
+  std::uint32_t crc_ = 0xFFFFFFFFu;
   std::int64_t totalBytes_ = 0;
   std::int64_t bytesDone_ = 0;
   std::int32_t extracted_ = 0;

@@ -10,7 +10,6 @@
 
 #include "platform/Platform.h"
 #include "platform/Ui.h"
-#include "unzip/ExtractionRun.h"
 #include "unzip/FileNames.h"
 #include "zip/Exception.h"
 #include "zip/Text.h"
@@ -337,7 +336,7 @@ void TUnZip::LocateEntry(std::int32_t Index) {
   archiveStream_->Seek(header.FileNameLength + header.ExtraFieldLength, soFromCurrent);
 }
 
-// ---- DecodeHost ----------------------------------------------------------------------
+// ---- DecodeInput ----------------------------------------------------------------------
 
 std::int32_t TUnZip::ReadInput(void* buffer, std::int32_t count) {
   return archiveStream_ ? archiveStream_->Read(buffer, count) : 0;
@@ -352,6 +351,7 @@ bool TUnZip::OpenNextDisk() {
 }
 
 void TUnZip::Decrypt(std::uint8_t* buffer, std::int32_t length) {
+  if (!currentEntry_->IsEncrypted()) return;
   if (aesDecryptor_) {
     aesDecryptor_->Decrypt(buffer, static_cast<std::size_t>(length));
   } else if (OnDecrypt) {
@@ -361,14 +361,8 @@ void TUnZip::Decrypt(std::uint8_t* buffer, std::int32_t length) {
   }
 }
 
-std::int64_t TUnZip::OutputPosition() { return run_ ? run_->OutputPosition() : 0; }
-
-std::int32_t TUnZip::WriteOutput(const void* buffer, std::int32_t count) {
-  return run_ ? run_->WriteOutput(buffer, count) : 0;
-}
-
-void TUnZip::BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize) {
-  if (run_) run_->BlockWritten(n, entryBytesOut, unpackedSize);
+void TUnZip::Breathe() {
+  if (doProcessMessages_) ui_->ProcessMessages();
 }
 
 }  // namespace quv

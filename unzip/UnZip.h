@@ -74,7 +74,7 @@ using TGetNextBuffer = std::function<void(TObject* Sender, char*& Buffer, const 
 using TDecryptEvent =
     std::function<void(TObject* Sender, std::uint8_t* buffer, std::int32_t length, const std::string& Password)>;
 
-class TUnZip : public TPersistent, public DecodeHost {
+class TUnZip : public TPersistent, public DecodeInput {
  public:
   static constexpr std::int32_t kThisVersion = 223;
   // Where a self-extracting archive's data is searched from when its
@@ -138,7 +138,7 @@ class TUnZip : public TPersistent, public DecodeHost {
   bool KeepZipOpen() const { return keepZipOpen_; }
   void SetKeepZipOpen(bool Value) { keepZipOpen_ = Value; }
 
-  bool DoProcessMessages() const override { return doProcessMessages_; }
+  bool DoProcessMessages() const { return doProcessMessages_; }
   void SetDoProcessMessages(bool Value) { doProcessMessages_ = Value; }
 
   // The user interface this component asks, shows and lets breathe through
@@ -346,9 +346,10 @@ class TUnZip : public TPersistent, public DecodeHost {
   // authenticated as it is read, and CompressedSize counts the encrypted
   // bytes alone.
   bool CheckAesPassword(std::int32_t FileIndex, const WinZipAesField& field);
-  // After decoding an AES entry: takes in what the decoder left of the
-  // encrypted data and answers whether the stored authentication code matches.
-  bool AesEntryAuthentic();
+  // After decoding an AES entry: takes in the unread bytes of the encrypted
+  // data the decoder left and answers whether the stored authentication
+  // code matches.
+  bool AesEntryAuthentic(std::int64_t unread);
 
   // ---- the working entry ---------------------------------------------------------
   // Copies entry Index of the sorted view into the current entry and, for a
@@ -376,20 +377,14 @@ class TUnZip : public TPersistent, public DecodeHost {
   const std::string& CountMismatch() const { return countMismatch_; }
   std::int32_t ArchiveDate() const { return archiveDate_; }
 
-  // ---- DecodeHost: what the decoders use of the component ------------------
-  std::int64_t& RemainingCompressed() override { return currentEntry_->CompressedSize; }
-  bool EntryEncrypted() const override { return currentEntry_->IsEncrypted(); }
+  // ---- DecodeInput: the working entry's data for the decoders ---------------
   std::int32_t ReadInput(void* buffer, std::int32_t count) override;
   bool CanSpan() const override;
   bool OpenNextDisk() override;
+  // AES, OnDecrypt when assigned, or the traditional cipher; nothing for a
+  // plain entry.
   void Decrypt(std::uint8_t* buffer, std::int32_t length) override;
-  std::int64_t OutputPosition() override;
-  std::int32_t WriteOutput(const void* buffer, std::int32_t count) override;
-  std::uint32_t& Crc() override { return crc_; }
-  void ProcessMessages() override { ui_->ProcessMessages(); }
-  void BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize) override;
-  bool ReserveMemory(std::uint64_t bytes) override;
-  void ReleaseMemory(std::uint64_t bytes) override;
+  void Breathe() override;
 
  protected:
   bool designing_;
@@ -443,14 +438,11 @@ class TUnZip : public TPersistent, public DecodeHost {
   // finding the set's other files under their usual names.
   std::string setLastDiskName_;
 
-  // Extraction state: the cipher's keys and the CRC register the decoders
-  // use through the component; the rest of a run's state is its own (null
-  // outside a run).
+  // Extraction state: the cipher's keys the decoders use through the
+  // component; the rest of a run's state is its own.
   std::array<std::uint32_t, 3> keys_ = kStartingKeys;
   // The working entry's AES decryption; null unless it is an AES entry.
   std::unique_ptr<WinZipAesDecryptor> aesDecryptor_;
-  std::uint32_t crc_ = 0xFFFFFFFF;
-  TExtractionRun* run_ = nullptr;
   std::string skipDetail_;
   bool testMode_ = false;
   TStream* testOutput_ = nullptr;

@@ -146,10 +146,10 @@ bool TUnZip::CheckAesPassword(std::int32_t FileIndex, const WinZipAesField& fiel
   }
 }
 
-bool TUnZip::AesEntryAuthentic() {
+bool TUnZip::AesEntryAuthentic(std::int64_t unread) {
   // A decoder may stop before the end of the data (a deflate stream's last
   // block); the code covers all of it.
-  std::int64_t& remaining = currentEntry_->CompressedSize;
+  std::int64_t remaining = unread;
   std::array<std::uint8_t, 4096> buffer;
   while (remaining > 0) {
     const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(remaining, buffer.size()));

@@ -136,12 +136,12 @@ TEST(UnZipCipher, OnDecryptReplacesTheBuiltInCipher) {
     for (std::int32_t i = 0; i < length; ++i) buffer[i] = 'z';
   };
   std::uint8_t block[4] = {1, 2, 3, 4};
-  DecodeHost& host = *u;
-  host.Decrypt(block, 4);
+  DecodeInput& input = *u;
+  input.Decrypt(block, 4);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(block), 4), "zzzz");
   EXPECT_EQ(seen, std::vector<std::string>{kPassword});
   EXPECT_EQ(u->Key(0), key0);
-  EXPECT_TRUE(host.EntryEncrypted());
+  EXPECT_TRUE(u->CurrentEntry().IsEncrypted());
 }
 
 TEST(UnZipCipher, HeaderCutShortByTheEndOfTheArchiveNeverPasses) {
