@@ -28,6 +28,7 @@
 #include "decompress/DecodeContext.h"
 #include "decompress/LibraryStream.h"
 #include "platform/Ui.h"
+#include "unzip/TraditionalCipher.h"
 #include "unzip/WinZipAes.h"
 #include "zip/BufferStream.h"
 #include "zip/Records.h"
@@ -314,7 +315,8 @@ class TUnZip : public TPersistent, public DecodeInput {
   void DefaultGetNextDisk(TObject* Sender, std::int32_t NextDisk, std::string& FName);
 
   // ---- traditional decryption --------------------------------------------------
-  static constexpr std::array<std::uint32_t, 3> kStartingKeys{0x12345678, 0x23456789, 0x34567890};
+  // The component's own cipher (TTraditionalCipher), by its old names.
+  static constexpr std::array<std::uint32_t, 3> kStartingKeys = TTraditionalCipher::kStartingKeys;
   static std::uint32_t CrcStep(std::uint32_t crc, std::uint8_t b);
   void UpdateKeys(std::uint8_t b);
   std::uint8_t DecryptByte() const;
@@ -336,7 +338,7 @@ class TUnZip : public TPersistent, public DecodeInput {
   // a refusal asks OnBadPassword, and a new answer becomes Password and is
   // tried. False when no other password came: the entry is to be skipped.
   bool CheckPassword(std::int32_t FileIndex);
-  std::uint32_t Key(int n) const { return keys_[n]; }
+  std::uint32_t Key(int n) const { return cipher_.Key(n); }
 
   // ---- WinZip AES (WinZipAes.cpp) -------------------------------------------------
   // The password test of an AES entry, with the archive stream right after
@@ -438,9 +440,9 @@ class TUnZip : public TPersistent, public DecodeInput {
   // finding the set's other files under their usual names.
   std::string setLastDiskName_;
 
-  // Extraction state: the cipher's keys the decoders use through the
-  // component; the rest of a run's state is its own.
-  std::array<std::uint32_t, 3> keys_ = kStartingKeys;
+  // Extraction state: the cipher the decoders use through the component;
+  // the rest of a run's state is its own.
+  TTraditionalCipher cipher_;
   // The working entry's AES decryption; null unless it is an AES entry.
   std::unique_ptr<WinZipAesDecryptor> aesDecryptor_;
   std::string skipDetail_;
