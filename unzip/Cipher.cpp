@@ -25,27 +25,27 @@ std::uint8_t TUnZip::CheckByte(const TZipHeaderInfo& entry) { return TTraditiona
 
 std::uint8_t TUnZip::ReadEncryptionHeader(const std::string& Password) {
   std::uint8_t header[kHeaderSize] = {};
-  const std::int32_t got = archiveStream_ ? archiveStream_->Read(header, kHeaderSize) : 0;
-  currentEntry_->CompressedSize -= kHeaderSize;
+  const std::int32_t got = ArchiveStream() ? ArchiveStream()->Read(header, kHeaderSize) : 0;
+  CurrentEntry().CompressedSize -= kHeaderSize;
   if (got != kHeaderSize) {
     // The archive ends inside the header: no password can pass.
     InitKeys(Password);
-    return static_cast<std::uint8_t>(~CheckByte(*currentEntry_));
+    return static_cast<std::uint8_t>(~CheckByte(CurrentEntry()));
   }
   return DecryptHeader(Password, header);
 }
 
 bool TUnZip::CheckPassword(std::int32_t FileIndex) {
-  const std::uint8_t check = CheckByte(*currentEntry_);
+  const std::uint8_t check = CheckByte(CurrentEntry());
   for (;;) {
-    const std::int64_t start = archiveStream_ ? archiveStream_->Position() : 0;
-    if (ReadEncryptionHeader(password_) == check) return true;
-    std::string tried = password_;
+    const std::int64_t start = ArchiveStream() ? ArchiveStream()->Position() : 0;
+    if (ReadEncryptionHeader(settings_.password) == check) return true;
+    std::string tried = settings_.password;
     if (OnBadPassword) OnBadPassword(this, FileIndex, tried);
-    if (tried == password_) return false;
-    password_ = tried;
-    if (archiveStream_) archiveStream_->Seek(start, soFromBeginning);
-    currentEntry_->CompressedSize += kHeaderSize;
+    if (tried == settings_.password) return false;
+    settings_.password = tried;
+    if (ArchiveStream()) ArchiveStream()->Seek(start, soFromBeginning);
+    CurrentEntry().CompressedSize += kHeaderSize;
   }
 }
 

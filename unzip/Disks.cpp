@@ -7,7 +7,7 @@
 #include "platform/Platform.h"
 #include "platform/Ui.h"
 #include "unzip/FileNames.h"
-#include "unzip/UnZip.h"
+#include "unzip/ArchiveReader.h"
 #include "zip/Exception.h"
 #include "zip/Text.h"
 #include "zip/Utils.h"
@@ -28,38 +28,37 @@ std::string DriveRoot(const std::string& name) { return text::UpperAscii(LeftStr
 
 }  // namespace
 
-void TUnZip::DetectMultiDiskMode() {
+void TArchiveReader::DetectMultiDiskMode() {
   if (endCentral_->ThisDisk == 0) {
-    SetMultiDiskMode(mdNone);
+    owner_.SetMultiDiskMode(mdNone);
     return;
   }
   const std::string root = DriveRoot(zipName_);
   if (root.size() < 2 || root[1] != ':') {
-    SetMultiDiskMode(mdFileSet);
+    owner_.SetMultiDiskMode(mdFileSet);
   } else if (platform::QueryDriveType(root) == platform::DriveType::Removable) {
-    SetMultiDiskMode(mdRemovable);
+    owner_.SetMultiDiskMode(mdRemovable);
   } else {
-    SetMultiDiskMode(mdFileSet);
+    owner_.SetMultiDiskMode(mdFileSet);
   }
 }
 
-bool TUnZip::DiskLabelMatches(std::int32_t N) const {
-  if (MultiDiskMode() != mdRemovable) return true;
+bool TArchiveReader::DiskLabelMatches(std::int32_t N) const {
+  if (owner_.MultiDiskMode() != mdRemovable) return true;
   // ZipName still names the previous disk's file: same drive.
   const std::string label = LeftStr(platform::GetVolumeLabel(DriveRoot(zipName_)), 11);
   return RightStr(label, 3) == names::ZeroPadded(N, 3);
 }
 
-TS_BufferStream* TUnZip::OpenDisk(std::int32_t N) {
+TS_BufferStream* TArchiveReader::OpenDisk(std::int32_t N) {
   ReleaseArchiveStream();
   std::string name = zipName_;
   int missing = 0;
   for (;;) {
-    if (!OnGetNextDisk) ThrowCanceled();  // nobody to ask
-    OnGetNextDisk(this, N, name);
+    if (!owner_.AskNextDisk(N, name)) ThrowCanceled();  // nobody to ask
     if (name.empty()) ThrowCanceled();
     // A removable disk with the wrong label counts as missing too.
-    if (platform::FileExists(name) && (!VerifyDiskLabels() || DiskLabelMatches(N))) break;
+    if (platform::FileExists(name) && (!owner_.VerifyDiskLabels() || DiskLabelMatches(N))) break;
     if (++missing >= kMissingDiskAttempts) ThrowCanceled();
   }
   archiveStream_ = std::make_unique<TLFNFileStream>(name, streamBufferSize_, false, platform::fmOpenRead);
@@ -69,12 +68,12 @@ TS_BufferStream* TUnZip::OpenDisk(std::int32_t N) {
   return archiveStream_.get();
 }
 
-void TUnZip::DefaultGetNextDisk(TObject* /*Sender*/, std::int32_t NextDisk, std::string& FName) {
-  if (MultiDiskMode() == mdRemovable) {
-    platform::CursorShown arrow(Ui(), platform::Cursor::Default);
+void TArchiveReader::DefaultGetNextDisk(std::int32_t NextDisk, std::string& FName) {
+  if (owner_.MultiDiskMode() == mdRemovable) {
+    platform::CursorShown arrow(*settings_.ui, platform::Cursor::Default);
     std::string text = "Please insert disk ";
     text.append(std::to_string(NextDisk)).append(" of the multi-disk set.");
-    const platform::Answer answer = Ui().ShowMessage(text, std::string(), platform::Buttons::OkCancel);
+    const platform::Answer answer = settings_.ui->ShowMessage(text, std::string(), platform::Buttons::OkCancel);
     if (answer != platform::Answer::Ok) FName.clear();
     return;
   }

@@ -167,7 +167,7 @@ class KeepOpenGuard {
 }  // namespace
 
 std::int32_t TUnZip::UnZipFiles() {
-  if (destDir_ == "?") return 0;
+  if (settings_.destDir == "?") return 0;
   LoadDirectory();
   OpenArchive();
   TExtractionRun run(*this);
@@ -216,31 +216,31 @@ void THashSet::Grow() {
 
 // ---- the run ---------------------------------------------------------------------
 
-TExtractionRun::TExtractionRun(TUnZip& zip) : zip_(zip), context_(zip, *this), memory_(zip.memoryBudget_) {}
+TExtractionRun::TExtractionRun(TUnZip& zip) : zip_(zip), context_(zip, *this), memory_(zip.settings_.memoryBudget) {}
 
 TExtractionRun::~TExtractionRun() = default;
 
 std::int32_t TExtractionRun::Execute() {
-  KeepOpenGuard guard(zip_.keepZipOpen_);
+  KeepOpenGuard guard(zip_.settings_.keepZipOpen);
   bool sortChanged = false;
-  const TZipSortMode savedSort = zip_.sortMode_;
+  const TZipSortMode savedSort = zip_.settings_.sortMode;
 
   auto finish = [&]() {
     parallel_.reset();
     tree_.reset();
     zip_.peakDecoderMemory_ = memory_.Peak();
-    zip_.filesList_.Clear();
+    zip_.settings_.filesList.Clear();
     if (sortChanged) zip_.ApplySortMode(savedSort);
     if (zip_.OnUnZipComplete) zip_.OnUnZipComplete(&zip_, extracted_);
   };
 
   try {
-    const std::string& destDir = zip_.destDir_;
-    if (!zip_.testMode_ && !destDir.empty() && !platform::DirExists(destDir)) platform::ForceDirs(destDir);
-    if (!zip_.testMode_) tree_ = std::make_unique<platform::OutputTree>(Base());
+    const std::string& destDir = zip_.settings_.destDir;
+    if (!zip_.settings_.testMode && !destDir.empty() && !platform::DirExists(destDir)) platform::ForceDirs(destDir);
+    if (!zip_.settings_.testMode) tree_ = std::make_unique<platform::OutputTree>(Base());
 
     // The disks of a set are visited in order.
-    if (zip_.endCentral_->ThisDisk != 0 && zip_.sortMode_ != ByNone) {
+    if (zip_.EndCentral().ThisDisk != 0 && zip_.settings_.sortMode != ByNone) {
       zip_.ApplySortMode(ByNone);
       sortChanged = true;
     }
@@ -284,25 +284,25 @@ std::int32_t TExtractionRun::SelectEntries(std::vector<bool>& taken) {
   // DoAll also takes the folder entries it does not recreate.
   taken.assign(static_cast<std::size_t>(count), false);
   for (std::int32_t i = 0; i < count; ++i) {
-    TZipHeaderInfo* entry = zip_.View()->Items(i);
-    entry->MatchFlag = zip_.doAll_;
+    TZipHeaderInfo* entry = zip_.reader_->View()->Items(i);
+    entry->MatchFlag = zip_.settings_.doAll;
     // The matcher folds letter case itself.
     const std::string stored = entry->StoredPath();
     // An entry with no name at all is no folder entry: it is taken, and reported.
     const bool folderEntry = entry->FileNameView().empty() && !entry->StoredPathView().empty();
-    if (folderEntry && !zip_.recreateDirs_) {
+    if (folderEntry && !zip_.settings_.recreateDirs) {
       entry->MatchFlag = false;
     } else {
-      for (const std::string& line : zip_.filesList_.Lines()) {
+      for (const std::string& line : zip_.settings_.filesList.Lines()) {
         if (entry->MatchFlag) break;
         if (WildcardMatches(line, stored)) entry->MatchFlag = true;
       }
     }
-    const auto& excludes = zip_.excludeList_.Lines();
+    const auto& excludes = zip_.settings_.excludeList.Lines();
     const bool excluded = std::any_of(excludes.begin(), excludes.end(),
                                       [&](const std::string& line) { return WildcardMatches(line, stored); });
     if (excluded) entry->MatchFlag = false;
-    taken[static_cast<std::size_t>(i)] = entry->MatchFlag || (zip_.doAll_ && !excluded);
+    taken[static_cast<std::size_t>(i)] = entry->MatchFlag || (zip_.settings_.doAll && !excluded);
     if (entry->MatchFlag) {
       totalBytes_ += entry->UncompressedSize;
     } else {
@@ -316,7 +316,7 @@ void TExtractionRun::CheckEntriesApart() {
   // Data decoded again through another entry's name would multiply the output
   // without limit: entries in the order of their local headers, each one's
   // smallest possible end must come before the next header.
-  const TSortedZip* view = zip_.View();
+  const TSortedZip* view = zip_.reader_->View();
   const std::int32_t count = view ? view->Count() : 0;
   std::vector<Span> spans;
   spans.reserve(static_cast<std::size_t>(count));
@@ -326,12 +326,12 @@ void TExtractionRun::CheckEntriesApart() {
   }
   std::sort(spans.begin(), spans.end(),
             [](const Span& a, const Span& b) { return a.disk != b.disk ? a.disk < b.disk : a.start < b.start; });
-  const TEndCentral& end = *zip_.endCentral_;
+  const TEndCentral& end = zip_.EndCentral();
   dataLimits_.assign(static_cast<std::size_t>(count), kNoLimit);
   for (std::size_t i = 0; i < spans.size(); ++i) {
     const Span& s = spans[i];
     const bool nextOnDisk = i + 1 < spans.size() && spans[i + 1].disk == s.disk;
-    const bool centralOnDisk = zip_.centralInArchive_ && !zip_.localScan_ && end.CentralDisk == s.disk;
+    const bool centralOnDisk = zip_.reader_->CentralInArchive() && !zip_.LocalScanDone() && end.CentralDisk == s.disk;
     if (!nextOnDisk && !centralOnDisk) continue;  // the data may go on to the next disk
     const std::int64_t limit = nextOnDisk ? spans[i + 1].start : end.CentralDirOffset;
     const TZipHeaderInfo& entry = *view->Items(s.index);
@@ -350,17 +350,17 @@ std::int64_t TExtractionRun::DataLimit(std::int32_t index) const {
 void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
   // Sets of disks may need the user between entries; passwords are asked
   // for in order; the caller's test output takes the bytes in order.
-  const bool parallel = zip_.threads_ > 1 && zip_.endCentral_->ThisDisk == 0 &&
-                        !(zip_.testMode_ && zip_.testOutput_ != nullptr);
+  const bool parallel = zip_.settings_.threads > 1 && zip_.EndCentral().ThisDisk == 0 &&
+                        !(zip_.settings_.testMode && zip_.settings_.testOutput != nullptr);
   if (!parallel) return;
   std::vector<TDecodeJob> jobs;
   // Sized once: growing would hold two copies at the end.
   jobs.reserve(static_cast<std::size_t>(zip_.Count()));
   for (std::int32_t i = 0; i < zip_.Count(); ++i) {
-    const TZipHeaderInfo* entry = zip_.View()->Items(i);
+    const TZipHeaderInfo* entry = zip_.reader_->View()->Items(i);
     if (!taken[static_cast<std::size_t>(i)] || !entry->MatchFlag || entry->FileNameView().empty()) continue;
     if (entry->IsEncrypted() || !MethodDecodable(entry->CompressionMethod) || entry->UncompressedSize == 0) continue;
-    if (entry->NameUnrepresentable && !zip_.testMode_) continue;
+    if (entry->NameUnrepresentable && !zip_.settings_.testMode) continue;
     TDecodeJob job;
     job.index = i;
     job.headerOffset = static_cast<std::int64_t>(entry->RelativeOffsetOfLocalHeader);
@@ -372,8 +372,8 @@ void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
     job.method = entry->CompressionMethod;
     job.bitFlag = entry->BitFlag;
     job.crc = entry->CRC32;
-    job.stamp = StampOf(*entry, zip_.retainAttributes_);
-    if (!zip_.testMode_ && zip_.overwriteMode_ != Always) {
+    job.stamp = StampOf(*entry, zip_.settings_.retainAttributes);
+    if (!zip_.settings_.testMode && zip_.settings_.overwriteMode != Always) {
       // An existing file is most likely kept: its entry waits for the answer.
       std::string fault;
       const std::optional<std::string> dir = ComposeDestDir(*entry, fault);
@@ -384,14 +384,14 @@ void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
   }
   if (jobs.size() < 2) return;
   TParallelSettings settings;
-  settings.archive = zip_.zipName_;
+  settings.archive = zip_.ZipName();
   settings.tree = tree_.get();
   settings.tempFolder = Base();
-  settings.archiveBufferSize = zip_.streamBufferSize_;
-  settings.testMode = zip_.testMode_;
-  settings.commitToDisk = zip_.flushFilesOnClose_;
+  settings.archiveBufferSize = zip_.reader_->StreamBufferSize();
+  settings.testMode = zip_.settings_.testMode;
+  settings.commitToDisk = zip_.settings_.flushFilesOnClose;
   settings.recordBlocks = static_cast<bool>(zip_.OnFilePercentDone) || static_cast<bool>(zip_.OnTotalPercentDone);
-  settings.threads = static_cast<unsigned>(zip_.threads_);
+  settings.threads = static_cast<unsigned>(zip_.settings_.threads);
   settings.memory = &memory_;
   settings.cancel = &zip_.cancelRequest_;
   parallel_ = std::make_unique<TParallelDecoder>(std::move(settings), std::move(jobs));
@@ -406,11 +406,11 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
   std::int64_t dataStart = 0;
   if (prepared) {
     // Its worker read the local header already.
-    zip_.currentEntry_->Assign(zip_.CheckedEntry(index));
+    zip_.CurrentEntry().Assign(zip_.CheckedEntry(index));
   } else {
     dataStart = LocateData(index);
   }
-  const TZipHeaderInfo& entry = *zip_.currentEntry_;
+  const TZipHeaderInfo& entry = zip_.CurrentEntry();
   aes_ = WinZipAesOf(entry);
   const bool isFile = !entry.FileNameView().empty();
 
@@ -420,7 +420,7 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
   // No name at all is no folder entry: it would pass for the destination.
   if (entry.StoredPathView().empty()) unsafe = "the entry has no name";
   // A "?" in place of a character would name another file.
-  if (entry.NameUnrepresentable && !zip_.testMode_) unsafe = "its name has characters the system code page cannot hold";
+  if (entry.NameUnrepresentable && !zip_.settings_.testMode) unsafe = "its name has characters the system code page cannot hold";
   if (!dir || !unsafe.empty()) {
     // The archive's name would lead out of the destination or become another
     // name: never written.
@@ -464,8 +464,8 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
 
 std::int64_t TExtractionRun::LocateData(std::int32_t index) {
   zip_.LocateEntry(index);
-  const TZipHeaderInfo& entry = *zip_.currentEntry_;
-  TS_BufferStream* archive = zip_.archiveStream_.get();
+  const TZipHeaderInfo& entry = zip_.CurrentEntry();
+  TS_BufferStream* archive = zip_.ArchiveStream();
   if (entry.FileNameView().empty() || archive == nullptr) return 0;
   const std::int64_t dataStart = archive->Position();
   // With the local header's true length the data's end is known exactly.
@@ -478,9 +478,9 @@ std::int64_t TExtractionRun::LocateData(std::int32_t index) {
 
 std::optional<std::string> TExtractionRun::ComposeDestDir(const TZipHeaderInfo& entry, std::string& fault) const {
   const std::string base = Base();
-  if (!zip_.recreateDirs_ || entry.DirectoryView().empty()) return base;
+  if (!zip_.settings_.recreateDirs || entry.DirectoryView().empty()) return base;
   std::string d = entry.Directory();
-  const std::string& rootDir = zip_.rootDir_;
+  const std::string& rootDir = zip_.settings_.rootDir;
   if (!rootDir.empty() && StartsWithIgnoringCase(d, rootDir)) d.erase(0, rootDir.size());
   // A stored path from the root, or from a drive, goes below the destination
   // all the same. POSIX has no drives: there a colon is part of the name.
@@ -494,7 +494,7 @@ std::optional<std::string> TExtractionRun::ComposeDestDir(const TZipHeaderInfo& 
 
 void TExtractionRun::MakeFolderEntry(std::int32_t index, const std::string& dir) {
   std::string reason;
-  if (zip_.recreateDirs_ && !zip_.testMode_ && !dir.empty() && !tree_->MakeFolders(dir, reason)) {
+  if (zip_.settings_.recreateDirs && !zip_.settings_.testMode && !dir.empty() && !tree_->MakeFolders(dir, reason)) {
     SkipUncreatable(index, dir, reason);
     return;
   }
@@ -508,7 +508,7 @@ bool TExtractionRun::AnnounceEntry(std::int32_t index, std::string& fName) {
 }
 
 bool TExtractionRun::PrepareFolder(std::int32_t index, const std::string& fName) {
-  if (zip_.testMode_) return true;
+  if (zip_.settings_.testMode) return true;
   // Folders below the destination are never reached through a link; a
   // handler may have chosen a place of its own.
   std::string reason;
@@ -522,8 +522,8 @@ bool TExtractionRun::KnownFree(const std::string& fName) const {
 }
 
 bool TExtractionRun::MayWrite(std::int32_t index, std::string& fName) {
-  if (zip_.testMode_) return true;
-  if (zip_.overwriteMode_ == Always) {
+  if (zip_.settings_.testMode) return true;
+  if (zip_.settings_.overwriteMode == Always) {
     replace_ = ReplaceRule();
     return true;
   }
@@ -540,7 +540,7 @@ bool TExtractionRun::MayWrite(std::int32_t index, std::string& fName) {
 }
 
 bool TExtractionRun::MayReplace(std::int32_t index, std::string& fName, const platform::NameInfo& existing) {
-  const TUZOverwriteMode mode = zip_.overwriteMode_;
+  const TUZOverwriteMode mode = zip_.settings_.overwriteMode;
   bool overWriteIt = false;
   switch (mode) {
     case Prompt:
@@ -553,7 +553,7 @@ bool TExtractionRun::MayReplace(std::int32_t index, std::string& fName, const pl
       break;
     case ifNewer:
     case ifOlder: {
-      const std::uint32_t mine = FixDosDateTime(zip_.currentEntry_->LastModFileDateTime);
+      const std::uint32_t mine = FixDosDateTime(zip_.CurrentEntry().LastModFileDateTime);
       const auto theirs = static_cast<std::uint32_t>(existing.dosDateTime);
       if (existing.dosDateTime != -1) overWriteIt = mode == ifNewer ? mine > theirs : mine < theirs;
       break;
@@ -566,17 +566,17 @@ bool TExtractionRun::MayReplace(std::int32_t index, std::string& fName, const pl
 }
 
 platform::Replace TExtractionRun::ReplaceRule() const {
-  return zip_.replaceReadOnly_ ? platform::Replace::Any : platform::Replace::Writable;
+  return zip_.settings_.replaceReadOnly ? platform::Replace::Any : platform::Replace::Writable;
 }
 
 std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index, const std::string& fName,
                                                               std::int64_t dataStart, bool decodable) {
-  const TZipHeaderInfo& entry = *zip_.currentEntry_;
+  const TZipHeaderInfo& entry = zip_.CurrentEntry();
   Decoded decoded;
   std::unique_ptr<TStream> testStream;
-  if (zip_.testMode_) {
-    if (zip_.testOutput_) {
-      testStream = std::make_unique<TForwardStream>(*zip_.testOutput_);
+  if (zip_.settings_.testMode) {
+    if (zip_.settings_.testOutput) {
+      testStream = std::make_unique<TForwardStream>(*zip_.settings_.testOutput);
     } else {
       testStream = std::make_unique<TNullStream>();
     }
@@ -598,7 +598,7 @@ std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index
     context_.ResetForEntry(entry.CompressedSize, entry.UncompressedSize);
     const std::int32_t header =
         !entry.IsEncrypted() ? 0 : aes_ ? aes_->SaltLength() + kAesVerifierSize : kEncryptionHeaderSize;
-    if (zip_.archiveStream_) zip_.archiveStream_->Seek(dataStart + header, soFromBeginning);
+    if (zip_.ArchiveStream()) zip_.ArchiveStream()->Seek(dataStart + header, soFromBeginning);
     const std::uint16_t method = aes_ ? aes_->Method : entry.CompressionMethod;
     decoded.result = decodable ? DecodeEntry(context_, method, entry.BitFlag) : DecodeResult::UnknownMethod;
     if (decoded.result == DecodeResult::DamagedData) decoded.fault = "damaged compressed data";
@@ -610,7 +610,7 @@ std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index
       decoded.fault = "authentication failed: the data is damaged or was altered";
     }
     if (decoded.file && decoded.result != DecodeResult::DamagedData) {
-      decoded.file->Finish(zip_.flushFilesOnClose_, StampOf(entry, zip_.retainAttributes_));
+      decoded.file->Finish(zip_.settings_.flushFilesOnClose, StampOf(entry, zip_.settings_.retainAttributes));
     }
   } catch (const EDecoderOutOfMemory&) {
     output_ = nullptr;
@@ -634,7 +634,7 @@ bool TExtractionRun::CommitPrepared(std::int32_t index, const std::string& fName
     if (placed == Placement::Kept) return true;
   }
   // The progress the worker made, told as the decoding would have told it.
-  const std::int64_t size = zip_.currentEntry_->UncompressedSize;
+  const std::int64_t size = zip_.CurrentEntry().UncompressedSize;
   std::int64_t bytesOut = 0;
   for (const std::int32_t n : prepared.blocks) {
     bytesOut += n;
@@ -645,7 +645,7 @@ bool TExtractionRun::CommitPrepared(std::int32_t index, const std::string& fName
 }
 
 void TExtractionRun::Conclude(std::int32_t index, const std::string& fName, Decoded& decoded) {
-  const TZipHeaderInfo& entry = *zip_.currentEntry_;
+  const TZipHeaderInfo& entry = zip_.CurrentEntry();
   // An entry of a method nobody decodes only passes when it is empty.
   const bool crcMatches = decoded.crc == entry.CRC32 || (aes_ && !aes_->ChecksCrc());
   const bool matches = crcMatches &&
@@ -665,10 +665,10 @@ void TExtractionRun::Conclude(std::int32_t index, const std::string& fName, Deco
   // verifier and the code that authenticates the data.
   if (entry.IsEncrypted() && !aes_) {
     if (zip_.OnBadPassword) {
-      std::string tried = zip_.password_;
+      std::string tried = zip_.settings_.password;
       zip_.OnBadPassword(&zip_, index, tried);
-      if (tried != zip_.password_) {
-        zip_.password_ = tried;
+      if (tried != zip_.settings_.password) {
+        zip_.settings_.password = tried;
         retryEntry_ = true;
       }
     }
@@ -709,7 +709,7 @@ void TExtractionRun::EntryDone(std::int32_t index, const std::string& fName) {
 
 void TExtractionRun::Skip(std::int32_t index, TSkipReason reason, const std::string& name) {
   if (zip_.OnSkippingFile) zip_.OnSkippingFile(&zip_, reason, name, index, skipRetry_);
-  totalBytes_ -= zip_.currentEntry_->UncompressedSize;
+  totalBytes_ -= zip_.CurrentEntry().UncompressedSize;
 }
 
 void TExtractionRun::SkipUncreatable(std::int32_t index, const std::string& name, const std::string& reason) {
@@ -717,7 +717,7 @@ void TExtractionRun::SkipUncreatable(std::int32_t index, const std::string& name
   Skip(index, skCannotCreate, name);
 }
 
-std::string TExtractionRun::Base() const { return zip_.destDir_.empty() ? std::string() : zip_.destDir_ + "\\"; }
+std::string TExtractionRun::Base() const { return zip_.settings_.destDir.empty() ? std::string() : zip_.settings_.destDir + "\\"; }
 
 // ---- the decoders' output ----------------------------------------------------------
 
