@@ -138,29 +138,17 @@ struct Span {
   throw EBadZipFile("The data of \"" + entry.StoredPath() + "\" overlaps " + what + " (possible zip bomb)");
 }
 
-// The component's detail text for the one event that reports it.
-class DetailDuring {
- public:
-  DetailDuring(std::string& slot, std::string text) : slot_(slot) { slot_ = std::move(text); }
-  ~DetailDuring() { slot_.clear(); }
-  DetailDuring(const DetailDuring&) = delete;
-  DetailDuring& operator=(const DetailDuring&) = delete;
-
- private:
-  std::string& slot_;
-};
-
 // Keeps the archive open while the run goes on and gives the caller's
 // setting back on every way out of it.
 class KeepOpenGuard {
  public:
-  explicit KeepOpenGuard(bool& keepOpen) : keepOpen_(keepOpen), saved_(keepOpen) { keepOpen_ = true; }
-  ~KeepOpenGuard() { keepOpen_ = saved_; }
+  explicit KeepOpenGuard(TUnZip& zip) : zip_(zip), saved_(zip.KeepZipOpen()) { zip_.SetKeepZipOpen(true); }
+  ~KeepOpenGuard() { zip_.SetKeepZipOpen(saved_); }
   KeepOpenGuard(const KeepOpenGuard&) = delete;
   KeepOpenGuard& operator=(const KeepOpenGuard&) = delete;
 
  private:
-  bool& keepOpen_;
+  TUnZip& zip_;
   bool saved_;
 };
 
@@ -170,7 +158,7 @@ std::int32_t TUnZip::UnZipFiles() {
   if (settings_.destDir == "?") return 0;
   LoadDirectory();
   OpenArchive();
-  TExtractionRun run(*this);
+  TExtractionRun run(*this, *reader_, *this, settings_);
   const std::int32_t count = run.Execute();
   CloseArchive();
   return count;
@@ -216,31 +204,37 @@ void THashSet::Grow() {
 
 // ---- the run ---------------------------------------------------------------------
 
-TExtractionRun::TExtractionRun(TUnZip& zip) : zip_(zip), context_(zip, *this), memory_(zip.settings_.memoryBudget) {}
+TExtractionRun::TExtractionRun(TUnZip& zip, TArchiveReader& reader, TRunReports& reports, const TUnZipSettings& settings)
+    : zip_(zip),
+      reader_(reader),
+      reports_(reports),
+      settings_(settings),
+      context_(zip, *this),
+      memory_(settings_.memoryBudget) {}
 
 TExtractionRun::~TExtractionRun() = default;
 
 std::int32_t TExtractionRun::Execute() {
-  KeepOpenGuard guard(zip_.settings_.keepZipOpen);
+  KeepOpenGuard guard(zip_);
   bool sortChanged = false;
-  const TZipSortMode savedSort = zip_.settings_.sortMode;
+  const TZipSortMode savedSort = zip_.SortMode();
 
   auto finish = [&]() {
     parallel_.reset();
     tree_.reset();
-    zip_.peakDecoderMemory_ = memory_.Peak();
-    zip_.settings_.filesList.Clear();
+    reports_.NotePeakMemory(memory_.Peak());
+    zip_.FilesList().Clear();
     if (sortChanged) zip_.ApplySortMode(savedSort);
     if (zip_.OnUnZipComplete) zip_.OnUnZipComplete(&zip_, extracted_);
   };
 
   try {
-    const std::string& destDir = zip_.settings_.destDir;
-    if (!zip_.settings_.testMode && !destDir.empty() && !platform::DirExists(destDir)) platform::ForceDirs(destDir);
-    if (!zip_.settings_.testMode) tree_ = std::make_unique<platform::OutputTree>(Base());
+    const std::string& destDir = settings_.destDir;
+    if (!settings_.testMode && !destDir.empty() && !platform::DirExists(destDir)) platform::ForceDirs(destDir);
+    if (!settings_.testMode) tree_ = std::make_unique<platform::OutputTree>(Base());
 
     // The disks of a set are visited in order.
-    if (zip_.EndCentral().ThisDisk != 0 && zip_.settings_.sortMode != ByNone) {
+    if (zip_.EndCentral().ThisDisk != 0 && zip_.SortMode() != ByNone) {
       zip_.ApplySortMode(ByNone);
       sortChanged = true;
     }
@@ -265,7 +259,7 @@ std::int32_t TExtractionRun::Execute() {
   } catch (...) {
     finish();
     // The request is answered; the next run starts afresh.
-    zip_.cancelRequest_ = false;
+    zip_.CancelRequest() = false;
     throw;
   }
   finish();
@@ -273,7 +267,7 @@ std::int32_t TExtractionRun::Execute() {
 }
 
 void TExtractionRun::StopIfCancelled() const {
-  if (zip_.cancelRequest_.load(std::memory_order_relaxed)) throw EUserCanceled("Run cancelled, unfinished files removed");
+  if (zip_.CancelRequest().load(std::memory_order_relaxed)) throw EUserCanceled("Run cancelled, unfinished files removed");
 }
 
 std::int32_t TExtractionRun::SelectEntries(std::vector<bool>& taken) {
@@ -284,25 +278,25 @@ std::int32_t TExtractionRun::SelectEntries(std::vector<bool>& taken) {
   // DoAll also takes the folder entries it does not recreate.
   taken.assign(static_cast<std::size_t>(count), false);
   for (std::int32_t i = 0; i < count; ++i) {
-    TZipHeaderInfo* entry = zip_.reader_->View()->Items(i);
-    entry->MatchFlag = zip_.settings_.doAll;
+    TZipHeaderInfo* entry = reader_.View()->Items(i);
+    entry->MatchFlag = settings_.doAll;
     // The matcher folds letter case itself.
     const std::string stored = entry->StoredPath();
     // An entry with no name at all is no folder entry: it is taken, and reported.
     const bool folderEntry = entry->FileNameView().empty() && !entry->StoredPathView().empty();
-    if (folderEntry && !zip_.settings_.recreateDirs) {
+    if (folderEntry && !settings_.recreateDirs) {
       entry->MatchFlag = false;
     } else {
-      for (const std::string& line : zip_.settings_.filesList.Lines()) {
+      for (const std::string& line : settings_.filesList.Lines()) {
         if (entry->MatchFlag) break;
         if (WildcardMatches(line, stored)) entry->MatchFlag = true;
       }
     }
-    const auto& excludes = zip_.settings_.excludeList.Lines();
+    const auto& excludes = settings_.excludeList.Lines();
     const bool excluded = std::any_of(excludes.begin(), excludes.end(),
                                       [&](const std::string& line) { return WildcardMatches(line, stored); });
     if (excluded) entry->MatchFlag = false;
-    taken[static_cast<std::size_t>(i)] = entry->MatchFlag || (zip_.settings_.doAll && !excluded);
+    taken[static_cast<std::size_t>(i)] = entry->MatchFlag || (settings_.doAll && !excluded);
     if (entry->MatchFlag) {
       totalBytes_ += entry->UncompressedSize;
     } else {
@@ -316,7 +310,7 @@ void TExtractionRun::CheckEntriesApart() {
   // Data decoded again through another entry's name would multiply the output
   // without limit: entries in the order of their local headers, each one's
   // smallest possible end must come before the next header.
-  const TSortedZip* view = zip_.reader_->View();
+  const TSortedZip* view = reader_.View();
   const std::int32_t count = view ? view->Count() : 0;
   std::vector<Span> spans;
   spans.reserve(static_cast<std::size_t>(count));
@@ -331,7 +325,7 @@ void TExtractionRun::CheckEntriesApart() {
   for (std::size_t i = 0; i < spans.size(); ++i) {
     const Span& s = spans[i];
     const bool nextOnDisk = i + 1 < spans.size() && spans[i + 1].disk == s.disk;
-    const bool centralOnDisk = zip_.reader_->CentralInArchive() && !zip_.LocalScanDone() && end.CentralDisk == s.disk;
+    const bool centralOnDisk = reader_.CentralInArchive() && !zip_.LocalScanDone() && end.CentralDisk == s.disk;
     if (!nextOnDisk && !centralOnDisk) continue;  // the data may go on to the next disk
     const std::int64_t limit = nextOnDisk ? spans[i + 1].start : end.CentralDirOffset;
     const TZipHeaderInfo& entry = *view->Items(s.index);
@@ -350,17 +344,17 @@ std::int64_t TExtractionRun::DataLimit(std::int32_t index) const {
 void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
   // Sets of disks may need the user between entries; passwords are asked
   // for in order; the caller's test output takes the bytes in order.
-  const bool parallel = zip_.settings_.threads > 1 && zip_.EndCentral().ThisDisk == 0 &&
-                        !(zip_.settings_.testMode && zip_.settings_.testOutput != nullptr);
+  const bool parallel = settings_.threads > 1 && zip_.EndCentral().ThisDisk == 0 &&
+                        !(settings_.testMode && settings_.testOutput != nullptr);
   if (!parallel) return;
   std::vector<TDecodeJob> jobs;
   // Sized once: growing would hold two copies at the end.
   jobs.reserve(static_cast<std::size_t>(zip_.Count()));
   for (std::int32_t i = 0; i < zip_.Count(); ++i) {
-    const TZipHeaderInfo* entry = zip_.reader_->View()->Items(i);
+    const TZipHeaderInfo* entry = reader_.View()->Items(i);
     if (!taken[static_cast<std::size_t>(i)] || !entry->MatchFlag || entry->FileNameView().empty()) continue;
     if (entry->IsEncrypted() || !MethodDecodable(entry->CompressionMethod) || entry->UncompressedSize == 0) continue;
-    if (entry->NameUnrepresentable && !zip_.settings_.testMode) continue;
+    if (entry->NameUnrepresentable && !settings_.testMode) continue;
     TDecodeJob job;
     job.index = i;
     job.headerOffset = static_cast<std::int64_t>(entry->RelativeOffsetOfLocalHeader);
@@ -372,8 +366,8 @@ void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
     job.method = entry->CompressionMethod;
     job.bitFlag = entry->BitFlag;
     job.crc = entry->CRC32;
-    job.stamp = StampOf(*entry, zip_.settings_.retainAttributes);
-    if (!zip_.settings_.testMode && zip_.settings_.overwriteMode != Always) {
+    job.stamp = StampOf(*entry, settings_.retainAttributes);
+    if (!settings_.testMode && settings_.overwriteMode != Always) {
       // An existing file is most likely kept: its entry waits for the answer.
       std::string fault;
       const std::optional<std::string> dir = ComposeDestDir(*entry, fault);
@@ -387,13 +381,13 @@ void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
   settings.archive = zip_.ZipName();
   settings.tree = tree_.get();
   settings.tempFolder = Base();
-  settings.archiveBufferSize = zip_.reader_->StreamBufferSize();
-  settings.testMode = zip_.settings_.testMode;
-  settings.commitToDisk = zip_.settings_.flushFilesOnClose;
+  settings.archiveBufferSize = reader_.StreamBufferSize();
+  settings.testMode = settings_.testMode;
+  settings.commitToDisk = settings_.flushFilesOnClose;
   settings.recordBlocks = static_cast<bool>(zip_.OnFilePercentDone) || static_cast<bool>(zip_.OnTotalPercentDone);
-  settings.threads = static_cast<unsigned>(zip_.settings_.threads);
+  settings.threads = static_cast<unsigned>(settings_.threads);
   settings.memory = &memory_;
-  settings.cancel = &zip_.cancelRequest_;
+  settings.cancel = &zip_.CancelRequest();
   parallel_ = std::make_unique<TParallelDecoder>(std::move(settings), std::move(jobs));
 }
 
@@ -401,12 +395,11 @@ void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
 
 void TExtractionRun::ExtractEntry(std::int32_t index) {
   retryEntry_ = false;
-  zip_.aesDecryptor_.reset();
   std::unique_ptr<TPreparedEntry> prepared = parallel_ ? parallel_->Take(index) : nullptr;
   std::int64_t dataStart = 0;
   if (prepared) {
     // Its worker read the local header already.
-    zip_.CurrentEntry().Assign(zip_.CheckedEntry(index));
+    zip_.CurrentEntry().Assign(reader_.CheckedEntry(index));
   } else {
     dataStart = LocateData(index);
   }
@@ -420,7 +413,7 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
   // No name at all is no folder entry: it would pass for the destination.
   if (entry.StoredPathView().empty()) unsafe = "the entry has no name";
   // A "?" in place of a character would name another file.
-  if (entry.NameUnrepresentable && !zip_.settings_.testMode) unsafe = "its name has characters the system code page cannot hold";
+  if (entry.NameUnrepresentable && !settings_.testMode) unsafe = "its name has characters the system code page cannot hold";
   if (!dir || !unsafe.empty()) {
     // The archive's name would lead out of the destination or become another
     // name: never written.
@@ -443,8 +436,7 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
   }
   // No password opens it here: none is asked for.
   if (entry.IsEncrypted() && !aes_ && (entry.BitFlag & kStrongEncryptionFlag) != 0) {
-    const DetailDuring detail(zip_.skipDetail_, "strong encryption");
-    Skip(index, skUnsupportedMethod, entry.StoredPath());
+    Skip(index, skUnsupportedMethod, entry.StoredPath(), "strong encryption");
     return;
   }
   if (!PrepareFolder(index, fName)) return;
@@ -478,9 +470,9 @@ std::int64_t TExtractionRun::LocateData(std::int32_t index) {
 
 std::optional<std::string> TExtractionRun::ComposeDestDir(const TZipHeaderInfo& entry, std::string& fault) const {
   const std::string base = Base();
-  if (!zip_.settings_.recreateDirs || entry.DirectoryView().empty()) return base;
+  if (!settings_.recreateDirs || entry.DirectoryView().empty()) return base;
   std::string d = entry.Directory();
-  const std::string& rootDir = zip_.settings_.rootDir;
+  const std::string& rootDir = settings_.rootDir;
   if (!rootDir.empty() && StartsWithIgnoringCase(d, rootDir)) d.erase(0, rootDir.size());
   // A stored path from the root, or from a drive, goes below the destination
   // all the same. POSIX has no drives: there a colon is part of the name.
@@ -494,7 +486,7 @@ std::optional<std::string> TExtractionRun::ComposeDestDir(const TZipHeaderInfo& 
 
 void TExtractionRun::MakeFolderEntry(std::int32_t index, const std::string& dir) {
   std::string reason;
-  if (zip_.settings_.recreateDirs && !zip_.settings_.testMode && !dir.empty() && !tree_->MakeFolders(dir, reason)) {
+  if (settings_.recreateDirs && !settings_.testMode && !dir.empty() && !tree_->MakeFolders(dir, reason)) {
     SkipUncreatable(index, dir, reason);
     return;
   }
@@ -508,7 +500,7 @@ bool TExtractionRun::AnnounceEntry(std::int32_t index, std::string& fName) {
 }
 
 bool TExtractionRun::PrepareFolder(std::int32_t index, const std::string& fName) {
-  if (zip_.settings_.testMode) return true;
+  if (settings_.testMode) return true;
   // Folders below the destination are never reached through a link; a
   // handler may have chosen a place of its own.
   std::string reason;
@@ -522,8 +514,8 @@ bool TExtractionRun::KnownFree(const std::string& fName) const {
 }
 
 bool TExtractionRun::MayWrite(std::int32_t index, std::string& fName) {
-  if (zip_.settings_.testMode) return true;
-  if (zip_.settings_.overwriteMode == Always) {
+  if (settings_.testMode) return true;
+  if (settings_.overwriteMode == Always) {
     replace_ = ReplaceRule();
     return true;
   }
@@ -540,7 +532,7 @@ bool TExtractionRun::MayWrite(std::int32_t index, std::string& fName) {
 }
 
 bool TExtractionRun::MayReplace(std::int32_t index, std::string& fName, const platform::NameInfo& existing) {
-  const TUZOverwriteMode mode = zip_.settings_.overwriteMode;
+  const TUZOverwriteMode mode = settings_.overwriteMode;
   bool overWriteIt = false;
   switch (mode) {
     case Prompt:
@@ -566,7 +558,7 @@ bool TExtractionRun::MayReplace(std::int32_t index, std::string& fName, const pl
 }
 
 platform::Replace TExtractionRun::ReplaceRule() const {
-  return zip_.settings_.replaceReadOnly ? platform::Replace::Any : platform::Replace::Writable;
+  return settings_.replaceReadOnly ? platform::Replace::Any : platform::Replace::Writable;
 }
 
 std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index, const std::string& fName,
@@ -574,9 +566,9 @@ std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index
   const TZipHeaderInfo& entry = zip_.CurrentEntry();
   Decoded decoded;
   std::unique_ptr<TStream> testStream;
-  if (zip_.settings_.testMode) {
-    if (zip_.settings_.testOutput) {
-      testStream = std::make_unique<TForwardStream>(*zip_.settings_.testOutput);
+  if (settings_.testMode) {
+    if (settings_.testOutput) {
+      testStream = std::make_unique<TForwardStream>(*settings_.testOutput);
     } else {
       testStream = std::make_unique<TNullStream>();
     }
@@ -604,13 +596,13 @@ std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index
     if (decoded.result == DecodeResult::DamagedData) decoded.fault = "damaged compressed data";
     // The password passed its verifier: a code that does not match means
     // the encrypted bytes are not the ones it was made for.
-    if (zip_.aesDecryptor_ && decoded.result != DecodeResult::DamagedData &&
+    if (aes_ && entry.IsEncrypted() && decoded.result != DecodeResult::DamagedData &&
         !zip_.AesEntryAuthentic(context_.ArchiveLeft)) {
       decoded.result = DecodeResult::DamagedData;
       decoded.fault = "authentication failed: the data is damaged or was altered";
     }
     if (decoded.file && decoded.result != DecodeResult::DamagedData) {
-      decoded.file->Finish(zip_.settings_.flushFilesOnClose, StampOf(entry, zip_.settings_.retainAttributes));
+      decoded.file->Finish(settings_.flushFilesOnClose, StampOf(entry, settings_.retainAttributes));
     }
   } catch (const EDecoderOutOfMemory&) {
     output_ = nullptr;
@@ -665,17 +657,17 @@ void TExtractionRun::Conclude(std::int32_t index, const std::string& fName, Deco
   // verifier and the code that authenticates the data.
   if (entry.IsEncrypted() && !aes_) {
     if (zip_.OnBadPassword) {
-      std::string tried = zip_.settings_.password;
+      std::string tried = zip_.Password();
       zip_.OnBadPassword(&zip_, index, tried);
-      if (tried != zip_.settings_.password) {
-        zip_.settings_.password = tried;
+      if (tried != zip_.Password()) {
+        zip_.SetPassword(tried);
         retryEntry_ = true;
       }
     }
     if (!retryEntry_) Skip(index, skBadPassword, entry.StoredPath());
-  } else if (zip_.OnBadCRC) {
-    const DetailDuring detail(zip_.skipDetail_, decoded.fault);
-    zip_.OnBadCRC(&zip_, static_cast<std::int32_t>(decoded.crc), static_cast<std::int32_t>(entry.CRC32), index);
+  } else {
+    reports_.ReportBadCrc(static_cast<std::int32_t>(decoded.crc), static_cast<std::int32_t>(entry.CRC32), index,
+                          decoded.fault);
   }
 }
 
@@ -707,17 +699,16 @@ void TExtractionRun::EntryDone(std::int32_t index, const std::string& fName) {
   ++extracted_;
 }
 
-void TExtractionRun::Skip(std::int32_t index, TSkipReason reason, const std::string& name) {
-  if (zip_.OnSkippingFile) zip_.OnSkippingFile(&zip_, reason, name, index, skipRetry_);
+void TExtractionRun::Skip(std::int32_t index, TSkipReason reason, const std::string& name, const std::string& detail) {
+  reports_.ReportSkip(reason, name, index, skipRetry_, detail);
   totalBytes_ -= zip_.CurrentEntry().UncompressedSize;
 }
 
 void TExtractionRun::SkipUncreatable(std::int32_t index, const std::string& name, const std::string& reason) {
-  const DetailDuring detail(zip_.skipDetail_, reason);
-  Skip(index, skCannotCreate, name);
+  Skip(index, skCannotCreate, name, reason);
 }
 
-std::string TExtractionRun::Base() const { return zip_.settings_.destDir.empty() ? std::string() : zip_.settings_.destDir + "\\"; }
+std::string TExtractionRun::Base() const { return settings_.destDir.empty() ? std::string() : settings_.destDir + "\\"; }
 
 // ---- the decoders' output ----------------------------------------------------------
 

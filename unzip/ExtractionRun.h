@@ -13,7 +13,10 @@
 
 #include "decompress/DecodeContext.h"
 #include "platform/Platform.h"
+#include "unzip/ArchiveReader.h"
 #include "unzip/ParallelDecode.h"
+#include "unzip/RunReports.h"
+#include "unzip/Settings.h"
 #include "unzip/UnZip.h"
 
 namespace quv {
@@ -38,11 +41,13 @@ class THashSet {
   std::size_t count_ = 0;
 };
 
-// The run is the decoders' output: it writes to the entry's file (or the
-// test stream), keeps the CRC register and tells the progress.
+// The run reads its settings from the copy it takes when it starts, the
+// directory from the reader, and fires the component's events. It is the
+// decoders' output: it writes to the entry's file (or the test stream),
+// keeps the CRC register and tells the progress.
 class TExtractionRun final : public DecodeOutput {
  public:
-  explicit TExtractionRun(TUnZip& zip);
+  TExtractionRun(TUnZip& zip, TArchiveReader& reader, TRunReports& reports, const TUnZipSettings& settings);
   ~TExtractionRun() override;
   TExtractionRun(const TExtractionRun&) = delete;
   TExtractionRun& operator=(const TExtractionRun&) = delete;
@@ -119,13 +124,17 @@ class TExtractionRun final : public DecodeOutput {
   Placement MoveIntoPlace(std::int32_t index, TOutputFile& file, const std::string& fName, std::string& reason);
   void EntryDone(std::int32_t index, const std::string& fName);
 
-  void Skip(std::int32_t index, TSkipReason reason, const std::string& name);
+  // OnSkippingFile, with detail for SkipDetail.
+  void Skip(std::int32_t index, TSkipReason reason, const std::string& name, const std::string& detail = "");
   // Reports an entry that cannot be created (skCannotCreate) with its reason.
   void SkipUncreatable(std::int32_t index, const std::string& name, const std::string& reason);
   // The destination with its separator ("" for the current folder).
   std::string Base() const;
 
   TUnZip& zip_;
+  TArchiveReader& reader_;
+  TRunReports& reports_;
+  const TUnZipSettings settings_;
   TDecodeContext context_;
   TStream* output_ = nullptr;
   std::uint32_t crc_ = 0xFFFFFFFFu;

@@ -162,7 +162,11 @@ void TUnZip::LoadDirectory() { reader_->LoadDirectory(); }
 void TUnZip::ReadDirectory() { reader_->ReadDirectory(); }
 bool TUnZip::ScanLocalHeaders() { return reader_->ScanLocalHeaders(); }
 TS_BufferStream* TUnZip::OpenDisk(std::int32_t N) { return reader_->OpenDisk(N); }
-void TUnZip::LocateEntry(std::int32_t Index) { reader_->LocateEntry(Index); }
+void TUnZip::LocateEntry(std::int32_t Index) {
+  // A new working entry: the last one's AES keys are of no use to it.
+  aesDecryptor_.reset();
+  reader_->LocateEntry(Index);
+}
 const TZipHeaderInfo& TUnZip::CurrentEntry() const { return reader_->CurrentEntry(); }
 TZipHeaderInfo& TUnZip::CurrentEntry() { return reader_->CurrentEntry(); }
 const TEndCentral& TUnZip::EndCentral() const { return reader_->EndCentral(); }
@@ -191,6 +195,38 @@ bool TUnZip::AskNextDisk(std::int32_t disk, std::string& name) {
   if (!OnGetNextDisk) return false;
   OnGetNextDisk(this, disk, name);
   return true;
+}
+
+// ---- what a run reports --------------------------------------------------------------
+
+namespace {
+
+// SkipDetail's text for the one event that reports it.
+class DetailDuring {
+ public:
+  DetailDuring(std::string& slot, const std::string& text) : slot_(slot) { slot_ = text; }
+  ~DetailDuring() { slot_.clear(); }
+  DetailDuring(const DetailDuring&) = delete;
+  DetailDuring& operator=(const DetailDuring&) = delete;
+
+ private:
+  std::string& slot_;
+};
+
+}  // namespace
+
+void TUnZip::ReportSkip(TSkipReason reason, const std::string& name, std::int32_t index, bool& retry,
+                        const std::string& detail) {
+  if (!OnSkippingFile) return;
+  const DetailDuring during(skipDetail_, detail);
+  OnSkippingFile(this, reason, name, index, retry);
+}
+
+void TUnZip::ReportBadCrc(std::int32_t calcCrc, std::int32_t storedCrc, std::int32_t index,
+                          const std::string& detail) {
+  if (!OnBadCRC) return;
+  const DetailDuring during(skipDetail_, detail);
+  OnBadCRC(this, calcCrc, storedCrc, index);
 }
 
 // ---- DecodeInput ----------------------------------------------------------------------

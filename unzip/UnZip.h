@@ -29,6 +29,7 @@
 #include "decompress/LibraryStream.h"
 #include "platform/Ui.h"
 #include "unzip/ArchiveReader.h"
+#include "unzip/RunReports.h"
 #include "unzip/Settings.h"
 #include "unzip/TraditionalCipher.h"
 #include "unzip/WinZipAes.h"
@@ -39,18 +40,8 @@
 
 namespace quv {
 
-// Passed by ordinal; 2 is never used. skUnsupportedMethod: the entry's
-// compression method has no decoder here (MethodDecodable, MethodName), or
-// its encryption cannot be read (SkipDetail names it).
-enum TSkipReason : std::uint8_t {
-  skBadPassword = 0,
-  skNotOverwritten = 1,
-  skCannotCreate = 3,
-  skUnsupportedMethod = 4
-};
 
 class TUnZip;
-class TExtractionRun;
 
 using TStartUnzipInfo =
     std::function<void(TObject* Sender, std::int32_t NumFiles, std::int64_t TotalBytes, bool& StopNow)>;
@@ -74,7 +65,7 @@ using TGetNextBuffer = std::function<void(TObject* Sender, char*& Buffer, const 
 using TDecryptEvent =
     std::function<void(TObject* Sender, std::uint8_t* buffer, std::int32_t length, const std::string& Password)>;
 
-class TUnZip : public TPersistent, public DecodeInput, private TArchiveOwner {
+class TUnZip : public TPersistent, public DecodeInput, private TArchiveOwner, private TRunReports {
  public:
   static constexpr std::int32_t kThisVersion = 223;
   // Where a self-extracting archive's data is searched from when its
@@ -396,6 +387,12 @@ class TUnZip : public TPersistent, public DecodeInput, private TArchiveOwner {
   bool HandlesIncompleteZip() const override { return static_cast<bool>(OnInCompleteZip); }
   void AskIncompleteZip() override;
   bool AskNextDisk(std::int32_t disk, std::string& name) override;
+  // TRunReports: the events an extraction run reports with detail.
+  void ReportSkip(TSkipReason reason, const std::string& name, std::int32_t index, bool& retry,
+                  const std::string& detail) override;
+  void ReportBadCrc(std::int32_t calcCrc, std::int32_t storedCrc, std::int32_t index,
+                    const std::string& detail) override;
+  void NotePeakMemory(std::uint64_t bytes) override { peakDecoderMemory_ = bytes; }
 
   bool designing_;
   TObject* owner_;
@@ -408,8 +405,6 @@ class TUnZip : public TPersistent, public DecodeInput, private TArchiveOwner {
   std::string skipDetail_;
   std::uint64_t peakDecoderMemory_ = 0;
   std::atomic<bool> cancelRequest_{false};
-
-  friend class TExtractionRun;
 };
 
 }  // namespace quv

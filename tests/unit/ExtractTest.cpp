@@ -620,6 +620,19 @@ TEST_F(Extraction, EncryptedEntriesWithRightAndWrongPasswords) {
   EXPECT_EQ(Out("empty-pw.txt"), "empty password");
 }
 
+// A run takes the settings as they are when it starts: a handler changing
+// one changes the next run, never the rest of this one.
+TEST_F(Extraction, SettingsChangedByAHandlerTakeEffectAtTheNextRun) {
+  Make({Entry("a/x.txt", "x"), Entry("b/y.txt", "y")});
+  zip.OnStartUnZip = [&](TObject*, std::int32_t, std::string&, bool&) { zip.SetRecreateDirs(false); };
+  EXPECT_EQ(zip.UnZipFiles(), 2);
+  EXPECT_TRUE(Exists("a/x.txt"));
+  EXPECT_TRUE(Exists("b/y.txt"));
+  EXPECT_FALSE(Exists("y.txt"));
+  EXPECT_EQ(zip.UnZipFiles(), 2);
+  EXPECT_EQ(Out("y.txt"), "y");
+}
+
 // What is left to read while decoding is the run's count: the working entry
 // still holds its sizes when the handlers see it (the data's own size for an
 // encrypted entry, its 12-byte header taken off).
