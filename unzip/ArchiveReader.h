@@ -105,6 +105,13 @@ class TArchiveReader {
   void ReadWithoutEndRecord();
   void ReadCommentWithDirectory(TStream* config);
   void ReadCentralEntries(TStream*& stream, bool configMode);
+  // ReadCentralEntries' pieces: asking for the next disk when a header goes
+  // on there, where the directory ends, how many entries to make room for,
+  // and the note of more headers than the end record counts.
+  TNextVolume NextVolumeOpener();
+  std::int64_t DirectoryEnd(bool configMode) const;
+  std::int64_t HeadersToReserve(TStream& stream) const;
+  void NoteCountMismatch(std::int32_t read);
   // A damaged central directory: the local headers stand in for it, or
   // EBadZipFile. reason: see RebuildReason.
   void RebuildFromLocalHeaders(const char* reason);

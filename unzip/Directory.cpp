@@ -332,29 +332,47 @@ bool CentralHeaderFollows(TStream& stream, std::int64_t directoryEnd) {
 
 }  // namespace
 
-void TArchiveReader::ReadCentralEntries(TStream*& stream, bool configMode) {
-  const TNextVolume nextVolume = [this](void*, TZipHeaderInfo&, TStream*& volume) {
+TNextVolume TArchiveReader::NextVolumeOpener() {
+  return [this](void*, TZipHeaderInfo&, TStream*& volume) {
     // Past the disk of the end record there is no disk to ask for: the
     // header is simply not there.
     if (std::cmp_less(currentDisk_, endCentral_->ThisDisk)) volume = OpenDisk(currentDisk_ + 2);
   };
+}
+
+std::int64_t TArchiveReader::DirectoryEnd(bool configMode) const {
+  // A directory that holds more headers than the end record counts is read
+  // whole, as far as its stated size goes (one file only: a set's directory
+  // may go on on another disk).
+  return (configMode ? 0 : endCentral_->CentralDirOffset) + std::max<std::int64_t>(endCentral_->CentralDirSize, 0);
+}
+
+std::int64_t TArchiveReader::HeadersToReserve(TStream& stream) const {
+  // Room for every counted entry at once, as far as the directory's stated
+  // size and the file can hold their headers: a damaged record reserves no
+  // more than the file's size would need.
+  const std::int64_t headerRoom = std::min(endCentral_->CentralDirSize, stream.Size()) / CentralFileHeader::kSize;
+  return localScan_ ? 0 : std::min(endCentral_->TotalEntries, headerRoom);
+}
+
+void TArchiveReader::NoteCountMismatch(std::int32_t read) {
+  if (localScan_ || read <= endCentral_->TotalEntries) return;
+  const std::int64_t counted = endCentral_->TotalEntries;
+  countMismatch_ = "the end record counts " + std::to_string(counted) + (counted == 1 ? " entry" : " entries") +
+                   ", the central directory holds " + std::to_string(read);
+}
+
+void TArchiveReader::ReadCentralEntries(TStream*& stream, bool configMode) {
+  const TNextVolume nextVolume = NextVolumeOpener();
   const TNextVolume noVolume;
   const bool eagerComments = configMode || endCentral_->ThisDisk != 0;
   // In one file every entry's data is in that file, whatever disk its header
   // names (writers get it wrong): all are compared with each other.
   const bool oneFile = endCentral_->ThisDisk == 0;
-  // A directory that holds more headers than the end record counts is read
-  // whole, as far as its stated size goes (one file only: a set's directory
-  // may go on on another disk).
-  const std::int64_t directoryEnd =
-      (configMode ? 0 : endCentral_->CentralDirOffset) + std::max<std::int64_t>(endCentral_->CentralDirSize, 0);
-  // Room for every counted entry at once, as far as the directory's stated
-  // size and the file can hold their headers: a damaged record reserves no
-  // more than the file's size would need.
-  const std::int64_t headerRoom = std::min(endCentral_->CentralDirSize, stream->Size()) / CentralFileHeader::kSize;
-  const std::int64_t fitting = std::min(endCentral_->TotalEntries, headerRoom);
+  const std::int64_t directoryEnd = DirectoryEnd(configMode);
+  const std::int64_t fitting = HeadersToReserve(*stream);
   Entries entries;
-  if (!localScan_ && fitting > 0) entries.reserve(static_cast<std::size_t>(fitting));
+  if (fitting > 0) entries.reserve(static_cast<std::size_t>(fitting));
   // The entry just read, while its extra field's stated length may yet
   // prove wrong (see ReadNextCentralHeader).
   TZipHeaderInfo* previous = nullptr;
@@ -399,11 +417,7 @@ void TArchiveReader::ReadCentralEntries(TStream*& stream, bool configMode) {
     if (entry->CentralExtraFieldLength > 0) previous = entry.get();
     entries.push_back(std::move(entry));
   }
-  if (!localScan_ && index > endCentral_->TotalEntries) {
-    const std::int64_t counted = endCentral_->TotalEntries;
-    countMismatch_ = "the end record counts " + std::to_string(counted) + (counted == 1 ? " entry" : " entries") +
-                     ", the central directory holds " + std::to_string(index);
-  }
+  NoteCountMismatch(index);
 }
 
 void TArchiveReader::RebuildFromLocalHeaders(const char* reason) {

@@ -1,12 +1,12 @@
 // Multi-disk sets: telling removable disks from a set of files, opening the
 // file of another disk (asking OnGetNextDisk for it), checking a removable
 // disk's label, and the component's own way of finding the next disk.
+#include <cstdio>
 #include <string>
 #include <utility>
 
 #include "platform/Platform.h"
 #include "platform/Ui.h"
-#include "unzip/FileNames.h"
 #include "unzip/ArchiveReader.h"
 #include "zip/Exception.h"
 #include "zip/Text.h"
@@ -22,6 +22,14 @@ namespace {
 constexpr int kMissingDiskAttempts = 2;
 
 [[noreturn]] void ThrowCanceled() { throw EUserCanceled("User canceled loading new disk."); }
+
+// Decimal n with at least width digits, zero-padded ("%3.3d" for width 3):
+// how disk numbers appear in labels and file extensions.
+std::string ZeroPadded(long n, int width) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.*ld", width, n);
+  return buf;
+}
 
 // The drive root ("A:\") of a name, upper-cased; what the drive queries take.
 std::string DriveRoot(const std::string& name) { return text::UpperAscii(LeftStr(name, 3)); }
@@ -47,7 +55,7 @@ bool TArchiveReader::DiskLabelMatches(std::int32_t N) const {
   if (owner_.MultiDiskMode() != mdRemovable) return true;
   // ZipName still names the previous disk's file: same drive.
   const std::string label = LeftStr(platform::GetVolumeLabel(DriveRoot(zipName_)), 11);
-  return RightStr(label, 3) == names::ZeroPadded(N, 3);
+  return RightStr(label, 3) == ZeroPadded(N, 3);
 }
 
 TS_BufferStream* TArchiveReader::OpenDisk(std::int32_t N) {
@@ -77,11 +85,11 @@ void TArchiveReader::DefaultGetNextDisk(std::int32_t NextDisk, std::string& FNam
     if (answer != platform::Answer::Ok) FName.clear();
     return;
   }
-  const std::string numbered = text::ChangeFileExtension(FName, std::string(".").append(names::ZeroPadded(NextDisk, 3)));
+  const std::string numbered = text::ChangeFileExtension(FName, std::string(".").append(ZeroPadded(NextDisk, 3)));
   if (!platform::FileExists(numbered)) {
     // The usual naming of split archives: name.z01, name.z02, ... with the
     // last disk under the set's own name.
-    const std::string split = text::ChangeFileExtension(FName, std::string(".z").append(names::ZeroPadded(NextDisk, 2)));
+    const std::string split = text::ChangeFileExtension(FName, std::string(".z").append(ZeroPadded(NextDisk, 2)));
     if (platform::FileExists(split)) {
       FName = split;
       return;

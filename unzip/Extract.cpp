@@ -408,13 +408,8 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
   const bool isFile = !entry.FileNameView().empty();
 
   std::string unsafe;
-  const std::optional<std::string> dir = ComposeDestDir(entry, unsafe);
-  if (dir && isFile) unsafe = NameFault(entry.FileName());
-  // No name at all is no folder entry: it would pass for the destination.
-  if (entry.StoredPathView().empty()) unsafe = "the entry has no name";
-  // A "?" in place of a character would name another file.
-  if (entry.NameUnrepresentable && !settings_.testMode) unsafe = "its name has characters the system code page cannot hold";
-  if (!dir || !unsafe.empty()) {
+  const std::optional<std::string> dir = CreatableDestDir(entry, unsafe);
+  if (!dir) {
     // The archive's name would lead out of the destination or become another
     // name: never written.
     SkipUncreatable(index, entry.StoredPath(), unsafe);
@@ -466,6 +461,17 @@ std::int64_t TExtractionRun::LocateData(std::int32_t index) {
     ThrowOverlap(entry, "the entry after it");
   }
   return dataStart;
+}
+
+std::optional<std::string> TExtractionRun::CreatableDestDir(const TZipHeaderInfo& entry, std::string& fault) const {
+  const std::optional<std::string> dir = ComposeDestDir(entry, fault);
+  if (dir && !entry.FileNameView().empty()) fault = NameFault(entry.FileName());
+  // No name at all is no folder entry: it would pass for the destination.
+  if (entry.StoredPathView().empty()) fault = "the entry has no name";
+  // A "?" in place of a character would name another file.
+  if (entry.NameUnrepresentable && !settings_.testMode) fault = "its name has characters the system code page cannot hold";
+  if (!fault.empty()) return std::nullopt;
+  return dir;
 }
 
 std::optional<std::string> TExtractionRun::ComposeDestDir(const TZipHeaderInfo& entry, std::string& fault) const {

@@ -92,6 +92,9 @@ class TExtractionRun final : public DecodeOutput {
   // The entry's destination folder; none, with the reason in fault, when its
   // stored path may not be created.
   std::optional<std::string> ComposeDestDir(const TZipHeaderInfo& entry, std::string& fault) const;
+  // ComposeDestDir, and none also when the entry's own name may not be
+  // created (fault says why).
+  std::optional<std::string> CreatableDestDir(const TZipHeaderInfo& entry, std::string& fault) const;
   void MakeFolderEntry(std::int32_t index, const std::string& dir);
   // OnStartUnZip; false when the handler skips the entry.
   bool AnnounceEntry(std::int32_t index, std::string& fName);
