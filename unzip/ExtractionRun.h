@@ -1,8 +1,9 @@
 // The working state of one extraction run (TUnZip::UnZipFiles) and the
-// steps it takes for each entry. The component keeps its settings, events,
-// directory and archive; the run keeps what lives only while it goes on:
-// the decoding state, the output, the counts, the retry flags, the folders
-// it made and, in a parallel run, the decoders working ahead.
+// steps it takes for each entry. The component keeps its settings, events
+// and directory reader; the run keeps what lives only while it goes on: a
+// copy of the settings, the decoding state, the output, the counts, the
+// retry flags, the folders it made and, in a parallel run, the decoders
+// working ahead.
 #pragma once
 
 #include <cstdint>
