@@ -464,7 +464,7 @@ std::int64_t TExtractionRun::LocateData(std::int32_t index) {
 }
 
 std::optional<std::string> TExtractionRun::CreatableDestDir(const TZipHeaderInfo& entry, std::string& fault) const {
-  const std::optional<std::string> dir = ComposeDestDir(entry, fault);
+  std::optional<std::string> dir = ComposeDestDir(entry, fault);
   if (dir && !entry.FileNameView().empty()) fault = NameFault(entry.FileName());
   // No name at all is no folder entry: it would pass for the destination.
   if (entry.StoredPathView().empty()) fault = "the entry has no name";
