@@ -313,6 +313,10 @@ class Inflater {
   DecodeResult CopyStoredBlock();
   DecodeResult DecodeFixedBlock();
   DecodeResult DecodeDynamicBlock();
+  // The code-length code's lengths and table (cl).
+  DecodeResult ReadCodeLengthCode(unsigned ncode, Table& cl);
+  // The literal/length and distance code lengths, total of them, into lens.
+  DecodeResult ReadCodeLengths(const Table& cl, std::uint16_t* lens, unsigned total);
   DecodeResult DecodeCompressedData(const Table& lit, const Table& dist);
   template <bool kDeflate64>
   [[gnu::always_inline]] inline Status FastLoop(const Table& lit, const Table& dist);
@@ -484,15 +488,35 @@ DecodeResult Inflater::DecodeDynamicBlock() {
   Drop(4);
   if (nlit > 286 || ndist > format_.distanceCodes) return DecodeResult::DamagedData;
 
+  Table cl;
+  DecodeResult r = ReadCodeLengthCode(ncode, cl);
+  if (r != DecodeResult::Decoded) return r;
+  std::uint16_t lens[286 + 32];
+  r = ReadCodeLengths(cl, lens, nlit + ndist);
+  if (r != DecodeResult::Decoded) return r;
+
+  std::uint16_t& used = ctx_.TableEntryCount;
+  Table lit;
+  Table dist;
+  r = BuildTable(format_, lens, static_cast<int>(nlit), Alphabet::LiteralLength, kLitRootBits, 9, t_.lit, kLitCapacity, lit,
+                 used);
+  if (r != DecodeResult::Decoded) return r;
+  r = BuildTable(format_, lens + nlit, static_cast<int>(ndist), Alphabet::Distance, kDistRootBits, 6, t_.dist, kDistCapacity,
+                 dist, used);
+  if (r != DecodeResult::Decoded) return r;
+  if (dist.entries == nullptr) dist.entries = kNoDistanceCodes;
+  return DecodeCompressedData(lit, dist);
+}
+
+DecodeResult Inflater::ReadCodeLengthCode(unsigned ncode, Table& cl) {
   std::uint16_t clens[19] = {};
   for (unsigned i = 0; i < ncode; ++i) {
     Need(3);
     clens[kCodeLengthOrder[i]] = static_cast<std::uint16_t>(Peek(3));
     Drop(3);
   }
-  Table cl;
-  std::uint16_t& used = ctx_.TableEntryCount;
-  DecodeResult r = BuildTable(format_, clens, 19, Alphabet::CodeLength, 7, 7, t_.codeLengths, 128, cl, used);
+  const DecodeResult r =
+      BuildTable(format_, clens, 19, Alphabet::CodeLength, 7, 7, t_.codeLengths, 128, cl, ctx_.TableEntryCount);
   if (r != DecodeResult::Decoded) return r;
   if (cl.entries == nullptr) return DecodeResult::DamagedData;
   if (cl.rootBits == 1 && IsInvalid(t_.codeLengths[1])) {
@@ -500,9 +524,10 @@ DecodeResult Inflater::DecodeDynamicBlock() {
     // symbol, as the classic tables have it.
     t_.codeLengths[1] = t_.codeLengths[0];
   }
+  return DecodeResult::Decoded;
+}
 
-  std::uint16_t lens[286 + 32];
-  const unsigned total = nlit + ndist;
+DecodeResult Inflater::ReadCodeLengths(const Table& cl, std::uint16_t* lens, unsigned total) {
   unsigned n = 0;
   std::uint16_t lastLen = 0;
   // Code-length codes are at most 7 bits: one lookup whenever the buffer
@@ -527,38 +552,17 @@ DecodeResult Inflater::DecodeDynamicBlock() {
       lastLen = static_cast<std::uint16_t>(sym);
       continue;
     }
-    unsigned repeat;
-    std::uint16_t fill = 0;
-    if (sym == 16) {
-      Need(2);
-      repeat = 3 + Peek(2);
-      Drop(2);
-      fill = lastLen;
-    } else if (sym == 17) {
-      Need(3);
-      repeat = 3 + Peek(3);
-      Drop(3);
-    } else {
-      Need(7);
-      repeat = 11 + Peek(7);
-      Drop(7);
-    }
+    const unsigned extraBits = sym == 16 ? 2 : sym == 17 ? 3 : 7;
+    Need(extraBits);
+    const unsigned repeat = (sym == 18 ? 11 : 3) + Peek(extraBits);
+    Drop(extraBits);
+    const std::uint16_t fill = sym == 16 ? lastLen : 0;
     if (n + repeat > total) return DecodeResult::DamagedData;
     std::fill(lens + n, lens + n + repeat, fill);
     n += repeat;
     lastLen = fill;
   }
-
-  Table lit;
-  Table dist;
-  r = BuildTable(format_, lens, static_cast<int>(nlit), Alphabet::LiteralLength, kLitRootBits, 9, t_.lit, kLitCapacity, lit,
-                 used);
-  if (r != DecodeResult::Decoded) return r;
-  r = BuildTable(format_, lens + nlit, static_cast<int>(ndist), Alphabet::Distance, kDistRootBits, 6, t_.dist, kDistCapacity,
-                 dist, used);
-  if (r != DecodeResult::Decoded) return r;
-  if (dist.entries == nullptr) dist.entries = kNoDistanceCodes;
-  return DecodeCompressedData(lit, dist);
+  return DecodeResult::Decoded;
 }
 
 DecodeResult Inflater::DecodeCompressedData(const Table& lit, const Table& dist) {
