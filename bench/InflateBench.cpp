@@ -112,14 +112,10 @@ const Corpus& Data(int kind) {
 }
 
 // Compressed bytes from memory, output into a buffer in memory.
-class BenchHost : public quv::DecodeHost {
+class BenchHost : public quv::DecodeInput, public quv::DecodeOutput {
  public:
   BenchHost(const std::string& in, std::string& out) : in_(in), out_(out) {}
-  std::int64_t remaining = 0;
   std::uint32_t crc = 0;
-  std::int64_t& RemainingCompressed() override { return remaining; }
-  bool EntryEncrypted() const override { return false; }
-  bool DoProcessMessages() const override { return false; }
   std::int32_t ReadInput(void* buffer, std::int32_t count) override {
     const std::size_t k = std::min<std::size_t>(static_cast<std::size_t>(count), in_.size() - inPos_);
     std::memcpy(buffer, in_.data() + inPos_, k);
@@ -151,9 +147,8 @@ void BM_QuvInflate(benchmark::State& state) {
   std::uint32_t crc = 0;
   for (auto _ : state) {
     BenchHost host(c.deflated, out);
-    host.remaining = static_cast<std::int32_t>(c.deflated.size());
-    quv::TDecodeContext ctx(host);
-    ctx.ResetForEntry(host.remaining, static_cast<std::int32_t>(c.raw.size()));
+    quv::TDecodeContext ctx(host, host);
+    ctx.ResetForEntry(static_cast<std::int64_t>(c.deflated.size()), static_cast<std::int32_t>(c.raw.size()));
     if (quv::InflateEntry(ctx) != quv::DecodeResult::Decoded) state.SkipWithError("inflate failed");
     crc = ~host.crc;
     benchmark::DoNotOptimize(crc);

@@ -17,12 +17,9 @@
 
 namespace {
 
-class SinkHost : public quv::DecodeHost {
+class SinkHost : public quv::DecodeInput, public quv::DecodeOutput {
  public:
-  explicit SinkHost(const std::string& input) : input_(input), left_(static_cast<std::int32_t>(input.size())) {}
-  std::int64_t& RemainingCompressed() override { return left_; }
-  bool EntryEncrypted() const override { return false; }
-  bool DoProcessMessages() const override { return false; }
+  explicit SinkHost(const std::string& input) : input_(input) {}
   std::int32_t ReadInput(void* buffer, std::int32_t count) override {
     const std::size_t k = std::min<std::size_t>(static_cast<std::size_t>(count), input_.size() - pos_);
     std::memcpy(buffer, input_.data() + pos_, k);
@@ -46,7 +43,6 @@ class SinkHost : public quv::DecodeHost {
  private:
   const std::string& input_;
   std::size_t pos_ = 0;
-  std::int64_t left_;
 };
 
 std::string Slurp(const char* path) {
@@ -72,7 +68,7 @@ int main(int argc, char** argv) {
       bool ok = true;
       for (int r = 0; r < rounds; ++r) {
         SinkHost host(e.packed);
-        quv::TDecodeContext ctx(host);
+        quv::TDecodeContext ctx(host, host);
         ctx.ResetForEntry(static_cast<std::int32_t>(e.packed.size()), static_cast<std::int32_t>(e.uncompressedSize));
         const auto start = std::chrono::steady_clock::now();
         try {

@@ -56,7 +56,7 @@ std::uint64_t Bzip2MemoryNeed(std::span<const std::uint8_t> head) {
 
 DecodeResult DecodeBzip2(TDecodeContext& ctx) {
   // Streams after the first are most often alike (parallel compressors).
-  DecoderMemory memory(*ctx.Component, "BZip2");
+  DecoderMemory memory(*ctx.Output, "BZip2");
   memory.GrowTo(Bzip2MemoryNeed(PendingInput(ctx)));
   Bzip2Stream stream;
   return DecodeLibraryStream(ctx, stream);

@@ -11,8 +11,9 @@
 
 namespace quv {
 
-TDecodeContext::TDecodeContext(DecodeHost& host)
-    : Component(&host),
+TDecodeContext::TDecodeContext(DecodeInput& input, DecodeOutput& output)
+    : Input(&input),
+      Output(&output),
       // Value-initialised (zeroed): a decoder never sees bytes from before
       // the run, whatever distance a damaged entry asks for.
       InBuffer(new std::uint8_t[kInBufferSize + 1]()),
@@ -28,8 +29,9 @@ void TDecodeContext::ResetForEntry(std::int64_t packedSize, std::int64_t unpacke
   OutFill = 0;
   InNext = InBuffer.get();
   OutNext = OutBuffer.get();
-  Component->Crc() = 0xFFFFFFFFu;
+  Output->Crc() = 0xFFFFFFFFu;
   PackedLeft = packedSize;
+  ArchiveLeft = packedSize;
   UnpackedSize = unpackedSize;
 }
 
@@ -37,8 +39,8 @@ namespace {
 
 // Fills buffer[0..count) from the archive, going on to the next disks of a
 // spanned set when one runs short. Answers the count read (== count).
-std::int32_t ReadArchiveBlock(DecodeHost& host, std::uint8_t* buffer, std::int32_t count) {
-  switch (ReadSpanning(host, buffer, count)) {
+std::int32_t ReadArchiveBlock(DecodeInput& input, std::uint8_t* buffer, std::int32_t count) {
+  switch (ReadSpanning(input, buffer, count)) {
     case SpannedRead::ArchiveEnded: throw EFatalUnzipError("Premature end of file reached");
     case SpannedRead::DiskRefused: throw EUserCanceled("User Aborted Operation");
     case SpannedRead::Complete: break;
@@ -46,37 +48,35 @@ std::int32_t ReadArchiveBlock(DecodeHost& host, std::uint8_t* buffer, std::int32
   return count;
 }
 
-// Takes the next block of up to 32 768 compressed bytes off the entry's
-// remaining size; answers how many to read.
-std::int32_t NextBlockSize(DecodeHost& host) {
-  if (host.DoProcessMessages()) host.ProcessMessages();
-  std::int64_t& remaining = host.RemainingCompressed();
-  const auto c = static_cast<std::int32_t>(std::clamp<std::int64_t>(remaining, 0, kInBufferSize));
-  remaining -= c;
+// Takes the next block of up to 32 768 compressed bytes off what is left
+// to read of the entry; answers how many to read.
+std::int32_t NextBlockSize(TDecodeContext& ctx) {
+  ctx.Input->Breathe();
+  const auto c = static_cast<std::int32_t>(std::clamp<std::int64_t>(ctx.ArchiveLeft, 0, kInBufferSize));
+  ctx.ArchiveLeft -= c;
   return c;
 }
 
 // Reads the next block of the entry's compressed bytes into the input buffer,
 // decrypted.
 void RefillInput(TDecodeContext& ctx) {
-  DecodeHost& host = *ctx.Component;
-  const std::int32_t c = NextBlockSize(host);
-  ctx.InAvail = static_cast<std::uint16_t>(ReadArchiveBlock(host, ctx.InBuffer.get(), c));
-  if (c > 0 && host.EntryEncrypted()) host.Decrypt(ctx.InBuffer.get(), c);
+  const std::int32_t c = NextBlockSize(ctx);
+  ctx.InAvail = static_cast<std::uint16_t>(ReadArchiveBlock(*ctx.Input, ctx.InBuffer.get(), c));
+  if (c > 0) ctx.Input->Decrypt(ctx.InBuffer.get(), c);
   ctx.InNext = ctx.InBuffer.get();
 }
 
 }  // namespace
 
-SpannedRead ReadSpanning(DecodeHost& host, std::uint8_t* buffer, std::int32_t count) {
+SpannedRead ReadSpanning(DecodeInput& input, std::uint8_t* buffer, std::int32_t count) {
   std::int32_t got = 0;
   while (got < count) {
-    const std::int32_t n = host.ReadInput(buffer + got, count - got);
+    const std::int32_t n = input.ReadInput(buffer + got, count - got);
     if (n > 0) {
       got += n;
-    } else if (!host.CanSpan()) {
+    } else if (!input.CanSpan()) {
       return SpannedRead::ArchiveEnded;
-    } else if (!host.OpenNextDisk()) {
+    } else if (!input.OpenNextDisk()) {
       return SpannedRead::DiskRefused;
     }
   }
@@ -118,13 +118,13 @@ void PutOutputByte(TDecodeContext& ctx, std::uint8_t b) {
 
 void WriteOutputBlock(TDecodeContext& ctx, const std::uint8_t* data, std::int32_t n) {
   if (n <= 0) return;
-  DecodeHost& host = *ctx.Component;
-  if (host.OutputPosition() + n > ctx.UnpackedSize)
+  DecodeOutput& output = *ctx.Output;
+  if (output.OutputPosition() + n > ctx.UnpackedSize)
     throw EBiggerThanUncompressed("File is larger than uncompressed size!");
-  if (host.WriteOutput(data, n) < n) throw ECantWriteUCF("Cant write uncompressed file");
-  host.Crc() = UpdateCrc(host.Crc(), data, static_cast<std::size_t>(n));
+  if (output.WriteOutput(data, n) < n) throw ECantWriteUCF("Cant write uncompressed file");
+  output.Crc() = UpdateCrc(output.Crc(), data, static_cast<std::size_t>(n));
   ctx.EntryBytesOut += n;
-  host.BlockWritten(n, ctx.EntryBytesOut, ctx.UnpackedSize);
+  output.BlockWritten(n, ctx.EntryBytesOut, ctx.UnpackedSize);
 }
 
 void WriteOutputBuffer(TDecodeContext& ctx) {
@@ -153,13 +153,11 @@ void CopyWindowToOutput(TDecodeContext& ctx, std::int32_t n) {
 }
 
 DecodeResult CopyStoredEntry(TDecodeContext& ctx) {
-  DecodeHost& host = *ctx.Component;
-  const std::int64_t& remaining = host.RemainingCompressed();
-  while (remaining > 0) {
-    const std::int32_t c = NextBlockSize(host);
+  while (ctx.ArchiveLeft > 0) {
+    const std::int32_t c = NextBlockSize(ctx);
     ctx.OutFill = static_cast<std::uint16_t>(c);
-    ctx.InAvail = static_cast<std::uint16_t>(ReadArchiveBlock(host, ctx.OutBuffer.get(), c));
-    if (host.EntryEncrypted()) host.Decrypt(ctx.OutBuffer.get(), ctx.OutFill);
+    ctx.InAvail = static_cast<std::uint16_t>(ReadArchiveBlock(*ctx.Input, ctx.OutBuffer.get(), c));
+    ctx.Input->Decrypt(ctx.OutBuffer.get(), ctx.OutFill);
     WriteOutputBuffer(ctx);
   }
   ctx.OutFill = 0;

@@ -15,43 +15,43 @@
 
 namespace quv {
 
-// The narrow view of the extracting component that decoding needs. The unzip
-// component implements it; tests implement it over memory.
-class DecodeHost {
+// Where a decoder's compressed bytes come from: the archive, across the
+// disks of a set, with the entry's decryption. The unzip component
+// implements it; tests implement it over memory.
+class DecodeInput {
  public:
-  virtual ~DecodeHost() = default;
+  virtual ~DecodeInput() = default;
 
-  // The working entry's compressed size. From the start of decoding it counts
-  // the compressed bytes still to be read from the archive; input refills
-  // reduce it.
-  virtual std::int64_t& RemainingCompressed() = 0;
-  // Bit 0 of the working entry's flags.
-  virtual bool EntryEncrypted() const = 0;
-  // The component's DoProcessMessages: whether to call ProcessMessages
-  // between input blocks, which lets the host's user interface breathe.
-  virtual bool DoProcessMessages() const = 0;
-  virtual void ProcessMessages() {}
-  // Reads from the archive stream (the context's InStream); answers the count read.
+  // Reads from the archive's current disk; answers the count read (0 at its end).
   virtual std::int32_t ReadInput(void* buffer, std::int32_t count) = 0;
-  // A spanned archive (end record's ThisDisk not 0) with OnGetNextDisk assigned.
+  // A spanned archive whose next disk can be asked for.
   virtual bool CanSpan() const = 0;
-  // OpenDisk(current disk + 2); the disk's stream becomes the input.
-  // Answers false when no disk was obtained.
+  // The next disk of the set becomes the input; false when none was obtained.
   virtual bool OpenNextDisk() = 0;
-  // OnDecrypt when assigned, otherwise the built-in traditional cipher.
+  // Decrypts a block of the entry's data in place; leaves a plain entry's as it is.
   virtual void Decrypt(std::uint8_t* buffer, std::int32_t length) = 0;
-  // The destination file (the context's OutStream).
+  // Called before each block is read: lets the host's user interface breathe.
+  virtual void Breathe() {}
+};
+
+// Where a decoder's output goes: the entry's file (or nowhere, testing),
+// the CRC register over it, the progress events and the memory budget of
+// the run's thread that decodes. The extraction run implements it.
+class DecodeOutput {
+ public:
+  virtual ~DecodeOutput() = default;
+
   virtual std::int64_t OutputPosition() = 0;
   virtual std::int32_t WriteOutput(const void* buffer, std::int32_t count) = 0;
-  // The component's running CRC register.
+  // The running CRC register over what was written.
   virtual std::uint32_t& Crc() = 0;
-  // After a block of n bytes was written: OnFilePercentDone with the entry's
-  // percentage and, when assigned, OnTotalPercentDone for the run.
+  // After a block of n bytes was written: the entry's and the run's progress.
   virtual void BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize) = 0;
   // Before a decoder takes memory beyond the decoding state (a library's
   // dictionary or window): counts bytes more against the run's memory
   // budget. False when the budget can never hold them; a host may also wait
-  // until they fit, or raise to give the entry up.
+  // until they fit, or raise to give the entry up. It lives with the output
+  // because both are the decoding thread's share of the run.
   virtual bool ReserveMemory(std::uint64_t /*bytes*/) { return true; }
   // Gives back what ReserveMemory counted.
   virtual void ReleaseMemory(std::uint64_t /*bytes*/) {}
@@ -74,14 +74,19 @@ struct InflateTablesFree {
 };
 
 struct TDecodeContext {
-  explicit TDecodeContext(DecodeHost& host);
+  TDecodeContext(DecodeInput& input, DecodeOutput& output);
 
-  DecodeHost* Component;
+  DecodeInput* Input;
+  DecodeOutput* Output;
 
   std::unique_ptr<std::uint8_t[]> InBuffer;  // kInBufferSize + 1 bytes
   std::uint8_t* InNext = nullptr;
   std::uint16_t InAvail = 0;
+  // Compressed bytes not yet delivered to the decoder.
   std::int64_t PackedLeft = 0;
+  // Compressed bytes not yet read from the archive; what is left after
+  // decoding (a stream that ended early) is still the entry's.
+  std::int64_t ArchiveLeft = 0;
   std::int64_t UnpackedSize = 0;
 
   // The last compressed byte delivered; decoders feed it again past the end.
@@ -109,7 +114,7 @@ struct TDecodeContext {
 enum class SpannedRead { Complete, ArchiveEnded, DiskRefused };
 // Reads count bytes of the entry's data, going on to the next disk of a
 // spanned set when one ends.
-SpannedRead ReadSpanning(DecodeHost& host, std::uint8_t* buffer, std::int32_t count);
+SpannedRead ReadSpanning(DecodeInput& input, std::uint8_t* buffer, std::int32_t count);
 
 // Answers 8 when a byte was delivered into b, 0 when the data is exhausted.
 int GetInputByte(TDecodeContext& ctx, std::uint16_t& b);

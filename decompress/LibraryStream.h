@@ -46,7 +46,7 @@ DecodeResult DecodeLibraryStream(TDecodeContext& ctx, LibraryStream& stream);
 // decoder is done.
 class DecoderMemory {
  public:
-  DecoderMemory(DecodeHost& host, std::string method) : host_(host), method_(std::move(method)) {}
+  DecoderMemory(DecodeOutput& host, std::string method) : host_(host), method_(std::move(method)) {}
   ~DecoderMemory() { host_.ReleaseMemory(held_); }
   DecoderMemory(const DecoderMemory&) = delete;
   DecoderMemory& operator=(const DecoderMemory&) = delete;
@@ -56,7 +56,7 @@ class DecoderMemory {
   void GrowTo(std::uint64_t bytes);
 
  private:
-  DecodeHost& host_;
+  DecodeOutput& host_;
   std::string method_;
   std::uint64_t held_ = 0;
 };

@@ -100,7 +100,7 @@ DecodeResult DecodeLzma(TDecodeContext& ctx) {
   // dictionary is memory for nothing.
   options->dict_size = static_cast<std::uint32_t>(
       std::max<std::uint64_t>(LZMA_DICT_SIZE_MIN, std::min<std::uint64_t>(size, options->dict_size)));
-  DecoderMemory memory(*ctx.Component, "LZMA");
+  DecoderMemory memory(*ctx.Output, "LZMA");
   memory.GrowTo(lzma_raw_decoder_memusage(filters));
 
   LzmaStream stream("LZMA");
@@ -109,7 +109,7 @@ DecodeResult DecodeLzma(TDecodeContext& ctx) {
 }
 
 DecodeResult DecodeXz(TDecodeContext& ctx) {
-  DecoderMemory memory(*ctx.Component, "XZ");
+  DecoderMemory memory(*ctx.Output, "XZ");
   LzmaStream stream("XZ");
   stream.GrowOnDemand(memory);
   // The lowest limit: every block's need goes through the memory above.

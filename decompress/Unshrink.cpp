@@ -69,15 +69,46 @@ void PutString(TDecodeContext& ctx, const std::uint8_t* p, std::int32_t len) {
   }
 }
 
-// Decodes codes until the data ends, the caller writes out; DamagedData on a
-// code no sound stream holds.
-DecodeResult UnshrinkCodes(TDecodeContext& ctx) {
-  ShrinkTables t = TablesIn(ctx);
+// The byte codes stand for themselves; every other code is free.
+void ResetCodes(ShrinkTables& t) {
   for (int c = kCodeLimit; c >= kControlCode; --c) t.prefix[c] = kUndefined;
   for (int c = 255; c >= 0; --c) {
     t.prefix[c] = 0;
     t.suffix[c] = static_cast<std::uint8_t>(c);
   }
+}
+
+// Puts the string code stands for at the end of the stack (a code not yet
+// defined stands for the previous string and its first byte, lead, again);
+// answers where the string starts, or -1 when no sound data holds it.
+int ExpandCode(ShrinkTables& t, int code, int previous, std::uint8_t lead) {
+  int sp = kCodeLimit;
+  if (t.prefix[code] == kUndefined) {
+    t.stack[--sp] = lead;
+    code = previous;
+  }
+  while (code >= kFirstFree) {
+    // A string longer than the table has codes cannot come from sound
+    // data: damaged prefixes loop, so the entry ends here.
+    if (sp == 0) return -1;
+    if (t.prefix[code] == kUndefined) {
+      t.stack[--sp] = lead;
+      code = previous;
+    } else {
+      t.stack[--sp] = t.suffix[code];
+      code = t.prefix[code];
+    }
+  }
+  if (sp == 0) return -1;
+  t.stack[--sp] = static_cast<std::uint8_t>(code);
+  return sp;
+}
+
+// Decodes codes until the data ends, the caller writes out; DamagedData on a
+// code no sound stream holds.
+DecodeResult UnshrinkCodes(TDecodeContext& ctx) {
+  ShrinkTables t = TablesIn(ctx);
+  ResetCodes(t);
   int width = 9;
   int nextFree = kFirstFree;
 
@@ -105,27 +136,9 @@ DecodeResult UnshrinkCodes(TDecodeContext& ctx) {
       code = static_cast<int>(in.Take(width));
     }
 
-    const int remembered = code;
-    int sp = kCodeLimit;
-    if (t.prefix[code] == kUndefined) {
-      t.stack[--sp] = lead;
-      code = previous;
-    }
-    while (code >= kFirstFree) {
-      // A string longer than the table has codes cannot come from sound
-      // data: damaged prefixes loop, so the entry ends here.
-      if (sp == 0) return DecodeResult::DamagedData;
-      if (t.prefix[code] == kUndefined) {
-        t.stack[--sp] = lead;
-        code = previous;
-      } else {
-        t.stack[--sp] = t.suffix[code];
-        code = t.prefix[code];
-      }
-    }
-    if (sp == 0) return DecodeResult::DamagedData;
-    lead = static_cast<std::uint8_t>(code);
-    t.stack[--sp] = lead;
+    const int sp = ExpandCode(t, code, previous, lead);
+    if (sp < 0) return DecodeResult::DamagedData;
+    lead = t.stack[sp];
     PutString(ctx, t.stack + sp, kCodeLimit - sp);
 
     if (nextFree < kCodeLimit) {
@@ -135,7 +148,7 @@ DecodeResult UnshrinkCodes(TDecodeContext& ctx) {
         ++nextFree;
       } while (nextFree < kCodeLimit && t.prefix[nextFree] != kUndefined);
     }
-    previous = remembered;
+    previous = code;
   }
 }
 

@@ -56,7 +56,7 @@ std::uint64_t ZstdMemoryNeed(std::span<const std::uint8_t> head) {
 }  // namespace
 
 DecodeResult DecodeZstd(TDecodeContext& ctx) {
-  DecoderMemory memory(*ctx.Component, "Zstd");
+  DecoderMemory memory(*ctx.Output, "Zstd");
   memory.GrowTo(ZstdMemoryNeed(PendingInput(ctx)));
   ZstdStream stream;
   return DecodeLibraryStream(ctx, stream);

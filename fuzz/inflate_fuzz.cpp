@@ -52,8 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                          ? quv::test::MemoryDecodeHost(std::vector<std::string>{
                                                stream.substr(0, stream.size() / 2), stream.substr(stream.size() / 2)})
                                          : quv::test::MemoryDecodeHost(stream);
-  static quv::TDecodeContext ctx(host);
-  ctx.Component = &host;
+  static quv::TDecodeContext ctx(host, host);
+  ctx.Input = &host;
+  ctx.Output = &host;
   std::fill(ctx.WorkArea.get(), ctx.WorkArea.get() + quv::kWorkAreaAllocated, 0);  // as a fresh run
   ctx.ByteHold = 0;
   ctx.ResetForEntry(host.compressedSize, declared);

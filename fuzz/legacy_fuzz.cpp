@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint16_t flag = data[1];
   const std::int32_t declared = data[2] | data[3] << 8 | data[4] << 16;
   quv::test::MemoryDecodeHost host(std::string(reinterpret_cast<const char*>(data + 5), size - 5));
-  quv::TDecodeContext ctx(host);
+  quv::TDecodeContext ctx(host, host);
   ctx.ResetForEntry(host.compressedSize, declared);
   try {
     quv::DecodeEntry(ctx, method, flag);

@@ -13,7 +13,7 @@
 
 #include "platform/Platform.h"
 #include "platform/Ui.h"
-#include "unzip/UnZip.h"
+#include "unzip/ArchiveReader.h"
 #include "zip/Exception.h"
 #include "zip/Text.h"
 
@@ -123,25 +123,25 @@ std::int32_t DescriptorAt(TStream& stream, std::int64_t at, bool wide) {
 
 }  // namespace
 
-bool TUnZip::EndRecordPlausible() const {
+bool TArchiveReader::EndRecordPlausible() const {
   const TEndCentral& end = *endCentral_;
   // A directory offset past the file's end is not judged here: reading the
   // directory fails and the local headers stand in for it.
   return end.ThisDisk <= 999 && end.CentralDisk <= 999 && end.ThisDisk >= end.CentralDisk;
 }
 
-void TUnZip::LoadDirectory() {
+void TArchiveReader::LoadDirectory() {
   // A handler that keeps answering "another disk may come" while the archive
   // stays incomplete is asked again once, not forever; then the load fails.
   constexpr int kIncompleteAttempts = 2;
   for (int attempt = 1;; ++attempt) {
-    platform::CursorShown busy(Ui(), platform::Cursor::Busy);
+    platform::CursorShown busy(*settings_.ui, platform::Cursor::Busy);
     try {
       OpenArchive();
       break;
     } catch (const EIncompleteZip&) {
       ReleaseArchiveStream();
-      if (!OnInCompleteZip) return;
+      if (!owner_.HandlesIncompleteZip()) return;
       if (attempt >= kIncompleteAttempts) throw;
       continue;
     } catch (...) {
@@ -152,7 +152,7 @@ void TUnZip::LoadDirectory() {
   CloseArchive();
 }
 
-void TUnZip::ReadDirectory() {
+void TArchiveReader::ReadDirectory() {
   OpenArchiveStream();
   archiveDate_ = platform::FileGetDate(archiveStream_->Handle());
   ReleaseDirectory();
@@ -173,7 +173,7 @@ void TUnZip::ReadDirectory() {
     ReadCommentWithDirectory(config.get());
     // The current disk is the one the archive stream is on: OpenDisk keeps
     // it, and a single file is disk 0.
-    ApplySortMode(sortMode_);
+    ApplySortMode(settings_.sortMode);
   } catch (...) {
     // A half-read directory must not be taken for the archive's next time.
     ReleaseDirectory();
@@ -181,7 +181,7 @@ void TUnZip::ReadDirectory() {
   }
 }
 
-bool TUnZip::FindEndRecord(std::unique_ptr<TLFNFileStream>& config) {
+bool TArchiveReader::FindEndRecord(std::unique_ptr<TLFNFileStream>& config) {
   endCentral_->Clear();
   if (endCentral_->FindEndCentral(*archiveStream_) && EndRecordPlausible()) return true;
   endCentral_->Clear();
@@ -195,7 +195,7 @@ bool TUnZip::FindEndRecord(std::unique_ptr<TLFNFileStream>& config) {
   return false;
 }
 
-void TUnZip::GoToCentralDirectory(TStream* config) {
+void TArchiveReader::GoToCentralDirectory(TStream* config) {
   const bool configMode = config != nullptr;
   currentDisk_ = configMode ? 0 : static_cast<std::int32_t>(endCentral_->ThisDisk);
   centralInArchive_ = !configMode;
@@ -204,23 +204,23 @@ void TUnZip::GoToCentralDirectory(TStream* config) {
   // A count of 0 over a directory that holds headers is read as well (see
   // ReadCentralEntries).
   const bool headersCounted = endCentral_->TotalEntries > 0;
-  const bool headersUncounted = endCentral_->CentralDirSize > 0 && MultiDiskMode() == mdNone;
+  const bool headersUncounted = endCentral_->CentralDirSize > 0 && owner_.MultiDiskMode() == mdNone;
   if (!headersCounted && !headersUncounted) return;
   if (configMode) {
     config->Seek(0, soFromBeginning);
     return;
   }
-  if (MultiDiskMode() != mdNone && std::cmp_not_equal(endCentral_->CentralDisk, currentDisk_)) {
+  if (owner_.MultiDiskMode() != mdNone && std::cmp_not_equal(endCentral_->CentralDisk, currentDisk_)) {
     OpenDisk(static_cast<std::int32_t>(endCentral_->CentralDisk) + 1);
   }
   archiveStream_->Seek(endCentral_->CentralDirOffset, soFromBeginning);
 }
 
-void TUnZip::ReadWithoutEndRecord() {
+void TArchiveReader::ReadWithoutEndRecord() {
   // Whatever an earlier archive was, this one is read as a single file.
-  SetMultiDiskMode(mdNone);
-  if (OnInCompleteZip) OnInCompleteZip(this, incompleteZipMode_);
-  switch (incompleteZipMode_) {
+  owner_.SetMultiDiskMode(mdNone);
+  owner_.AskIncompleteZip();
+  switch (settings_.incompleteZipMode) {
     case izAssumeNotAZip:
       throw ENotAZipFile("Not a valid zip file!");
     case izAssumeBad:
@@ -234,7 +234,7 @@ void TUnZip::ReadWithoutEndRecord() {
   }
 }
 
-void TUnZip::ReadCommentWithDirectory(TStream* config) {
+void TArchiveReader::ReadCommentWithDirectory(TStream* config) {
   if (!endCentral_->HasComment()) return;
   if (config != nullptr) {
     // The comment's offset is one in the configuration file, which is
@@ -332,29 +332,47 @@ bool CentralHeaderFollows(TStream& stream, std::int64_t directoryEnd) {
 
 }  // namespace
 
-void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
-  const TNextVolume nextVolume = [this](void*, TZipHeaderInfo&, TStream*& volume) {
+TNextVolume TArchiveReader::NextVolumeOpener() {
+  return [this](void*, TZipHeaderInfo&, TStream*& volume) {
     // Past the disk of the end record there is no disk to ask for: the
     // header is simply not there.
     if (std::cmp_less(currentDisk_, endCentral_->ThisDisk)) volume = OpenDisk(currentDisk_ + 2);
   };
+}
+
+std::int64_t TArchiveReader::DirectoryEnd(bool configMode) const {
+  // A directory that holds more headers than the end record counts is read
+  // whole, as far as its stated size goes (one file only: a set's directory
+  // may go on on another disk).
+  return (configMode ? 0 : endCentral_->CentralDirOffset) + std::max<std::int64_t>(endCentral_->CentralDirSize, 0);
+}
+
+std::int64_t TArchiveReader::HeadersToReserve(TStream& stream) const {
+  // Room for every counted entry at once, as far as the directory's stated
+  // size and the file can hold their headers: a damaged record reserves no
+  // more than the file's size would need.
+  const std::int64_t headerRoom = std::min(endCentral_->CentralDirSize, stream.Size()) / CentralFileHeader::kSize;
+  return localScan_ ? 0 : std::min(endCentral_->TotalEntries, headerRoom);
+}
+
+void TArchiveReader::NoteCountMismatch(std::int32_t read) {
+  if (localScan_ || read <= endCentral_->TotalEntries) return;
+  const std::int64_t counted = endCentral_->TotalEntries;
+  countMismatch_ = "the end record counts " + std::to_string(counted) + (counted == 1 ? " entry" : " entries") +
+                   ", the central directory holds " + std::to_string(read);
+}
+
+void TArchiveReader::ReadCentralEntries(TStream*& stream, bool configMode) {
+  const TNextVolume nextVolume = NextVolumeOpener();
   const TNextVolume noVolume;
   const bool eagerComments = configMode || endCentral_->ThisDisk != 0;
   // In one file every entry's data is in that file, whatever disk its header
   // names (writers get it wrong): all are compared with each other.
   const bool oneFile = endCentral_->ThisDisk == 0;
-  // A directory that holds more headers than the end record counts is read
-  // whole, as far as its stated size goes (one file only: a set's directory
-  // may go on on another disk).
-  const std::int64_t directoryEnd =
-      (configMode ? 0 : endCentral_->CentralDirOffset) + std::max<std::int64_t>(endCentral_->CentralDirSize, 0);
-  // Room for every counted entry at once, as far as the directory's stated
-  // size and the file can hold their headers: a damaged record reserves no
-  // more than the file's size would need.
-  const std::int64_t headerRoom = std::min(endCentral_->CentralDirSize, stream->Size()) / CentralFileHeader::kSize;
-  const std::int64_t fitting = std::min(endCentral_->TotalEntries, headerRoom);
+  const std::int64_t directoryEnd = DirectoryEnd(configMode);
+  const std::int64_t fitting = HeadersToReserve(*stream);
   Entries entries;
-  if (!localScan_ && fitting > 0) entries.reserve(static_cast<std::size_t>(fitting));
+  if (fitting > 0) entries.reserve(static_cast<std::size_t>(fitting));
   // The entry just read, while its extra field's stated length may yet
   // prove wrong (see ReadNextCentralHeader).
   TZipHeaderInfo* previous = nullptr;
@@ -370,7 +388,7 @@ void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
   };
 
   for (;;) {
-    const bool spanning = !localScan_ && !configMode && MultiDiskMode() != mdNone;
+    const bool spanning = !localScan_ && !configMode && owner_.MultiDiskMode() != mdNone;
     const bool counted = index < endCentral_->TotalEntries;
     if (!counted && (localScan_ || spanning || !CentralHeaderFollows(*stream, directoryEnd))) {
       if (localScan_ || AddToDirectory(*directory_, entries)) break;
@@ -379,7 +397,7 @@ void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
     }
     const TNextVolume& volumes = spanning ? nextVolume : noVolume;
     std::unique_ptr<TZipHeaderInfo> entry = NewEntry();
-    const bool read = ReadNextCentralHeader(stream, *entry, previous, volumes, this, nameCharset_);
+    const bool read = ReadNextCentralHeader(stream, *entry, previous, volumes, this, settings_.nameCharset);
     previous = nullptr;
     if (!read && localScan_) break;
     if (!read) {
@@ -399,17 +417,13 @@ void TUnZip::ReadCentralEntries(TStream*& stream, bool configMode) {
     if (entry->CentralExtraFieldLength > 0) previous = entry.get();
     entries.push_back(std::move(entry));
   }
-  if (!localScan_ && index > endCentral_->TotalEntries) {
-    const std::int64_t counted = endCentral_->TotalEntries;
-    countMismatch_ = "the end record counts " + std::to_string(counted) + (counted == 1 ? " entry" : " entries") +
-                     ", the central directory holds " + std::to_string(index);
-  }
+  NoteCountMismatch(index);
 }
 
-void TUnZip::RebuildFromLocalHeaders(const char* reason) {
+void TArchiveReader::RebuildFromLocalHeaders(const char* reason) {
   // The local headers of a multi-disk set are on other disks, so no scan of
   // this file can stand in for its directory.
-  if (MultiDiskMode() == mdNone && ScanLocalHeaders(reason)) return;
+  if (owner_.MultiDiskMode() == mdNone && ScanLocalHeaders(reason)) return;
   ClearArchive();
   ThrowBadZip();
 }
@@ -465,9 +479,9 @@ bool ReadNextLocalEntry(TStream& stream, TZipHeaderInfo& entry, bool& last, cons
 
 }  // namespace
 
-bool TUnZip::ScanLocalHeaders() { return ScanLocalHeaders("the caller asked for a scan of the local headers"); }
+bool TArchiveReader::ScanLocalHeaders() { return ScanLocalHeaders("the caller asked for a scan of the local headers"); }
 
-bool TUnZip::ScanLocalHeaders(const char* reason) {
+bool TArchiveReader::ScanLocalHeaders(const char* reason) {
   if (localScan_ || !archiveStream_) return false;
   localScan_ = true;
   rebuildReason_ = reason;
@@ -475,12 +489,12 @@ bool TUnZip::ScanLocalHeaders(const char* reason) {
   TS_BufferStream& stream = *archiveStream_;
   const std::int32_t start = text::SameText(text::FileExtension(zipName_), ".EXE") ? kSfxScanStart : 0;
   stream.Seek(start, soFromBeginning);
-  if (!FindFirstLocalHeader(stream, doProcessMessages_ ? ui_ : nullptr)) return false;
+  if (!FindFirstLocalHeader(stream, settings_.doProcessMessages ? settings_.ui : nullptr)) return false;
   NewDirectory();
   Entries entries;
   for (bool last = false; !last;) {
     std::unique_ptr<TZipHeaderInfo> entry = NewEntry();
-    if (!ReadNextLocalEntry(stream, *entry, last, nameCharset_)) break;
+    if (!ReadNextLocalEntry(stream, *entry, last, settings_.nameCharset)) break;
     entries.push_back(std::move(entry));
   }
   // Each header lies after the data of the one before: no two can clash.
@@ -489,7 +503,7 @@ bool TUnZip::ScanLocalHeaders(const char* reason) {
   endCentral_->TotalEntries = Count();
   endCentral_->CentralDirOffset = stream.Position();
   currentDisk_ = 0;
-  SetMultiDiskMode(mdNone);
+  owner_.SetMultiDiskMode(mdNone);
   return true;
 }
 

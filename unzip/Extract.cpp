@@ -138,48 +138,27 @@ struct Span {
   throw EBadZipFile("The data of \"" + entry.StoredPath() + "\" overlaps " + what + " (possible zip bomb)");
 }
 
-// The component's detail text for the one event that reports it.
-class DetailDuring {
+// Keeps the archive open while the run goes on and gives the caller's
+// setting back on every way out of it.
+class KeepOpenGuard {
  public:
-  DetailDuring(std::string& slot, std::string text) : slot_(slot) { slot_ = std::move(text); }
-  ~DetailDuring() { slot_.clear(); }
-  DetailDuring(const DetailDuring&) = delete;
-  DetailDuring& operator=(const DetailDuring&) = delete;
+  explicit KeepOpenGuard(TUnZip& zip) : zip_(zip), saved_(zip.KeepZipOpen()) { zip_.SetKeepZipOpen(true); }
+  ~KeepOpenGuard() { zip_.SetKeepZipOpen(saved_); }
+  KeepOpenGuard(const KeepOpenGuard&) = delete;
+  KeepOpenGuard& operator=(const KeepOpenGuard&) = delete;
 
  private:
-  std::string& slot_;
-};
-
-// Gives the component's run back on every way out of it (also to a run that
-// a handler started inside another one).
-class RunGuard {
- public:
-  RunGuard(bool& keepOpen, TExtractionRun*& run, TExtractionRun* current)
-      : keepOpen_(keepOpen), saved_(keepOpen), run_(run), savedRun_(run) {
-    keepOpen_ = true;
-    run_ = current;
-  }
-  ~RunGuard() {
-    run_ = savedRun_;
-    keepOpen_ = saved_;
-  }
-  RunGuard(const RunGuard&) = delete;
-  RunGuard& operator=(const RunGuard&) = delete;
-
- private:
-  bool& keepOpen_;
+  TUnZip& zip_;
   bool saved_;
-  TExtractionRun*& run_;
-  TExtractionRun* savedRun_;
 };
 
 }  // namespace
 
 std::int32_t TUnZip::UnZipFiles() {
-  if (destDir_ == "?") return 0;
+  if (settings_.destDir == "?") return 0;
   LoadDirectory();
   OpenArchive();
-  TExtractionRun run(*this);
+  TExtractionRun run(*this, *reader_, *this, settings_);
   const std::int32_t count = run.Execute();
   CloseArchive();
   return count;
@@ -225,31 +204,37 @@ void THashSet::Grow() {
 
 // ---- the run ---------------------------------------------------------------------
 
-TExtractionRun::TExtractionRun(TUnZip& zip) : zip_(zip), context_(zip), memory_(zip.memoryBudget_) {}
+TExtractionRun::TExtractionRun(TUnZip& zip, TArchiveReader& reader, TRunReports& reports, const TUnZipSettings& settings)
+    : zip_(zip),
+      reader_(reader),
+      reports_(reports),
+      settings_(settings),
+      context_(zip, *this),
+      memory_(settings_.memoryBudget) {}
 
 TExtractionRun::~TExtractionRun() = default;
 
 std::int32_t TExtractionRun::Execute() {
-  RunGuard guard(zip_.keepZipOpen_, zip_.run_, this);
+  KeepOpenGuard guard(zip_);
   bool sortChanged = false;
-  const TZipSortMode savedSort = zip_.sortMode_;
+  const TZipSortMode savedSort = zip_.SortMode();
 
   auto finish = [&]() {
     parallel_.reset();
     tree_.reset();
-    zip_.peakDecoderMemory_ = memory_.Peak();
-    zip_.filesList_.Clear();
+    reports_.NotePeakMemory(memory_.Peak());
+    zip_.FilesList().Clear();
     if (sortChanged) zip_.ApplySortMode(savedSort);
     if (zip_.OnUnZipComplete) zip_.OnUnZipComplete(&zip_, extracted_);
   };
 
   try {
-    const std::string& destDir = zip_.destDir_;
-    if (!zip_.testMode_ && !destDir.empty() && !platform::DirExists(destDir)) platform::ForceDirs(destDir);
-    if (!zip_.testMode_) tree_ = std::make_unique<platform::OutputTree>(Base());
+    const std::string& destDir = settings_.destDir;
+    if (!settings_.testMode && !destDir.empty() && !platform::DirExists(destDir)) platform::ForceDirs(destDir);
+    if (!settings_.testMode) tree_ = std::make_unique<platform::OutputTree>(Base());
 
     // The disks of a set are visited in order.
-    if (zip_.endCentral_->ThisDisk != 0 && zip_.sortMode_ != ByNone) {
+    if (zip_.EndCentral().ThisDisk != 0 && zip_.SortMode() != ByNone) {
       zip_.ApplySortMode(ByNone);
       sortChanged = true;
     }
@@ -274,7 +259,7 @@ std::int32_t TExtractionRun::Execute() {
   } catch (...) {
     finish();
     // The request is answered; the next run starts afresh.
-    zip_.cancelRequest_ = false;
+    zip_.CancelRequest() = false;
     throw;
   }
   finish();
@@ -282,7 +267,7 @@ std::int32_t TExtractionRun::Execute() {
 }
 
 void TExtractionRun::StopIfCancelled() const {
-  if (zip_.cancelRequest_.load(std::memory_order_relaxed)) throw EUserCanceled("Run cancelled, unfinished files removed");
+  if (zip_.CancelRequest().load(std::memory_order_relaxed)) throw EUserCanceled("Run cancelled, unfinished files removed");
 }
 
 std::int32_t TExtractionRun::SelectEntries(std::vector<bool>& taken) {
@@ -293,25 +278,25 @@ std::int32_t TExtractionRun::SelectEntries(std::vector<bool>& taken) {
   // DoAll also takes the folder entries it does not recreate.
   taken.assign(static_cast<std::size_t>(count), false);
   for (std::int32_t i = 0; i < count; ++i) {
-    TZipHeaderInfo* entry = zip_.View()->Items(i);
-    entry->MatchFlag = zip_.doAll_;
+    TZipHeaderInfo* entry = reader_.View()->Items(i);
+    entry->MatchFlag = settings_.doAll;
     // The matcher folds letter case itself.
     const std::string stored = entry->StoredPath();
     // An entry with no name at all is no folder entry: it is taken, and reported.
     const bool folderEntry = entry->FileNameView().empty() && !entry->StoredPathView().empty();
-    if (folderEntry && !zip_.recreateDirs_) {
+    if (folderEntry && !settings_.recreateDirs) {
       entry->MatchFlag = false;
     } else {
-      for (const std::string& line : zip_.filesList_.Lines()) {
+      for (const std::string& line : settings_.filesList.Lines()) {
         if (entry->MatchFlag) break;
         if (WildcardMatches(line, stored)) entry->MatchFlag = true;
       }
     }
-    const auto& excludes = zip_.excludeList_.Lines();
+    const auto& excludes = settings_.excludeList.Lines();
     const bool excluded = std::any_of(excludes.begin(), excludes.end(),
                                       [&](const std::string& line) { return WildcardMatches(line, stored); });
     if (excluded) entry->MatchFlag = false;
-    taken[static_cast<std::size_t>(i)] = entry->MatchFlag || (zip_.doAll_ && !excluded);
+    taken[static_cast<std::size_t>(i)] = entry->MatchFlag || (settings_.doAll && !excluded);
     if (entry->MatchFlag) {
       totalBytes_ += entry->UncompressedSize;
     } else {
@@ -325,7 +310,7 @@ void TExtractionRun::CheckEntriesApart() {
   // Data decoded again through another entry's name would multiply the output
   // without limit: entries in the order of their local headers, each one's
   // smallest possible end must come before the next header.
-  const TSortedZip* view = zip_.View();
+  const TSortedZip* view = reader_.View();
   const std::int32_t count = view ? view->Count() : 0;
   std::vector<Span> spans;
   spans.reserve(static_cast<std::size_t>(count));
@@ -335,12 +320,12 @@ void TExtractionRun::CheckEntriesApart() {
   }
   std::sort(spans.begin(), spans.end(),
             [](const Span& a, const Span& b) { return a.disk != b.disk ? a.disk < b.disk : a.start < b.start; });
-  const TEndCentral& end = *zip_.endCentral_;
+  const TEndCentral& end = zip_.EndCentral();
   dataLimits_.assign(static_cast<std::size_t>(count), kNoLimit);
   for (std::size_t i = 0; i < spans.size(); ++i) {
     const Span& s = spans[i];
     const bool nextOnDisk = i + 1 < spans.size() && spans[i + 1].disk == s.disk;
-    const bool centralOnDisk = zip_.centralInArchive_ && !zip_.localScan_ && end.CentralDisk == s.disk;
+    const bool centralOnDisk = reader_.CentralInArchive() && !zip_.LocalScanDone() && end.CentralDisk == s.disk;
     if (!nextOnDisk && !centralOnDisk) continue;  // the data may go on to the next disk
     const std::int64_t limit = nextOnDisk ? spans[i + 1].start : end.CentralDirOffset;
     const TZipHeaderInfo& entry = *view->Items(s.index);
@@ -359,17 +344,17 @@ std::int64_t TExtractionRun::DataLimit(std::int32_t index) const {
 void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
   // Sets of disks may need the user between entries; passwords are asked
   // for in order; the caller's test output takes the bytes in order.
-  const bool parallel = zip_.threads_ > 1 && zip_.endCentral_->ThisDisk == 0 &&
-                        !(zip_.testMode_ && zip_.testOutput_ != nullptr);
+  const bool parallel = settings_.threads > 1 && zip_.EndCentral().ThisDisk == 0 &&
+                        !(settings_.testMode && settings_.testOutput != nullptr);
   if (!parallel) return;
   std::vector<TDecodeJob> jobs;
   // Sized once: growing would hold two copies at the end.
   jobs.reserve(static_cast<std::size_t>(zip_.Count()));
   for (std::int32_t i = 0; i < zip_.Count(); ++i) {
-    const TZipHeaderInfo* entry = zip_.View()->Items(i);
+    const TZipHeaderInfo* entry = reader_.View()->Items(i);
     if (!taken[static_cast<std::size_t>(i)] || !entry->MatchFlag || entry->FileNameView().empty()) continue;
     if (entry->IsEncrypted() || !MethodDecodable(entry->CompressionMethod) || entry->UncompressedSize == 0) continue;
-    if (entry->NameUnrepresentable && !zip_.testMode_) continue;
+    if (entry->NameUnrepresentable && !settings_.testMode) continue;
     TDecodeJob job;
     job.index = i;
     job.headerOffset = static_cast<std::int64_t>(entry->RelativeOffsetOfLocalHeader);
@@ -381,8 +366,8 @@ void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
     job.method = entry->CompressionMethod;
     job.bitFlag = entry->BitFlag;
     job.crc = entry->CRC32;
-    job.stamp = StampOf(*entry, zip_.retainAttributes_);
-    if (!zip_.testMode_ && zip_.overwriteMode_ != Always) {
+    job.stamp = StampOf(*entry, settings_.retainAttributes);
+    if (!settings_.testMode && settings_.overwriteMode != Always) {
       // An existing file is most likely kept: its entry waits for the answer.
       std::string fault;
       const std::optional<std::string> dir = ComposeDestDir(*entry, fault);
@@ -393,16 +378,16 @@ void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
   }
   if (jobs.size() < 2) return;
   TParallelSettings settings;
-  settings.archive = zip_.zipName_;
+  settings.archive = zip_.ZipName();
   settings.tree = tree_.get();
   settings.tempFolder = Base();
-  settings.archiveBufferSize = zip_.streamBufferSize_;
-  settings.testMode = zip_.testMode_;
-  settings.commitToDisk = zip_.flushFilesOnClose_;
+  settings.archiveBufferSize = reader_.StreamBufferSize();
+  settings.testMode = settings_.testMode;
+  settings.commitToDisk = settings_.flushFilesOnClose;
   settings.recordBlocks = static_cast<bool>(zip_.OnFilePercentDone) || static_cast<bool>(zip_.OnTotalPercentDone);
-  settings.threads = static_cast<unsigned>(zip_.threads_);
+  settings.threads = static_cast<unsigned>(settings_.threads);
   settings.memory = &memory_;
-  settings.cancel = &zip_.cancelRequest_;
+  settings.cancel = &zip_.CancelRequest();
   parallel_ = std::make_unique<TParallelDecoder>(std::move(settings), std::move(jobs));
 }
 
@@ -410,27 +395,21 @@ void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
 
 void TExtractionRun::ExtractEntry(std::int32_t index) {
   retryEntry_ = false;
-  zip_.aesDecryptor_.reset();
   std::unique_ptr<TPreparedEntry> prepared = parallel_ ? parallel_->Take(index) : nullptr;
   std::int64_t dataStart = 0;
   if (prepared) {
     // Its worker read the local header already.
-    zip_.currentEntry_->Assign(zip_.CheckedEntry(index));
+    zip_.CurrentEntry().Assign(reader_.CheckedEntry(index));
   } else {
     dataStart = LocateData(index);
   }
-  const TZipHeaderInfo& entry = *zip_.currentEntry_;
+  const TZipHeaderInfo& entry = zip_.CurrentEntry();
   aes_ = WinZipAesOf(entry);
   const bool isFile = !entry.FileNameView().empty();
 
   std::string unsafe;
-  const std::optional<std::string> dir = ComposeDestDir(entry, unsafe);
-  if (dir && isFile) unsafe = NameFault(entry.FileName());
-  // No name at all is no folder entry: it would pass for the destination.
-  if (entry.StoredPathView().empty()) unsafe = "the entry has no name";
-  // A "?" in place of a character would name another file.
-  if (entry.NameUnrepresentable && !zip_.testMode_) unsafe = "its name has characters the system code page cannot hold";
-  if (!dir || !unsafe.empty()) {
+  const std::optional<std::string> dir = CreatableDestDir(entry, unsafe);
+  if (!dir) {
     // The archive's name would lead out of the destination or become another
     // name: never written.
     SkipUncreatable(index, entry.StoredPath(), unsafe);
@@ -452,8 +431,7 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
   }
   // No password opens it here: none is asked for.
   if (entry.IsEncrypted() && !aes_ && (entry.BitFlag & kStrongEncryptionFlag) != 0) {
-    const DetailDuring detail(zip_.skipDetail_, "strong encryption");
-    Skip(index, skUnsupportedMethod, entry.StoredPath());
+    Skip(index, skUnsupportedMethod, entry.StoredPath(), "strong encryption");
     return;
   }
   if (!PrepareFolder(index, fName)) return;
@@ -473,8 +451,8 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
 
 std::int64_t TExtractionRun::LocateData(std::int32_t index) {
   zip_.LocateEntry(index);
-  const TZipHeaderInfo& entry = *zip_.currentEntry_;
-  TS_BufferStream* archive = zip_.archiveStream_.get();
+  const TZipHeaderInfo& entry = zip_.CurrentEntry();
+  TS_BufferStream* archive = zip_.ArchiveStream();
   if (entry.FileNameView().empty() || archive == nullptr) return 0;
   const std::int64_t dataStart = archive->Position();
   // With the local header's true length the data's end is known exactly.
@@ -485,11 +463,22 @@ std::int64_t TExtractionRun::LocateData(std::int32_t index) {
   return dataStart;
 }
 
+std::optional<std::string> TExtractionRun::CreatableDestDir(const TZipHeaderInfo& entry, std::string& fault) const {
+  std::optional<std::string> dir = ComposeDestDir(entry, fault);
+  if (dir && !entry.FileNameView().empty()) fault = NameFault(entry.FileName());
+  // No name at all is no folder entry: it would pass for the destination.
+  if (entry.StoredPathView().empty()) fault = "the entry has no name";
+  // A "?" in place of a character would name another file.
+  if (entry.NameUnrepresentable && !settings_.testMode) fault = "its name has characters the system code page cannot hold";
+  if (!fault.empty()) return std::nullopt;
+  return dir;
+}
+
 std::optional<std::string> TExtractionRun::ComposeDestDir(const TZipHeaderInfo& entry, std::string& fault) const {
   const std::string base = Base();
-  if (!zip_.recreateDirs_ || entry.DirectoryView().empty()) return base;
+  if (!settings_.recreateDirs || entry.DirectoryView().empty()) return base;
   std::string d = entry.Directory();
-  const std::string& rootDir = zip_.rootDir_;
+  const std::string& rootDir = settings_.rootDir;
   if (!rootDir.empty() && StartsWithIgnoringCase(d, rootDir)) d.erase(0, rootDir.size());
   // A stored path from the root, or from a drive, goes below the destination
   // all the same. POSIX has no drives: there a colon is part of the name.
@@ -503,7 +492,7 @@ std::optional<std::string> TExtractionRun::ComposeDestDir(const TZipHeaderInfo& 
 
 void TExtractionRun::MakeFolderEntry(std::int32_t index, const std::string& dir) {
   std::string reason;
-  if (zip_.recreateDirs_ && !zip_.testMode_ && !dir.empty() && !tree_->MakeFolders(dir, reason)) {
+  if (settings_.recreateDirs && !settings_.testMode && !dir.empty() && !tree_->MakeFolders(dir, reason)) {
     SkipUncreatable(index, dir, reason);
     return;
   }
@@ -517,7 +506,7 @@ bool TExtractionRun::AnnounceEntry(std::int32_t index, std::string& fName) {
 }
 
 bool TExtractionRun::PrepareFolder(std::int32_t index, const std::string& fName) {
-  if (zip_.testMode_) return true;
+  if (settings_.testMode) return true;
   // Folders below the destination are never reached through a link; a
   // handler may have chosen a place of its own.
   std::string reason;
@@ -531,8 +520,8 @@ bool TExtractionRun::KnownFree(const std::string& fName) const {
 }
 
 bool TExtractionRun::MayWrite(std::int32_t index, std::string& fName) {
-  if (zip_.testMode_) return true;
-  if (zip_.overwriteMode_ == Always) {
+  if (settings_.testMode) return true;
+  if (settings_.overwriteMode == Always) {
     replace_ = ReplaceRule();
     return true;
   }
@@ -549,7 +538,7 @@ bool TExtractionRun::MayWrite(std::int32_t index, std::string& fName) {
 }
 
 bool TExtractionRun::MayReplace(std::int32_t index, std::string& fName, const platform::NameInfo& existing) {
-  const TUZOverwriteMode mode = zip_.overwriteMode_;
+  const TUZOverwriteMode mode = settings_.overwriteMode;
   bool overWriteIt = false;
   switch (mode) {
     case Prompt:
@@ -562,7 +551,7 @@ bool TExtractionRun::MayReplace(std::int32_t index, std::string& fName, const pl
       break;
     case ifNewer:
     case ifOlder: {
-      const std::uint32_t mine = FixDosDateTime(zip_.currentEntry_->LastModFileDateTime);
+      const std::uint32_t mine = FixDosDateTime(zip_.CurrentEntry().LastModFileDateTime);
       const auto theirs = static_cast<std::uint32_t>(existing.dosDateTime);
       if (existing.dosDateTime != -1) overWriteIt = mode == ifNewer ? mine > theirs : mine < theirs;
       break;
@@ -575,17 +564,17 @@ bool TExtractionRun::MayReplace(std::int32_t index, std::string& fName, const pl
 }
 
 platform::Replace TExtractionRun::ReplaceRule() const {
-  return zip_.replaceReadOnly_ ? platform::Replace::Any : platform::Replace::Writable;
+  return settings_.replaceReadOnly ? platform::Replace::Any : platform::Replace::Writable;
 }
 
 std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index, const std::string& fName,
                                                               std::int64_t dataStart, bool decodable) {
-  const TZipHeaderInfo& entry = *zip_.currentEntry_;
+  const TZipHeaderInfo& entry = zip_.CurrentEntry();
   Decoded decoded;
   std::unique_ptr<TStream> testStream;
-  if (zip_.testMode_) {
-    if (zip_.testOutput_) {
-      testStream = std::make_unique<TForwardStream>(*zip_.testOutput_);
+  if (settings_.testMode) {
+    if (settings_.testOutput) {
+      testStream = std::make_unique<TForwardStream>(*settings_.testOutput);
     } else {
       testStream = std::make_unique<TNullStream>();
     }
@@ -607,18 +596,19 @@ std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index
     context_.ResetForEntry(entry.CompressedSize, entry.UncompressedSize);
     const std::int32_t header =
         !entry.IsEncrypted() ? 0 : aes_ ? aes_->SaltLength() + kAesVerifierSize : kEncryptionHeaderSize;
-    if (zip_.archiveStream_) zip_.archiveStream_->Seek(dataStart + header, soFromBeginning);
+    if (zip_.ArchiveStream()) zip_.ArchiveStream()->Seek(dataStart + header, soFromBeginning);
     const std::uint16_t method = aes_ ? aes_->Method : entry.CompressionMethod;
     decoded.result = decodable ? DecodeEntry(context_, method, entry.BitFlag) : DecodeResult::UnknownMethod;
     if (decoded.result == DecodeResult::DamagedData) decoded.fault = "damaged compressed data";
     // The password passed its verifier: a code that does not match means
     // the encrypted bytes are not the ones it was made for.
-    if (zip_.aesDecryptor_ && decoded.result != DecodeResult::DamagedData && !zip_.AesEntryAuthentic()) {
+    if (aes_ && entry.IsEncrypted() && decoded.result != DecodeResult::DamagedData &&
+        !zip_.AesEntryAuthentic(context_.ArchiveLeft)) {
       decoded.result = DecodeResult::DamagedData;
       decoded.fault = "authentication failed: the data is damaged or was altered";
     }
     if (decoded.file && decoded.result != DecodeResult::DamagedData) {
-      decoded.file->Finish(zip_.flushFilesOnClose_, StampOf(entry, zip_.retainAttributes_));
+      decoded.file->Finish(settings_.flushFilesOnClose, StampOf(entry, settings_.retainAttributes));
     }
   } catch (const EDecoderOutOfMemory&) {
     output_ = nullptr;
@@ -629,7 +619,7 @@ std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index
     throw;
   }
   output_ = nullptr;
-  decoded.crc = ~zip_.crc_;
+  decoded.crc = ~crc_;
   return decoded;
 }
 
@@ -641,9 +631,8 @@ bool TExtractionRun::CommitPrepared(std::int32_t index, const std::string& fName
     if (placed == Placement::Failed) return false;
     if (placed == Placement::Kept) return true;
   }
-  zip_.crc_ = ~prepared.crc;
   // The progress the worker made, told as the decoding would have told it.
-  const std::int64_t size = zip_.currentEntry_->UncompressedSize;
+  const std::int64_t size = zip_.CurrentEntry().UncompressedSize;
   std::int64_t bytesOut = 0;
   for (const std::int32_t n : prepared.blocks) {
     bytesOut += n;
@@ -654,7 +643,7 @@ bool TExtractionRun::CommitPrepared(std::int32_t index, const std::string& fName
 }
 
 void TExtractionRun::Conclude(std::int32_t index, const std::string& fName, Decoded& decoded) {
-  const TZipHeaderInfo& entry = *zip_.currentEntry_;
+  const TZipHeaderInfo& entry = zip_.CurrentEntry();
   // An entry of a method nobody decodes only passes when it is empty.
   const bool crcMatches = decoded.crc == entry.CRC32 || (aes_ && !aes_->ChecksCrc());
   const bool matches = crcMatches &&
@@ -674,17 +663,17 @@ void TExtractionRun::Conclude(std::int32_t index, const std::string& fName, Deco
   // verifier and the code that authenticates the data.
   if (entry.IsEncrypted() && !aes_) {
     if (zip_.OnBadPassword) {
-      std::string tried = zip_.password_;
+      std::string tried = zip_.Password();
       zip_.OnBadPassword(&zip_, index, tried);
-      if (tried != zip_.password_) {
-        zip_.password_ = tried;
+      if (tried != zip_.Password()) {
+        zip_.SetPassword(tried);
         retryEntry_ = true;
       }
     }
     if (!retryEntry_) Skip(index, skBadPassword, entry.StoredPath());
-  } else if (zip_.OnBadCRC) {
-    const DetailDuring detail(zip_.skipDetail_, decoded.fault);
-    zip_.OnBadCRC(&zip_, static_cast<std::int32_t>(decoded.crc), static_cast<std::int32_t>(entry.CRC32), index);
+  } else {
+    reports_.ReportBadCrc(static_cast<std::int32_t>(decoded.crc), static_cast<std::int32_t>(entry.CRC32), index,
+                          decoded.fault);
   }
 }
 
@@ -716,19 +705,18 @@ void TExtractionRun::EntryDone(std::int32_t index, const std::string& fName) {
   ++extracted_;
 }
 
-void TExtractionRun::Skip(std::int32_t index, TSkipReason reason, const std::string& name) {
-  if (zip_.OnSkippingFile) zip_.OnSkippingFile(&zip_, reason, name, index, skipRetry_);
-  totalBytes_ -= zip_.currentEntry_->UncompressedSize;
+void TExtractionRun::Skip(std::int32_t index, TSkipReason reason, const std::string& name, const std::string& detail) {
+  reports_.ReportSkip(reason, name, index, skipRetry_, detail);
+  totalBytes_ -= zip_.CurrentEntry().UncompressedSize;
 }
 
 void TExtractionRun::SkipUncreatable(std::int32_t index, const std::string& name, const std::string& reason) {
-  const DetailDuring detail(zip_.skipDetail_, reason);
-  Skip(index, skCannotCreate, name);
+  Skip(index, skCannotCreate, name, reason);
 }
 
-std::string TExtractionRun::Base() const { return zip_.destDir_.empty() ? std::string() : zip_.destDir_ + "\\"; }
+std::string TExtractionRun::Base() const { return settings_.destDir.empty() ? std::string() : settings_.destDir + "\\"; }
 
-// ---- what the decoders write through the component ------------------------------
+// ---- the decoders' output ----------------------------------------------------------
 
 std::int64_t TExtractionRun::OutputPosition() { return output_ ? output_->Position() : 0; }
 
@@ -754,12 +742,6 @@ bool TExtractionRun::ReserveMemory(std::uint64_t bytes) {
 void TExtractionRun::ReleaseMemory(std::uint64_t bytes) {
   memory_.Release(bytes);
   memoryHeld_ -= std::min(bytes, memoryHeld_);
-}
-
-bool TUnZip::ReserveMemory(std::uint64_t bytes) { return !run_ || run_->ReserveMemory(bytes); }
-
-void TUnZip::ReleaseMemory(std::uint64_t bytes) {
-  if (run_) run_->ReleaseMemory(bytes);
 }
 
 }  // namespace quv

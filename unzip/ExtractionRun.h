@@ -1,8 +1,9 @@
 // The working state of one extraction run (TUnZip::UnZipFiles) and the
-// steps it takes for each entry. The component keeps its settings, events,
-// directory and archive; the run keeps what lives only while it goes on:
-// the decoding state, the output, the counts, the retry flags, the folders
-// it made and, in a parallel run, the decoders working ahead.
+// steps it takes for each entry. The component keeps its settings, events
+// and directory reader; the run keeps what lives only while it goes on: a
+// copy of the settings, the decoding state, the output, the counts, the
+// retry flags, the folders it made and, in a parallel run, the decoders
+// working ahead.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,10 @@
 
 #include "decompress/DecodeContext.h"
 #include "platform/Platform.h"
+#include "unzip/ArchiveReader.h"
 #include "unzip/ParallelDecode.h"
+#include "unzip/RunReports.h"
+#include "unzip/Settings.h"
 #include "unzip/UnZip.h"
 
 namespace quv {
@@ -38,23 +42,28 @@ class THashSet {
   std::size_t count_ = 0;
 };
 
-class TExtractionRun {
+// The run reads its settings from the copy it takes when it starts, the
+// directory from the reader, and fires the component's events. It is the
+// decoders' output: it writes to the entry's file (or the test stream),
+// keeps the CRC register and tells the progress.
+class TExtractionRun final : public DecodeOutput {
  public:
-  explicit TExtractionRun(TUnZip& zip);
-  ~TExtractionRun();
+  TExtractionRun(TUnZip& zip, TArchiveReader& reader, TRunReports& reports, const TUnZipSettings& settings);
+  ~TExtractionRun() override;
   TExtractionRun(const TExtractionRun&) = delete;
   TExtractionRun& operator=(const TExtractionRun&) = delete;
 
   // Extracts (or tests) the selected entries; answers how many.
   std::int32_t Execute();
 
-  // What the component's DecodeHost side hands on to the run.
-  std::int64_t OutputPosition();
-  std::int32_t WriteOutput(const void* buffer, std::int32_t count);
-  void BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize);
+  // DecodeOutput, for the calling thread's decoders.
+  std::int64_t OutputPosition() override;
+  std::int32_t WriteOutput(const void* buffer, std::int32_t count) override;
+  std::uint32_t& Crc() override { return crc_; }
+  void BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize) override;
   // The calling thread's decoders' memory, counted in the run's budget.
-  bool ReserveMemory(std::uint64_t bytes);
-  void ReleaseMemory(std::uint64_t bytes);
+  bool ReserveMemory(std::uint64_t bytes) override;
+  void ReleaseMemory(std::uint64_t bytes) override;
 
  private:
   // An entry's decoded output and what decoding it gave.
@@ -84,6 +93,9 @@ class TExtractionRun {
   // The entry's destination folder; none, with the reason in fault, when its
   // stored path may not be created.
   std::optional<std::string> ComposeDestDir(const TZipHeaderInfo& entry, std::string& fault) const;
+  // ComposeDestDir, and none also when the entry's own name may not be
+  // created (fault says why).
+  std::optional<std::string> CreatableDestDir(const TZipHeaderInfo& entry, std::string& fault) const;
   void MakeFolderEntry(std::int32_t index, const std::string& dir);
   // OnStartUnZip; false when the handler skips the entry.
   bool AnnounceEntry(std::int32_t index, std::string& fName);
@@ -116,15 +128,20 @@ class TExtractionRun {
   Placement MoveIntoPlace(std::int32_t index, TOutputFile& file, const std::string& fName, std::string& reason);
   void EntryDone(std::int32_t index, const std::string& fName);
 
-  void Skip(std::int32_t index, TSkipReason reason, const std::string& name);
+  // OnSkippingFile, with detail for SkipDetail.
+  void Skip(std::int32_t index, TSkipReason reason, const std::string& name, const std::string& detail = "");
   // Reports an entry that cannot be created (skCannotCreate) with its reason.
   void SkipUncreatable(std::int32_t index, const std::string& name, const std::string& reason);
   // The destination with its separator ("" for the current folder).
   std::string Base() const;
 
   TUnZip& zip_;
+  TArchiveReader& reader_;
+  TRunReports& reports_;
+  const TUnZipSettings settings_;
   TDecodeContext context_;
   TStream* output_ = nullptr;
+  std::uint32_t crc_ = 0xFFFFFFFFu;
   std::int64_t totalBytes_ = 0;
   std::int64_t bytesDone_ = 0;
   std::int32_t extracted_ = 0;

@@ -1,6 +1,5 @@
 #include "unzip/FileNames.h"
 
-#include <cstdio>
 
 #include "platform/Platform.h"
 #include "zip/Text.h"
@@ -38,11 +37,5 @@ std::string WindowsNameFault(const std::string& name) {
 }
 
 bool SameFileName(const std::string& a, const std::string& b) { return platform::kIsWindows ? text::SameText(a, b) : a == b; }
-
-std::string ZeroPadded(long n, int width) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.*ld", width, n);
-  return buf;
-}
 
 }  // namespace quv::names

@@ -13,7 +13,5 @@ namespace quv::names {
 std::string WindowsNameFault(const std::string& name);
 // Whether two file names name the same file: letter case folded on Windows only.
 bool SameFileName(const std::string& a, const std::string& b);
-// Decimal n with at least width digits, zero-padded ("%3.3d" for width 3).
-std::string ZeroPadded(long n, int width);
 
 }  // namespace quv::names

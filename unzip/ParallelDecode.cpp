@@ -59,15 +59,15 @@ class ENoMemoryNow : public Exception {
   using Exception::Exception;
 };
 
-// One worker's own view for the decoders: its own archive handle, counts,
-// CRC register and output.
-class TWorkerHost final : public DecodeHost {
+// One worker's own input and output for the decoders: its own archive
+// handle, CRC register and output.
+class TWorkerHost final : public DecodeInput, public DecodeOutput {
  public:
   TWorkerHost(const TParallelSettings& settings, const std::atomic<bool>& stop)
       : settings_(settings),
         stop_(stop),
         archive_(settings.archive, settings.archiveBufferSize, false, platform::fmOpenRead | platform::fmShareDenyWrite),
-        context_(*this) {}
+        context_(*this, *this) {}
 
   // The entry decoded, its CRC checked; null when anything went wrong.
   std::unique_ptr<TPreparedEntry> Decode(const TDecodeJob& job) {
@@ -79,7 +79,6 @@ class TWorkerHost final : public DecodeHost {
       if (!settings_.testMode) prepared->file = std::make_unique<TOutputFile>("", *settings_.tree, settings_.tempFolder, job.uncompressedSize);
       output_ = prepared->file ? static_cast<TStream*>(prepared->file.get()) : &nowhere;
       blocks_ = settings_.recordBlocks ? &prepared->blocks : nullptr;
-      remaining_ = job.compressedSize;
       context_.ResetForEntry(job.compressedSize, job.uncompressedSize);
       const DecodeResult result = DecodeEntry(context_, job.method, job.bitFlag);
       output_ = nullptr;
@@ -93,9 +92,7 @@ class TWorkerHost final : public DecodeHost {
     }
   }
 
-  std::int64_t& RemainingCompressed() override { return remaining_; }
-  bool EntryEncrypted() const override { return false; }
-  bool DoProcessMessages() const override { return false; }
+  // Workers take no encrypted entry and no set of disks.
   std::int32_t ReadInput(void* buffer, std::int32_t count) override { return archive_.Read(buffer, count); }
   bool CanSpan() const override { return false; }
   bool OpenNextDisk() override { return false; }
@@ -136,7 +133,6 @@ class TWorkerHost final : public DecodeHost {
   const std::atomic<bool>& stop_;
   TLFNFileStream archive_;
   TDecodeContext context_;
-  std::int64_t remaining_ = 0;
   std::uint32_t crc_ = 0xFFFFFFFFu;
   TStream* output_ = nullptr;
   std::vector<std::int32_t>* blocks_ = nullptr;

@@ -1,7 +1,6 @@
 // The component itself: construction, the property setters, copying
-// settings, the comment accessors, opening and closing the archive file and
-// the sorted view. Reading the directory is in Directory.cpp, disks in
-// Disks.cpp, the cipher in Cipher.cpp.
+// settings, and the forwards to its parts: the directory reader
+// (ArchiveReader.h), the cipher (Cipher.cpp) and the run (Extract.cpp).
 #include "unzip/UnZip.h"
 
 #include <string>
@@ -10,7 +9,6 @@
 
 #include "platform/Platform.h"
 #include "platform/Ui.h"
-#include "unzip/ExtractionRun.h"
 #include "unzip/FileNames.h"
 #include "zip/Exception.h"
 #include "zip/Text.h"
@@ -29,29 +27,12 @@ struct OwnDiskHandler {
   }
 };
 
-// Closes the archive after a lazy comment read, unless a multi-disk set is
-// open: its other disks may be in the drive by the next read.
-class CloseUnlessMultiDisk {
- public:
-  explicit CloseUnlessMultiDisk(TUnZip& owner) : owner_(owner) {}
-  ~CloseUnlessMultiDisk() {
-    if (owner_.MultiDiskMode() == mdNone) owner_.CloseArchive();
-  }
-  CloseUnlessMultiDisk(const CloseUnlessMultiDisk&) = delete;
-  CloseUnlessMultiDisk& operator=(const CloseUnlessMultiDisk&) = delete;
-
- private:
-  TUnZip& owner_;
-};
-
 }  // namespace
 
 TUnZip::TUnZip(TObject* Owner, bool designing)
-    : designing_(designing),
-      owner_(Owner),
-      currentEntry_(std::make_unique<TZipHeaderInfo>()),
-      endCentral_(std::make_unique<TEndCentral>()) {
-  currentEntry_->OEMConvert = oemConvert_;
+    : designing_(designing), owner_(Owner) {
+  TArchiveOwner& self = *this;
+  reader_ = std::make_unique<TArchiveReader>(self, settings_);
   if (!designing_) OnGetNextDisk = OwnDiskHandler{this};
 }
 
@@ -65,29 +46,26 @@ void TUnZip::Assign(const TPersistent* source) {
   }
   // The names are taken as they are (no dialog for a "?"), but a directory
   // read from another file must not pass for the new one's.
-  if (!names::SameFileName(zipName_, other->zipName_)) {
-    ReleaseDirectory();
-    ReleaseArchiveStream();
-    endCentral_->Clear();
-    archiveDate_ = 0;
-    ForgetScan();
+  if (names::SameFileName(ZipName(), other->ZipName())) {
+    reader_->StoreZipName(other->ZipName());
+  } else {
+    reader_->SetZipName(other->ZipName());
   }
-  zipName_ = other->zipName_;
-  destDir_ = other->destDir_;
-  rootDir_ = other->rootDir_;
-  sortMode_ = other->sortMode_;
-  recreateDirs_ = other->recreateDirs_;
-  overwriteMode_ = other->overwriteMode_;
-  filesList_.Assign(&other->filesList_);
-  excludeList_.Assign(&other->excludeList_);
-  doAll_ = other->doAll_;
-  incompleteZipMode_ = other->incompleteZipMode_;
-  keepZipOpen_ = other->keepZipOpen_;
-  doProcessMessages_ = other->doProcessMessages_;
-  ui_ = other->ui_;
-  retainAttributes_ = other->retainAttributes_;
-  replaceReadOnly_ = other->replaceReadOnly_;
-  threads_ = other->threads_;
+  settings_.destDir = other->settings_.destDir;
+  settings_.rootDir = other->settings_.rootDir;
+  settings_.sortMode = other->settings_.sortMode;
+  settings_.recreateDirs = other->settings_.recreateDirs;
+  settings_.overwriteMode = other->settings_.overwriteMode;
+  settings_.filesList.Assign(&other->settings_.filesList);
+  settings_.excludeList.Assign(&other->settings_.excludeList);
+  settings_.doAll = other->settings_.doAll;
+  settings_.incompleteZipMode = other->settings_.incompleteZipMode;
+  settings_.keepZipOpen = other->settings_.keepZipOpen;
+  settings_.doProcessMessages = other->settings_.doProcessMessages;
+  settings_.ui = other->settings_.ui;
+  settings_.retainAttributes = other->settings_.retainAttributes;
+  settings_.replaceReadOnly = other->settings_.replaceReadOnly;
+  settings_.threads = other->settings_.threads;
   OnStartUnZipInfo = other->OnStartUnZipInfo;
   OnFilePercentDone = other->OnFilePercentDone;
   OnTotalPercentDone = other->OnTotalPercentDone;
@@ -112,17 +90,17 @@ void TUnZip::Assign(const TPersistent* source) {
 
 void TUnZip::Loaded() {
   thisVersion_ = kThisVersion;
-  currentEntry_->OEMConvert = oemConvert_;
+  CurrentEntry().OEMConvert = settings_.oemConvert;
 }
 
 // ---- setters -------------------------------------------------------------------
 
 void TUnZip::SetZipName(const std::string& Value) {
   if (designing_) {
-    zipName_ = Value;
+    reader_->StoreZipName(Value);
     return;
   }
-  if (names::SameFileName(Value, zipName_)) return;
+  if (names::SameFileName(Value, ZipName())) return;
   std::string name = Value;
   if (!Value.empty() && Value.back() == '?') {
     const std::string folder = text::FolderPart(Value);
@@ -141,234 +119,144 @@ void TUnZip::SetZipName(const std::string& Value) {
     }
     name = chosen;
   }
-  zipName_ = name;
-  ReleaseDirectory();
-  archiveDate_ = 0;
-  endCentral_->Clear();
-  ReleaseArchiveStream();
-  ForgetScan();
+  reader_->SetZipName(name);
 }
 
 void TUnZip::SetDestDir(const std::string& Value) {
   std::string dir = Value;
   if (Value == "?") {
-    std::string start = destDir_;
-    if (!platform::DirExists(destDir_ + "\\")) start = platform::GetDriveDir(0);
+    std::string start = settings_.destDir;
+    if (!platform::DirExists(settings_.destDir + "\\")) start = platform::GetDriveDir(0);
     std::string chosen;
     if (!Ui().PickFolder(start, chosen)) throw EUserCanceled("User canceled Set Desination Directory");
     dir = chosen;
   }
   if (text::LastCharIs(dir, '\\')) dir.pop_back();
-  destDir_ = dir;
+  settings_.destDir = dir;
 }
 
 void TUnZip::SetRootDir(const std::string& Value) {
   if (Value.empty()) {
-    rootDir_.clear();
+    settings_.rootDir.clear();
   } else if (text::LastCharIs(Value, '\\')) {
-    rootDir_ = Value;
+    settings_.rootDir = Value;
   } else {
-    rootDir_ = Value + "\\";
+    settings_.rootDir = Value + "\\";
   }
 }
 
-// ---- entries and comments ------------------------------------------------------
+// ---- the directory reader's -------------------------------------------------------
 
-std::int32_t TUnZip::Count() const { return directory_ ? directory_->Count() : 0; }
-
-TZipHeaderInfo* TUnZip::CheckedEntry(std::int32_t Index) const {
-  if (Index < 0 || Index >= Count()) throw EListError("Index " + std::to_string(Index) + " is out of range");
-  return View()->Items(Index);
-}
-
+const std::string& TUnZip::ZipName() const { return reader_->ZipName(); }
+std::int32_t TUnZip::Count() const { return reader_->Count(); }
+TZipHeaderInfo* TUnZip::CheckedEntry(std::int32_t Index) const { return reader_->CheckedEntry(Index); }
 std::string TUnZip::EntryFileName(std::int32_t Index) const { return CheckedEntry(Index)->FileName(); }
+std::string TUnZip::EntryComment(std::int32_t Index) { return reader_->EntryComment(Index); }
+void TUnZip::SetEntryComment(std::int32_t Index, const std::string& Value) { reader_->SetEntryComment(Index, Value); }
+std::string TUnZip::ArchiveComment() { return reader_->ArchiveComment(); }
+void TUnZip::SetArchiveComment(const std::string& Value) { reader_->SetArchiveComment(Value); }
+void TUnZip::OpenArchive() { reader_->OpenArchive(); }
+void TUnZip::CloseArchive() { reader_->CloseArchive(); }
+void TUnZip::ClearArchive() { reader_->ClearArchive(); }
+void TUnZip::LoadDirectory() { reader_->LoadDirectory(); }
+void TUnZip::ReadDirectory() { reader_->ReadDirectory(); }
+bool TUnZip::ScanLocalHeaders() { return reader_->ScanLocalHeaders(); }
+TS_BufferStream* TUnZip::OpenDisk(std::int32_t N) { return reader_->OpenDisk(N); }
+void TUnZip::LocateEntry(std::int32_t Index) {
+  // A new working entry: the last one's AES keys are of no use to it.
+  aesDecryptor_.reset();
+  reader_->LocateEntry(Index);
+}
+const TZipHeaderInfo& TUnZip::CurrentEntry() const { return reader_->CurrentEntry(); }
+TZipHeaderInfo& TUnZip::CurrentEntry() { return reader_->CurrentEntry(); }
+const TEndCentral& TUnZip::EndCentral() const { return reader_->EndCentral(); }
+TS_BufferStream* TUnZip::ArchiveStream() const { return reader_->ArchiveStream(); }
+std::int32_t TUnZip::CurrentDisk() const { return reader_->CurrentDisk(); }
+bool TUnZip::LocalScanDone() const { return reader_->LocalScanDone(); }
+bool TUnZip::DirectoryRebuilt() const { return reader_->DirectoryRebuilt(); }
+const std::string& TUnZip::RebuildReason() const { return reader_->RebuildReason(); }
+const std::string& TUnZip::CountMismatch() const { return reader_->CountMismatch(); }
+std::int32_t TUnZip::ArchiveDate() const { return reader_->ArchiveDate(); }
 
-std::string TUnZip::EntryComment(std::int32_t Index) {
-  const TZipHeaderInfo* entry = CheckedEntry(Index);
-  if (!entry->HasComment()) return std::string();
-  if (entry->FileCommentLoaded()) return entry->FileComment();
-  OpenArchive();
-  CloseUnlessMultiDisk closer(*this);
-  // Opening may have read the directory afresh (the file changed).
-  TZipHeaderInfo* current = CheckedEntry(Index);
-  if (!current->HasComment()) return std::string();
-  if (current->FileCommentLoaded() || LoadEntryComment(*archiveStream_, *current)) return current->FileComment();
-  return std::string();
+void TUnZip::ApplySortMode(TZipSortMode Mode) {
+  reader_->ApplySortMode(Mode);
+  settings_.sortMode = Mode;
 }
 
-void TUnZip::SetEntryComment(std::int32_t Index, const std::string& Value) {
-  TZipHeaderInfo* entry = CheckedEntry(Index);
-  if (entry->FileCommentLoaded() && entry->FileComment() == Value) return;
-  if (!entry->FileCommentLoaded() && !entry->HasComment() && Value.empty()) return;
-  entry->SetFileComment(Value.empty() ? std::nullopt : std::optional<std::string>(Value));
-  endCentral_->Modified = true;
+void TUnZip::DefaultGetNextDisk(TObject* /*Sender*/, std::int32_t NextDisk, std::string& FName) {
+  reader_->DefaultGetNextDisk(NextDisk, FName);
 }
 
-std::string TUnZip::ArchiveComment() {
-  if (!endCentral_->HasComment()) return std::string();
-  if (endCentral_->ZipCommentLoaded()) return endCentral_->ZipComment();
-  OpenArchive();
-  CloseUnlessMultiDisk closer(*this);
-  if (!endCentral_->HasComment()) return std::string();
-  if (!endCentral_->ZipCommentLoaded()) LoadArchiveComment(*archiveStream_);
-  return endCentral_->ZipComment();
+void TUnZip::AskIncompleteZip() {
+  if (OnInCompleteZip) OnInCompleteZip(this, settings_.incompleteZipMode);
 }
 
-void TUnZip::SetArchiveComment(const std::string& Value) {
-  if (endCentral_->ZipCommentLoaded() && endCentral_->ZipComment() == Value) return;
-  if (!endCentral_->ZipCommentLoaded() && !endCentral_->HasComment() && Value.empty()) return;
-  endCentral_->SetZipComment(Value);
-  endCentral_->Modified = true;
-}
-
-bool TUnZip::LoadEntryComment(TStream& stream, TZipHeaderInfo& entry) {
-  stream.Seek(entry.CentralHeaderOffset, soFromBeginning);
-  std::uint8_t fixed[CentralFileHeader::kSize];
-  if (stream.Read(fixed, CentralFileHeader::kSize) != CentralFileHeader::kSize) return false;
-  const CentralFileHeader header = CentralFileHeader::FromBytes(fixed);
-  if (header.Signature != ZipSignatures().Central) return false;
-  stream.Seek(header.FileNameLength + header.ExtraFieldLength, soFromCurrent);
-  std::string text(header.FileCommentLength, '\0');
-  const std::int32_t got = stream.Read(text.data(), header.FileCommentLength);
-  if (got != header.FileCommentLength) return false;
-  entry.SetStoredComment(text);
+bool TUnZip::AskNextDisk(std::int32_t disk, std::string& name) {
+  if (!OnGetNextDisk) return false;
+  OnGetNextDisk(this, disk, name);
   return true;
 }
 
-void TUnZip::LoadArchiveComment(TStream& stream) {
-  stream.Seek(endCentral_->ZipCommentOffset, soFromBeginning);
-  std::string text(endCentral_->ZipCommentLength, '\0');
-  const std::int32_t got = stream.Read(text.data(), endCentral_->ZipCommentLength);
-  // A comment cut short by the end of the file is what there is of it.
-  text.resize(static_cast<std::size_t>(got > 0 ? got : 0));
-  const bool modified = endCentral_->Modified;
-  endCentral_->SetZipComment(text);
-  endCentral_->Modified = modified;
+// ---- what a run reports --------------------------------------------------------------
+
+namespace {
+
+// SkipDetail's text for the one event that reports it.
+class DetailDuring {
+ public:
+  DetailDuring(std::string& slot, const std::string& text) : slot_(slot) { slot_ = text; }
+  ~DetailDuring() { slot_.clear(); }
+  DetailDuring(const DetailDuring&) = delete;
+  DetailDuring& operator=(const DetailDuring&) = delete;
+
+ private:
+  std::string& slot_;
+};
+
+}  // namespace
+
+void TUnZip::ReportSkip(TSkipReason reason, const std::string& name, std::int32_t index, bool& retry,
+                        const std::string& detail) {
+  if (!OnSkippingFile) return;
+  const DetailDuring during(skipDetail_, detail);
+  OnSkippingFile(this, reason, name, index, retry);
 }
 
-// ---- archive file and views ----------------------------------------------------
-
-void TUnZip::OpenArchiveStream() {
-  if (!archiveStream_) {
-    archiveStream_ = std::make_unique<TLFNFileStream>(zipName_, streamBufferSize_, flushFilesOnClose_,
-                                                      platform::fmOpenRead | platform::fmShareDenyWrite);
-  }
+void TUnZip::ReportBadCrc(std::int32_t calcCrc, std::int32_t storedCrc, std::int32_t index,
+                          const std::string& detail) {
+  if (!OnBadCRC) return;
+  const DetailDuring during(skipDetail_, detail);
+  OnBadCRC(this, calcCrc, storedCrc, index);
 }
 
-void TUnZip::OpenArchive() {
-  OpenArchiveStream();
-  if (!directory_ || platform::FileGetDate(archiveStream_->Handle()) != archiveDate_) ReadDirectory();
-}
-
-void TUnZip::CloseArchive() {
-  if (!keepZipOpen_) ReleaseArchiveStream();
-}
-
-void TUnZip::ClearArchive() {
-  ReleaseArchiveStream();
-  ReleaseDirectory();
-  endCentral_->Clear();
-  ForgetScan();
-  archiveDate_ = 0;
-  currentDisk_ = 0;
-  setLastDiskName_.clear();
-  SetMultiDiskMode(mdNone);
-  zipName_.clear();
-}
-
-void TUnZip::ForgetScan() {
-  localScan_ = false;
-  rebuildReason_.clear();
-  countMismatch_.clear();
-}
-
-void TUnZip::ReleaseDirectory() {
-  sortedView_.reset();
-  directory_.reset();
-}
-
-void TUnZip::NewDirectory() {
-  ReleaseDirectory();
-  directory_ = std::make_unique<TSortedZip>(RejectDuplicates);
-  directory_->SetSortMode(ByNone);
-}
-
-std::unique_ptr<TZipHeaderInfo> TUnZip::NewEntry() const {
-  auto entry = std::make_unique<TZipHeaderInfo>();
-  entry->OEMConvert = oemConvert_;
-  return entry;
-}
-
-void TUnZip::ApplySortMode(TZipSortMode Mode) {
-  sortedView_.reset();
-  if (Mode != ByNone && directory_) {
-    auto view = std::make_unique<TSortedZip>(AcceptDuplicates);
-    view->SetOwnsObjects(false);
-    view->SetSortMode(Mode);
-    std::vector<TObject*> entries;
-    entries.reserve(static_cast<std::size_t>(directory_->Count()));
-    for (std::int32_t i = 0; i < directory_->Count(); ++i) entries.push_back(directory_->Items(i));
-    view->AddAll(entries);
-    sortedView_ = std::move(view);
-  }
-  sortMode_ = Mode;
-}
-
-// ---- the working entry -------------------------------------------------------------
-
-void TUnZip::LocateEntry(std::int32_t Index) {
-  if (!archiveStream_) OpenArchive();
-  currentEntry_->Assign(CheckedEntry(Index));
-  if (currentEntry_->FileNameView().empty()) return;
-  if (endCentral_->ThisDisk != 0 && std::cmp_not_equal(currentEntry_->DiskNumberStart, currentDisk_)) {
-    // No disk follows the one with the end record.
-    if (currentEntry_->DiskNumberStart > endCentral_->ThisDisk) throw EFatalUnzipError("Premature end of file reached");
-    OpenDisk(static_cast<std::int32_t>(currentEntry_->DiskNumberStart) + 1);
-  }
-  // Named here: no event has told the caller which entry this is yet.
-  const auto unreadable = [&] {
-    return EFatalUnzipError("Premature end of file reached in the local header of \"" + currentEntry_->StoredPath() +
-                            "\"");
-  };
-  archiveStream_->Seek(currentEntry_->RelativeOffsetOfLocalHeader, soFromBeginning);
-  std::uint8_t fixed[LocalFileHeader::kSize];
-  if (archiveStream_->Read(fixed, LocalFileHeader::kSize) != LocalFileHeader::kSize) throw unreadable();
-  const LocalFileHeader header = LocalFileHeader::FromBytes(fixed);
-  archiveStream_->Seek(header.FileNameLength + header.ExtraFieldLength, soFromCurrent);
-}
-
-// ---- DecodeHost ----------------------------------------------------------------------
+// ---- DecodeInput ----------------------------------------------------------------------
 
 std::int32_t TUnZip::ReadInput(void* buffer, std::int32_t count) {
-  return archiveStream_ ? archiveStream_->Read(buffer, count) : 0;
+  TS_BufferStream* archive = ArchiveStream();
+  return archive ? archive->Read(buffer, count) : 0;
 }
 
-bool TUnZip::CanSpan() const { return endCentral_->ThisDisk != 0 && static_cast<bool>(OnGetNextDisk); }
+bool TUnZip::CanSpan() const { return EndCentral().ThisDisk != 0 && static_cast<bool>(OnGetNextDisk); }
 
 bool TUnZip::OpenNextDisk() {
   // No disk follows the one with the end record.
-  if (std::cmp_greater_equal(currentDisk_, endCentral_->ThisDisk)) return false;
-  return OpenDisk(currentDisk_ + 2) != nullptr;
+  if (std::cmp_greater_equal(CurrentDisk(), EndCentral().ThisDisk)) return false;
+  return OpenDisk(CurrentDisk() + 2) != nullptr;
 }
 
 void TUnZip::Decrypt(std::uint8_t* buffer, std::int32_t length) {
+  if (!CurrentEntry().IsEncrypted()) return;
   if (aesDecryptor_) {
     aesDecryptor_->Decrypt(buffer, static_cast<std::size_t>(length));
   } else if (OnDecrypt) {
-    OnDecrypt(this, buffer, length, password_);
+    OnDecrypt(this, buffer, length, settings_.password);
   } else {
     DecryptBuffer(buffer, length);
   }
 }
 
-std::int64_t TUnZip::OutputPosition() { return run_ ? run_->OutputPosition() : 0; }
-
-std::int32_t TUnZip::WriteOutput(const void* buffer, std::int32_t count) {
-  return run_ ? run_->WriteOutput(buffer, count) : 0;
-}
-
-void TUnZip::BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize) {
-  if (run_) run_->BlockWritten(n, entryBytesOut, unpackedSize);
+void TUnZip::Breathe() {
+  if (settings_.doProcessMessages) settings_.ui->ProcessMessages();
 }
 
 }  // namespace quv

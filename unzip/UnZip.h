@@ -1,9 +1,9 @@
-// TUnZip: the unzip component. It reads a ZIP archive's directory (with
-// recovery for damaged directories and support for multi-disk sets), answers
-// questions about its entries, and holds what the decoders reach through it:
-// the working copy of the current entry, the running CRC, the password and
-// the traditional cipher's keys, and the disk changes. An extraction run
-// keeps its own working state (unzip/ExtractionRun.h).
+// TUnZip: the unzip component, a facade over its parts: the settings
+// (unzip/Settings.h), the directory reader (unzip/ArchiveReader.h: the
+// archive file, the directory with its recovery, multi-disk sets and the
+// working entry), the traditional cipher (unzip/TraditionalCipher.h) and,
+// while UnZipFiles goes on, the extraction run (unzip/ExtractionRun.h). It
+// is the decoders' input (the working entry's data, decrypted, across disks).
 //
 // Use: set ZipName (and DestDir, DoAll or FilesList, the overwrite rule),
 // assign the events you need, call LoadDirectory to list or UnZipFiles to
@@ -28,6 +28,10 @@
 #include "decompress/DecodeContext.h"
 #include "decompress/LibraryStream.h"
 #include "platform/Ui.h"
+#include "unzip/ArchiveReader.h"
+#include "unzip/RunReports.h"
+#include "unzip/Settings.h"
+#include "unzip/TraditionalCipher.h"
 #include "unzip/WinZipAes.h"
 #include "zip/BufferStream.h"
 #include "zip/Records.h"
@@ -36,21 +40,8 @@
 
 namespace quv {
 
-enum TUZOverwriteMode : std::uint8_t { Prompt = 0, Always = 1, Never = 2, ifNewer = 3, ifOlder = 4 };
-enum TIncompleteZipMode : std::uint8_t { izAssumeMulti = 0, izAssumeBad = 1, izAssumeNotAZip = 2 };
-// Passed by ordinal; 2 is never used. skUnsupportedMethod: the entry's
-// compression method has no decoder here (MethodDecodable, MethodName), or
-// its encryption cannot be read (SkipDetail names it).
-enum TSkipReason : std::uint8_t {
-  skBadPassword = 0,
-  skNotOverwritten = 1,
-  skCannotCreate = 3,
-  skUnsupportedMethod = 4
-};
-enum TMultiDiskMode : std::uint8_t { mdNone = 0, mdRemovable = 1, mdFileSet = 2 };
 
 class TUnZip;
-class TExtractionRun;
 
 using TStartUnzipInfo =
     std::function<void(TObject* Sender, std::int32_t NumFiles, std::int64_t TotalBytes, bool& StopNow)>;
@@ -74,12 +65,12 @@ using TGetNextBuffer = std::function<void(TObject* Sender, char*& Buffer, const 
 using TDecryptEvent =
     std::function<void(TObject* Sender, std::uint8_t* buffer, std::int32_t length, const std::string& Password)>;
 
-class TUnZip : public TPersistent, public DecodeHost {
+class TUnZip : public TPersistent, public DecodeInput, private TArchiveOwner, private TRunReports {
  public:
   static constexpr std::int32_t kThisVersion = 223;
   // Where a self-extracting archive's data is searched from when its
   // directory is lost (the stub before it is at least this long).
-  static constexpr std::int32_t kSfxScanStart = 14000;
+  static constexpr std::int32_t kSfxScanStart = TArchiveReader::kSfxScanStart;
 
   // designing: the component is being edited, not run: setters only store
   // and OnGetNextDisk stays unassigned.
@@ -99,65 +90,65 @@ class TUnZip : public TPersistent, public DecodeHost {
   std::int32_t ThisVersion() const { return thisVersion_; }
   void SetThisVersion(std::int32_t) { thisVersion_ = kThisVersion; }
 
-  const std::string& ZipName() const { return zipName_; }
+  const std::string& ZipName() const;
   // A name ending in "?" asks for the file with the file-open dialog.
   virtual void SetZipName(const std::string& Value);
 
-  const std::string& DestDir() const { return destDir_; }
+  const std::string& DestDir() const { return settings_.destDir; }
   // "?" asks for the folder with the folder dialog.
   void SetDestDir(const std::string& Value);
 
-  const std::string& RootDir() const { return rootDir_; }
+  const std::string& RootDir() const { return settings_.rootDir; }
   void SetRootDir(const std::string& Value);
 
   // Takes effect at the next directory read.
-  TZipSortMode SortMode() const { return sortMode_; }
-  void SetSortMode(TZipSortMode Value) { sortMode_ = Value; }
+  TZipSortMode SortMode() const { return settings_.sortMode; }
+  void SetSortMode(TZipSortMode Value) { settings_.sortMode = Value; }
 
-  bool RecreateDirs() const { return recreateDirs_; }
-  void SetRecreateDirs(bool Value) { recreateDirs_ = Value; }
+  bool RecreateDirs() const { return settings_.recreateDirs; }
+  void SetRecreateDirs(bool Value) { settings_.recreateDirs = Value; }
 
-  TUZOverwriteMode OverwriteMode() const { return overwriteMode_; }
-  void SetOverwriteMode(TUZOverwriteMode Value) { overwriteMode_ = Value; }
+  TUZOverwriteMode OverwriteMode() const { return settings_.overwriteMode; }
+  void SetOverwriteMode(TUZOverwriteMode Value) { settings_.overwriteMode = Value; }
 
-  TStringList& FilesList() { return filesList_; }
-  const TStringList& FilesList() const { return filesList_; }
-  void SetFilesList(const TStringList& Value) { filesList_.Assign(&Value); }
+  TStringList& FilesList() { return settings_.filesList; }
+  const TStringList& FilesList() const { return settings_.filesList; }
+  void SetFilesList(const TStringList& Value) { settings_.filesList.Assign(&Value); }
 
   // Patterns of entries left out of the run even when DoAll or FilesList
   // takes them.
-  TStringList& ExcludeList() { return excludeList_; }
-  const TStringList& ExcludeList() const { return excludeList_; }
+  TStringList& ExcludeList() { return settings_.excludeList; }
+  const TStringList& ExcludeList() const { return settings_.excludeList; }
 
-  bool DoAll() const { return doAll_; }
-  void SetDoAll(bool Value) { doAll_ = Value; }
+  bool DoAll() const { return settings_.doAll; }
+  void SetDoAll(bool Value) { settings_.doAll = Value; }
 
-  TIncompleteZipMode IncompleteZipMode() const { return incompleteZipMode_; }
-  void SetIncompleteZipMode(TIncompleteZipMode Value) { incompleteZipMode_ = Value; }
+  TIncompleteZipMode IncompleteZipMode() const { return settings_.incompleteZipMode; }
+  void SetIncompleteZipMode(TIncompleteZipMode Value) { settings_.incompleteZipMode = Value; }
 
-  bool KeepZipOpen() const { return keepZipOpen_; }
-  void SetKeepZipOpen(bool Value) { keepZipOpen_ = Value; }
+  bool KeepZipOpen() const { return settings_.keepZipOpen; }
+  void SetKeepZipOpen(bool Value) { settings_.keepZipOpen = Value; }
 
-  bool DoProcessMessages() const override { return doProcessMessages_; }
-  void SetDoProcessMessages(bool Value) { doProcessMessages_ = Value; }
+  bool DoProcessMessages() const { return settings_.doProcessMessages; }
+  void SetDoProcessMessages(bool Value) { settings_.doProcessMessages = Value; }
 
   // The user interface this component asks, shows and lets breathe through
   // (message boxes, pickers, cursor, window messages); not owned, it must
   // outlive the component. platform::Ui() unless the caller sets another.
-  platform::UserInterface& Ui() const { return *ui_; }
-  void SetUserInterface(platform::UserInterface& ui) { ui_ = &ui; }
+  platform::UserInterface& Ui() const { return *settings_.ui; }
+  void SetUserInterface(platform::UserInterface& ui) { settings_.ui = &ui; }
 
-  bool RetainAttributes() const { return retainAttributes_; }
-  void SetRetainAttributes(bool Value) { retainAttributes_ = Value; }
+  bool RetainAttributes() const { return settings_.retainAttributes; }
+  void SetRetainAttributes(bool Value) { settings_.retainAttributes = Value; }
 
-  bool ReplaceReadOnly() const { return replaceReadOnly_; }
-  void SetReplaceReadOnly(bool Value) { replaceReadOnly_ = Value; }
+  bool ReplaceReadOnly() const { return settings_.replaceReadOnly; }
+  void SetReplaceReadOnly(bool Value) { settings_.replaceReadOnly = Value; }
 
-  bool FlushFilesOnClose() const { return flushFilesOnClose_; }
-  void SetFlushFilesOnClose(bool Value) { flushFilesOnClose_ = Value; }
+  bool FlushFilesOnClose() const { return settings_.flushFilesOnClose; }
+  void SetFlushFilesOnClose(bool Value) { settings_.flushFilesOnClose = Value; }
 
-  bool OEMConvert() const { return oemConvert_; }
-  void SetOEMConvert(bool Value) { oemConvert_ = Value; }
+  bool OEMConvert() const { return settings_.oemConvert; }
+  void SetOEMConvert(bool Value) { settings_.oemConvert = Value; }
 
   // Threads that decode entries at once (1: the run's own thread alone).
   // Workers decode ahead, each with its own archive handle, into temporary
@@ -165,8 +156,8 @@ class TUnZip : public TPersistent, public DecodeHost {
   // with the arguments of a run on one thread, and names, folders, overwrite
   // questions and renames are dealt with there, entry by entry. Encrypted
   // entries, sets of disks and a TestOutput stay on the calling thread.
-  std::int32_t Threads() const { return threads_; }
-  void SetThreads(std::int32_t Value) { threads_ = Value < 1 ? 1 : Value; }
+  std::int32_t Threads() const { return settings_.threads; }
+  void SetThreads(std::int32_t Value) { settings_.threads = Value < 1 ? 1 : Value; }
 
   // The memory the decoders of a run may hold at once beyond their fixed
   // decoding state (a dictionary, a window), over all its threads. A
@@ -174,8 +165,8 @@ class TUnZip : public TPersistent, public DecodeHost {
   // thread, which waits for the workers to give memory back; one that needs
   // more than the whole budget ends the run ("Not enough memory to decode
   // ... data").
-  std::uint64_t MemoryBudget() const { return memoryBudget_; }
-  void SetMemoryBudget(std::uint64_t Value) { memoryBudget_ = Value; }
+  std::uint64_t MemoryBudget() const { return settings_.memoryBudget; }
+  void SetMemoryBudget(std::uint64_t Value) { settings_.memoryBudget = Value; }
   // The most the last run's decoders held at once.
   std::uint64_t PeakDecoderMemory() const { return peakDecoderMemory_; }
 
@@ -190,8 +181,8 @@ class TUnZip : public TPersistent, public DecodeHost {
   // "cp437", ...), whatever system made them; empty: MS-DOS names are taken
   // as OEM code page (OEMConvert) and others as they are. Takes effect at
   // the next directory read. platform::CharsetKnown tells a usable name.
-  const std::string& NameCharset() const { return nameCharset_; }
-  void SetNameCharset(const std::string& Value) { nameCharset_ = Value; }
+  const std::string& NameCharset() const { return settings_.nameCharset; }
+  void SetNameCharset(const std::string& Value) { settings_.nameCharset = Value; }
 
   // ---- events (fire only when set; the constructor sets OnGetNextDisk) -----
   // FileIndex is always a position in the sorted view (Entry(FileIndex)).
@@ -243,13 +234,13 @@ class TUnZip : public TPersistent, public DecodeHost {
   TDecryptEvent OnDecrypt;
 
   // ---- public, not published ------------------------------------------------
-  const std::string& Password() const { return password_; }
-  void SetPassword(const std::string& Value) { password_ = Value; }
+  const std::string& Password() const { return settings_.password; }
+  void SetPassword(const std::string& Value) { settings_.password = Value; }
 
-  virtual bool VerifyDiskLabels() const { return verifyDiskLabels_; }
-  virtual void SetVerifyDiskLabels(bool Value) { verifyDiskLabels_ = Value; }
-  virtual TMultiDiskMode MultiDiskMode() const { return multiDiskMode_; }
-  virtual void SetMultiDiskMode(TMultiDiskMode Value) { multiDiskMode_ = Value; }
+  bool VerifyDiskLabels() const override { return settings_.verifyDiskLabels; }
+  virtual void SetVerifyDiskLabels(bool Value) { settings_.verifyDiskLabels = Value; }
+  TMultiDiskMode MultiDiskMode() const override { return settings_.multiDiskMode; }
+  void SetMultiDiskMode(TMultiDiskMode Value) override { settings_.multiDiskMode = Value; }
 
   // Entries in the directory; 0 before a directory was read.
   std::int32_t Count() const;
@@ -296,13 +287,13 @@ class TUnZip : public TPersistent, public DecodeHost {
   std::int32_t UnZipFiles();
   // Test mode: every selected entry is decoded and its CRC checked with the
   // same events, but the output goes nowhere and no file or folder is made.
-  bool TestMode() const { return testMode_; }
-  void SetTestMode(bool Value) { testMode_ = Value; }
+  bool TestMode() const { return settings_.testMode; }
+  void SetTestMode(bool Value) { settings_.testMode = Value; }
   // In test mode, the decoded bytes of every entry are also written here
   // (not owned; nullptr: nowhere). Bytes of an entry that then fails its
   // CRC check have been written all the same.
-  TStream* TestOutput() const { return testOutput_; }
-  void SetTestOutput(TStream* Value) { testOutput_ = Value; }
+  TStream* TestOutput() const { return settings_.testOutput; }
+  void SetTestOutput(TStream* Value) { settings_.testOutput = Value; }
 
   // ---- multi-disk sets -------------------------------------------------------
   // Makes the archive stream the file of disk N (1-based), asking
@@ -314,7 +305,8 @@ class TUnZip : public TPersistent, public DecodeHost {
   void DefaultGetNextDisk(TObject* Sender, std::int32_t NextDisk, std::string& FName);
 
   // ---- traditional decryption --------------------------------------------------
-  static constexpr std::array<std::uint32_t, 3> kStartingKeys{0x12345678, 0x23456789, 0x34567890};
+  // The component's own cipher (TTraditionalCipher), by its old names.
+  static constexpr std::array<std::uint32_t, 3> kStartingKeys = TTraditionalCipher::kStartingKeys;
   static std::uint32_t CrcStep(std::uint32_t crc, std::uint8_t b);
   void UpdateKeys(std::uint8_t b);
   std::uint8_t DecryptByte() const;
@@ -336,7 +328,7 @@ class TUnZip : public TPersistent, public DecodeHost {
   // a refusal asks OnBadPassword, and a new answer becomes Password and is
   // tried. False when no other password came: the entry is to be skipped.
   bool CheckPassword(std::int32_t FileIndex);
-  std::uint32_t Key(int n) const { return keys_[n]; }
+  std::uint32_t Key(int n) const { return cipher_.Key(n); }
 
   // ---- WinZip AES (WinZipAes.cpp) -------------------------------------------------
   // The password test of an AES entry, with the archive stream right after
@@ -346,157 +338,73 @@ class TUnZip : public TPersistent, public DecodeHost {
   // authenticated as it is read, and CompressedSize counts the encrypted
   // bytes alone.
   bool CheckAesPassword(std::int32_t FileIndex, const WinZipAesField& field);
-  // After decoding an AES entry: takes in what the decoder left of the
-  // encrypted data and answers whether the stored authentication code matches.
-  bool AesEntryAuthentic();
+  // After decoding an AES entry: takes in the unread bytes of the encrypted
+  // data the decoder left and answers whether the stored authentication
+  // code matches.
+  bool AesEntryAuthentic(std::int64_t unread);
 
   // ---- the working entry ---------------------------------------------------------
   // Copies entry Index of the sorted view into the current entry and, for a
   // file entry, moves the archive stream (changing disks when needed) to the
   // first byte after its local header. The archive must be open.
   void LocateEntry(std::int32_t Index);
-  const TZipHeaderInfo& CurrentEntry() const { return *currentEntry_; }
-  TZipHeaderInfo& CurrentEntry() { return *currentEntry_; }
+  const TZipHeaderInfo& CurrentEntry() const;
+  TZipHeaderInfo& CurrentEntry();
   // The end record of the loaded archive.
-  const TEndCentral& EndCentral() const { return *endCentral_; }
+  const TEndCentral& EndCentral() const;
   // The archive stream, or null when the file is closed.
-  TS_BufferStream* ArchiveStream() const { return archiveStream_.get(); }
-  std::int32_t CurrentDisk() const { return currentDisk_; }
-  bool LocalScanDone() const { return localScan_; }
+  TS_BufferStream* ArchiveStream() const;
+  std::int32_t CurrentDisk() const;
+  bool LocalScanDone() const;
   // The directory in use was rebuilt from the local headers: the central
   // directory is missing or damaged, and the entries may differ from what
   // other tools list. RebuildReason says why in a few words ("no end
   // record", "a central header is missing or damaged", "two central headers
   // name the same local header").
-  bool DirectoryRebuilt() const { return localScan_ && directory_ != nullptr; }
-  const std::string& RebuildReason() const { return rebuildReason_; }
+  bool DirectoryRebuilt() const;
+  const std::string& RebuildReason() const;
   // The central directory holds more headers (within its stated size) than
   // the end record counts; every one was read. Says so in a few words, or
   // is empty.
-  const std::string& CountMismatch() const { return countMismatch_; }
-  std::int32_t ArchiveDate() const { return archiveDate_; }
+  const std::string& CountMismatch() const;
+  std::int32_t ArchiveDate() const;
 
-  // ---- DecodeHost: what the decoders use of the component ------------------
-  std::int64_t& RemainingCompressed() override { return currentEntry_->CompressedSize; }
-  bool EntryEncrypted() const override { return currentEntry_->IsEncrypted(); }
+  // ---- DecodeInput: the working entry's data for the decoders ---------------
   std::int32_t ReadInput(void* buffer, std::int32_t count) override;
   bool CanSpan() const override;
   bool OpenNextDisk() override;
+  // AES, OnDecrypt when assigned, or the traditional cipher; nothing for a
+  // plain entry.
   void Decrypt(std::uint8_t* buffer, std::int32_t length) override;
-  std::int64_t OutputPosition() override;
-  std::int32_t WriteOutput(const void* buffer, std::int32_t count) override;
-  std::uint32_t& Crc() override { return crc_; }
-  void ProcessMessages() override { ui_->ProcessMessages(); }
-  void BlockWritten(std::int32_t n, std::int64_t entryBytesOut, std::int64_t unpackedSize) override;
-  bool ReserveMemory(std::uint64_t bytes) override;
-  void ReleaseMemory(std::uint64_t bytes) override;
+  void Breathe() override;
 
  protected:
+  // The entry Index of the sorted view (checked like EntryFileName).
+  TZipHeaderInfo* CheckedEntry(std::int32_t Index) const;
+
+ private:
+  // TArchiveOwner: the events and virtual settings the reader asks for.
+  bool HandlesIncompleteZip() const override { return static_cast<bool>(OnInCompleteZip); }
+  void AskIncompleteZip() override;
+  bool AskNextDisk(std::int32_t disk, std::string& name) override;
+  // TRunReports: the events an extraction run reports with detail.
+  void ReportSkip(TSkipReason reason, const std::string& name, std::int32_t index, bool& retry,
+                  const std::string& detail) override;
+  void ReportBadCrc(std::int32_t calcCrc, std::int32_t storedCrc, std::int32_t index,
+                    const std::string& detail) override;
+  void NotePeakMemory(std::uint64_t bytes) override { peakDecoderMemory_ = bytes; }
+
   bool designing_;
   TObject* owner_;
-
-  // Published state.
   std::int32_t thisVersion_ = kThisVersion;
-  std::string zipName_;
-  std::string destDir_;
-  std::string rootDir_;
-  TZipSortMode sortMode_ = ByNone;
-  bool recreateDirs_ = false;
-  TUZOverwriteMode overwriteMode_ = Prompt;
-  TStringList filesList_;
-  TStringList excludeList_;
-  bool doAll_ = false;
-  TIncompleteZipMode incompleteZipMode_ = izAssumeMulti;
-  bool keepZipOpen_ = false;
-  bool doProcessMessages_ = true;
-  platform::UserInterface* ui_ = &platform::Ui();
-  bool retainAttributes_ = true;
-  bool replaceReadOnly_ = false;
-  bool flushFilesOnClose_ = false;
-  bool oemConvert_ = true;
-  std::string nameCharset_;
-
-  std::string password_;
-  bool verifyDiskLabels_ = true;
-  TMultiDiskMode multiDiskMode_ = mdNone;
-
-  // Archive state.
-  std::unique_ptr<TLFNFileStream> archiveStream_;
-  // Owns the entries, physical order (ByNone), no duplicate local headers.
-  std::unique_ptr<TSortedZip> directory_;
-  // A second, non-owning list for any other sort mode; null when the
-  // directory list itself is the view.
-  std::unique_ptr<TSortedZip> sortedView_;
-  std::unique_ptr<TZipHeaderInfo> currentEntry_;
-  std::unique_ptr<TEndCentral> endCentral_;
-  std::int32_t archiveDate_ = 0;
-  std::int32_t currentDisk_ = 0;
-  bool localScan_ = false;
-  std::string rebuildReason_;
-  std::string countMismatch_;
-  // Whether the central directory lies in the archive (not in a .zfc file).
-  bool centralInArchive_ = false;
-  // Large blocks: the archive is read in few system calls, and the next
-  // small entries usually come with the one being read.
-  std::int32_t streamBufferSize_ = 256 * 1024;
-  // The file that holds a multi-disk set's end record (its last disk), for
-  // finding the set's other files under their usual names.
-  std::string setLastDiskName_;
-
-  // Extraction state: the cipher's keys and the CRC register the decoders
-  // use through the component; the rest of a run's state is its own (null
-  // outside a run).
-  std::array<std::uint32_t, 3> keys_ = kStartingKeys;
+  TUnZipSettings settings_;
+  std::unique_ptr<TArchiveReader> reader_;
+  TTraditionalCipher cipher_;
   // The working entry's AES decryption; null unless it is an AES entry.
   std::unique_ptr<WinZipAesDecryptor> aesDecryptor_;
-  std::uint32_t crc_ = 0xFFFFFFFF;
-  TExtractionRun* run_ = nullptr;
   std::string skipDetail_;
-  bool testMode_ = false;
-  TStream* testOutput_ = nullptr;
-  std::int32_t threads_ = 1;
-  std::uint64_t memoryBudget_ = kLibraryMemoryLimit;
   std::uint64_t peakDecoderMemory_ = 0;
   std::atomic<bool> cancelRequest_{false};
-
-  friend class TExtractionRun;
-
-  // The list that indexes address.
-  TSortedZip* View() const { return sortedView_ ? sortedView_.get() : directory_.get(); }
-  TZipHeaderInfo* CheckedEntry(std::int32_t Index) const;
-  std::unique_ptr<TZipHeaderInfo> NewEntry() const;
-  // Drops the sorted view and the directory list with its entries.
-  void ReleaseDirectory();
-  void NewDirectory();
-  bool EndRecordPlausible() const;
-  void DetectMultiDiskMode();
-  bool DiskLabelMatches(std::int32_t N) const;
-  // The steps of ReadDirectory. FindEndRecord looks in the archive, then in
-  // its configuration file (same name, ".zfc"), which it leaves open in
-  // config when that holds the record.
-  bool FindEndRecord(std::unique_ptr<TLFNFileStream>& config);
-  void GoToCentralDirectory(TStream* config);
-  // No end record: the incomplete-archive mode (OnInCompleteZip may change
-  // it) decides between refusing and scanning the local headers.
-  void ReadWithoutEndRecord();
-  void ReadCommentWithDirectory(TStream* config);
-  // Reads the central entries from stream.
-  void ReadCentralEntries(TStream*& stream, bool configMode);
-  // A damaged central directory: the local headers stand in for it, or
-  // EBadZipFile. reason: see RebuildReason.
-  void RebuildFromLocalHeaders(const char* reason);
-  bool ScanLocalHeaders(const char* reason);
-  // Clears the local-scan flag and what the last read noted.
-  void ForgetScan();
-  // Reads and caches the comment of an entry whose central header lies at
-  // its CentralHeaderOffset in stream; false when it cannot be read.
-  bool LoadEntryComment(TStream& stream, TZipHeaderInfo& entry);
-  // Reads and caches the archive comment from stream.
-  void LoadArchiveComment(TStream& stream);
-  // Opens ZipName as the archive stream unless it is open.
-  void OpenArchiveStream();
-  // Closes whatever archive stream is open (also with KeepZipOpen set).
-  void ReleaseArchiveStream() { archiveStream_.reset(); }
 };
 
 }  // namespace quv

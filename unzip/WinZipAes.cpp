@@ -124,7 +124,7 @@ bool WinZipAesDecryptor::CodeMatches(const std::uint8_t* code) {
 bool TUnZip::CheckAesPassword(std::int32_t FileIndex, const WinZipAesField& field) {
   // Salt and verifier are read once; only the password changes between tries.
   std::string header(static_cast<std::size_t>(field.SaltLength() + kAesVerifierSize), '\0');
-  const bool whole = currentEntry_->CompressedSize >= field.Overhead() &&
+  const bool whole = CurrentEntry().CompressedSize >= field.Overhead() &&
                      ReadSpanning(*this, reinterpret_cast<std::uint8_t*>(header.data()),
                                    static_cast<std::int32_t>(header.size())) == SpannedRead::Complete;
   const std::string salt = header.substr(0, static_cast<std::size_t>(field.SaltLength()));
@@ -132,24 +132,24 @@ bool TUnZip::CheckAesPassword(std::int32_t FileIndex, const WinZipAesField& fiel
   for (;;) {
     // Data too short for salt, verifier and code: no password can pass.
     if (whole) {
-      const WinZipAesKeys keys = DeriveWinZipAesKeys(password_, salt, field.KeyLength());
+      const WinZipAesKeys keys = DeriveWinZipAesKeys(settings_.password, salt, field.KeyLength());
       if (keys.Verifier == verifier) {
         aesDecryptor_ = std::make_unique<WinZipAesDecryptor>(keys);
-        currentEntry_->CompressedSize -= field.Overhead();
+        CurrentEntry().CompressedSize -= field.Overhead();
         return true;
       }
     }
-    std::string tried = password_;
+    std::string tried = settings_.password;
     if (OnBadPassword) OnBadPassword(this, FileIndex, tried);
-    if (tried == password_) return false;
-    password_ = tried;
+    if (tried == settings_.password) return false;
+    settings_.password = tried;
   }
 }
 
-bool TUnZip::AesEntryAuthentic() {
+bool TUnZip::AesEntryAuthentic(std::int64_t unread) {
   // A decoder may stop before the end of the data (a deflate stream's last
   // block); the code covers all of it.
-  std::int64_t& remaining = currentEntry_->CompressedSize;
+  std::int64_t remaining = unread;
   std::array<std::uint8_t, 4096> buffer;
   while (remaining > 0) {
     const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(remaining, buffer.size()));

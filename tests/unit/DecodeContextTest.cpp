@@ -68,7 +68,7 @@ TEST(Crc32, KnownValuesAndAnySplit) {
 
 TEST(InputBytes, EmptyEntryDeliversNothing) {
   MemoryDecodeHost host("");
-  TDecodeContext ctx(host);
+  TDecodeContext ctx(host, host);
   ctx.ResetForEntry(0, 0);
   std::uint16_t b = 77;
   EXPECT_EQ(GetInputByte(ctx, b), 0);
@@ -92,7 +92,7 @@ TEST(InputBytes, ReadsBlocksDecryptsAndProcessesMessages) {
   };
   CountingUi ui;
   host.onProcessMessages = [&ui] { ui.ProcessMessages(); };
-  TDecodeContext ctx(host);
+  TDecodeContext ctx(host, host);
   ctx.ResetForEntry(host.compressedSize, 0);
   std::string got;
   std::uint16_t b = 0;
@@ -100,7 +100,7 @@ TEST(InputBytes, ReadsBlocksDecryptsAndProcessesMessages) {
   EXPECT_EQ(got, plain);
   EXPECT_EQ(decrypted, (std::vector<std::int32_t>{32768, 32768, 4464}));
   EXPECT_EQ(ui.processed, 3);
-  EXPECT_EQ(host.compressedSize, 0);
+  EXPECT_EQ(ctx.ArchiveLeft, 0);
   // Asking on past the end keeps answering 0 without reading.
   EXPECT_EQ(GetInputByte(ctx, b), 0);
   EXPECT_EQ(host.readSizes.size(), 3u);
@@ -110,7 +110,7 @@ TEST(InputBytes, ShortArchiveRaisesOrGoesToNextDisk) {
   {
     MemoryDecodeHost host(Pattern(100));
     host.compressedSize = 150;  // the archive is cut short
-    TDecodeContext ctx(host);
+    TDecodeContext ctx(host, host);
     ctx.ResetForEntry(150, 0);
     std::uint16_t b = 0;
     try {
@@ -124,7 +124,7 @@ TEST(InputBytes, ShortArchiveRaisesOrGoesToNextDisk) {
     // Spread over three disks, read across both changes.
     const std::string all = Pattern(40000, 3);
     MemoryDecodeHost host(std::vector<std::string>{all.substr(0, 1000), all.substr(1000, 35000), all.substr(36000)});
-    TDecodeContext ctx(host);
+    TDecodeContext ctx(host, host);
     ctx.ResetForEntry(host.compressedSize, 0);
     std::string got;
     std::uint16_t b = 0;
@@ -136,7 +136,7 @@ TEST(InputBytes, ShortArchiveRaisesOrGoesToNextDisk) {
     // The next disk cannot be had.
     MemoryDecodeHost host(std::vector<std::string>{Pattern(10), Pattern(10)});
     host.compressedSize = 50;
-    TDecodeContext ctx(host);
+    TDecodeContext ctx(host, host);
     ctx.ResetForEntry(50, 0);
     std::uint16_t b = 0;
     try {
@@ -221,7 +221,7 @@ TEST(OutputBuffer, StoredEntryDecryptsAndSpans) {
 
 TEST(OutputBuffer, PutByteAndWindowCopyFillWholeBuffers) {
   MemoryDecodeHost host("");
-  TDecodeContext ctx(host);
+  TDecodeContext ctx(host, host);
   ctx.ResetForEntry(0, 100000);
   for (int i = 0; i < 100; ++i) PutOutputByte(ctx, static_cast<std::uint8_t>(i));
   for (int i = 0; i < 32768; ++i) ctx.WorkArea[i] = static_cast<std::uint8_t>(i * 7);
@@ -241,7 +241,7 @@ TEST(Dispatch, GarbageThroughTheLibraryDecodersIsDamagedData) {
   const std::string garbage = "not a compressed stream of any kind";
   for (std::uint16_t method : {12, 14, 93, 95}) {
     MemoryDecodeHost host(garbage);
-    TDecodeContext ctx(host);
+    TDecodeContext ctx(host, host);
     ctx.ResetForEntry(static_cast<std::int64_t>(garbage.size()), 100);
     EXPECT_EQ(DecodeEntry(ctx, method, 0), DecodeResult::DamagedData) << method;
     EXPECT_TRUE(host.output.empty()) << method;
@@ -281,7 +281,7 @@ TEST(Dispatch, LibraryDecodersCountTheirMemoryBeforeTakingIt) {
   };
   for (const Case& c : {Case{14, lzma512MiB, 1u << 20, (1u << 20) + (1u << 18)}, Case{12, bzip2Level1, 500000, 500000}}) {
     BudgetHost host(c.data);
-    TDecodeContext ctx(host);
+    TDecodeContext ctx(host, host);
     ctx.ResetForEntry(host.compressedSize, 1 << 20);
     EXPECT_EQ(DecodeEntry(ctx, c.method, 0), DecodeResult::DamagedData) << c.method;
     ASSERT_EQ(host.asked.size(), 1u) << c.method;
@@ -291,7 +291,7 @@ TEST(Dispatch, LibraryDecodersCountTheirMemoryBeforeTakingIt) {
 
     BudgetHost refusing(c.data);
     refusing.limit = c.least - 1;
-    TDecodeContext refused(refusing);
+    TDecodeContext refused(refusing, refusing);
     refused.ResetForEntry(refusing.compressedSize, 1 << 20);
     EXPECT_THROW(DecodeEntry(refused, c.method, 0), EFatalUnzipError) << c.method;
     EXPECT_EQ(refusing.held, 0u) << c.method;
@@ -301,13 +301,13 @@ TEST(Dispatch, LibraryDecodersCountTheirMemoryBeforeTakingIt) {
 TEST(Dispatch, UnknownMethodsHaveNoDecoder) {
   for (std::uint16_t method : {7, 10, 97, 98, 99, 0xFFFF}) {
     MemoryDecodeHost host("abc");
-    TDecodeContext ctx(host);
+    TDecodeContext ctx(host, host);
     ctx.ResetForEntry(3, 3);
     EXPECT_EQ(DecodeEntry(ctx, method, 0), DecodeResult::UnknownMethod) << method;
     EXPECT_TRUE(host.output.empty());
   }
   MemoryDecodeHost host("abc");
-  TDecodeContext ctx(host);
+  TDecodeContext ctx(host, host);
   ctx.ResetForEntry(3, 3);
   EXPECT_EQ(DecodeEntry(ctx, 0, 0), DecodeResult::Decoded);
   EXPECT_EQ(host.output, "abc");

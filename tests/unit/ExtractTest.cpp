@@ -620,6 +620,38 @@ TEST_F(Extraction, EncryptedEntriesWithRightAndWrongPasswords) {
   EXPECT_EQ(Out("empty-pw.txt"), "empty password");
 }
 
+// A run takes the settings as they are when it starts: a handler changing
+// one changes the next run, never the rest of this one.
+TEST_F(Extraction, SettingsChangedByAHandlerTakeEffectAtTheNextRun) {
+  Make({Entry("a/x.txt", "x"), Entry("b/y.txt", "y")});
+  zip.OnStartUnZip = [&](TObject*, std::int32_t, std::string&, bool&) { zip.SetRecreateDirs(false); };
+  EXPECT_EQ(zip.UnZipFiles(), 2);
+  EXPECT_TRUE(Exists("a/x.txt"));
+  EXPECT_TRUE(Exists("b/y.txt"));
+  EXPECT_FALSE(Exists("y.txt"));
+  EXPECT_EQ(zip.UnZipFiles(), 2);
+  EXPECT_EQ(Out("y.txt"), "y");
+}
+
+// What is left to read while decoding is the run's count: the working entry
+// still holds its sizes when the handlers see it (the data's own size for an
+// encrypted entry, its 12-byte header taken off).
+TEST_F(Extraction, TheWorkingEntryKeepsItsSizesThroughDecoding) {
+  BuiltEntry secret = Entry("secret.txt", std::string(50000, 's'));
+  secret.password = "right";
+  Make({Entry("plain.txt", std::string(70000, 'p')), secret});
+  zip.SetPassword("right");
+  std::vector<std::int64_t> seen, listed;
+  zip.OnEndUnZip = [&](TObject*, std::int32_t i, const std::string&) {
+    seen.push_back(zip.CurrentEntry().CompressedSize);
+    listed.push_back(zip.Entry(i).CompressedSize);
+  };
+  EXPECT_EQ(zip.UnZipFiles(), 2);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0], listed[0]);
+  EXPECT_EQ(seen[1], listed[1] - 12);
+}
+
 // A name the run wrote into a folder it made is never taken for free again,
 // however many names the run has written.
 TEST_F(Extraction, ALaterEntryOfTheSameNameMeetsTheEarlierFile) {

@@ -106,7 +106,7 @@ struct Result {
 };
 
 Result Inflate(MemoryDecodeHost& host, std::int32_t unpackedSize, InflateFormat format = InflateFormat::Deflate) {
-  TDecodeContext ctx(host);
+  TDecodeContext ctx(host, host);
   ctx.ResetForEntry(host.compressedSize, unpackedSize);
   Result r;
   r.status = InflateEntry(ctx, format);
@@ -466,7 +466,7 @@ TEST(InflateEdges, ShortArchiveInsideABlockOrAtAHeader) {
     ASSERT_EQ(StoredStream(first, false).size(), 32768u);
     MemoryDecodeHost host(stream.substr(0, 32768));
     host.compressedSize = static_cast<std::int32_t>(stream.size());
-    TDecodeContext ctx(host);
+    TDecodeContext ctx(host, host);
     ctx.ResetForEntry(host.compressedSize, 40000);
     try {
       InflateEntry(ctx);

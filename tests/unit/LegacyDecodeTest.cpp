@@ -29,9 +29,10 @@ struct Decoded {
 Decoded Decode(const std::string& packed, std::uint16_t method, std::uint16_t flag, std::int32_t unpacked,
                TDecodeContext* reuse = nullptr) {
   MemoryDecodeHost host(packed);
-  TDecodeContext fresh(host);
+  TDecodeContext fresh(host, host);
   TDecodeContext& ctx = reuse ? *reuse : fresh;
-  ctx.Component = &host;
+  ctx.Input = &host;
+  ctx.Output = &host;
   ctx.ResetForEntry(host.compressedSize, unpacked);
   Decoded d;
   try {
@@ -176,7 +177,7 @@ TEST(Explode, DistanceLookupBitsWidenJustAbove200000Bytes) {
 TEST(LegacyDecoders, MatchesBeforeTheFirstByteGiveZerosNotStaleBytes) {
   auto cases = LoadCases();
   MemoryDecodeHost dummy(std::string{});
-  TDecodeContext ctx(dummy);
+  TDecodeContext ctx(dummy, dummy);
   for (const char* name : {"implode_before_8k_3t", "reduce_f4_sets", "implode_before_4k_2t", "reduce_f1_plain"}) {
     SCOPED_TRACE(name);
     const Case& filler = Find(cases, "implode_text_8k_2t");

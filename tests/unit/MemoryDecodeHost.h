@@ -1,4 +1,4 @@
-// A DecodeHost over memory for the decoder tests: the compressed data may be
+// A decoder input and output over memory for the decoder tests: the compressed data may be
 // split over several "disks", an optional decryption hook sees every block,
 // the output collects in a string (optionally refusing bytes past a limit),
 // and every progress call is recorded with the percentage it stands for.
@@ -26,7 +26,7 @@ inline int PercentOf(std::int64_t total, std::int64_t part) {
   return q > 100 ? 100 : static_cast<int>(q);
 }
 
-class MemoryDecodeHost : public DecodeHost {
+class MemoryDecodeHost : public DecodeInput, public DecodeOutput {
  public:
   struct Progress {
     std::int32_t n;
@@ -63,11 +63,8 @@ class MemoryDecodeHost : public DecodeHost {
   int disksOpened = 0;
   int decryptCalls = 0;
 
-  std::int64_t& RemainingCompressed() override { return compressedSize; }
-  bool EntryEncrypted() const override { return encrypted; }
-  bool DoProcessMessages() const override { return processMessages; }
-  void ProcessMessages() override {
-    if (onProcessMessages) onProcessMessages();
+  void Breathe() override {
+    if (processMessages && onProcessMessages) onProcessMessages();
   }
 
   std::int32_t ReadInput(void* buffer, std::int32_t count) override {
@@ -91,6 +88,7 @@ class MemoryDecodeHost : public DecodeHost {
   }
 
   void Decrypt(std::uint8_t* buffer, std::int32_t length) override {
+    if (!encrypted) return;
     ++decryptCalls;
     if (decrypt) decrypt(buffer, length);
   }
@@ -131,7 +129,7 @@ inline std::uint32_t Crc32Of(const std::string& s) {
 // context; failures that end the run pass through.
 inline DecodeResult DecodeWith(MemoryDecodeHost& host, std::uint16_t method, std::int32_t unpackedSize,
                                std::uint16_t bitFlag = 0) {
-  TDecodeContext ctx(host);
+  TDecodeContext ctx(host, host);
   ctx.ResetForEntry(host.compressedSize, unpackedSize);
   return DecodeEntry(ctx, method, bitFlag);
 }

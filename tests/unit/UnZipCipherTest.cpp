@@ -75,6 +75,28 @@ TEST(UnZipCipher, StoredEntriesDecryptWithTheRightPassword) {
   }
 }
 
+// The cipher is a value of its own: a copy taken after the header goes on
+// from the same keys without disturbing the original.
+TEST(UnZipCipher, TheCipherIsAValueThatCopiesItsKeys) {
+  auto u = Open(UnzipData("enc-7z-stored.zip"));
+  u->LocateEntry(0);
+  const std::int64_t size = u->CurrentEntry().CompressedSize;
+  std::string data(static_cast<std::size_t>(size), '\0');
+  ASSERT_EQ(u->ReadInput(data.data(), static_cast<std::int32_t>(size)), size);
+  auto* bytes = reinterpret_cast<std::uint8_t*>(data.data());
+  TTraditionalCipher cipher;
+  EXPECT_EQ(cipher.DecryptHeader(kPassword, bytes), TTraditionalCipher::CheckByte(u->CurrentEntry()));
+  TTraditionalCipher copy = cipher;
+  std::string first = data.substr(12), second = first;
+  cipher.Decrypt(reinterpret_cast<std::uint8_t*>(first.data()), static_cast<std::int32_t>(first.size()));
+  copy.Decrypt(reinterpret_cast<std::uint8_t*>(second.data()), static_cast<std::int32_t>(second.size()));
+  EXPECT_EQ(first, kFox);
+  EXPECT_EQ(second, kFox);
+  // The component's forwards run the same cipher.
+  EXPECT_EQ(u->DecryptHeader(kPassword, bytes), TTraditionalCipher::CheckByte(u->CurrentEntry()));
+  EXPECT_NE(u->Key(0), cipher.Key(0));
+}
+
 TEST(UnZipCipher, HeaderCheckOfCompressedEntries) {
   for (const char* archive : {"enc-zip.zip", "enc-7z.zip"}) {
     SCOPED_TRACE(archive);
@@ -136,12 +158,12 @@ TEST(UnZipCipher, OnDecryptReplacesTheBuiltInCipher) {
     for (std::int32_t i = 0; i < length; ++i) buffer[i] = 'z';
   };
   std::uint8_t block[4] = {1, 2, 3, 4};
-  DecodeHost& host = *u;
-  host.Decrypt(block, 4);
+  DecodeInput& input = *u;
+  input.Decrypt(block, 4);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(block), 4), "zzzz");
   EXPECT_EQ(seen, std::vector<std::string>{kPassword});
   EXPECT_EQ(u->Key(0), key0);
-  EXPECT_TRUE(host.EntryEncrypted());
+  EXPECT_TRUE(u->CurrentEntry().IsEncrypted());
 }
 
 TEST(UnZipCipher, HeaderCutShortByTheEndOfTheArchiveNeverPasses) {
