@@ -46,6 +46,7 @@ const char kUsage[] =
     "  -B          rebuild the directory from the local headers when the archive has no usable end record\n"
     "  -q          quiet: no progress or file lines (errors are still shown)\n"
     "  -T N        decode on N threads (default: one per processor; 1: on this thread alone)\n"
+    "  -y, --absolute-links  also restore links whose target is absolute or leaves the destination\n"
     "  -h, --help  show this help\n"
     "  --version   show the version\n"
     "Patterns select entries by wildcard against their stored path; none selects every entry.\n"
@@ -66,6 +67,7 @@ struct Options {
   bool assumeBad = false;
   bool quiet = false;
   bool hasPassword = false;
+  bool absoluteLinks = false;
   unsigned threads = 0;  // 0: one per processor
   std::string password;
   std::string charset;
@@ -301,6 +303,10 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
       (arg == "--help" ? o.help : o.version) = true;
       continue;
     }
+    if (!optionsEnded && arg == "--absolute-links") {
+      o.absoluteLinks = true;
+      continue;
+    }
     if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
       if (!haveArchive) {
         o.archive = arg;
@@ -328,6 +334,7 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
         case 'j': o.junkPaths = true; break;
         case 'B': o.assumeBad = true; break;
         case 'q': o.quiet = true; break;
+        case 'y': o.absoluteLinks = true; break;
         case 'h': o.help = true; break;
         case 'd':
           if (!TakeValue(args, i, pos, o.destDir) || o.destDir.empty()) {
@@ -583,6 +590,7 @@ class CommandRun {
     zip_.SetOverwriteMode(o_.overwrite ? Always : o_.never ? Never : Prompt);
     zip_.SetReplaceReadOnly(o_.overwrite);
     zip_.SetRetainAttributes(true);
+    zip_.SetAbsoluteLinks(o_.absoluteLinks);
     // -p is a test run whose decoded bytes go to standard output.
     zip_.SetTestMode(o_.test || o_.pipe);
     if (o_.pipe) zip_.SetTestOutput(&standardOutput_);
@@ -692,6 +700,10 @@ class CommandRun {
       case skBadPassword:
         std::cerr << "quvunzip: " << shownEntry << ": "
                   << (o_.hasPassword ? "wrong password" : "encrypted, no password or a wrong one") << ", skipped\n";
+        break;
+      case skUnsafeLink:
+        std::cerr << "quvunzip: " << shownEntry << ": link leads outside the destination (" << Printable(detail)
+                  << "), skipped (-y restores it)\n";
         break;
       case skNotOverwritten:
         if (!o_.quiet) std::cerr << "quvunzip: " << Shown(fName) << ": exists, not overwritten\n";

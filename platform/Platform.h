@@ -38,6 +38,8 @@ class Path {
   // character the code page lacks shows as "?".
   std::string SystemText() const;
   bool Empty() const { return utf8_.empty(); }
+  // Up to and with its last separator ("" when it has none).
+  Path Folder() const { return FromUtf8(utf8_.substr(0, utf8_.find_last_of("\\/") + 1)); }
   Path& operator+=(const Path& more) {
     utf8_ += more.utf8_;
     return *this;
