@@ -46,6 +46,7 @@ const char kUsage[] =
     "  -B          rebuild the directory from the local headers when the archive has no usable end record\n"
     "  -q          quiet: no progress or file lines (errors are still shown)\n"
     "  -T N        decode on N threads (default: one per processor; 1: on this thread alone)\n"
+    "  -y, --absolute-links  also restore links whose target is absolute or leaves the destination\n"
     "  -h, --help  show this help\n"
     "  --version   show the version\n"
     "Patterns select entries by wildcard against their stored path; none selects every entry.\n"
@@ -66,6 +67,7 @@ struct Options {
   bool assumeBad = false;
   bool quiet = false;
   bool hasPassword = false;
+  bool absoluteLinks = false;
   unsigned threads = 0;  // 0: one per processor
   std::string password;
   std::string charset;
@@ -163,6 +165,13 @@ std::string Shown(std::string name) {
     if (c == '\\') c = '/';
   }
   return Printable(name);
+}
+
+// An entry's name as a listing shows it: from its UTF-8 form where it has
+// one, which a terminal may show whole where the system code page cannot.
+platform::Path ShownName(const TZipHeaderInfo& e) {
+  const std::optional<std::string> utf8 = e.Utf8Path();
+  return utf8 ? platform::Path::FromUtf8(Shown(*utf8)) : platform::Path(Shown(e.StoredPath()));
 }
 
 std::string ToEngine(std::string name) {
@@ -294,6 +303,10 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
       (arg == "--help" ? o.help : o.version) = true;
       continue;
     }
+    if (!optionsEnded && arg == "--absolute-links") {
+      o.absoluteLinks = true;
+      continue;
+    }
     if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
       if (!haveArchive) {
         o.archive = arg;
@@ -321,6 +334,7 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
         case 'j': o.junkPaths = true; break;
         case 'B': o.assumeBad = true; break;
         case 'q': o.quiet = true; break;
+        case 'y': o.absoluteLinks = true; break;
         case 'h': o.help = true; break;
         case 'd':
           if (!TakeValue(args, i, pos, o.destDir) || o.destDir.empty()) {
@@ -417,8 +431,63 @@ int Ratio(std::int64_t size, std::int64_t packed) {
   return static_cast<int>((size - packed) * 100 / size);
 }
 
+// Collects what a test run decodes while the entry is a link: its target.
+class LinkTargetStream final : public TStream {
+ public:
+  // A target longer than any system takes is cut here.
+  static constexpr std::size_t kLongest = 4096;
+  bool collecting = false;
+  std::string text;
+
+  std::int32_t Read(void*, std::int32_t) override { return 0; }
+  std::int32_t Write(const void* buffer, std::int32_t count) override {
+    if (collecting && count > 0 && text.size() < kLongest) {
+      text.append(static_cast<const char*>(buffer), std::min<std::size_t>(static_cast<std::size_t>(count), kLongest - text.size()));
+    }
+    return count;
+  }
+  std::int64_t Seek(std::int64_t, int) override { return 0; }
+};
+
+bool HasLinks(const Extractor& zip) {
+  for (std::int32_t i = 0; i < zip.Count(); ++i) {
+    if (zip.Entry(i).IsSymbolicLink()) return true;
+  }
+  return false;
+}
+
+// " -> target" for a link entry, as -l and -t show it.
+std::string LinkNote(const std::string& target) { return " -> " + Printable(target); }
+
+// The targets of the archive's links (unencrypted ones: no password is
+// asked for a listing), by entry index; decoded by a test run that skips
+// every other entry.
+std::vector<std::optional<std::string>> ReadLinkTargets(Extractor& zip) {
+  std::vector<std::optional<std::string>> targets(static_cast<std::size_t>(zip.Count()));
+  if (!HasLinks(zip)) return targets;
+  LinkTargetStream stream;
+  zip.SetTestMode(true);
+  zip.SetTestOutput(&stream);
+  zip.SetDoAll(true);
+  zip.OnStartUnZip = [&](TObject*, std::int32_t index, std::string&, bool& skip) {
+    const TZipHeaderInfo& e = zip.Entry(index);
+    skip = !e.IsSymbolicLink() || e.IsEncrypted();
+    stream.collecting = !skip;
+    stream.text.clear();
+  };
+  zip.OnEndUnZip = [&](TObject*, std::int32_t index, const std::string&) {
+    if (std::cmp_less(index, targets.size())) targets[static_cast<std::size_t>(index)] = stream.text;
+  };
+  zip.UnZipFiles();
+  zip.OnStartUnZip = nullptr;
+  zip.OnEndUnZip = nullptr;
+  zip.SetTestOutput(nullptr);
+  return targets;
+}
+
 int List(Extractor& zip, const Options& o) {
   zip.LoadDirectory();
+  const std::vector<std::optional<std::string>> targets = ReadLinkTargets(zip);
   zip.OpenArchive();
   const char* ratioHead = o.verbose ? " Cmpr" : "";
   const char* ratioRule = o.verbose ? " ----" : "";
@@ -434,8 +503,10 @@ int List(Extractor& zip, const Options& o) {
     const std::int64_t packed = e.CompressedSize;
     std::printf("%10lld %10lld", static_cast<long long>(size), static_cast<long long>(packed));
     if (o.verbose) std::printf(" %3d%%", Ratio(size, packed));
-    std::printf(" %-9s %s %s %s%s\n", MethodName(RealMethod(e)).c_str(), DosDate(e.LastModFileDateTime).c_str(),
-                Hex8(e.CRC32).c_str(), Shown(e.StoredPath()).c_str(), EncryptionNote(e).c_str());
+    const std::optional<std::string>& target = targets[static_cast<std::size_t>(i)];
+    std::printf(" %-9s %s %s ", MethodName(RealMethod(e)).c_str(), DosDate(e.LastModFileDateTime).c_str(),
+                Hex8(e.CRC32).c_str());
+    platform::WriteText(ShownName(e) + platform::Path((target ? LinkNote(*target) : "") + EncryptionNote(e) + "\n"));
     if (o.verbose && !zip.EntryComment(i).empty()) std::printf("  %s\n", Printable(zip.EntryComment(i), true).c_str());
     totalSize += size;
     totalPacked += packed;
@@ -519,9 +590,12 @@ class CommandRun {
     zip_.SetOverwriteMode(o_.overwrite ? Always : o_.never ? Never : Prompt);
     zip_.SetReplaceReadOnly(o_.overwrite);
     zip_.SetRetainAttributes(true);
+    zip_.SetAbsoluteLinks(o_.absoluteLinks);
     // -p is a test run whose decoded bytes go to standard output.
     zip_.SetTestMode(o_.test || o_.pipe);
     if (o_.pipe) zip_.SetTestOutput(&standardOutput_);
+    // A test shows each link's target, which only its decoding gives.
+    if (o_.test && HasLinks(zip_)) zip_.SetTestOutput(&linkTarget_);
     if (o_.hasPassword) zip_.SetPassword(o_.password);
     zip_.SetThreads(static_cast<std::int32_t>(o_.threads != 0 ? o_.threads : platform::ProcessorCount()));
     questions_.breakProgress = [this] { EndProgressLine(); };
@@ -547,14 +621,21 @@ class CommandRun {
       if (std::cmp_less(index, startedEntries_.size())) startedEntries_[static_cast<std::size_t>(index)] = true;
       questions_.currentEntry = Shown(zip_.Entry(index).StoredPath());
       MakeNameSafe(fName, destination_.size());
+      // A tested link is named with its target once that is decoded.
+      linkTarget_.collecting = o_.test && zip_.Entry(index).IsSymbolicLink();
+      linkTarget_.text.clear();
       if (showProgress_) {
         lastPercent_ = -1;
-      } else if (!o_.quiet && !o_.pipe) {
+      } else if (!o_.quiet && !o_.pipe && !linkTarget_.collecting) {
         std::cout << (o_.test ? "    testing: " : " extracting: ") << questions_.currentEntry << '\n';
       }
     };
     // An entry's end: a failure from here on concerns no entry until the next starts.
     zip_.OnEndUnZip = [this](TObject*, std::int32_t, const std::string&) {
+      if (linkTarget_.collecting && !showProgress_ && !o_.quiet) {
+        std::cout << "    testing: " << questions_.currentEntry << LinkNote(linkTarget_.text) << '\n';
+      }
+      linkTarget_.collecting = false;
       ++entriesDone_;
       questions_.currentEntry.clear();
     };
@@ -619,6 +700,10 @@ class CommandRun {
       case skBadPassword:
         std::cerr << "quvunzip: " << shownEntry << ": "
                   << (o_.hasPassword ? "wrong password" : "encrypted, no password or a wrong one") << ", skipped\n";
+        break;
+      case skUnsafeLink:
+        std::cerr << "quvunzip: " << shownEntry << ": link leads outside the destination (" << Printable(detail)
+                  << "), skipped (-y restores it)\n";
         break;
       case skNotOverwritten:
         if (!o_.quiet) std::cerr << "quvunzip: " << Shown(fName) << ": exists, not overwritten\n";
@@ -692,6 +777,7 @@ class CommandRun {
   const Options& o_;
   const std::string destination_;
   StandardOutput standardOutput_;
+  LinkTargetStream linkTarget_;
   const bool showProgress_ = !o_.quiet && !o_.pipe && platform::IsTerminal(platform::StdStream::Error);
   bool progressShown_ = false;
   std::size_t progressLineLength_ = 0;

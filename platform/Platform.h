@@ -20,6 +20,37 @@ inline constexpr bool kIsWindows = false;
 // The operating system's form of an engine name ("\" becomes "/" on POSIX).
 std::string NativePath(const std::string& name);
 
+// A name handed to the file system: an engine name given in the system code
+// page (what callers hold: DestDir, a name a handler chose) or composed
+// from UTF-8 entry names, which on Windows may hold characters the code page
+// has not. Kept as UTF-8 on Windows (the wide API takes it, with "\\?\"
+// once it is too long for the plain form); on POSIX, whose names are bytes,
+// both are the bytes as given.
+class Path {
+ public:
+  Path() = default;
+  Path(const std::string& systemText);  // NOLINT: every caller's names are these
+  Path(const char* systemText) : Path(std::string(systemText)) {}  // NOLINT
+  static Path FromUtf8(std::string utf8);
+
+  const std::string& Utf8() const { return utf8_; }
+  // In the system code page, for messages and events; on Windows a
+  // character the code page lacks shows as "?".
+  std::string SystemText() const;
+  bool Empty() const { return utf8_.empty(); }
+  // Up to and with its last separator ("" when it has none).
+  Path Folder() const { return FromUtf8(utf8_.substr(0, utf8_.find_last_of("\\/") + 1)); }
+  Path& operator+=(const Path& more) {
+    utf8_ += more.utf8_;
+    return *this;
+  }
+  friend Path operator+(Path a, const Path& b) { return a += b; }
+  bool operator==(const Path&) const = default;
+
+ private:
+  std::string utf8_;
+};
+
 // ---- files ---------------------------------------------------------------
 using FileHandle = std::intptr_t;
 inline constexpr FileHandle kInvalidHandle = -1;
@@ -36,7 +67,7 @@ inline constexpr std::uint16_t fmCreate = 0xFFFF;
 
 // Opens (or with fmCreate creates/truncates) a file. On failure answers
 // kInvalidHandle and puts the system's reason into *error when given.
-FileHandle FileOpen(const std::string& name, std::uint16_t mode, std::string* error = nullptr);
+FileHandle FileOpen(const Path& name, std::uint16_t mode, std::string* error = nullptr);
 std::int32_t FileRead(FileHandle h, void* buffer, std::int32_t count);    // -1 on error
 std::int32_t FileWrite(FileHandle h, const void* buffer, std::int32_t count);  // -1 on error
 std::int64_t FileSeek(FileHandle h, std::int64_t offset, int origin);     // -1 on error
@@ -55,7 +86,7 @@ bool FileSetDate(FileHandle h, std::int32_t dosDateTime);
 // Sets the modification time exactly: ticks of 100 ns since 1970-01-01 UTC.
 bool FileSetUtcTime(FileHandle h, std::int64_t ticks);
 // Same by name; -1 when the file does not exist.
-std::int32_t FileAge(const std::string& name);
+std::int32_t FileAge(const Path& name);
 
 // What a freshly written file takes from its entry.
 struct FileStamp {
@@ -69,7 +100,7 @@ struct FileStamp {
 // Gives the written file h (named name) its time and attributes and closes
 // it. POSIX sets them on the open descriptor; Windows sets the time through
 // a handle of its own, since closing the written one may set it again.
-void FileStampAndClose(FileHandle h, const std::string& name, const FileStamp& stamp);
+void FileStampAndClose(FileHandle h, const Path& name, const FileStamp& stamp);
 
 // Windows attribute bits; the POSIX side maps read-only to the write bits.
 inline constexpr std::uint32_t faReadOnly = 0x01;
@@ -80,23 +111,23 @@ inline constexpr std::uint32_t faDirectory = 0x10;
 inline constexpr std::uint32_t faArchive = 0x20;
 
 // -1 when the path does not exist.
-std::int32_t FileGetAttr(const std::string& name);
-bool FileSetAttr(const std::string& name, std::uint32_t attributes);
+std::int32_t FileGetAttr(const Path& name);
+bool FileSetAttr(const Path& name, std::uint32_t attributes);
 // POSIX permission bits (rwx for user, group, others); ignored on Windows,
 // where only the attribute bits exist. Set-id and sticky bits are never set.
-bool FileSetPermissions(const std::string& name, std::uint32_t mode);
+bool FileSetPermissions(const Path& name, std::uint32_t mode);
 
-bool FileDelete(const std::string& name);
-bool RenameFile(const std::string& from, const std::string& to);
-bool FileExists(const std::string& name);
+bool FileDelete(const Path& name);
+bool RenameFile(const Path& from, const Path& to);
+bool FileExists(const Path& name);
 // Whether something other than a folder has this name, a link or a special
 // file included, without following a link.
-bool NameTaken(const std::string& name);
-bool DirExists(const std::string& name);
-bool CreateDir(const std::string& name);
-bool RemoveDir(const std::string& name);
+bool NameTaken(const Path& name);
+bool DirExists(const Path& name);
+bool CreateDir(const Path& name);
+bool RemoveDir(const Path& name);
 // Creates every missing folder along the path; answers whether it exists after.
-bool ForceDirs(const std::string& path);
+bool ForceDirs(const Path& path);
 
 // ---- an extraction's output ----------------------------------------------
 // How a finished file may take its final name.
@@ -112,6 +143,7 @@ struct NameInfo {
   bool taken = false;     // by something other than a folder
   bool readOnly = false;  // a file without write permission (attribute)
   std::int32_t dosDateTime = -1;
+  bool link = false;      // a symbolic link
 };
 
 // The destination of an extraction run, held open while the run lasts. Its
@@ -128,30 +160,39 @@ struct NameInfo {
 class OutputTree {
  public:
   // base: the destination ("" for the current folder, else ending in a separator).
-  explicit OutputTree(const std::string& base);
+  explicit OutputTree(const Path& base);
   ~OutputTree();
   OutputTree(const OutputTree&) = delete;
   OutputTree& operator=(const OutputTree&) = delete;
 
   // Reaches folder, making the missing ones; false with the reason.
-  bool MakeFolders(const std::string& folder, std::string& reason);
+  bool MakeFolders(const Path& folder, std::string& reason);
   // Whether this tree made folder (so nothing was in it before the run).
-  bool Made(const std::string& folder) const;
-  NameInfo Look(const std::string& name);
+  bool Made(const Path& folder) const;
+  NameInfo Look(const Path& name);
   // A new, empty file with an unused name in folder (which must exist);
   // answers its handle and puts its name into name, or kInvalidHandle with
   // the reason.
-  FileHandle CreateTemp(const std::string& folder, std::string& name, std::string& reason);
+  FileHandle CreateTemp(const Path& folder, Path& name, std::string& reason);
+  FileHandle CreateTemp(const Path& folder, std::string& name, std::string& reason);
   // Moves the closed file temp (in name's folder or the destination itself)
   // to name as rule allows; NameTaken only under Replace::None.
-  Placed Commit(const std::string& temp, const std::string& name, Replace rule, std::string& reason);
+  Placed Commit(const Path& temp, const Path& name, Replace rule, std::string& reason);
   // Deletes a file CreateTemp made.
-  void Discard(const std::string& temp);
+  void Discard(const Path& temp);
+  // Makes name (in a folder that exists) a symbolic link to target, the
+  // link's text as given, taking the name as rule allows. The link is made
+  // under a temporary name and moved into place, so that nothing is ever
+  // written through it. POSIX only: Windows answers Failed.
+  Placed MakeLink(const Path& name, const std::string& target, Replace rule, std::string& reason);
 
  private:
   struct State;
   std::unique_ptr<State> state_;
 };
+
+// The text of the symbolic link name (not followed); none when name is no link.
+std::optional<std::string> ReadLink(const Path& name);
 
 // The system's reason for the last failed call, as text.
 std::string LastErrorText();
@@ -180,11 +221,15 @@ std::string ConvertOemToAnsi(const std::string& text);
 // in the system code page; bytes that do not convert become "?". POSIX
 // asks iconv, Windows its code-page conversion.
 std::string ConvertFromCharset(const std::string& text, const std::string& charset);
+// The same text in UTF-8 ("?" as above); none for a set the system does not know.
+std::optional<std::string> ConvertCharsetToUtf8(const std::string& text, const std::string& charset);
 bool CharsetKnown(const std::string& charset);
 // UTF-8 text in the system code page (unchanged on POSIX, where that is
 // UTF-8); lossless tells whether every character could be held there, the
 // others having become "?".
 std::string ConvertFromUtf8(const std::string& text, bool& lossless);
+// Text in the system code page in UTF-8 (unchanged on POSIX).
+std::string ConvertToUtf8(const std::string& text);
 // Whether c starts a double-byte character in the system code page.
 bool IsLeadByte(unsigned char c);
 // Index of the first byte of the last character of text (text not empty).
@@ -199,5 +244,11 @@ bool IsTerminal(StdStream stream);
 // Writes bytes to standard output as they are (no newline translation);
 // false when the system refuses them (a closed pipe, a full disk).
 bool WriteStandardOutput(const void* data, std::size_t size);
+// Writes text to standard output (after what C's stdout holds) so that a
+// terminal shows its characters: POSIX writes the bytes; Windows gives a
+// console the wide characters, and anything else the console's output code
+// page (UTF-8 after "chcp 65001", else the system code page, "?" for what
+// it lacks).
+void WriteText(const Path& text);
 
 }  // namespace quv::platform

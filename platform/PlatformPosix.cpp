@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <unordered_set>
@@ -65,7 +66,24 @@ std::function<std::string(const std::string&)> seam_volume_label;
 
 std::string NativePath(const std::string& name) { return ToNative(name); }
 
-FileHandle FileOpen(const std::string& name, std::uint16_t mode, std::string* error) {
+// Names are bytes: both forms are the same.
+Path::Path(const std::string& systemText) : utf8_(systemText) {}
+
+Path Path::FromUtf8(std::string utf8) { return Path(utf8); }
+
+std::string Path::SystemText() const { return utf8_; }
+
+std::string ConvertToUtf8(const std::string& text) { return text; }
+
+std::optional<std::string> ReadLink(const Path& name) {
+  std::string target(4096, '\0');
+  const ssize_t length = ::readlink(ToNative(name.Utf8()).c_str(), target.data(), target.size());
+  if (length < 0) return std::nullopt;
+  target.resize(static_cast<std::size_t>(length));
+  return target;
+}
+
+FileHandle FileOpen(const Path& name, std::uint16_t mode, std::string* error) {
   int flags = O_CLOEXEC;
   if (mode == fmCreate) {
     flags |= O_RDWR | O_CREAT | O_TRUNC;
@@ -76,7 +94,7 @@ FileHandle FileOpen(const std::string& name, std::uint16_t mode, std::string* er
       default: flags |= O_RDONLY; break;
     }
   }
-  const std::string path = ToNative(name);
+  const std::string path = ToNative(name.Utf8());
   int fd = ::open(path.c_str(), flags, 0666);
   if (fd >= 0) {
     struct stat st {};
@@ -189,7 +207,7 @@ bool FileSetUtcTime(FileHandle h, std::int64_t ticks) {
   return futimens(static_cast<int>(h), times) == 0;
 }
 
-void FileStampAndClose(FileHandle h, const std::string& /*name*/, const FileStamp& stamp) {
+void FileStampAndClose(FileHandle h, const Path& /*name*/, const FileStamp& stamp) {
   if (!stamp.utcTicks || !FileSetUtcTime(h, *stamp.utcTicks)) FileSetDate(h, stamp.dosDateTime);
   const int fd = static_cast<int>(h);
   if (stamp.permissions) {
@@ -201,15 +219,15 @@ void FileStampAndClose(FileHandle h, const std::string& /*name*/, const FileStam
   FileClose(h);
 }
 
-std::int32_t FileAge(const std::string& name) {
+std::int32_t FileAge(const Path& name) {
   struct stat st {};
-  if (stat(ToNative(name).c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
+  if (stat(ToNative(name.Utf8()).c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
   return ToDos(st.st_mtime);
 }
 
-std::int32_t FileGetAttr(const std::string& name) {
+std::int32_t FileGetAttr(const Path& name) {
   struct stat st {};
-  if (stat(ToNative(name).c_str(), &st) != 0) return -1;
+  if (stat(ToNative(name.Utf8()).c_str(), &st) != 0) return -1;
   std::int32_t attr = 0;
   if (S_ISDIR(st.st_mode)) attr |= faDirectory;
   else attr |= faArchive;
@@ -217,8 +235,8 @@ std::int32_t FileGetAttr(const std::string& name) {
   return attr;
 }
 
-bool FileSetAttr(const std::string& name, std::uint32_t attributes) {
-  const std::string path = ToNative(name);
+bool FileSetAttr(const Path& name, std::uint32_t attributes) {
+  const std::string path = ToNative(name.Utf8());
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) return false;
   mode_t mode = st.st_mode & 07777;
@@ -231,37 +249,37 @@ bool FileSetAttr(const std::string& name, std::uint32_t attributes) {
   return chmod(path.c_str(), mode) == 0;
 }
 
-bool FileSetPermissions(const std::string& name, std::uint32_t mode) {
-  return chmod(ToNative(name).c_str(), static_cast<mode_t>(mode & 0777)) == 0;
+bool FileSetPermissions(const Path& name, std::uint32_t mode) {
+  return chmod(ToNative(name.Utf8()).c_str(), static_cast<mode_t>(mode & 0777)) == 0;
 }
 
-bool FileDelete(const std::string& name) { return ::unlink(ToNative(name).c_str()) == 0; }
+bool FileDelete(const Path& name) { return ::unlink(ToNative(name.Utf8()).c_str()) == 0; }
 
-bool RenameFile(const std::string& from, const std::string& to) {
-  return ::rename(ToNative(from).c_str(), ToNative(to).c_str()) == 0;
+bool RenameFile(const Path& from, const Path& to) {
+  return ::rename(ToNative(from.Utf8()).c_str(), ToNative(to.Utf8()).c_str()) == 0;
 }
 
-bool FileExists(const std::string& name) {
+bool FileExists(const Path& name) {
   struct stat st {};
-  return stat(ToNative(name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return stat(ToNative(name.Utf8()).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool NameTaken(const std::string& name) {
+bool NameTaken(const Path& name) {
   struct stat st {};
-  return lstat(ToNative(name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return lstat(ToNative(name.Utf8()).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool DirExists(const std::string& name) {
+bool DirExists(const Path& name) {
   struct stat st {};
-  return stat(ToNative(name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return stat(ToNative(name.Utf8()).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool CreateDir(const std::string& name) { return ::mkdir(ToNative(name).c_str(), 0777) == 0; }
+bool CreateDir(const Path& name) { return ::mkdir(ToNative(name.Utf8()).c_str(), 0777) == 0; }
 
-bool RemoveDir(const std::string& name) { return ::rmdir(ToNative(name).c_str()) == 0; }
+bool RemoveDir(const Path& name) { return ::rmdir(ToNative(name.Utf8()).c_str()) == 0; }
 
-bool ForceDirs(const std::string& path) {
-  std::string p = ToNative(path);
+bool ForceDirs(const Path& path) {
+  std::string p = ToNative(path.Utf8());
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   if (p.empty()) return false;
   if (DirExists(p)) return true;
@@ -404,10 +422,10 @@ struct OutputTree::State {
   }
 };
 
-OutputTree::OutputTree(const std::string& base) : state_(std::make_unique<State>()) {
-  state_->base = base;
+OutputTree::OutputTree(const Path& base) : state_(std::make_unique<State>()) {
+  state_->base = base.Utf8();
   // The destination itself is taken as it is, a link included.
-  const std::string root = base.empty() ? "." : ToNative(base);
+  const std::string root = base.Empty() ? "." : ToNative(base.Utf8());
   state_->rootFd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   state_->rootError = errno;
 }
@@ -418,41 +436,50 @@ OutputTree::~OutputTree() {
   if (state_->rootFd >= 0) ::close(state_->rootFd);
 }
 
-bool OutputTree::MakeFolders(const std::string& folder, std::string& reason) {
-  return state_->Reach(folder, true, reason) >= 0;
+bool OutputTree::MakeFolders(const Path& folder, std::string& reason) {
+  return state_->Reach(folder.Utf8(), true, reason) >= 0;
 }
 
-bool OutputTree::Made(const std::string& folder) const {
-  if (!state_->Within(folder)) return false;
-  const std::vector<std::string> parts = state_->Parts(folder);
+bool OutputTree::Made(const Path& folder) const {
+  if (!state_->Within(folder.Utf8())) return false;
+  const std::vector<std::string> parts = state_->Parts(folder.Utf8());
   return !parts.empty() && state_->made.count(State::Joined(parts, parts.size())) != 0;
 }
 
-NameInfo OutputTree::Look(const std::string& name) {
+NameInfo OutputTree::Look(const Path& name) {
   NameInfo info;
-  const auto [folder, leaf] = SplitName(name);
+  const auto [folder, leaf] = SplitName(name.Utf8());
   std::string reason;
   const int fd = state_->Reach(folder, false, reason);
   struct stat st {};
   if (fd < 0 || ::fstatat(fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) return info;
   info.taken = true;
+  info.link = S_ISLNK(st.st_mode);
   info.readOnly = S_ISREG(st.st_mode) && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
   info.dosDateTime = ToDos(st.st_mtime);
   return info;
 }
 
-FileHandle OutputTree::CreateTemp(const std::string& folder, std::string& name, std::string& reason) {
-  // Workers of a parallel run make temporary files at the same time.
+namespace {
+
+// Workers of a parallel run make temporary names at the same time.
+std::string TempLeaf() {
   static std::atomic<unsigned> counter{0};
   // Asked once: the system answers it anew each time.
   static const pid_t pid = ::getpid();
-  const int dirFd = state_->ReachForTemp(folder, reason);
+  return ".quv" + std::to_string(pid) + "-" + std::to_string(++counter) + ".tmp";
+}
+
+}  // namespace
+
+FileHandle OutputTree::CreateTemp(const Path& folder, Path& name, std::string& reason) {
+  const int dirFd = state_->ReachForTemp(folder.Utf8(), reason);
   if (dirFd < 0) return kInvalidHandle;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string leaf = ".quv" + std::to_string(pid) + "-" + std::to_string(++counter) + ".tmp";
+    const std::string leaf = TempLeaf();
     const int fd = ::openat(dirFd, leaf.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0) {
-      name = folder + leaf;
+      name = folder + Path(leaf);
       return fd;
     }
     if (errno != EEXIST) break;
@@ -461,9 +488,16 @@ FileHandle OutputTree::CreateTemp(const std::string& folder, std::string& name, 
   return kInvalidHandle;
 }
 
-Placed OutputTree::Commit(const std::string& temp, const std::string& name, Replace rule, std::string& reason) {
-  const auto [tempFolder, tempLeaf] = SplitName(temp);
-  const auto [folder, leaf] = SplitName(name);
+FileHandle OutputTree::CreateTemp(const Path& folder, std::string& name, std::string& reason) {
+  Path made;
+  const FileHandle h = CreateTemp(folder, made, reason);
+  if (h != kInvalidHandle) name = made.SystemText();
+  return h;
+}
+
+Placed OutputTree::Commit(const Path& temp, const Path& name, Replace rule, std::string& reason) {
+  const auto [tempFolder, tempLeaf] = SplitName(temp.Utf8());
+  const auto [folder, leaf] = SplitName(name.Utf8());
   const int toFd = state_->Reach(folder, false, reason);
   if (toFd < 0) return Placed::Failed;
   const int fromFd = tempFolder == folder ? toFd : state_->ReachForTemp(tempFolder, reason);
@@ -489,11 +523,34 @@ Placed OutputTree::Commit(const std::string& temp, const std::string& name, Repl
   return Placed::Failed;
 }
 
-void OutputTree::Discard(const std::string& temp) {
-  const auto [folder, leaf] = SplitName(temp);
+void OutputTree::Discard(const Path& temp) {
+  const auto [folder, leaf] = SplitName(temp.Utf8());
   std::string reason;
   const int fd = state_->ReachForTemp(folder, reason);
   if (fd >= 0) ::unlinkat(fd, leaf.c_str(), 0);
+}
+
+Placed OutputTree::MakeLink(const Path& name, const std::string& target, Replace rule, std::string& reason) {
+  const auto [folder, leaf] = SplitName(name.Utf8());
+  if (leaf.empty() || leaf == "." || leaf == ".." || target.empty() || target.find('\0') != std::string::npos) {
+    reason = "not a name a link can take";
+    return Placed::Failed;
+  }
+  const int dirFd = state_->Reach(folder, false, reason);
+  if (dirFd < 0) return Placed::Failed;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string temp = TempLeaf();
+    if (::symlinkat(target.c_str(), dirFd, temp.c_str()) != 0) {
+      if (errno == EEXIST) continue;
+      reason = std::strerror(errno);
+      return Placed::Failed;
+    }
+    const Placed placed = Commit(Path(folder + temp), name, rule, reason);
+    if (placed != Placed::Done) ::unlinkat(dirFd, temp.c_str(), 0);
+    return placed;
+  }
+  reason = std::strerror(EEXIST);
+  return Placed::Failed;
 }
 
 std::string LastErrorText() { return std::strerror(errno); }
@@ -599,9 +656,14 @@ class ToUtf8 {
 
 }  // namespace
 
-std::string ConvertFromCharset(const std::string& text, const std::string& charset) {
+std::optional<std::string> ConvertCharsetToUtf8(const std::string& text, const std::string& charset) {
   ToUtf8 conversion(charset);
-  return conversion.Usable() ? conversion.Convert(text) : text;
+  if (!conversion.Usable()) return std::nullopt;
+  return conversion.Convert(text);
+}
+
+std::string ConvertFromCharset(const std::string& text, const std::string& charset) {
+  return ConvertCharsetToUtf8(text, charset).value_or(text);
 }
 
 bool CharsetKnown(const std::string& charset) { return !charset.empty() && ToUtf8(charset).Usable(); }
@@ -638,6 +700,8 @@ bool WriteStandardOutput(const void* data, std::size_t size) {
   }
   return true;
 }
+
+void WriteText(const Path& text) { std::fwrite(text.Utf8().data(), 1, text.Utf8().size(), stdout); }
 
 }  // namespace quv::platform
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -30,10 +31,86 @@ std::string LastErrorText() {
 
 std::string NativePath(const std::string& name) { return name; }
 
-FileHandle FileOpen(const std::string& name, std::uint16_t mode, std::string* error) {
+namespace {
+
+std::wstring Widen(const std::string& text, UINT codePage) {
+  if (text.empty()) return std::wstring();
+  const int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  return wide;
+}
+
+// Wide text in codePage; characters it cannot hold become "?" (never a
+// look-alike) and clear lossless.
+std::string Narrow(const std::wstring& wide, UINT codePage, bool& lossless) {
+  lossless = true;
+  if (wide.empty()) return std::string();
+  // UTF-8 takes neither the flag nor a default character.
+  const bool utf8 = codePage == CP_UTF8 || (codePage == CP_ACP && GetACP() == CP_UTF8);
+  const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  const char* fallback = utf8 ? nullptr : "?";
+  BOOL usedFallback = FALSE;
+  BOOL* usedFallbackOut = utf8 ? nullptr : &usedFallback;
+  const int wideLength = static_cast<int>(wide.size());
+  const int length = WideCharToMultiByte(codePage, flags, wide.data(), wideLength, nullptr, 0, fallback, usedFallbackOut);
+  if (length <= 0) return std::string();
+  std::string out(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(codePage, flags, wide.data(), wideLength, out.data(), length, fallback, usedFallbackOut);
+  // Undecodable input arrives as U+FFFD: not the text either.
+  lossless = usedFallback == FALSE && wide.find(L'\xFFFD') == std::wstring::npos;
+  return out;
+}
+
+// The plain form's limit for a folder (MAX_PATH less room for an 8.3 name):
+// a longer path goes to the system as "\\?\" and its full path.
+constexpr std::size_t kPlainPathLimit = MAX_PATH - 12;
+
+// A path as the wide API takes it. Short ones go as they are, exactly as
+// the ANSI API took them; a long one is made whole first, since the
+// system takes a "\\?\" path literally ("/", "." and ".." included).
+std::wstring SystemPath(const Path& path) {
+  std::wstring wide = Widen(path.Utf8(), CP_UTF8);
+  if (wide.size() < kPlainPathLimit || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+  for (wchar_t& c : wide) {
+    if (c == L'/') c = L'\\';
+  }
+  const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return wide;
+  std::wstring full(needed, L'\0');
+  const DWORD length = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return wide;
+  full.resize(length);
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+}  // namespace
+
+Path::Path(const std::string& systemText) : utf8_(ConvertToUtf8(systemText)) {}
+
+Path Path::FromUtf8(std::string utf8) {
+  Path path;
+  path.utf8_ = std::move(utf8);
+  return path;
+}
+
+std::string Path::SystemText() const {
+  bool lossless = true;
+  return ConvertFromUtf8(utf8_, lossless);
+}
+
+std::string ConvertToUtf8(const std::string& text) {
+  bool lossless = true;
+  return Narrow(Widen(text, CP_ACP), CP_UTF8, lossless);
+}
+
+FileHandle FileOpen(const Path& name, std::uint16_t mode, std::string* error) {
   HANDLE h;
+  const std::wstring path = SystemPath(name);
   if (mode == fmCreate) {
-    h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                     nullptr);
   } else {
     static const DWORD kAccess[3] = {GENERIC_READ, GENERIC_WRITE, GENERIC_READ | GENERIC_WRITE};
@@ -41,7 +118,7 @@ FileHandle FileOpen(const std::string& name, std::uint16_t mode, std::string* er
     DWORD access = kAccess[(mode & 3) < 3 ? (mode & 3) : 0];
     unsigned share_index = (mode & 0xF0) >> 4;
     DWORD share = share_index < 5 ? kShare[share_index] : 0;
-    h = CreateFileA(name.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    h = CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   }
   if (h == INVALID_HANDLE_VALUE) {
     if (error) *error = LastErrorText();
@@ -140,7 +217,7 @@ bool FileSetUtcTime(FileHandle h, std::int64_t ticks) {
   return SetFileTime(reinterpret_cast<HANDLE>(h), nullptr, nullptr, &utc) != 0;
 }
 
-void FileStampAndClose(FileHandle h, const std::string& name, const FileStamp& stamp) {
+void FileStampAndClose(FileHandle h, const Path& name, const FileStamp& stamp) {
   FileClose(h);
   // Stamped through a handle of its own: closing the written one may set
   // the time again (Wine does).
@@ -152,9 +229,9 @@ void FileStampAndClose(FileHandle h, const std::string& name, const FileStamp& s
   if (stamp.attributes) FileSetAttr(name, *stamp.attributes);
 }
 
-std::int32_t FileAge(const std::string& name) {
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA(name.c_str(), &data);
+std::int32_t FileAge(const Path& name) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(SystemPath(name).c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) return -1;
   FindClose(find);
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
@@ -165,100 +242,89 @@ std::int32_t FileAge(const std::string& name) {
   return static_cast<std::int32_t>((static_cast<std::uint32_t>(date) << 16) | time);
 }
 
-std::int32_t FileGetAttr(const std::string& name) {
-  DWORD a = GetFileAttributesA(name.c_str());
+namespace {
+
+DWORD AttributesOf(const Path& name) { return GetFileAttributesW(SystemPath(name).c_str()); }
+
+}  // namespace
+
+std::int32_t FileGetAttr(const Path& name) {
+  DWORD a = AttributesOf(name);
   return a == INVALID_FILE_ATTRIBUTES ? -1 : static_cast<std::int32_t>(a);
 }
 
-bool FileSetAttr(const std::string& name, std::uint32_t attributes) {
-  return SetFileAttributesA(name.c_str(), attributes) != 0;
+bool FileSetAttr(const Path& name, std::uint32_t attributes) {
+  return SetFileAttributesW(SystemPath(name).c_str(), attributes) != 0;
 }
 
-bool FileSetPermissions(const std::string& /*name*/, std::uint32_t /*mode*/) { return true; }
+bool FileSetPermissions(const Path& /*name*/, std::uint32_t /*mode*/) { return true; }
 
-bool FileDelete(const std::string& name) { return DeleteFileA(name.c_str()) != 0; }
+bool FileDelete(const Path& name) { return DeleteFileW(SystemPath(name).c_str()) != 0; }
 
-bool RenameFile(const std::string& from, const std::string& to) { return MoveFileA(from.c_str(), to.c_str()) != 0; }
+bool RenameFile(const Path& from, const Path& to) {
+  return MoveFileW(SystemPath(from).c_str(), SystemPath(to).c_str()) != 0;
+}
 
-bool FileExists(const std::string& name) {
-  DWORD a = GetFileAttributesA(name.c_str());
+bool FileExists(const Path& name) {
+  DWORD a = AttributesOf(name);
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool NameTaken(const std::string& name) {
-  const DWORD attr = GetFileAttributesA(name.c_str());
+bool NameTaken(const Path& name) {
+  const DWORD attr = AttributesOf(name);
   return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-bool DirExists(const std::string& name) {
-  DWORD a = GetFileAttributesA(name.c_str());
+bool DirExists(const Path& name) {
+  DWORD a = AttributesOf(name);
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool CreateDir(const std::string& name) { return CreateDirectoryA(name.c_str(), nullptr) != 0; }
+bool CreateDir(const Path& name) { return CreateDirectoryW(SystemPath(name).c_str(), nullptr) != 0; }
 
-bool RemoveDir(const std::string& name) { return RemoveDirectoryA(name.c_str()) != 0; }
+bool RemoveDir(const Path& name) { return RemoveDirectoryW(SystemPath(name).c_str()) != 0; }
 
-bool ForceDirs(const std::string& path) {
-  std::string p = path;
-  while (p.size() > 1 && (p.back() == '\\' || p.back() == '/')) {
-    // A trailing backslash may be the second byte of a double-byte character.
-    if (LastCharStart(p) != p.size() - 1) break;
-    p.pop_back();
-  }
+bool ForceDirs(const Path& path) {
+  // UTF-8: no byte of a character looks like a separator.
+  std::string p = path.Utf8();
+  while (p.size() > 1 && (p.back() == '\\' || p.back() == '/')) p.pop_back();
   if (p.empty()) return false;
-  if (DirExists(p) || (p.size() == 2 && p[1] == ':')) return true;
-  // Find the parent: the last separator that starts a character of its own.
-  std::size_t cut = std::string::npos;
-  for (std::size_t i = 0; i < p.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(p[i]);
-    if (IsLeadByte(c) && i + 1 < p.size()) {
-      ++i;
-      continue;
-    }
-    if (c == '\\' || c == '/') cut = i;
-  }
+  const Path whole = Path::FromUtf8(p);
+  if (DirExists(whole) || (p.size() == 2 && p[1] == ':')) return true;
+  const std::size_t cut = p.find_last_of("\\/");
   if (cut != std::string::npos && cut > 0) {
-    if (!ForceDirs(p.substr(0, cut))) return false;
+    if (!ForceDirs(Path::FromUtf8(p.substr(0, cut)))) return false;
   }
-  return CreateDirectoryA(p.c_str(), nullptr) != 0 || DirExists(p);
+  return CreateDir(whole) || DirExists(whole);
 }
 
 namespace {
 
 constexpr char kInTheWay[] = "a link or file is in the way";
 
-// Where name's last separator is that starts a character of its own; npos
-// when it has none.
-std::size_t LastSeparator(const std::string& name) {
-  std::size_t cut = std::string::npos;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const auto c = static_cast<unsigned char>(name[i]);
-    if (IsLeadByte(c) && i + 1 < name.size()) {
-      ++i;
-    } else if (c == '\\' || c == '/') {
-      cut = i;
-    }
-  }
-  return cut;
-}
-
+// The tree keeps its names in UTF-8, where no byte of a character looks
+// like a separator.
 std::string FolderPart(const std::string& name) {
-  const std::size_t cut = LastSeparator(name);
+  const std::size_t cut = name.find_last_of("\\/");
   return cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
 }
 
 // A folder held open: neither moved, renamed nor deleted while the handle
 // lasts (no FILE_SHARE_DELETE). A reparse point is opened as itself.
 HANDLE HoldFolder(const std::string& path, DWORD flags) {
-  return CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                     FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+  return CreateFileW(SystemPath(Path::FromUtf8(path)).c_str(), FILE_READ_ATTRIBUTES,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags,
+                     nullptr);
 }
 
 bool IsPlainFolder(HANDLE h) {
   BY_HANDLE_FILE_INFORMATION info;
   return GetFileInformationByHandle(h, &info) != 0 && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
          (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+BOOL Move(const std::string& from, const std::string& to, DWORD flags) {
+  return MoveFileExW(SystemPath(Path::FromUtf8(from)).c_str(), SystemPath(Path::FromUtf8(to)).c_str(), flags);
 }
 
 }  // namespace
@@ -271,18 +337,11 @@ struct OutputTree::State {
   std::unordered_map<std::string, HANDLE> held;
   std::unordered_set<std::string> made;
 
-  static std::string Key(const std::string& folder) { return UpperAscii(folder); }
-
-  static std::string UpperAscii(std::string text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      const auto c = static_cast<unsigned char>(text[i]);
-      if (IsLeadByte(c) && i + 1 < text.size()) {
-        ++i;
-      } else if (c >= 'a' && c <= 'z') {
-        text[i] = static_cast<char>(c - 'a' + 'A');
-      }
+  static std::string Key(std::string folder) {
+    for (char& c : folder) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     }
-    return text;
+    return folder;
   }
 
   bool Within(const std::string& folder) const {
@@ -295,7 +354,8 @@ struct OutputTree::State {
   // opened; false with the reason.
   bool Reach(const std::string& folder, bool make, std::string& reason) {
     if (!Within(folder)) {
-      if (folder.empty() || (make ? ForceDirs(folder) : DirExists(folder))) return true;
+      const Path outside = Path::FromUtf8(folder);
+      if (folder.empty() || (make ? ForceDirs(outside) : DirExists(outside))) return true;
       reason = make ? LastErrorText() : "The system cannot find the path specified";
       return false;
     }
@@ -306,19 +366,14 @@ struct OutputTree::State {
     std::size_t start = base.size();
     for (std::size_t i = base.size(); i <= folder.size(); ++i) {
       const bool atEnd = i == folder.size();
-      const auto c = atEnd ? '\0' : folder[i];
-      if (!atEnd && IsLeadByte(static_cast<unsigned char>(c)) && i + 1 < folder.size()) {
-        ++i;
-        continue;
-      }
-      if (!atEnd && c != '\\' && c != '/') continue;
+      if (!atEnd && folder[i] != '\\' && folder[i] != '/') continue;
       const bool empty = i == start;
       start = i + 1;
       if (empty) continue;
       const std::string path = folder.substr(0, i);
       const std::string key = Key(path);
       if (held.count(key) != 0) continue;
-      if (make && CreateDirectoryA(path.c_str(), nullptr) != 0) made.insert(key);
+      if (make && CreateDir(Path::FromUtf8(path))) made.insert(key);
       const HANDLE h = HoldFolder(path, FILE_FLAG_OPEN_REPARSE_POINT);
       if (h == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
@@ -335,17 +390,17 @@ struct OutputTree::State {
     return true;
   }
 
-  std::string Trimmed(const std::string& folder) const {
+  static std::string Trimmed(const std::string& folder) {
     std::string path = folder;
-    if (!path.empty() && LastSeparator(path) == path.size() - 1) path.pop_back();
+    if (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
     return path;
   }
 };
 
-OutputTree::OutputTree(const std::string& base) : state_(std::make_unique<State>()) {
-  state_->base = base;
+OutputTree::OutputTree(const Path& base) : state_(std::make_unique<State>()) {
+  state_->base = base.Utf8();
   // The destination itself is taken as it is, a junction included.
-  state_->root = HoldFolder(base.empty() ? std::string(".") : base, 0);
+  state_->root = HoldFolder(base.Empty() ? std::string(".") : base.Utf8(), 0);
 }
 
 OutputTree::~OutputTree() {
@@ -353,22 +408,23 @@ OutputTree::~OutputTree() {
   if (state_->root != INVALID_HANDLE_VALUE) CloseHandle(state_->root);
 }
 
-bool OutputTree::MakeFolders(const std::string& folder, std::string& reason) {
-  return state_->Reach(folder, true, reason);
+bool OutputTree::MakeFolders(const Path& folder, std::string& reason) {
+  return state_->Reach(folder.Utf8(), true, reason);
 }
 
-bool OutputTree::Made(const std::string& folder) const {
-  return state_->made.count(State::Key(state_->Trimmed(folder))) != 0;
+bool OutputTree::Made(const Path& folder) const {
+  return state_->made.count(State::Key(State::Trimmed(folder.Utf8()))) != 0;
 }
 
-NameInfo OutputTree::Look(const std::string& name) {
+NameInfo OutputTree::Look(const Path& name) {
   NameInfo info;
   std::string reason;
-  if (!state_->Reach(FolderPart(name), false, reason)) return info;
+  if (!state_->Reach(FolderPart(name.Utf8()), false, reason)) return info;
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data)) return info;
+  if (!GetFileAttributesExW(SystemPath(name).c_str(), GetFileExInfoStandard, &data)) return info;
   if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return info;
   info.taken = true;
+  info.link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   info.readOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
   FILETIME local;
   WORD date, time;
@@ -378,15 +434,15 @@ NameInfo OutputTree::Look(const std::string& name) {
   return info;
 }
 
-FileHandle OutputTree::CreateTemp(const std::string& folder, std::string& name, std::string& reason) {
+FileHandle OutputTree::CreateTemp(const Path& folder, Path& name, std::string& reason) {
   // Workers of a parallel run make temporary files at the same time.
   static std::atomic<unsigned> counter{0};
   // The destination itself is held from the start: no look from a worker.
-  if (folder != state_->base && !state_->Reach(folder, false, reason)) return kInvalidHandle;
+  if (folder.Utf8() != state_->base && !state_->Reach(folder.Utf8(), false, reason)) return kInvalidHandle;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string candidate = folder + ".quv" + std::to_string(GetCurrentProcessId()) + "-" +
-                                  std::to_string(++counter) + ".tmp";
-    HANDLE h = CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    const Path candidate = folder + Path(".quv" + std::to_string(GetCurrentProcessId()) + "-" +
+                                         std::to_string(++counter) + ".tmp");
+    HANDLE h = CreateFileW(SystemPath(candidate).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       name = candidate;
@@ -398,10 +454,19 @@ FileHandle OutputTree::CreateTemp(const std::string& folder, std::string& name, 
   return kInvalidHandle;
 }
 
-Placed OutputTree::Commit(const std::string& temp, const std::string& name, Replace rule, std::string& reason) {
-  if (!state_->Reach(FolderPart(name), false, reason)) return Placed::Failed;
+FileHandle OutputTree::CreateTemp(const Path& folder, std::string& name, std::string& reason) {
+  Path made;
+  const FileHandle h = CreateTemp(folder, made, reason);
+  if (h != kInvalidHandle) name = made.SystemText();
+  return h;
+}
+
+Placed OutputTree::Commit(const Path& temp, const Path& name, Replace rule, std::string& reason) {
+  const std::string& from = temp.Utf8();
+  const std::string& to = name.Utf8();
+  if (!state_->Reach(FolderPart(to), false, reason)) return Placed::Failed;
   if (rule != Replace::Any) {
-    if (MoveFileExA(temp.c_str(), name.c_str(), 0) != 0) return Placed::Done;
+    if (Move(from, to, 0) != 0) return Placed::Done;
     const DWORD error = GetLastError();
     if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
       reason = LastErrorText();
@@ -414,27 +479,35 @@ Placed OutputTree::Commit(const std::string& temp, const std::string& name, Repl
       return Placed::Failed;
     }
   }
-  if (MoveFileExA(temp.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return Placed::Done;
+  if (Move(from, to, MOVEFILE_REPLACE_EXISTING) != 0) return Placed::Done;
   reason = LastErrorText();
   // Windows keeps a read-only file: Any clears the attribute first.
-  const DWORD attr = GetFileAttributesA(name.c_str());
+  const DWORD attr = AttributesOf(name);
   // A link's attributes are never touched: only a plain file is made writable.
   const bool readOnly = attr != INVALID_FILE_ATTRIBUTES &&
                         (attr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
                         (attr & FILE_ATTRIBUTE_READONLY) != 0;
   if (rule != Replace::Any || !readOnly) return Placed::Failed;
-  SetFileAttributesA(name.c_str(), attr & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-  if (MoveFileExA(temp.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return Placed::Done;
+  FileSetAttr(name, attr & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  if (Move(from, to, MOVEFILE_REPLACE_EXISTING) != 0) return Placed::Done;
   reason = LastErrorText();
   return Placed::Failed;
 }
 
-void OutputTree::Discard(const std::string& temp) {
-  if (DeleteFileA(temp.c_str())) return;
+void OutputTree::Discard(const Path& temp) {
+  if (FileDelete(temp)) return;
   // Windows keeps a read-only file, and stamping may have made it one.
-  SetFileAttributesA(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
-  DeleteFileA(temp.c_str());
+  FileSetAttr(temp, FILE_ATTRIBUTE_NORMAL);
+  FileDelete(temp);
 }
+
+Placed OutputTree::MakeLink(const Path& /*name*/, const std::string& /*target*/, Replace /*rule*/,
+                            std::string& reason) {
+  reason = "symbolic links are not made on this system";
+  return Placed::Failed;
+}
+
+std::optional<std::string> ReadLink(const Path& /*name*/) { return std::nullopt; }
 
 std::string GetCurrentDir() {
   char buf[MAX_PATH + 1];
@@ -508,42 +581,24 @@ UINT CodePageOf(std::string charset) {
 
 }  // namespace
 
-namespace {
-
-// Text in codePage converted to the system code page; characters it cannot
-// hold become "?" (never a look-alike) and clear lossless.
-std::string ToSystemCodePage(const std::string& text, UINT codePage, bool& lossless) {
-  lossless = true;
-  if (text.empty()) return text;
-  const int wideLength = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (wideLength <= 0) return text;
-  std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
-  MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), wideLength);
-  // A UTF-8 system code page takes neither the flag nor a default character.
-  const bool utf8System = GetACP() == CP_UTF8;
-  const DWORD flags = utf8System ? 0 : WC_NO_BEST_FIT_CHARS;
-  const char* fallback = utf8System ? nullptr : "?";
-  BOOL usedFallback = FALSE;
-  BOOL* usedFallbackOut = utf8System ? nullptr : &usedFallback;
-  const int length = WideCharToMultiByte(CP_ACP, flags, wide.data(), wideLength, nullptr, 0, fallback, usedFallbackOut);
-  if (length <= 0) return text;
-  std::string out(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, flags, wide.data(), wideLength, out.data(), length, fallback, usedFallbackOut);
-  // Undecodable input arrives as U+FFFD: not the name either.
-  lossless = usedFallback == FALSE && wide.find(L'\xFFFD') == std::wstring::npos;
-  return out;
+std::optional<std::string> ConvertCharsetToUtf8(const std::string& text, const std::string& charset) {
+  const UINT codePage = CodePageOf(charset);
+  if (codePage == 0) return std::nullopt;
+  bool lossless = true;
+  return Narrow(Widen(text, codePage), CP_UTF8, lossless);
 }
-
-}  // namespace
 
 std::string ConvertFromCharset(const std::string& text, const std::string& charset) {
   const UINT codePage = CodePageOf(charset);
   if (codePage == 0) return text;
   bool lossless = true;
-  return ToSystemCodePage(text, codePage, lossless);
+  return text.empty() ? text : Narrow(Widen(text, codePage), CP_ACP, lossless);
 }
 
-std::string ConvertFromUtf8(const std::string& text, bool& lossless) { return ToSystemCodePage(text, CP_UTF8, lossless); }
+std::string ConvertFromUtf8(const std::string& text, bool& lossless) {
+  lossless = true;
+  return text.empty() ? text : Narrow(Widen(text, CP_UTF8), CP_ACP, lossless);
+}
 
 bool CharsetKnown(const std::string& charset) { return CodePageOf(charset) != 0; }
 
@@ -583,6 +638,21 @@ bool WriteStandardOutput(const void* data, std::size_t size) {
     size -= written;
   }
   return true;
+}
+
+void WriteText(const Path& text) {
+  std::fflush(stdout);
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (out != nullptr && out != INVALID_HANDLE_VALUE && GetConsoleMode(out, &mode) != 0) {
+    const std::wstring wide = Widen(text.Utf8(), CP_UTF8);
+    DWORD written = 0;
+    WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
+  }
+  const UINT codePage = GetConsoleOutputCP();
+  const std::string bytes = codePage == CP_UTF8 ? text.Utf8() : text.SystemText();
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 
 }  // namespace quv::platform

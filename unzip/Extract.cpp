@@ -128,6 +128,64 @@ std::size_t NameKey(const std::string& name) {
   return std::hash<std::string>()(platform::kIsWindows ? text::UpperAscii(name) : name);
 }
 
+// A link's target is a path, and no system takes one longer than this.
+constexpr std::int64_t kLongestLinkTarget = 4096;
+
+// What a link's data decodes to: its target.
+class TTextSink final : public TStream {
+ public:
+  std::string text;
+  std::string ClassName() const override { return "TTextSink"; }
+  std::int32_t Read(void* /*buffer*/, std::int32_t /*count*/) override { return 0; }
+  std::int32_t Write(const void* buffer, std::int32_t count) override {
+    if (count > 0) text.append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
+    return count > 0 ? count : 0;
+  }
+  std::int64_t Seek(std::int64_t offset, int origin) override {
+    if (offset == 0 && origin == soFromCurrent) return static_cast<std::int64_t>(text.size());
+    throw EStreamError("Link targets are written in sequence");
+  }
+  std::int64_t Size() override { return static_cast<std::int64_t>(text.size()); }
+};
+
+// How many folders below base path lies ("a\b\l": 2); none when it is not
+// below it or climbs on its way.
+std::optional<std::size_t> DepthBelow(const std::string& base, const std::string& path) {
+  if (path.compare(0, base.size(), base) != 0) return std::nullopt;
+  std::size_t depth = 0;
+  bool climbs = false;
+  ForEachComponent(path.substr(base.size()), false, [&](const std::string& part, bool closed) {
+    if (part == "..") climbs = true;
+    if (closed && !part.empty() && part != ".") ++depth;
+  });
+  if (climbs) return std::nullopt;
+  return depth;
+}
+
+// Whether a link's target, taken from a folder depth folders below the
+// destination, stays inside it: relative, with ".." only at its start and
+// no more of them than that depth. A ".." after a name could climb out
+// through a link of that name, so it counts as leaving.
+bool LinkStaysInside(const std::string& target, std::size_t depth) {
+  if (target.empty() || target[0] == '/') return false;
+  bool descended = false;
+  bool inside = true;
+  std::size_t start = 0;
+  while (start <= target.size() && inside) {
+    std::size_t end = target.find('/', start);
+    if (end == std::string::npos) end = target.size();
+    const std::string part = target.substr(start, end - start);
+    if (part == "..") {
+      inside = !descended && depth > 0;
+      if (depth > 0) --depth;
+    } else if (!part.empty() && part != ".") {
+      descended = true;
+    }
+    start = end + 1;
+  }
+  return inside;
+}
+
 struct Span {
   std::int64_t start;  // the local header
   std::uint32_t disk;
@@ -255,6 +313,7 @@ std::int32_t TExtractionRun::Execute() {
           ExtractEntry(i);
         } while (retryEntry_);
       }
+      MakeLinks();
     }
   } catch (...) {
     finish();
@@ -354,7 +413,7 @@ void TExtractionRun::StartParallelDecoding(const std::vector<bool>& taken) {
     const TZipHeaderInfo* entry = reader_.View()->Items(i);
     if (!taken[static_cast<std::size_t>(i)] || !entry->MatchFlag || entry->FileNameView().empty()) continue;
     if (entry->IsEncrypted() || !MethodDecodable(entry->CompressionMethod) || entry->UncompressedSize == 0) continue;
-    if (entry->NameUnrepresentable && !settings_.testMode) continue;
+    if ((entry->NameUnrepresentable && !settings_.testMode) || RestoresLink(*entry)) continue;
     TDecodeJob job;
     job.index = i;
     job.headerOffset = static_cast<std::int64_t>(entry->RelativeOffsetOfLocalHeader);
@@ -408,7 +467,17 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
   const bool isFile = !entry.FileNameView().empty();
 
   std::string unsafe;
-  const std::optional<std::string> dir = CreatableDestDir(entry, unsafe);
+  std::optional<std::string> dir;
+  // A "?" in place of a character would name another file: the file system
+  // gets the UTF-8 name, which the same checks judge.
+  std::optional<platform::Path> unheld;
+  if (entry.NameUnrepresentable && !settings_.testMode) {
+    unheld = Utf8Target(entry, unsafe);
+    // The events get its folder as the system code page shows it.
+    if (unheld) dir = unheld->Folder().SystemText();
+  } else {
+    dir = CreatableDestDir(entry, unsafe);
+  }
   if (!dir) {
     // The archive's name would lead out of the destination or become another
     // name: never written.
@@ -416,11 +485,12 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
     return;
   }
   if (!isFile) {
-    MakeFolderEntry(index, *dir);
+    MakeFolderEntry(index, unheld ? *unheld : platform::Path(*dir));
     return;
   }
 
   std::string fName = *dir + entry.FileName();
+  target_ = unheld ? *unheld : platform::Path(fName);
   if (!AnnounceEntry(index, fName)) return;
   // Without a decoder only an empty entry can be made; anything else is
   // reported and left out, and the run goes on.
@@ -434,9 +504,14 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
     Skip(index, skUnsupportedMethod, entry.StoredPath(), "strong encryption");
     return;
   }
-  if (!PrepareFolder(index, fName)) return;
+  // A link's folders are made with it, after the run's files.
+  if (!RestoresLink(entry) && !PrepareFolder(index, fName)) return;
   if (entry.IsEncrypted() && !(aes_ ? zip_.CheckAesPassword(index, *aes_) : zip_.CheckPassword(index))) {
     Skip(index, skBadPassword, entry.StoredPath());
+    return;
+  }
+  if (RestoresLink(entry)) {
+    DeferLink(index, fName, dataStart, decodable);
     return;
   }
   if (!MayWrite(index, fName)) return;
@@ -468,32 +543,45 @@ std::optional<std::string> TExtractionRun::CreatableDestDir(const TZipHeaderInfo
   if (dir && !entry.FileNameView().empty()) fault = NameFault(entry.FileName());
   // No name at all is no folder entry: it would pass for the destination.
   if (entry.StoredPathView().empty()) fault = "the entry has no name";
-  // A "?" in place of a character would name another file.
-  if (entry.NameUnrepresentable && !settings_.testMode) fault = "its name has characters the system code page cannot hold";
   if (!fault.empty()) return std::nullopt;
   return dir;
 }
 
 std::optional<std::string> TExtractionRun::ComposeDestDir(const TZipHeaderInfo& entry, std::string& fault) const {
-  const std::string base = Base();
-  if (!settings_.recreateDirs || entry.DirectoryView().empty()) return base;
-  std::string d = entry.Directory();
-  const std::string& rootDir = settings_.rootDir;
-  if (!rootDir.empty() && StartsWithIgnoringCase(d, rootDir)) d.erase(0, rootDir.size());
-  // A stored path from the root, or from a drive, goes below the destination
-  // all the same. POSIX has no drives: there a colon is part of the name.
-  if (platform::kIsWindows && d.size() >= 2 && d[1] == ':') {
-    d.erase(0, 2);
-  }
-  std::string confined;
-  if (!ConfineFolder(d, true, confined, fault)) return std::nullopt;
-  return base + confined;
+  const std::optional<std::string> folder = ConfinedFolder(entry.Directory(), true, fault);
+  if (!folder) return std::nullopt;
+  return Base() + *folder;
 }
 
-void TExtractionRun::MakeFolderEntry(std::int32_t index, const std::string& dir) {
+std::optional<std::string> TExtractionRun::ConfinedFolder(std::string stored, bool codePage, std::string& fault) const {
+  if (!settings_.recreateDirs || stored.empty()) return std::string();
+  const std::string rootDir = codePage ? settings_.rootDir : platform::Path(settings_.rootDir).Utf8();
+  if (!rootDir.empty() && StartsWithIgnoringCase(stored, rootDir)) stored.erase(0, rootDir.size());
+  // A stored path from the root, or from a drive, goes below the destination
+  // all the same. POSIX has no drives: there a colon is part of the name.
+  if (platform::kIsWindows && stored.size() >= 2 && stored[1] == ':') {
+    stored.erase(0, 2);
+  }
+  std::string confined;
+  if (!ConfineFolder(stored, codePage, confined, fault)) return std::nullopt;
+  return confined;
+}
+
+std::optional<platform::Path> TExtractionRun::Utf8Target(const TZipHeaderInfo& entry, std::string& fault) const {
+  const std::string utf8 = entry.Utf8Path().value_or(std::string());
+  const std::size_t nameStart = text::AfterLastOf(utf8, "\\", false);
+  const std::optional<std::string> folder = ConfinedFolder(utf8.substr(0, nameStart), false, fault);
+  if (!folder) return std::nullopt;
+  const std::string name = utf8.substr(nameStart);
+  if (!name.empty()) fault = NameFault(name);
+  if (!fault.empty()) return std::nullopt;
+  return platform::Path(Base()) + platform::Path::FromUtf8(*folder + name);
+}
+
+void TExtractionRun::MakeFolderEntry(std::int32_t index, const platform::Path& dir) {
   std::string reason;
-  if (settings_.recreateDirs && !settings_.testMode && !dir.empty() && !tree_->MakeFolders(dir, reason)) {
-    SkipUncreatable(index, dir, reason);
+  if (settings_.recreateDirs && !settings_.testMode && !dir.Empty() && !tree_->MakeFolders(dir, reason)) {
+    SkipUncreatable(index, dir.SystemText(), reason);
     return;
   }
   ++extracted_;
@@ -501,7 +589,10 @@ void TExtractionRun::MakeFolderEntry(std::int32_t index, const std::string& dir)
 
 bool TExtractionRun::AnnounceEntry(std::int32_t index, std::string& fName) {
   bool skip = false;
-  if (zip_.OnStartUnZip) zip_.OnStartUnZip(&zip_, index, fName, skip);
+  if (!zip_.OnStartUnZip) return true;
+  const std::string announced = fName;
+  zip_.OnStartUnZip(&zip_, index, fName, skip);
+  if (fName != announced) target_ = platform::Path(fName);
   return !skip;
 }
 
@@ -510,13 +601,13 @@ bool TExtractionRun::PrepareFolder(std::int32_t index, const std::string& fName)
   // Folders below the destination are never reached through a link; a
   // handler may have chosen a place of its own.
   std::string reason;
-  const bool made = tree_->MakeFolders(FolderOf(fName), reason);
+  const bool made = tree_->MakeFolders(target_.Folder(), reason);
   if (!made) SkipUncreatable(index, fName, reason);
   return made;
 }
 
-bool TExtractionRun::KnownFree(const std::string& fName) const {
-  return tree_->Made(FolderOf(fName)) && !written_.Contains(NameKey(fName));
+bool TExtractionRun::KnownFree() const {
+  return tree_->Made(target_.Folder()) && !written_.Contains(NameKey(target_.Utf8()));
 }
 
 bool TExtractionRun::MayWrite(std::int32_t index, std::string& fName) {
@@ -529,8 +620,8 @@ bool TExtractionRun::MayWrite(std::int32_t index, std::string& fName) {
   // file of that name counts as existing and is replaced or kept like a
   // file, never opened.
   replace_ = platform::Replace::None;
-  if (KnownFree(fName)) return true;
-  const platform::NameInfo existing = tree_->Look(fName);
+  if (KnownFree()) return true;
+  const platform::NameInfo existing = tree_->Look(target_);
   if (!existing.taken) return true;
   if (MayReplace(index, fName, existing)) return true;
   Skip(index, skNotOverwritten, fName);
@@ -543,7 +634,10 @@ bool TExtractionRun::MayReplace(std::int32_t index, std::string& fName, const pl
   switch (mode) {
     case Prompt:
       if (zip_.OnPromptForOverwrite) {
+        const std::string asked = fName;
         zip_.OnPromptForOverwrite(&zip_, overWriteIt, index, fName);
+        // A name the handler chose is taken as it stands.
+        if (fName != asked) target_ = platform::Path(fName);
       } else {
         overWriteIt = zip_.Ui().ShowMessage("Replace existing file " + zip_.EntryFileName(index) + "?",
                                             "File Exists Alert", platform::Buttons::YesNo) == platform::Answer::Yes;
@@ -568,11 +662,13 @@ platform::Replace TExtractionRun::ReplaceRule() const {
 }
 
 std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index, const std::string& fName,
-                                                              std::int64_t dataStart, bool decodable) {
+                                                              std::int64_t dataStart, bool decodable, TStream* sink) {
   const TZipHeaderInfo& entry = zip_.CurrentEntry();
   Decoded decoded;
   std::unique_ptr<TStream> testStream;
-  if (settings_.testMode) {
+  if (sink != nullptr) {
+    output_ = sink;
+  } else if (settings_.testMode) {
     if (settings_.testOutput) {
       testStream = std::make_unique<TForwardStream>(*settings_.testOutput);
     } else {
@@ -581,7 +677,7 @@ std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index
     output_ = testStream.get();
   } else {
     try {
-      decoded.file = std::make_unique<TOutputFile>(fName, *tree_, FolderOf(fName), entry.UncompressedSize);
+      decoded.file = std::make_unique<TOutputFile>(target_, *tree_, target_.Folder(), entry.UncompressedSize);
     } catch (const EFCreateError& e) {
       SkipUncreatable(index, fName, e.Message());
       return std::nullopt;
@@ -625,7 +721,7 @@ std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index
 
 bool TExtractionRun::CommitPrepared(std::int32_t index, const std::string& fName, TPreparedEntry& prepared) {
   if (prepared.file) {
-    prepared.file->SetFinalName(fName);
+    prepared.file->SetFinalName(target_);
     std::string reason;
     const Placement placed = MoveIntoPlace(index, *prepared.file, fName, reason);
     if (placed == Placement::Failed) return false;
@@ -642,14 +738,16 @@ bool TExtractionRun::CommitPrepared(std::int32_t index, const std::string& fName
   return true;
 }
 
-void TExtractionRun::Conclude(std::int32_t index, const std::string& fName, Decoded& decoded) {
+bool TExtractionRun::DecodedIntact(const Decoded& decoded) const {
   const TZipHeaderInfo& entry = zip_.CurrentEntry();
   // An entry of a method nobody decodes only passes when it is empty.
   const bool crcMatches = decoded.crc == entry.CRC32 || (aes_ && !aes_->ChecksCrc());
-  const bool matches = crcMatches &&
-                       (decoded.result == DecodeResult::Decoded ||
+  return crcMatches && (decoded.result == DecodeResult::Decoded ||
                         (decoded.result == DecodeResult::UnknownMethod && entry.UncompressedSize == 0));
-  if (matches) {
+}
+
+void TExtractionRun::Conclude(std::int32_t index, const std::string& fName, Decoded& decoded) {
+  if (DecodedIntact(decoded)) {
     std::string reason;
     const Placement placed = decoded.file ? MoveIntoPlace(index, *decoded.file, fName, reason) : Placement::Placed;
     decoded.file.reset();
@@ -658,6 +756,11 @@ void TExtractionRun::Conclude(std::int32_t index, const std::string& fName, Deco
     return;
   }
   decoded.file.reset();
+  ReportFailure(index, decoded);
+}
+
+void TExtractionRun::ReportFailure(std::int32_t index, const Decoded& decoded) {
+  const TZipHeaderInfo& entry = zip_.CurrentEntry();
   // The traditional cipher's check byte lets one wrong password in 256 pass:
   // its failures may be the password's. An AES entry's password passed a
   // verifier and the code that authenticates the data.
@@ -679,11 +782,17 @@ void TExtractionRun::Conclude(std::int32_t index, const std::string& fName, Deco
 
 TExtractionRun::Placement TExtractionRun::MoveIntoPlace(std::int32_t index, TOutputFile& file, const std::string& fName,
                                                         std::string& reason) {
-  platform::Placed placed = file.Commit(replace_, reason);
+  return MoveIntoPlace(
+      index, [&](platform::Replace rule, std::string& why) { return file.Commit(rule, why); }, fName, reason);
+}
+
+TExtractionRun::Placement TExtractionRun::MoveIntoPlace(std::int32_t index, const PlaceAs& place,
+                                                        const std::string& fName, std::string& reason) {
+  platform::Placed placed = place(replace_, reason);
   if (placed == platform::Placed::NameTaken) {
     // Something appeared under a name that was free: the overwrite rule
     // decides about it now.
-    const platform::NameInfo existing = tree_->Look(fName);
+    const platform::NameInfo existing = tree_->Look(target_);
     if (!existing.taken) {
       reason = "a folder is in the way";
       return Placement::Failed;
@@ -693,11 +802,56 @@ TExtractionRun::Placement TExtractionRun::MoveIntoPlace(std::int32_t index, TOut
       Skip(index, skNotOverwritten, fName);
       return Placement::Kept;
     }
-    placed = file.Commit(replace_, reason);
+    placed = place(replace_, reason);
   }
   if (placed != platform::Placed::Done) return Placement::Failed;
-  if (tree_->Made(FolderOf(fName))) written_.Insert(NameKey(fName));
+  if (tree_->Made(target_.Folder())) written_.Insert(NameKey(target_.Utf8()));
   return Placement::Placed;
+}
+
+// ---- links ---------------------------------------------------------------------------
+
+bool TExtractionRun::RestoresLink(const TZipHeaderInfo& entry) const {
+  return !platform::kIsWindows && !settings_.testMode && entry.IsSymbolicLink();
+}
+
+void TExtractionRun::DeferLink(std::int32_t index, const std::string& fName, std::int64_t dataStart, bool decodable) {
+  if (zip_.CurrentEntry().UncompressedSize > kLongestLinkTarget) {
+    SkipUncreatable(index, fName, "the link's target is too long");
+    return;
+  }
+  TTextSink target;
+  const std::optional<Decoded> decoded = Decode(index, fName, dataStart, decodable, &target);
+  if (!decoded) return;
+  if (!DecodedIntact(*decoded)) {
+    ReportFailure(index, *decoded);
+    return;
+  }
+  const std::optional<std::size_t> depth = DepthBelow(platform::Path(Base()).Utf8(), target_.Folder().Utf8());
+  if (!settings_.absoluteLinks && !(depth && LinkStaysInside(target.text, *depth))) {
+    Skip(index, skUnsafeLink, fName, target.text);
+    return;
+  }
+  links_.push_back({index, fName, target_, std::move(target.text)});
+}
+
+void TExtractionRun::MakeLinks() {
+  for (const PendingLink& link : links_) {
+    StopIfCancelled();
+    // The overwrite rule and the events look at the working entry.
+    zip_.CurrentEntry().Assign(reader_.CheckedEntry(link.index));
+    target_ = link.path;
+    std::string fName = link.fName;
+    if (!PrepareFolder(link.index, fName) || !MayWrite(link.index, fName)) continue;
+    std::string reason;
+    const auto makeLink = [&](platform::Replace rule, std::string& why) {
+      return tree_->MakeLink(target_, link.target, rule, why);
+    };
+    const Placement placed = MoveIntoPlace(link.index, makeLink, fName, reason);
+    if (placed == Placement::Failed) SkipUncreatable(link.index, fName, reason);
+    if (placed == Placement::Placed) EntryDone(link.index, fName);
+  }
+  links_.clear();
 }
 
 void TExtractionRun::EntryDone(std::int32_t index, const std::string& fName) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -96,8 +97,15 @@ class TExtractionRun final : public DecodeOutput {
   // ComposeDestDir, and none also when the entry's own name may not be
   // created (fault says why).
   std::optional<std::string> CreatableDestDir(const TZipHeaderInfo& entry, std::string& fault) const;
-  void MakeFolderEntry(std::int32_t index, const std::string& dir);
-  // OnStartUnZip; false when the handler skips the entry.
+  // The part of a destination folder below the destination, from a stored
+  // folder in the system code page or (codePage false) in UTF-8.
+  std::optional<std::string> ConfinedFolder(std::string stored, bool codePage, std::string& fault) const;
+  // For a name the system code page cannot hold: its path from the UTF-8
+  // name, checked as CreatableDestDir checks the other names.
+  std::optional<platform::Path> Utf8Target(const TZipHeaderInfo& entry, std::string& fault) const;
+  void MakeFolderEntry(std::int32_t index, const platform::Path& dir);
+  // OnStartUnZip; false when the handler skips the entry. A name the
+  // handler changed becomes target_ as it stands.
   bool AnnounceEntry(std::int32_t index, std::string& fName);
   // The folder fName goes into; false (reported) when it cannot be made.
   bool PrepareFolder(std::int32_t index, const std::string& fName);
@@ -108,24 +116,42 @@ class TExtractionRun final : public DecodeOutput {
   bool MayReplace(std::int32_t index, std::string& fName, const platform::NameInfo& existing);
   // How a file may replace one the overwrite rule let go.
   platform::Replace ReplaceRule() const;
-  // Whether fName is known to be free: its folder was made by this run and
+  // Whether target_ is known to be free: its folder was made by this run and
   // no earlier entry of the run wrote that name. A file that appears there
   // meanwhile is still found when the file is moved into place.
-  bool KnownFree(const std::string& fName) const;
-  // Decodes the current entry into fName's folder (or nowhere, testing);
-  // none when the output file cannot be created (reported).
-  std::optional<Decoded> Decode(std::int32_t index, const std::string& fName, std::int64_t dataStart, bool decodable);
+  bool KnownFree() const;
+  // Decodes the current entry into target_'s folder (or nowhere, testing;
+  // or into sink, a link's target); none when the output file cannot be
+  // created (reported).
+  std::optional<Decoded> Decode(std::int32_t index, const std::string& fName, std::int64_t dataStart, bool decodable,
+                                TStream* sink = nullptr);
   // Moves a prepared entry into place and reports it; false when it cannot
   // be moved there (the entry is then decoded again the ordinary way).
   bool CommitPrepared(std::int32_t index, const std::string& fName, TPreparedEntry& prepared);
   // The CRC check's outcome: the file moved into place and reported, or the
   // failure reported (a bad password may ask for a retry).
   void Conclude(std::int32_t index, const std::string& fName, Decoded& decoded);
+  bool DecodedIntact(const Decoded& decoded) const;
+  void ReportFailure(std::int32_t index, const Decoded& decoded);
   // What became of a finished file: moved into place; kept out by the
   // overwrite rule (reported), since a file appeared under its name; or not
-  // movable there, for reason.
+  // movable there, for reason. place puts it at target_ as a rule allows.
   enum class Placement { Placed, Kept, Failed };
+  using PlaceAs = std::function<platform::Placed(platform::Replace, std::string&)>;
+  Placement MoveIntoPlace(std::int32_t index, const PlaceAs& place, const std::string& fName, std::string& reason);
   Placement MoveIntoPlace(std::int32_t index, TOutputFile& file, const std::string& fName, std::string& reason);
+
+  // Symbolic links (POSIX, not testing): each is decoded in its turn and
+  // made after every other entry, so that nothing is written through one.
+  bool RestoresLink(const TZipHeaderInfo& entry) const;
+  void DeferLink(std::int32_t index, const std::string& fName, std::int64_t dataStart, bool decodable);
+  void MakeLinks();
+  struct PendingLink {
+    std::int32_t index;
+    std::string fName;
+    platform::Path path;
+    std::string target;
+  };
   void EntryDone(std::int32_t index, const std::string& fName);
 
   // OnSkippingFile, with detail for SkipDetail.
@@ -160,6 +186,11 @@ class TExtractionRun final : public DecodeOutput {
   std::unique_ptr<platform::OutputTree> tree_;
   // How the working entry's file may take its name.
   platform::Replace replace_ = platform::Replace::None;
+  // The working entry's path for the file system: its name in the system
+  // code page, or one composed from its UTF-8 name where that code page
+  // cannot hold it.
+  platform::Path target_;
+  std::vector<PendingLink> links_;
   // The names (hashed) this run wrote into folders it made.
   THashSet written_;
   TMemoryBudget memory_;

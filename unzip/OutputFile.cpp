@@ -15,7 +15,6 @@ constexpr std::uint32_t kUnixSymlink = 0120000;
 
 }  // namespace
 
-std::string FolderOf(const std::string& path) { return path.substr(0, text::AfterLastOf(path, "\\/")); }
 
 platform::FileStamp StampOf(const TZipHeaderInfo& entry, bool retainAttributes) {
   platform::FileStamp stamp;
@@ -63,7 +62,7 @@ constexpr std::int64_t kSmallestBuffer = 4096;
 
 }  // namespace
 
-TOutputFile::TOutputFile(std::string finalName, platform::OutputTree& tree, const std::string& tempFolder,
+TOutputFile::TOutputFile(platform::Path finalName, platform::OutputTree& tree, const platform::Path& tempFolder,
                          std::int64_t expectedSize)
     : finalName_(std::move(finalName)), tree_(tree) {
   const std::int64_t bufSize = std::clamp(expectedSize, kSmallestBuffer, kOutputBufferSize);
@@ -123,7 +122,7 @@ void TOutputFile::WriteThrough(const char* bytes, std::int32_t count) {
 }
 
 void TOutputFile::Fail() {
-  throw EWriteError("Cannot write file \"" + platform::NativePath(finalName_) + "\". " + platform::LastErrorText());
+  throw EWriteError("Cannot write file \"" + platform::NativePath(finalName_.SystemText()) + "\". " + platform::LastErrorText());
 }
 
 }  // namespace quv

@@ -11,8 +11,6 @@
 
 namespace quv {
 
-// The folder part of a path, up to and including its last separator.
-std::string FolderOf(const std::string& path);
 
 // The time and attributes an extracted file takes from its entry (the
 // attributes only with retainAttributes).
@@ -41,7 +39,7 @@ class TNullStream final : public TStream {
 class TOutputFile final : public TStream {
  public:
   // expectedSize: the entry's size, so that a small file takes a small buffer.
-  TOutputFile(std::string finalName, platform::OutputTree& tree, const std::string& tempFolder,
+  TOutputFile(platform::Path finalName, platform::OutputTree& tree, const platform::Path& tempFolder,
               std::int64_t expectedSize);
   ~TOutputFile() override;
   TOutputFile(const TOutputFile&) = delete;
@@ -58,7 +56,7 @@ class TOutputFile final : public TStream {
   // the file.
   void Finish(bool commitToDisk, const platform::FileStamp& stamp);
   // A file decoded before its final name was known.
-  void SetFinalName(const std::string& name) { finalName_ = name; }
+  void SetFinalName(const platform::Path& name) { finalName_ = name; }
   // Moves the finished file to its final name as rule allows.
   platform::Placed Commit(platform::Replace rule, std::string& reason);
 
@@ -67,9 +65,9 @@ class TOutputFile final : public TStream {
   void WriteThrough(const char* bytes, std::int32_t count);
   [[noreturn]] void Fail();
 
-  std::string finalName_;
+  platform::Path finalName_;
   platform::OutputTree& tree_;
-  std::string tempName_;
+  platform::Path tempName_;
   platform::FileHandle handle_ = platform::kInvalidHandle;
   std::string buffer_;
   std::int64_t position_ = 0;

@@ -14,7 +14,10 @@ enum TSkipReason : std::uint8_t {
   skBadPassword = 0,
   skNotOverwritten = 1,
   skCannotCreate = 3,
-  skUnsupportedMethod = 4
+  skUnsupportedMethod = 4,
+  // A symbolic link whose target is absolute or climbs out of the
+  // destination, without AbsoluteLinks; SkipDetail() holds the target.
+  skUnsafeLink = 5
 };
 
 // The component's reports that say more than the event's arguments (the

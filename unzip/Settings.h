@@ -33,6 +33,7 @@ struct TUnZipSettings {
   platform::UserInterface* ui = &platform::Ui();  // not owned
   bool retainAttributes = true;
   bool replaceReadOnly = false;
+  bool absoluteLinks = false;
   bool flushFilesOnClose = false;
   bool oemConvert = true;
   std::string nameCharset;

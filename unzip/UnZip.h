@@ -143,6 +143,11 @@ class TUnZip : public TPersistent, public DecodeInput, private TArchiveOwner, pr
 
   bool ReplaceReadOnly() const { return settings_.replaceReadOnly; }
   void SetReplaceReadOnly(bool Value) { settings_.replaceReadOnly = Value; }
+  // Whether symbolic links whose target is absolute or climbs out of the
+  // destination are restored (POSIX; Windows writes every link as a file
+  // holding its target).
+  bool AbsoluteLinks() const { return settings_.absoluteLinks; }
+  void SetAbsoluteLinks(bool Value) { settings_.absoluteLinks = Value; }
 
   bool FlushFilesOnClose() const { return settings_.flushFilesOnClose; }
   void SetFlushFilesOnClose(bool Value) { settings_.flushFilesOnClose = Value; }

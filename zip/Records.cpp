@@ -296,6 +296,7 @@ void TZipHeaderInfo::Clear() {
   static_cast<ZipEntryFields&>(*this) = ZipEntryFields{};
   SetPath({}, {});
   rare_.reset();
+  hasUtf8Path_ = false;
   OEMConvert = false;
 }
 
@@ -311,6 +312,7 @@ void TZipHeaderInfo::Assign(const TPersistent* source) {
   // A source without its comment loaded leaves this entry's text as it is.
   if (src->FileCommentLength == 0 || !src->FileCommentLoaded()) parts.fileComment = TakeRareParts().fileComment;
   SetRareParts(std::move(parts));
+  hasUtf8Path_ = src->hasUtf8Path_;
 }
 
 void TZipHeaderInfo::SetRareParts(RareParts parts) {
@@ -339,6 +341,7 @@ void TZipHeaderInfo::SetPath(std::string_view folder, std::string_view name) {
 void TZipHeaderInfo::SetFileName(const std::string& text) {
   if (text == FileNameView()) return;
   SetPath(DirectoryView(), text);
+  SetUtf8Path(std::nullopt);
 }
 
 void TZipHeaderInfo::SetDirectory(const std::string& folder) {
@@ -346,6 +349,7 @@ void TZipHeaderInfo::SetDirectory(const std::string& folder) {
   if (!dir.empty() && !text::LastCharIs(dir, '\\')) dir += '\\';
   if (dir == DirectoryView()) return;
   SetPath(dir, FileNameView());
+  SetUtf8Path(std::nullopt);
 }
 
 void TZipHeaderInfo::SplitName(const std::string& name) {
@@ -390,25 +394,52 @@ void TZipHeaderInfo::SetAesExtra(std::string block) {
   SetRareParts(std::move(parts));
 }
 
-std::string TZipHeaderInfo::SystemName(const std::string& stored, const std::string& extra, std::uint16_t bitFlag,
-                                       bool oemName, const std::string& nameCharset) {
-  std::string name;
-  bool lossless = true;
+TZipHeaderInfo::NameForms TZipHeaderInfo::DecodeName(const std::string& stored, const std::string& extra,
+                                                    std::uint16_t bitFlag, bool oemName,
+                                                    const std::string& nameCharset) {
+  NameForms name;
   if (const std::optional<std::string> unicode = UnicodeText(ExtraBlock(extra, kUnicodePathExtraId), stored)) {
-    name = platform::ConvertFromUtf8(*unicode, lossless);
+    name.utf8 = *unicode;
   } else if (!IsCodePageName(bitFlag)) {
     // UTF-8 names (bit 11) are never in the OEM code page.
-    name = platform::ConvertFromUtf8(stored, lossless);
+    name.utf8 = stored;
   } else if (!nameCharset.empty()) {
-    name = platform::ConvertFromCharset(stored, nameCharset);
+    name.utf8 = platform::ConvertCharsetToUtf8(stored, nameCharset);
+  }
+  bool lossless = true;
+  if (name.utf8) {
+    name.system = platform::ConvertFromUtf8(*name.utf8, lossless);
+    SlashesToBackslashes(*name.utf8);
   } else if (oemName && OEMConvert) {
-    name = platform::ConvertOemToAnsi(stored);
+    name.system = platform::ConvertOemToAnsi(stored);
   } else {
-    name = stored;
+    name.system = stored;
   }
   NameUnrepresentable = !lossless;
-  SlashesToBackslashes(name);
+  SlashesToBackslashes(name.system);
   return name;
+}
+
+void TZipHeaderInfo::SetUtf8Path(std::optional<std::string> utf8) {
+  hasUtf8Path_ = utf8.has_value();
+  const bool differs = utf8 && *utf8 != StoredPathView();
+  if (!differs && !rare_) return;
+  RareParts parts = TakeRareParts();
+  parts.utf8Path = differs ? std::move(*utf8) : std::string();
+  SetRareParts(std::move(parts));
+}
+
+std::optional<std::string> TZipHeaderInfo::Utf8Path() const {
+  if (!hasUtf8Path_) return std::nullopt;
+  if (rare_ && !rare_->utf8Path.empty()) return rare_->utf8Path;
+  return StoredPath();
+}
+
+bool TZipHeaderInfo::IsSymbolicLink() const {
+  constexpr std::uint8_t kHostUnix = 3;
+  constexpr std::uint32_t kTypeMask = 0170000;
+  constexpr std::uint32_t kLink = 0120000;
+  return (VersionMadeBy >> 8) == kHostUnix && ((ExternalFileAttributes >> 16) & kTypeMask) == kLink;
 }
 
 template <class Header>
@@ -423,6 +454,7 @@ void TZipHeaderInfo::TakeSharedFields(const Header& record, const std::string& n
   FileNameLength = record.FileNameLength;
   CentralHeaderOffset = 0;
   SplitName(name);
+  SetUtf8Path(std::nullopt);
   SetFileComment(std::nullopt);
   MatchFlag = false;
   Selected = false;
@@ -511,9 +543,10 @@ bool TZipHeaderInfo::ReadCentralFromStream(TStream*& stream, const TNextVolume& 
   const std::int64_t extraStart = stream->Position();
   std::string extra;
   ReadAvailable(*stream, record.ExtraFieldLength, extra);
-  name = SystemName(name, extra, record.BitFlag, record.HostSystem() == 0, nameCharset);
-  SetFromCentral(record, name);
-  SetRareParts({std::nullopt, ExtraBlock(extra, kUnicodeCommentExtraId), ExtraBlock(extra, kWinZipAesExtraId)});
+  NameForms forms = DecodeName(name, extra, record.BitFlag, record.HostSystem() == 0, nameCharset);
+  SetFromCentral(record, forms.system);
+  SetRareParts({std::nullopt, ExtraBlock(extra, kUnicodeCommentExtraId), ExtraBlock(extra, kWinZipAesExtraId), {}});
+  SetUtf8Path(std::move(forms.utf8));
   UtcModified.reset();
   ApplyCentralExtra(extra, record);
   CentralHeaderOffset = start;
@@ -537,9 +570,10 @@ bool TZipHeaderInfo::ReadLocalFromStream(TStream& stream, const std::string& nam
     stream.Seek(start, soFromBeginning);
     return false;
   }
-  name = SystemName(name, extra, record.BitFlag, true, nameCharset);
-  SetFromLocal(record, name);
+  NameForms forms = DecodeName(name, extra, record.BitFlag, true, nameCharset);
+  SetFromLocal(record, forms.system);
   SetAesExtra(ExtraBlock(extra, kWinZipAesExtraId));
+  SetUtf8Path(std::move(forms.utf8));
   UtcModified.reset();
   ApplyLocalExtra(extra, record);
   RelativeOffsetOfLocalHeader = start;

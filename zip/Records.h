@@ -231,6 +231,17 @@ class TZipHeaderInfo : public TPersistent, public ZipEntryFields {
   const std::string& AesExtra() const;
   void SetAesExtra(std::string block);
 
+  // The stored path in UTF-8 ("\" between folders) when the name came as
+  // UTF-8 (the flag, or a Unicode Path block that belongs to it) or from a
+  // named character set; none for other names and once SetFileName or
+  // SetDirectory renamed the entry. On Windows the system code page may not
+  // hold it, where StoredPath() shows "?".
+  std::optional<std::string> Utf8Path() const;
+
+  // A symbolic link: a Unix host's entry whose mode says so. Its data is
+  // the link's target.
+  bool IsSymbolicLink() const;
+
   bool HasComment() const { return FileCommentLength != 0; }
   bool IsEncrypted() const { return (BitFlag & 0x0001) != 0; }
   bool HasDataDescriptor() const { return (BitFlag & 0x0008) != 0; }
@@ -242,16 +253,23 @@ class TZipHeaderInfo : public TPersistent, public ZipEntryFields {
     // The central extra field's Unicode Comment block, if any.
     std::string unicodeComment;
     std::string aesExtra;
-    bool Empty() const { return !fileComment && unicodeComment.empty() && aesExtra.empty(); }
+    // The UTF-8 path where it differs from the stored one.
+    std::string utf8Path;
+    bool Empty() const { return !fileComment && unicodeComment.empty() && aesExtra.empty() && utf8Path.empty(); }
   };
   // Keeps parts, or no block when they hold nothing.
   void SetRareParts(RareParts parts);
   RareParts TakeRareParts();
 
-  // The name in the system code page from its stored bytes and the extra
-  // field; sets NameUnrepresentable.
-  std::string SystemName(const std::string& stored, const std::string& extra, std::uint16_t bitFlag, bool oemName,
-                         const std::string& nameCharset);
+  // The name from its stored bytes and the extra field: in the system code
+  // page (setting NameUnrepresentable) and, when it has one, in UTF-8.
+  struct NameForms {
+    std::string system;
+    std::optional<std::string> utf8;
+  };
+  NameForms DecodeName(const std::string& stored, const std::string& extra, std::uint16_t bitFlag, bool oemName,
+                       const std::string& nameCharset);
+  void SetUtf8Path(std::optional<std::string> utf8);
   // What SetFromCentral and SetFromLocal both take from their record.
   template <class Header>
   void TakeSharedFields(const Header& record, const std::string& name);
@@ -262,6 +280,8 @@ class TZipHeaderInfo : public TPersistent, public ZipEntryFields {
   // Declared first: they fit in the tail of ZipEntryFields. A directory
   // holds one entry per archive entry, so its size is the directory's.
   bool hasNtfsTime_ = false;
+  // Utf8Path() answers: the rare parts' copy, else the stored path.
+  bool hasUtf8Path_ = false;
 
  public:
   bool OEMConvert = false;

@@ -54,7 +54,8 @@ class Cli(unittest.TestCase):
     def tearDown(self):
         for base, dirs, files in os.walk(self.tmp):
             for n in dirs + files:
-                os.chmod(os.path.join(base, n), 0o755)
+                if not os.path.islink(os.path.join(base, n)):
+                    os.chmod(os.path.join(base, n), 0o755)
         shutil.rmtree(self.tmp, ignore_errors=True)
 
     def run_cli(self, *args):
@@ -452,20 +453,89 @@ class Cli(unittest.TestCase):
         rc, out, err = self.run_cli("-l", "fz.zip")
         self.assertRegex(out, r"\s%d\s+\d+ Deflate .* -\n" % len(piped))
 
-    def test_links_become_plain_files_holding_the_link_text(self):
-        info = zipfile.ZipInfo("link")
+    def link_info(self, name):
+        info = zipfile.ZipInfo(name)
         info.create_system = 3
         info.external_attr = (stat.S_IFLNK | 0o777) << 16
+        return info
+
+    def test_executable_bits_stay_and_set_id_bits_go(self):
         exe = zipfile.ZipInfo("run.sh")
         exe.create_system = 3
         exe.external_attr = (stat.S_IFREG | 0o4755) << 16
-        make_zip(self.archive, [(info, b"/etc/passwd"), (exe, b"#!/bin/sh\n")])
+        make_zip(self.archive, [(exe, b"#!/bin/sh\n")])
         rc, out, err = self.run_cli("-d", "out", "a.zip")
         self.assertEqual(rc, 0, err)
-        link = os.path.join(self.work, "out", "link")
-        self.assertFalse(os.path.islink(link))
-        self.assertEqual(self.read("link"), b"/etc/passwd")
         self.assertEqual(stat.S_IMODE(os.stat(os.path.join(self.work, "out", "run.sh")).st_mode), 0o755)
+
+    def test_links_made_by_zip_y_are_restored_as_unzip_restores_them(self):
+        tree = os.path.join(self.tmp, "tree")
+        os.makedirs(os.path.join(tree, "d", "sub"))
+        with open(os.path.join(tree, "d", "f.txt"), "wb") as f:
+            f.write(b"text")
+        os.symlink("f.txt", os.path.join(tree, "d", "rel"))
+        os.symlink("nowhere", os.path.join(tree, "d", "dangling"))
+        os.symlink("../f.txt", os.path.join(tree, "d", "sub", "up"))
+        os.symlink("sub", os.path.join(tree, "d", "folder"))
+        subprocess.run(["zip", "-qry", self.archive, "d"], cwd=tree, check=True)
+        rc, out, err = self.run_cli("-q", "-d", "out", "a.zip")
+        self.assertEqual(rc, 0, err)
+        subprocess.run(["unzip", "-q", "-d", os.path.join(self.work, "ref"), self.archive], check=True)
+
+        def walk(root):
+            seen = {}
+            for base, dirs, names in os.walk(os.path.join(self.work, root)):
+                for n in dirs + names:
+                    path = os.path.join(base, n)
+                    rel = os.path.relpath(path, os.path.join(self.work, root))
+                    if os.path.islink(path):
+                        seen[rel] = ("link", os.readlink(path))
+                    elif os.path.isfile(path):
+                        with open(path, "rb") as f:
+                            seen[rel] = ("file", f.read())
+                    else:
+                        seen[rel] = ("folder", None)
+            return seen
+        self.assertEqual(walk("out"), walk("ref"))
+        self.assertEqual(walk("out")["d/rel"], ("link", "f.txt"))
+
+        rc, out, err = self.run_cli("-t", "a.zip")
+        self.assertEqual(rc, 0, err)
+        self.assertIn("testing: d/dangling -> nowhere\n", out)
+        self.assertIn("testing: d/f.txt\n", out)
+        rc, out, _ = self.run_cli("-l", "a.zip")
+        self.assertRegex(out, r" d/sub/up -> \.\./f\.txt\n")
+        rc, out, _ = self.run_cli("-p", "a.zip", "d/rel")
+        self.assertEqual((rc, out), (0, "f.txt"))
+
+    def test_links_out_of_the_destination_need_y_and_nothing_is_written_through_them(self):
+        victim = os.path.join(self.tmp, "victim")
+        os.makedirs(victim)
+        # A link that climbs out, an entry below it, an absolute link, and
+        # one whose own path climbs out.
+        make_zip(self.archive, [(self.link_info("esc"), b"../../victim"), ("esc/evil.txt", b"x"),
+                                (self.link_info("abs"), victim.encode()), ("ok.txt", b"ok"),
+                                (self.link_info("../up"), b"ok.txt")])
+        rc, out, err = self.run_cli("-d", "out", "a.zip")
+        self.assertEqual(rc, 1, err)
+        self.assertIn("esc: link leads outside the destination (../../victim), skipped (-y restores it)", err)
+        self.assertIn("abs: link leads outside the destination", err)
+        self.assertIn("../up: unsafe path", err)
+        self.assertEqual(os.listdir(victim), [])
+        self.assertEqual(self.read("esc/evil.txt"), b"x")
+        self.assertFalse(os.path.lexists(os.path.join(self.work, "out", "abs")))
+        self.assertFalse(os.path.lexists(os.path.join(self.work, "up")))
+
+        # With -y the links come, after every file: "esc" is a folder by
+        # then and stays one.
+        for option in ("-y", "--absolute-links"):
+            shutil.rmtree(os.path.join(self.work, "out"))
+            rc, out, err = self.run_cli(option, "-d", "out", "a.zip")
+            self.assertEqual(rc, 1, err)
+            self.assertIn("esc: cannot create", err)
+            self.assertEqual(os.listdir(victim), [])
+            self.assertEqual(os.readlink(os.path.join(self.work, "out", "abs")), victim)
+            self.assertFalse(os.path.lexists(os.path.join(self.work, "up")))
 
     # ---- safe output ---------------------------------------------------------------
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
+#include <vector>
 
 #include "TestSupport.h"
 #include "platform/Platform.h"
@@ -180,4 +182,89 @@ TEST(Platform, LinksInsideTheDestinationAreNeverFollowed) {
   EXPECT_EQ(tree.Commit(Temp(tree, base, "new"), Join(dest, "filelink"), p::Replace::Any, reason), p::Placed::Done);
   EXPECT_EQ(quv::test::ReadFile(Join(outside, "target.txt")), "keep");
   EXPECT_FALSE(std::filesystem::is_symlink(p::NativePath(Join(dest, "filelink"))));
+}
+
+namespace {
+
+std::filesystem::path Native(const p::Path& path) {
+  const std::string& utf8 = p::NativePath(path.Utf8());
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+}  // namespace
+
+// Names the system code page cannot hold (Korean, Thai, an emoji under code
+// page 936) and paths past the plain form's 260 characters go through the
+// same calls as any other; the file system sees the characters themselves.
+TEST(Platform, Utf8AndLongPathsReachTheFileSystem) {
+  TempDir dir;
+  const p::Path base = p::Path(dir / "dest\\");
+  ASSERT_TRUE(p::ForceDirs(base));
+  std::optional<p::OutputTree> tree(std::in_place, base);
+  const p::Path folder = base + p::Path::FromUtf8("\xED\x95\x9C\xEA\xB8\x80\\\xE0\xB9\x84\xE0\xB8\x97\xE0\xB8\xA2\\");
+  std::string reason;
+  ASSERT_TRUE(tree->MakeFolders(folder, reason)) << reason;
+  p::Path temp;
+  p::FileHandle h = tree->CreateTemp(folder, temp, reason);
+  ASSERT_NE(h, p::kInvalidHandle) << reason;
+  p::FileWrite(h, "abc", 3);
+  p::FileStampAndClose(h, temp, {});
+  const p::Path name = folder + p::Path::FromUtf8("\xF0\x9F\x98\x80.txt");
+  ASSERT_EQ(tree->Commit(temp, name, p::Replace::None, reason), p::Placed::Done) << reason;
+  EXPECT_TRUE(tree->Look(name).taken);
+  EXPECT_TRUE(std::filesystem::is_regular_file(Native(name)));
+  EXPECT_EQ(std::filesystem::file_size(Native(name)), 3u);
+
+  // 20 folders of 15 characters: over 300 in all.
+  std::vector<p::Path> folders{base};
+  for (int i = 0; i < 20; ++i) {
+    folders.push_back(folders.back() + p::Path::FromUtf8(std::string(14, static_cast<char>('a' + i)) + "\\"));
+  }
+  const p::Path& deep = folders.back();
+  ASSERT_TRUE(tree->MakeFolders(deep, reason)) << reason;
+  h = tree->CreateTemp(deep, temp, reason);
+  ASSERT_NE(h, p::kInvalidHandle) << reason;
+  p::FileClose(h);
+  const p::Path far = deep + p::Path::FromUtf8("\xE0\xB8\x81.bin");
+  ASSERT_EQ(tree->Commit(temp, far, p::Replace::None, reason), p::Placed::Done) << reason;
+  EXPECT_TRUE(p::FileExists(far));
+  EXPECT_TRUE(std::filesystem::is_regular_file(Native(far)));
+  EXPECT_TRUE(p::FileDelete(far));
+  EXPECT_FALSE(p::FileExists(far));
+  // Removed here, once the tree lets go of them: the test's own clean-up
+  // takes only short paths on Windows.
+  tree.reset();
+  while (folders.size() > 1) {
+    EXPECT_TRUE(p::RemoveDir(folders.back()));
+    folders.pop_back();
+  }
+}
+
+TEST(Platform, LinksAreMadeInPlaceAndNeverWrittenThrough) {
+  if (p::kIsWindows) GTEST_SKIP() << "POSIX links";
+  TempDir dir;
+  const std::string dest = dir / "dest";
+  const std::string outside = dir / "outside";
+  ASSERT_TRUE(p::ForceDirs(dest + "\\sub"));
+  ASSERT_TRUE(p::ForceDirs(outside));
+  std::filesystem::create_directory_symlink(p::NativePath(outside), p::NativePath(Join(dest, "dirlink")));
+  const std::string base = dest + "\\";
+  p::OutputTree tree(base);
+  std::string reason;
+  EXPECT_EQ(tree.MakeLink(base + "sub\\l", "../nowhere", p::Replace::None, reason), p::Placed::Done) << reason;
+  EXPECT_EQ(p::ReadLink(base + "sub\\l"), "../nowhere");
+  EXPECT_TRUE(tree.Look(base + "sub\\l").link);
+  EXPECT_EQ(p::ReadLink(base + "sub"), std::nullopt);
+  // Only as the rule allows: kept, then replaced.
+  EXPECT_EQ(tree.MakeLink(base + "sub\\l", "other", p::Replace::None, reason), p::Placed::NameTaken);
+  EXPECT_EQ(p::ReadLink(base + "sub\\l"), "../nowhere");
+  EXPECT_EQ(tree.MakeLink(base + "sub\\l", "other", p::Replace::Writable, reason), p::Placed::Done);
+  EXPECT_EQ(p::ReadLink(base + "sub\\l"), "other");
+  // Never through a link on the way, never as "." or "..".
+  EXPECT_EQ(tree.MakeLink(base + "dirlink\\l", "x", p::Replace::Any, reason), p::Placed::Failed);
+  EXPECT_EQ(tree.MakeLink(base + "sub\\..", "x", p::Replace::Any, reason), p::Placed::Failed);
+  EXPECT_TRUE(std::filesystem::is_empty(p::NativePath(outside)));
+  // No temporary name is left behind.
+  const std::filesystem::directory_iterator names(p::NativePath(dest + "\\sub"));
+  EXPECT_EQ(std::distance(begin(names), end(names)), 1);
 }

@@ -3,6 +3,8 @@
 // header, copying and comments.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/Platform.h"
@@ -384,6 +386,51 @@ TEST(Records, UnicodePathAndCommentBlocksWhenTheirCrcMatches) {
   ASSERT_TRUE(ReadCentral(e, s));
   EXPECT_EQ(e.NameUnrepresentable, quv::platform::kIsWindows);
   EXPECT_EQ(e.StoredPath(), quv::platform::kIsWindows ? "?\\" + xinSystem : "\xE0\xB8\x81\\" + xin);
+}
+
+// Beside the system-code-page name an entry keeps the UTF-8 one it was
+// given (flag, matching Unicode Path block, or a named character set), on
+// every system, until a caller renames it; other names have none.
+TEST(Records, Utf8PathKeptBesideTheSystemName) {
+  const std::string thai = "\xE0\xB8\x81\\\xE6\x96\xB0.txt";  // U+0E01 \ U+65B0 .txt
+  auto read = [](const std::string& name, unsigned flag, const std::string& charset = {}) {
+    Fields f;
+    f.flag = flag;
+    TMemoryStream s(Central(name, f));
+    TStream* p = &s;
+    auto e = std::make_unique<TZipHeaderInfo>();
+    EXPECT_TRUE(e->ReadCentralFromStream(p, nullptr, nullptr, charset));
+    return e;
+  };
+  auto e = read("\xE0\xB8\x81/\xE6\x96\xB0.txt", 0x0800);
+  EXPECT_EQ(e->Utf8Path(), thai);
+  TZipHeaderInfo copy;
+  copy.Assign(e.get());
+  EXPECT_EQ(copy.Utf8Path(), thai);
+  copy.SetFileName("other.txt");
+  EXPECT_EQ(copy.Utf8Path(), std::nullopt) << "renamed by a caller";
+
+  // A plain name read into the same entry leaves nothing behind.
+  TMemoryStream plain(Central("a/b.txt"));
+  TStream* p = &plain;
+  ASSERT_TRUE(e->ReadCentralFromStream(p, nullptr, nullptr));
+  EXPECT_EQ(e->Utf8Path(), std::nullopt);
+  EXPECT_EQ(read("a/b.txt", 0x0800)->Utf8Path(), "a\\b.txt");
+
+  // GBK bytes of U+4E2D U+6587 named as such become UTF-8 everywhere.
+  EXPECT_EQ(read("\xD6\xD0/\xCE\xC4", 0, "cp936")->Utf8Path(), "\xE4\xB8\xAD\\\xE6\x96\x87");
+}
+
+TEST(Records, SymbolicLinksAreUnixEntriesOfTheLinkType) {
+  TZipHeaderInfo e;
+  e.VersionMadeBy = 0x031E;
+  e.ExternalFileAttributes = 0120777u << 16;
+  EXPECT_TRUE(e.IsSymbolicLink());
+  e.ExternalFileAttributes = 0100644u << 16;
+  EXPECT_FALSE(e.IsSymbolicLink()) << "a regular file";
+  e.ExternalFileAttributes = 0120777u << 16;
+  e.VersionMadeBy = 0x001E;
+  EXPECT_FALSE(e.IsSymbolicLink()) << "a DOS host's attributes say nothing of links";
 }
 
 // Comments and the AES and Unicode Comment blocks are rare and kept apart
