@@ -627,13 +627,15 @@ class CommandRun {
       if (showProgress_) {
         lastPercent_ = -1;
       } else if (!o_.quiet && !o_.pipe && !linkTarget_.collecting) {
-        std::cout << (o_.test ? "    testing: " : " extracting: ") << questions_.currentEntry << '\n';
+        platform::WriteText(platform::Path(o_.test ? "    testing: " : " extracting: ") + ShownName(zip_.Entry(index)) +
+                            platform::Path("\n"));
       }
     };
     // An entry's end: a failure from here on concerns no entry until the next starts.
-    zip_.OnEndUnZip = [this](TObject*, std::int32_t, const std::string&) {
+    zip_.OnEndUnZip = [this](TObject*, std::int32_t index, const std::string&) {
       if (linkTarget_.collecting && !showProgress_ && !o_.quiet) {
-        std::cout << "    testing: " << questions_.currentEntry << LinkNote(linkTarget_.text) << '\n';
+        platform::WriteText(platform::Path("    testing: ") + ShownName(zip_.Entry(index)) +
+                            platform::Path(LinkNote(linkTarget_.text) + "\n"));
       }
       linkTarget_.collecting = false;
       ++entriesDone_;
