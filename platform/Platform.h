@@ -44,12 +44,13 @@ class Path {
     utf8_ += more.utf8_;
     return *this;
   }
-  friend Path operator+(Path a, const Path& b) { return a += b; }
   bool operator==(const Path&) const = default;
 
  private:
   std::string utf8_;
 };
+
+inline Path operator+(Path a, const Path& b) { return a += b; }
 
 // ---- files ---------------------------------------------------------------
 using FileHandle = std::intptr_t;
@@ -174,7 +175,12 @@ class OutputTree {
   // answers its handle and puts its name into name, or kInvalidHandle with
   // the reason.
   FileHandle CreateTemp(const Path& folder, Path& name, std::string& reason);
-  FileHandle CreateTemp(const Path& folder, std::string& name, std::string& reason);
+  FileHandle CreateTemp(const Path& folder, std::string& name, std::string& reason) {
+    Path made;
+    const FileHandle h = CreateTemp(folder, made, reason);
+    if (h != kInvalidHandle) name = made.SystemText();
+    return h;
+  }
   // Moves the closed file temp (in name's folder or the destination itself)
   // to name as rule allows; NameTaken only under Replace::None.
   Placed Commit(const Path& temp, const Path& name, Replace rule, std::string& reason);

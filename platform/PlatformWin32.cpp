@@ -454,13 +454,6 @@ FileHandle OutputTree::CreateTemp(const Path& folder, Path& name, std::string& r
   return kInvalidHandle;
 }
 
-FileHandle OutputTree::CreateTemp(const Path& folder, std::string& name, std::string& reason) {
-  Path made;
-  const FileHandle h = CreateTemp(folder, made, reason);
-  if (h != kInvalidHandle) name = made.SystemText();
-  return h;
-}
-
 Placed OutputTree::Commit(const Path& temp, const Path& name, Replace rule, std::string& reason) {
   const std::string& from = temp.Utf8();
   const std::string& to = name.Utf8();

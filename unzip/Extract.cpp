@@ -467,17 +467,8 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
   const bool isFile = !entry.FileNameView().empty();
 
   std::string unsafe;
-  std::optional<std::string> dir;
-  // A "?" in place of a character would name another file: the file system
-  // gets the UTF-8 name, which the same checks judge.
   std::optional<platform::Path> unheld;
-  if (entry.NameUnrepresentable && !settings_.testMode) {
-    unheld = Utf8Target(entry, unsafe);
-    // The events get its folder as the system code page shows it.
-    if (unheld) dir = unheld->Folder().SystemText();
-  } else {
-    dir = CreatableDestDir(entry, unsafe);
-  }
+  const std::optional<std::string> dir = DestinationFolder(entry, unheld, unsafe);
   if (!dir) {
     // The archive's name would lead out of the destination or become another
     // name: never written.
@@ -492,18 +483,8 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
   std::string fName = *dir + entry.FileName();
   target_ = unheld ? *unheld : platform::Path(fName);
   if (!AnnounceEntry(index, fName)) return;
-  // Without a decoder only an empty entry can be made; anything else is
-  // reported and left out, and the run goes on.
   const bool decodable = MethodDecodable(aes_ ? aes_->Method : entry.CompressionMethod);
-  if (!decodable && entry.UncompressedSize != 0) {
-    Skip(index, skUnsupportedMethod, entry.StoredPath());
-    return;
-  }
-  // No password opens it here: none is asked for.
-  if (entry.IsEncrypted() && !aes_ && (entry.BitFlag & kStrongEncryptionFlag) != 0) {
-    Skip(index, skUnsupportedMethod, entry.StoredPath(), "strong encryption");
-    return;
-  }
+  if (!Readable(index, entry, decodable)) return;
   // A link's folders are made with it, after the run's files.
   if (!RestoresLink(entry) && !PrepareFolder(index, fName)) return;
   if (entry.IsEncrypted() && !(aes_ ? zip_.CheckAesPassword(index, *aes_) : zip_.CheckPassword(index))) {
@@ -522,6 +503,35 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
   }
   std::optional<Decoded> decoded = Decode(index, fName, dataStart, decodable);
   if (decoded) Conclude(index, fName, *decoded);
+}
+
+std::optional<std::string> TExtractionRun::DestinationFolder(const TZipHeaderInfo& entry,
+                                                              std::optional<platform::Path>& unheld,
+                                                              std::string& unsafe) const {
+  // A "?" in place of a character would name another file: the file system
+  // gets the UTF-8 name, which the same checks judge.
+  if (entry.NameUnrepresentable && !settings_.testMode) {
+    unheld = Utf8Target(entry, unsafe);
+    // The events get its folder as the system code page shows it.
+    if (!unheld) return std::nullopt;
+    return unheld->Folder().SystemText();
+  }
+  return CreatableDestDir(entry, unsafe);
+}
+
+bool TExtractionRun::Readable(std::int32_t index, const TZipHeaderInfo& entry, bool decodable) {
+  // Without a decoder only an empty entry can be made; anything else is
+  // reported and left out, and the run goes on.
+  if (!decodable && entry.UncompressedSize != 0) {
+    Skip(index, skUnsupportedMethod, entry.StoredPath());
+    return false;
+  }
+  // No password opens it here: none is asked for.
+  if (entry.IsEncrypted() && !aes_ && (entry.BitFlag & kStrongEncryptionFlag) != 0) {
+    Skip(index, skUnsupportedMethod, entry.StoredPath(), "strong encryption");
+    return false;
+  }
+  return true;
 }
 
 std::int64_t TExtractionRun::LocateData(std::int32_t index) {

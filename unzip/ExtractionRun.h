@@ -88,6 +88,14 @@ class TExtractionRun final : public DecodeOutput {
   void StopIfCancelled() const;
 
   void ExtractEntry(std::int32_t index);
+  // The entry's destination folder as the events name it and, for a name
+  // the system code page cannot hold, the UTF-8 path it is written to
+  // (unheld); none, with the reason in unsafe, when it may not be created.
+  std::optional<std::string> DestinationFolder(const TZipHeaderInfo& entry, std::optional<platform::Path>& unheld,
+                                               std::string& unsafe) const;
+  // Whether the entry's data can be read here (a decoder for a non-empty
+  // entry, no strong encryption); reported when not.
+  bool Readable(std::int32_t index, const TZipHeaderInfo& entry, bool decodable);
   // LocateEntry, then the check that the data stays before what follows it;
   // answers where the entry's data start.
   std::int64_t LocateData(std::int32_t index);
