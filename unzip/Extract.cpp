@@ -165,24 +165,20 @@ std::optional<std::size_t> DepthBelow(const std::string& base, const std::string
 // Whether a link's target, taken from a folder depth folders below the
 // destination, stays inside it: relative, with ".." only at its start and
 // no more of them than that depth. A ".." after a name could climb out
-// through a link of that name, so it counts as leaving.
+// through a link of that name, so it counts as leaving. Split at "\" too,
+// as entry names are: stricter than the system needs, never looser.
 bool LinkStaysInside(const std::string& target, std::size_t depth) {
   if (target.empty() || target[0] == '/') return false;
   bool descended = false;
   bool inside = true;
-  std::size_t start = 0;
-  while (start <= target.size() && inside) {
-    std::size_t end = target.find('/', start);
-    if (end == std::string::npos) end = target.size();
-    const std::string part = target.substr(start, end - start);
+  ForEachComponent(target, false, [&](const std::string& part, bool) {
     if (part == "..") {
-      inside = !descended && depth > 0;
+      inside = inside && !descended && depth > 0;
       if (depth > 0) --depth;
     } else if (!part.empty() && part != ".") {
       descended = true;
     }
-    start = end + 1;
-  }
+  });
   return inside;
 }
 
