@@ -670,6 +670,7 @@ platform::Replace TExtractionRun::ReplaceRule() const {
 std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index, const std::string& fName,
                                                               std::int64_t dataStart, bool decodable, TStream* sink) {
   const TZipHeaderInfo& entry = zip_.CurrentEntry();
+  const platform::FileStamp stamp = StampOf(entry, settings_.retainAttributes);
   Decoded decoded;
   std::unique_ptr<TStream> testStream;
   if (sink != nullptr) {
@@ -683,7 +684,8 @@ std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index
     output_ = testStream.get();
   } else {
     try {
-      decoded.file = std::make_unique<TOutputFile>(target_, *tree_, target_.Folder(), entry.UncompressedSize);
+      decoded.file = std::make_unique<TOutputFile>(target_, *tree_, target_.Folder(), entry.UncompressedSize,
+                                                   stamp.CreationPermissions());
     } catch (const EFCreateError& e) {
       SkipUncreatable(index, fName, e.Message());
       return std::nullopt;
@@ -710,7 +712,7 @@ std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index
       decoded.fault = "authentication failed: the data is damaged or was altered";
     }
     if (decoded.file && decoded.result != DecodeResult::DamagedData) {
-      decoded.file->Finish(settings_.flushFilesOnClose, StampOf(entry, settings_.retainAttributes));
+      decoded.file->Finish(settings_.flushFilesOnClose, stamp);
     }
   } catch (const EDecoderOutOfMemory&) {
     output_ = nullptr;

@@ -63,12 +63,15 @@ constexpr std::int64_t kSmallestBuffer = 4096;
 }  // namespace
 
 TOutputFile::TOutputFile(platform::Path finalName, platform::OutputTree& tree, const platform::Path& tempFolder,
-                         std::int64_t expectedSize)
+                         std::int64_t expectedSize, std::uint32_t permissions)
     : finalName_(std::move(finalName)), tree_(tree) {
   const std::int64_t bufSize = std::clamp(expectedSize, kSmallestBuffer, kOutputBufferSize);
   std::string reason;
-  handle_ = tree_.CreateTemp(tempFolder, tempName_, reason);
-  if (handle_ == platform::kInvalidHandle) throw EFCreateError(reason);
+  platform::OutputTree::TempFile temp = tree_.CreateTemp(tempFolder, permissions, reason);
+  if (temp.handle == platform::kInvalidHandle) throw EFCreateError(reason);
+  handle_ = temp.handle;
+  tempName_ = std::move(temp.name);
+  madeWith_ = temp.permissions;
   buffer_.reserve(static_cast<std::size_t>(bufSize));
 }
 
@@ -102,7 +105,7 @@ void TOutputFile::Finish(bool commitToDisk, const platform::FileStamp& stamp) {
   if (commitToDisk && !platform::FileCommit(handle_)) Fail();
   const platform::FileHandle written = handle_;
   handle_ = platform::kInvalidHandle;
-  platform::FileStampAndClose(written, tempName_, stamp);
+  platform::FileStampAndClose(written, tempName_, stamp, madeWith_);
 }
 
 platform::Placed TOutputFile::Commit(platform::Replace rule, std::string& reason) {
