@@ -460,7 +460,7 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
   std::int64_t dataStart = 0;
   if (prepared) {
     // Its worker read the local header already.
-    zip_.CurrentEntry().Assign(reader_.CheckedEntry(index));
+    zip_.CurrentEntry().Assign(*reader_.CheckedEntry(index));
   } else {
     dataStart = LocateData(index);
   }
@@ -856,7 +856,7 @@ void TExtractionRun::MakeLinks() {
   for (const PendingLink& link : links_) {
     StopIfCancelled();
     // The overwrite rule and the events look at the working entry.
-    zip_.CurrentEntry().Assign(reader_.CheckedEntry(link.index));
+    zip_.CurrentEntry().Assign(*reader_.CheckedEntry(link.index));
     SetTarget(link.path);
     std::string fName = link.fName;
     if (!PrepareFolder(link.index, fName) || !MayWrite(link.index, fName)) continue;

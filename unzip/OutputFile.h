@@ -74,7 +74,9 @@ class TOutputFile final : public TStream {
   platform::Path tempName_;
   platform::FileHandle handle_ = platform::kInvalidHandle;
   std::optional<std::uint32_t> madeWith_;  // its permissions, where known
-  std::string buffer_;
+  const std::int64_t expectedSize_;
+  const std::size_t bufferSize_;
+  std::string buffer_;  // reserved when first needed
   std::int64_t position_ = 0;
   bool committed_ = false;
 };
