@@ -606,7 +606,10 @@ OutputTree::TempFile OutputTree::CreateTemp(const Path& folder, std::uint32_t pe
     const int fd = ::openat(in->fd, leaf.text, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
       made.handle = fd;
-      made.name = folder + Path(leaf.text);
+      std::string name;
+      name.reserve(folder.Utf8().size() + sizeof leaf.text);
+      name.append(folder.Utf8()).append(leaf.text);
+      made.name = Path::FromUtf8(std::move(name));
       if (in->umaskRules && state_->umask) made.permissions = mode & ~*state_->umask;
       return made;
     }
