@@ -8,6 +8,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -123,6 +124,11 @@ std::size_t PlainCharSize(const std::string& text, std::size_t at) {
   return utf8 != 0 ? utf8 : 1;
 }
 
+// Whether text holds only printable ASCII, which is shown as it is.
+bool PlainAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+}
+
 // Text from the archive as it may reach a terminal: C0 control characters
 // shown as ^X (ESC as ^[, DEL as ^?) and C1 ones as \xNN (a byte) or
 // \u00NN (a UTF-8 character), so that no escape sequence in a name or
@@ -130,6 +136,7 @@ std::size_t PlainCharSize(const std::string& text, std::size_t at) {
 // carriage return stays only as part of a CR LF line break, since alone it
 // would let what follows it hide what came before.
 std::string Printable(const std::string& text, bool keepLineBreaks = false) {
+  if (PlainAscii(text)) return text;
   std::string out;
   out.reserve(text.size());
   char hex[8];
@@ -233,7 +240,9 @@ const std::vector<Choice>& ChoicesFor(platform::Buttons buttons) {
 // line naming the entry being extracted.
 class ConsoleQuestions final : public platform::UserInterface {
  public:
-  std::string currentEntry;
+  // The entry being extracted as messages name it ("" for none), asked
+  // for only when a message needs it.
+  std::function<std::string()> currentEntry;
   // A progress line is on the terminal and must be ended before a message.
   std::function<void()> breakProgress;
 
@@ -241,7 +250,8 @@ class ConsoleQuestions final : public platform::UserInterface {
                                platform::Buttons buttons) override {
     if (breakProgress) breakProgress();
     if (buttons == platform::Buttons::Ok) {
-      std::cerr << "quvunzip: " << (currentEntry.empty() ? std::string() : currentEntry + ": ") << text << '\n';
+      const std::string entry = currentEntry ? currentEntry() : std::string();
+      std::cerr << "quvunzip: " << (entry.empty() ? std::string() : entry + ": ") << text << '\n';
       return platform::Answer::Ok;
     }
     const bool interactive = platform::IsTerminal(platform::StdStream::Input) &&
@@ -548,6 +558,7 @@ class StandardOutput final : public TStream {
 // characters made harmless: a name that would carry escape sequences to
 // every later listing of the folder is still extracted, under this name.
 void MakeNameSafe(std::string& fName, std::size_t destinationLength) {
+  if (PlainAscii(std::string_view(fName).substr(std::min(destinationLength, fName.size())))) return;
   std::string safe = fName.substr(0, destinationLength);
   for (std::size_t at = destinationLength; at < fName.size();) {
     const auto byte = static_cast<unsigned char>(fName[at]);
@@ -570,6 +581,11 @@ class CommandRun {
  public:
   CommandRun(Extractor& zip, ConsoleQuestions& questions, const Options& o)
       : zip_(zip), questions_(questions), o_(o), destination_(DestinationOf(o.destDir)) {}
+  // The questions outlive the run: nothing of it may be called then.
+  ~CommandRun() {
+    questions_.currentEntry = nullptr;
+    questions_.breakProgress = nullptr;
+  }
   CommandRun(const CommandRun&) = delete;
   CommandRun& operator=(const CommandRun&) = delete;
 
@@ -599,6 +615,7 @@ class CommandRun {
     if (o_.hasPassword) zip_.SetPassword(o_.password);
     zip_.SetThreads(static_cast<std::int32_t>(o_.threads != 0 ? o_.threads : platform::ProcessorCount()));
     questions_.breakProgress = [this] { EndProgressLine(); };
+    questions_.currentEntry = [this] { return CurrentEntryName(); };
   }
 
   void SelectEntries() {
@@ -619,7 +636,7 @@ class CommandRun {
     };
     zip_.OnStartUnZip = [this](TObject*, std::int32_t index, std::string& fName, bool&) {
       if (std::cmp_less(index, startedEntries_.size())) startedEntries_[static_cast<std::size_t>(index)] = true;
-      questions_.currentEntry = Shown(zip_.Entry(index).StoredPath());
+      currentEntry_ = index;
       MakeNameSafe(fName, destination_.size());
       // A tested link is named with its target once that is decoded.
       linkTarget_.collecting = o_.test && zip_.Entry(index).IsSymbolicLink();
@@ -639,7 +656,7 @@ class CommandRun {
       }
       linkTarget_.collecting = false;
       ++entriesDone_;
-      questions_.currentEntry.clear();
+      currentEntry_ = kNoEntry;
     };
   }
 
@@ -650,7 +667,7 @@ class CommandRun {
       lastPercent_ = percent;
       constexpr int kWidth = 30;
       const auto filled = static_cast<std::size_t>(std::clamp(percent, 0, 100) * kWidth / 100);
-      std::string name = questions_.currentEntry;
+      std::string name = CurrentEntryName();
       if (name.size() > 40) name.replace(0, name.size() - 37, "...");
       std::string number = std::to_string(percent);
       number.insert(0, 3 - std::min<std::size_t>(3, number.size()), ' ');
@@ -681,14 +698,14 @@ class CommandRun {
       const std::string what = !detail.empty() ? Printable(detail)
                                                : "CRC error (computed " + Hex8(static_cast<std::uint32_t>(computed)) +
                                                      ", stored " + Hex8(static_cast<std::uint32_t>(stored)) + ")";
-      std::cerr << "quvunzip: " << questions_.currentEntry << ": " << what << (o_.test ? "" : ", not extracted") << '\n';
-      questions_.currentEntry.clear();
+      std::cerr << "quvunzip: " << CurrentEntryName() << ": " << what << (o_.test ? "" : ", not extracted") << '\n';
+      currentEntry_ = kNoEntry;
     };
     zip_.OnSkippingFile = [this](TObject*, TSkipReason reason, const std::string& fName, std::int32_t index, bool&) {
       ++failures_;
       EndProgressLine();
       ReportSkip(reason, fName, index);
-      questions_.currentEntry.clear();
+      currentEntry_ = kNoEntry;
     };
   }
 
@@ -736,6 +753,13 @@ class CommandRun {
     }
   }
 
+  // The entry the run works on as messages name it; formatted only for a
+  // message, which most entries never need.
+  std::string CurrentEntryName() const {
+    if (currentEntry_ == kNoEntry || currentEntry_ >= zip_.Count()) return std::string();
+    return Shown(zip_.Entry(currentEntry_).StoredPath());
+  }
+
   bool Started(std::int32_t index) const {
     return std::cmp_less(index, startedEntries_.size()) && startedEntries_[static_cast<std::size_t>(index)];
   }
@@ -762,8 +786,8 @@ class CommandRun {
       zip_.UnZipFiles();
     } catch (const std::exception& e) {
       EndProgressLine();
-      const std::string where =
-          questions_.currentEntry.empty() ? o_.archive : o_.archive + " (" + questions_.currentEntry + ")";
+      const std::string entry = CurrentEntryName();
+      const std::string where = entry.empty() ? o_.archive : o_.archive + " (" + entry + ")";
       std::cerr << "quvunzip: " << where << ": " << e.what() << '\n';
       return kExitArchive;
     }
@@ -790,6 +814,8 @@ class CommandRun {
   // By entry index: entries whose OnStartUnZip came.
   std::vector<bool> startedEntries_;
   int rememberedAnswer_ = 0;  // 1 all, -1 none
+  static constexpr std::int32_t kNoEntry = -1;
+  std::int32_t currentEntry_ = kNoEntry;
 };
 
 // What the directory's reading found wrong but got past: said before the

@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace quv::platform {
 
@@ -39,7 +41,16 @@ class Path {
   std::string SystemText() const;
   bool Empty() const { return utf8_.empty(); }
   // Up to and with its last separator ("" when it has none).
-  Path Folder() const { return FromUtf8(utf8_.substr(0, utf8_.find_last_of("\\/") + 1)); }
+  Path Folder() const { return FromUtf8(utf8_.substr(0, LeafStart(utf8_))); }
+  // Where the last part of a name starts: after its last "\" or "/" (0
+  // without one). A loop of its own: find_last_of searches its set of
+  // separators once for every byte.
+  static std::size_t LeafStart(std::string_view name) {
+    for (std::size_t at = name.size(); at > 0; --at) {
+      if (name[at - 1] == '\\' || name[at - 1] == '/') return at;
+    }
+    return 0;
+  }
   Path& operator+=(const Path& more) {
     utf8_ += more.utf8_;
     return *this;
@@ -89,6 +100,14 @@ bool FileSetUtcTime(FileHandle h, std::int64_t ticks);
 // Same by name; -1 when the file does not exist.
 std::int32_t FileAge(const Path& name);
 
+// Windows attribute bits; the POSIX side maps read-only to the write bits.
+inline constexpr std::uint32_t faReadOnly = 0x01;
+inline constexpr std::uint32_t faHidden = 0x02;
+inline constexpr std::uint32_t faSysFile = 0x04;
+inline constexpr std::uint32_t faVolumeID = 0x08;
+inline constexpr std::uint32_t faDirectory = 0x10;
+inline constexpr std::uint32_t faArchive = 0x20;
+
 // What a freshly written file takes from its entry.
 struct FileStamp {
   std::optional<std::int64_t> utcTicks;  // exact time (FileSetUtcTime), else:
@@ -97,19 +116,24 @@ struct FileStamp {
   std::optional<std::uint32_t> attributes;
   // POSIX permission bits, which take the place of the attributes there.
   std::optional<std::uint32_t> permissions;
+
+  // The POSIX permissions to make the file with, so that it is never more
+  // open while it is written than it will end (the umask may take more
+  // away; no set-id bits ever): its own, or a read-only file's.
+  std::uint32_t CreationPermissions() const {
+    if (permissions) return *permissions & 0777;
+    return attributes && (*attributes & faReadOnly) != 0 ? 0444 : kNewFilePermissions;
+  }
+  // What a file is made with when nothing asks for less; the umask applies.
+  static constexpr std::uint32_t kNewFilePermissions = 0666;
 };
 // Gives the written file h (named name) its time and attributes and closes
-// it. POSIX sets them on the open descriptor; Windows sets the time through
-// a handle of its own, since closing the written one may set it again.
-void FileStampAndClose(FileHandle h, const Path& name, const FileStamp& stamp);
-
-// Windows attribute bits; the POSIX side maps read-only to the write bits.
-inline constexpr std::uint32_t faReadOnly = 0x01;
-inline constexpr std::uint32_t faHidden = 0x02;
-inline constexpr std::uint32_t faSysFile = 0x04;
-inline constexpr std::uint32_t faVolumeID = 0x08;
-inline constexpr std::uint32_t faDirectory = 0x10;
-inline constexpr std::uint32_t faArchive = 0x20;
+// it. POSIX sets them on the open descriptor, its permissions only where
+// they differ from madeWith, those it is known to have already; Windows
+// sets the time through a handle of its own, since closing the written one
+// may set it again.
+void FileStampAndClose(FileHandle h, const Path& name, const FileStamp& stamp,
+                       std::optional<std::uint32_t> madeWith = std::nullopt);
 
 // -1 when the path does not exist.
 std::int32_t FileGetAttr(const Path& name);
@@ -171,10 +195,22 @@ class OutputTree {
   // Whether this tree made folder (so nothing was in it before the run).
   bool Made(const Path& folder) const;
   NameInfo Look(const Path& name);
-  // A new, empty file with an unused name in folder (which must exist);
-  // answers its handle and puts its name into name, or kInvalidHandle with
-  // the reason.
-  FileHandle CreateTemp(const Path& folder, Path& name, std::string& reason);
+  // A new, empty file with an unused name in folder (which must exist),
+  // made with permissions less what the umask takes (POSIX; Windows has
+  // none); handle kInvalidHandle with the reason when it cannot be made.
+  struct TempFile {
+    FileHandle handle = kInvalidHandle;
+    Path name;
+    // The permissions it was made with, where they are known exactly:
+    // POSIX, in a folder where the umask alone decides them.
+    std::optional<std::uint32_t> permissions;
+  };
+  TempFile CreateTemp(const Path& folder, std::uint32_t permissions, std::string& reason);
+  FileHandle CreateTemp(const Path& folder, Path& name, std::string& reason) {
+    TempFile made = CreateTemp(folder, FileStamp::kNewFilePermissions, reason);
+    if (made.handle != kInvalidHandle) name = std::move(made.name);
+    return made.handle;
+  }
   FileHandle CreateTemp(const Path& folder, std::string& name, std::string& reason) {
     Path made;
     const FileHandle h = CreateTemp(folder, made, reason);

@@ -7,13 +7,19 @@
 #include <iconv.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -69,7 +75,11 @@ std::string NativePath(const std::string& name) { return ToNative(name); }
 // Names are bytes: both forms are the same.
 Path::Path(const std::string& systemText) : utf8_(systemText) {}
 
-Path Path::FromUtf8(std::string utf8) { return Path(utf8); }
+Path Path::FromUtf8(std::string utf8) {
+  Path path;
+  path.utf8_ = std::move(utf8);
+  return path;
+}
 
 std::string Path::SystemText() const { return utf8_; }
 
@@ -207,15 +217,39 @@ bool FileSetUtcTime(FileHandle h, std::int64_t ticks) {
   return futimens(static_cast<int>(h), times) == 0;
 }
 
-void FileStampAndClose(FileHandle h, const Path& /*name*/, const FileStamp& stamp) {
+namespace {
+
+// The mode the stamp gives the file fd, made with madeWith where that is
+// known; none when it has that mode already. An archive's own permissions
+// are taken as they are (the umask does not apply to them); a read-only
+// file loses its write bits.
+std::optional<mode_t> ModeToSet(int fd, const FileStamp& stamp, std::optional<std::uint32_t> madeWith) {
+  if (stamp.permissions) {
+    const auto wanted = static_cast<mode_t>(*stamp.permissions & 0777);
+    if (madeWith == wanted) return std::nullopt;
+    return wanted;
+  }
+  if (!stamp.attributes || (*stamp.attributes & faReadOnly) == 0) return std::nullopt;
+  mode_t mode = 0;
+  if (madeWith) {
+    mode = static_cast<mode_t>(*madeWith);
+  } else {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return std::nullopt;
+    mode = st.st_mode & 07777;
+  }
+  constexpr mode_t kWrite = S_IWUSR | S_IWGRP | S_IWOTH;
+  if ((mode & kWrite) == 0) return std::nullopt;
+  return mode & static_cast<mode_t>(~kWrite);
+}
+
+}  // namespace
+
+void FileStampAndClose(FileHandle h, const Path& /*name*/, const FileStamp& stamp,
+                       std::optional<std::uint32_t> madeWith) {
   if (!stamp.utcTicks || !FileSetUtcTime(h, *stamp.utcTicks)) FileSetDate(h, stamp.dosDateTime);
   const int fd = static_cast<int>(h);
-  if (stamp.permissions) {
-    fchmod(fd, static_cast<mode_t>(*stamp.permissions & 0777));
-  } else if (stamp.attributes && (*stamp.attributes & faReadOnly) != 0) {
-    struct stat st {};
-    if (fstat(fd, &st) == 0) fchmod(fd, st.st_mode & 07777 & static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH)));
-  }
+  if (const std::optional<mode_t> mode = ModeToSet(fd, stamp, madeWith)) fchmod(fd, *mode);
   FileClose(h);
 }
 
@@ -299,12 +333,31 @@ int OpenFolderAt(int parent, const char* name) {
   return ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
-// An engine name split into its folder (up to its last separator) and the
-// name in it.
-std::pair<std::string, std::string> SplitName(const std::string& name) {
-  const std::size_t cut = name.find_last_of("\\/");
-  if (cut == std::string::npos) return {std::string(), name};
-  return {name.substr(0, cut + 1), name.substr(cut + 1)};
+// Whether a file made in the folder gets the permissions asked for less
+// the umask, as it does unless a default ACL decides them instead.
+bool UmaskRules(int folder) {
+  if (::fgetxattr(folder, "system.posix_acl_default", nullptr, 0) >= 0) return false;
+  return errno == ENODATA || errno == ENOTSUP;
+}
+
+// The process's umask, read where the system tells it without a change:
+// umask() sets it, if only for a moment, for every thread. None elsewhere.
+std::optional<mode_t> CurrentUmask() {
+  const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  char status[4096];
+  const std::int32_t length = FileRead(fd, status, sizeof status - 1);
+  ::close(fd);
+  if (length <= 0) return std::nullopt;
+  status[length] = '\0';
+  constexpr char kField[] = "\nUmask:";
+  const char* field = std::strstr(status, kField);
+  if (field == nullptr) return std::nullopt;
+  const char* digits = field + sizeof kField - 1;
+  char* end = nullptr;
+  const unsigned long mask = std::strtoul(digits, &end, 8);
+  if (end == digits || mask > 0777) return std::nullopt;
+  return static_cast<mode_t>(mask);
 }
 
 // Moves without replacing: renameat2 where the kernel and the file system
@@ -321,138 +374,221 @@ int RenameNoReplace(int fromDir, const char* from, int toDir, const char* to) {
   return 0;
 }
 
+// An engine name as its folder's part and the file name in it, which ends
+// the whole name and so is a C string of its own.
+struct SplitName {
+  explicit SplitName(const std::string& name)
+      : folder(name.data(), Path::LeafStart(name)), leaf(name.c_str() + folder.size()) {}
+  std::string_view folder;
+  const char* leaf;
+};
+
+// A temporary name, unique among this process's: workers of a parallel
+// run make them at the same time.
+struct TempLeaf {
+  TempLeaf() {
+    static std::atomic<unsigned> counter{0};
+    // Asked once: the system answers it anew each time.
+    static const std::string prefix = ".quv" + std::to_string(::getpid()) + "-";
+    char* end = std::copy(prefix.begin(), prefix.end(), text);
+    end = std::to_chars(end, text + sizeof text - sizeof kSuffix, ++counter).ptr;
+    std::memcpy(end, kSuffix, sizeof kSuffix);
+  }
+  static constexpr char kSuffix[] = ".tmp";
+  char text[64];
+};
+
 }  // namespace
 
 struct OutputTree::State {
+  // A folder held open, and what the run knows of it.
+  struct Folder {
+    std::string name;  // in its parent
+    int fd = -1;
+    bool made = false;  // by this tree: nothing was in it before the run
+    // A new file there gets the permissions asked for less the umask.
+    bool umaskRules = false;
+  };
+
   std::string base;
-  int rootFd = -1;
+  Folder root;
   int rootError = 0;
+  std::optional<mode_t> umask;  // as the run started; none when unknown
   // The folders of the last path reached below the destination, outermost
-  // first: entries come grouped by folder, so most need no system call.
-  std::vector<std::string> names;
-  std::vector<int> fds;
+  // first, and that path as it was asked for: entries come grouped by
+  // folder, so most need neither a system call nor a look at their path.
+  std::vector<Folder> path;
+  std::string pathAsked;
+  bool pathValid = false;
   // The last folder reached outside the destination.
   std::string outsidePath;
-  int outsideFd = -1;
+  Folder outside;
   // Paths below the destination ("a/b") of the folders this tree made.
   std::unordered_set<std::string> made;
 
-  bool Within(const std::string& folder) const {
-    if (folder.compare(0, base.size(), base) != 0) return false;
+  bool Within(std::string_view folder) const {
+    if (folder.substr(0, base.size()) != base) return false;
     // From the current folder, an absolute name is elsewhere.
     return !base.empty() || folder.empty() || (folder[0] != '/' && folder[0] != '\\');
   }
 
-  // The folder's parts below the destination ("." and empty ones dropped).
-  std::vector<std::string> Parts(const std::string& folder) const {
-    std::vector<std::string> parts;
-    const std::string rest = ToNative(folder.substr(base.size()));
+  // Calls part(name) for the folder's parts below the destination ("." and
+  // empty ones dropped) while it answers true.
+  template <class Part>
+  void ForEachPart(std::string_view folder, Part part) const {
+    const std::string_view rest = folder.substr(base.size());
     std::size_t start = 0;
-    while (start <= rest.size()) {
-      std::size_t end = rest.find('/', start);
-      if (end == std::string::npos) end = rest.size();
-      if (end > start && rest.compare(start, end - start, ".") != 0) parts.push_back(rest.substr(start, end - start));
-      start = end + 1;
+    for (std::size_t at = 0; at <= rest.size(); ++at) {
+      if (at < rest.size() && rest[at] != '\\' && rest[at] != '/') continue;
+      const std::string_view name = rest.substr(start, at - start);
+      if (!name.empty() && name != "." && !part(name)) return;
+      start = at + 1;
     }
-    return parts;
   }
 
-  static std::string Joined(const std::vector<std::string>& parts, std::size_t count) {
-    std::string path;
-    for (std::size_t i = 0; i < count; ++i) path += (i ? "/" : "") + parts[i];
-    return path;
+  // The folder's path below the destination as made keeps it.
+  std::string Joined(std::string_view folder) const {
+    std::string joined;
+    ForEachPart(folder, [&](std::string_view name) {
+      if (!joined.empty()) joined += '/';
+      joined += name;
+      return true;
+    });
+    return joined;
   }
+
+  const Folder& Deepest() const { return path.empty() ? root : path.back(); }
 
   void KeepFirst(std::size_t count) {
-    while (fds.size() > count) {
-      ::close(fds.back());
-      fds.pop_back();
-      names.pop_back();
+    while (path.size() > count) {
+      ::close(path.back().fd);
+      path.pop_back();
     }
   }
 
-  // The folder's descriptor, made first when make; -1 with the reason.
-  int Reach(const std::string& folder, bool make, std::string& reason) {
+  // The folder, made first when make; null with the reason.
+  const Folder* Reach(std::string_view folder, bool make, std::string& reason) {
+    if (pathValid && folder == pathAsked) return &Deepest();
     if (!Within(folder)) return ReachOutside(folder, make, reason);
-    if (rootFd < 0) {
+    if (root.fd < 0) {
       reason = std::strerror(rootError);
-      return -1;
+      return nullptr;
     }
-    const std::vector<std::string> parts = Parts(folder);
-    std::size_t same = 0;
-    while (same < parts.size() && same < names.size() && names[same] == parts[same]) ++same;
-    KeepFirst(same);
-    while (names.size() < parts.size()) {
-      const int parent = fds.empty() ? rootFd : fds.back();
-      const std::string& name = parts[names.size()];
-      int fd = OpenFolderAt(parent, name.c_str());
-      if (fd < 0 && errno == ENOENT && make) {
-        if (::mkdirat(parent, name.c_str(), 0777) == 0) {
-          made.insert(Joined(parts, names.size() + 1));
-        } else if (errno != EEXIST) {
-          reason = std::strerror(errno);
-          return -1;
-        }
-        fd = OpenFolderAt(parent, name.c_str());
+    pathValid = false;
+    std::size_t depth = 0;
+    std::string joined;
+    bool reached = true;
+    ForEachPart(folder, [&](std::string_view name) {
+      joined += joined.empty() ? "" : "/";
+      joined += name;
+      if (depth < path.size() && path[depth].name == name) {
+        ++depth;
+        return true;
       }
-      if (fd < 0) {
-        reason = errno == ELOOP || errno == ENOTDIR ? kInTheWay : std::strerror(errno);
-        return -1;
-      }
-      names.push_back(name);
-      fds.push_back(fd);
-    }
-    return fds.empty() ? rootFd : fds.back();
+      KeepFirst(depth);
+      reached = Open(name, joined, make, reason);
+      ++depth;
+      return reached;
+    });
+    if (!reached) return nullptr;
+    KeepFirst(depth);
+    pathAsked.assign(folder);
+    pathValid = true;
+    return &Deepest();
   }
 
-  int ReachOutside(const std::string& folder, bool make, std::string& reason) {
-    if (outsideFd >= 0 && outsidePath == folder) return outsideFd;
-    if (outsideFd >= 0) ::close(outsideFd);
-    outsidePath = folder;
-    const std::string path = folder.empty() ? "." : ToNative(folder);
-    if (make) ForceDirs(path);
-    outsideFd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (outsideFd < 0) reason = std::strerror(errno);
-    return outsideFd;
+  // Holds name, in the deepest folder held, too, made first when make;
+  // false with the reason.
+  bool Open(std::string_view name, const std::string& joined, bool make, std::string& reason) {
+    const Folder& parent = Deepest();
+    Folder folder{std::string(name)};
+    const char* leaf = folder.name.c_str();
+    // In a folder this run made, only what the run made can be there: the
+    // name is made without a look first.
+    const bool makeFirst = make && parent.made;
+    folder.fd = makeFirst ? -1 : OpenFolderAt(parent.fd, leaf);
+    bool madeNow = false;
+    if (folder.fd < 0 && make && (makeFirst || errno == ENOENT)) {
+      madeNow = ::mkdirat(parent.fd, leaf, 0777) == 0;
+      if (!madeNow && errno != EEXIST) {
+        reason = std::strerror(errno);
+        return false;
+      }
+      // Made now, or by the run or someone else before: opened like any
+      // other, never through a link.
+      folder.fd = OpenFolderAt(parent.fd, leaf);
+    }
+    if (folder.fd < 0) {
+      reason = errno == ELOOP || errno == ENOTDIR ? kInTheWay : std::strerror(errno);
+      return false;
+    }
+    if (madeNow) made.insert(joined);
+    folder.made = madeNow || made.count(joined) != 0;
+    // A folder made here takes its parent's default ACL, if any.
+    folder.umaskRules = madeNow ? parent.umaskRules : UmaskRules(folder.fd);
+    path.push_back(std::move(folder));
+    return true;
+  }
+
+  const Folder* ReachOutside(std::string_view folder, bool make, std::string& reason) {
+    if (outside.fd >= 0 && outsidePath == folder) return &outside;
+    if (outside.fd >= 0) ::close(outside.fd);
+    outsidePath.assign(folder);
+    const std::string native = folder.empty() ? "." : ToNative(outsidePath);
+    if (make) ForceDirs(native);
+    outside.fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (outside.fd < 0) {
+      reason = std::strerror(errno);
+      return nullptr;
+    }
+    outside.umaskRules = UmaskRules(outside.fd);
+    return &outside;
   }
 
   // The destination itself is reached without the cache, from any thread.
-  int ReachForTemp(const std::string& folder, std::string& reason) {
-    return folder == base && rootFd >= 0 ? rootFd : Reach(folder, false, reason);
+  const Folder* ReachForTemp(std::string_view folder, std::string& reason) {
+    return folder == base && root.fd >= 0 ? &root : Reach(folder, false, reason);
   }
 };
 
 OutputTree::OutputTree(const Path& base) : state_(std::make_unique<State>()) {
-  state_->base = base.Utf8();
+  State& state = *state_;
+  state.base = base.Utf8();
   // The destination itself is taken as it is, a link included.
   const std::string root = base.Empty() ? "." : ToNative(base.Utf8());
-  state_->rootFd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  state_->rootError = errno;
+  state.root.fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  state.rootError = errno;
+  if (state.root.fd >= 0) state.root.umaskRules = UmaskRules(state.root.fd);
+  state.umask = CurrentUmask();
 }
 
 OutputTree::~OutputTree() {
   state_->KeepFirst(0);
-  if (state_->outsideFd >= 0) ::close(state_->outsideFd);
-  if (state_->rootFd >= 0) ::close(state_->rootFd);
+  if (state_->outside.fd >= 0) ::close(state_->outside.fd);
+  if (state_->root.fd >= 0) ::close(state_->root.fd);
 }
 
 bool OutputTree::MakeFolders(const Path& folder, std::string& reason) {
-  return state_->Reach(folder.Utf8(), true, reason) >= 0;
+  return state_->Reach(folder.Utf8(), true, reason) != nullptr;
 }
 
 bool OutputTree::Made(const Path& folder) const {
-  if (!state_->Within(folder.Utf8())) return false;
-  const std::vector<std::string> parts = state_->Parts(folder.Utf8());
-  return !parts.empty() && state_->made.count(State::Joined(parts, parts.size())) != 0;
+  const State& state = *state_;
+  if (state.pathValid && folder.Utf8() == state.pathAsked) return state.Deepest().made;
+  if (!state.Within(folder.Utf8())) return false;
+  const std::string joined = state.Joined(folder.Utf8());
+  return !joined.empty() && state.made.count(joined) != 0;
 }
 
 NameInfo OutputTree::Look(const Path& name) {
   NameInfo info;
-  const auto [folder, leaf] = SplitName(name.Utf8());
+  const SplitName split(name.Utf8());
   std::string reason;
-  const int fd = state_->Reach(folder, false, reason);
+  const State::Folder* folder = state_->Reach(split.folder, false, reason);
   struct stat st {};
-  if (fd < 0 || ::fstatat(fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) return info;
+  if (folder == nullptr || ::fstatat(folder->fd, split.leaf, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) {
+    return info;
+  }
   info.taken = true;
   info.link = S_ISLNK(st.st_mode);
   info.readOnly = S_ISREG(st.st_mode) && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
@@ -460,45 +596,40 @@ NameInfo OutputTree::Look(const Path& name) {
   return info;
 }
 
-namespace {
-
-// Workers of a parallel run make temporary names at the same time.
-std::string TempLeaf() {
-  static std::atomic<unsigned> counter{0};
-  // Asked once: the system answers it anew each time.
-  static const pid_t pid = ::getpid();
-  return ".quv" + std::to_string(pid) + "-" + std::to_string(++counter) + ".tmp";
-}
-
-}  // namespace
-
-FileHandle OutputTree::CreateTemp(const Path& folder, Path& name, std::string& reason) {
-  const int dirFd = state_->ReachForTemp(folder.Utf8(), reason);
-  if (dirFd < 0) return kInvalidHandle;
+OutputTree::TempFile OutputTree::CreateTemp(const Path& folder, std::uint32_t permissions, std::string& reason) {
+  TempFile made;
+  const State::Folder* in = state_->ReachForTemp(folder.Utf8(), reason);
+  if (in == nullptr) return made;
+  const auto mode = static_cast<mode_t>(permissions & 0777);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string leaf = TempLeaf();
-    const int fd = ::openat(dirFd, leaf.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const TempLeaf leaf;
+    const int fd = ::openat(in->fd, leaf.text, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
-      name = folder + Path(leaf);
-      return fd;
+      made.handle = fd;
+      std::string name;
+      name.reserve(folder.Utf8().size() + sizeof leaf.text);
+      name.append(folder.Utf8()).append(leaf.text);
+      made.name = Path::FromUtf8(std::move(name));
+      if (in->umaskRules && state_->umask) made.permissions = mode & ~*state_->umask;
+      return made;
     }
     if (errno != EEXIST) break;
   }
   reason = std::strerror(errno);
-  return kInvalidHandle;
+  return made;
 }
 
 Placed OutputTree::Commit(const Path& temp, const Path& name, Replace rule, std::string& reason) {
-  const auto [tempFolder, tempLeaf] = SplitName(temp.Utf8());
-  const auto [folder, leaf] = SplitName(name.Utf8());
-  const int toFd = state_->Reach(folder, false, reason);
-  if (toFd < 0) return Placed::Failed;
-  const int fromFd = tempFolder == folder ? toFd : state_->ReachForTemp(tempFolder, reason);
-  if (fromFd < 0) return Placed::Failed;
-  const char* from = tempLeaf.c_str();
-  const char* to = leaf.c_str();
+  const SplitName from(temp.Utf8());
+  const SplitName to(name.Utf8());
+  const State::Folder* toFolder = state_->Reach(to.folder, false, reason);
+  if (toFolder == nullptr) return Placed::Failed;
+  const int toFd = toFolder->fd;
+  const State::Folder* fromFolder = from.folder == to.folder ? toFolder : state_->ReachForTemp(from.folder, reason);
+  if (fromFolder == nullptr) return Placed::Failed;
+  const int fromFd = fromFolder->fd;
   if (rule != Replace::Any) {
-    if (RenameNoReplace(fromFd, from, toFd, to) == 0) return Placed::Done;
+    if (RenameNoReplace(fromFd, from.leaf, toFd, to.leaf) == 0) return Placed::Done;
     if (errno != EEXIST) {
       reason = std::strerror(errno);
       return Placed::Failed;
@@ -511,35 +642,37 @@ Placed OutputTree::Commit(const Path& temp, const Path& name, Replace rule, std:
       return Placed::Failed;
     }
   }
-  if (::renameat(fromFd, from, toFd, to) == 0) return Placed::Done;
+  if (::renameat(fromFd, from.leaf, toFd, to.leaf) == 0) return Placed::Done;
   reason = std::strerror(errno);
   return Placed::Failed;
 }
 
 void OutputTree::Discard(const Path& temp) {
-  const auto [folder, leaf] = SplitName(temp.Utf8());
+  const SplitName split(temp.Utf8());
   std::string reason;
-  const int fd = state_->ReachForTemp(folder, reason);
-  if (fd >= 0) ::unlinkat(fd, leaf.c_str(), 0);
+  const State::Folder* folder = state_->ReachForTemp(split.folder, reason);
+  if (folder != nullptr) ::unlinkat(folder->fd, split.leaf, 0);
 }
 
 Placed OutputTree::MakeLink(const Path& name, const std::string& target, Replace rule, std::string& reason) {
-  const auto [folder, leaf] = SplitName(name.Utf8());
+  const SplitName split(name.Utf8());
+  const std::string_view leaf = split.leaf;
   if (leaf.empty() || leaf == "." || leaf == ".." || target.empty() || target.find('\0') != std::string::npos) {
     reason = "not a name a link can take";
     return Placed::Failed;
   }
-  const int dirFd = state_->Reach(folder, false, reason);
-  if (dirFd < 0) return Placed::Failed;
+  const State::Folder* folder = state_->Reach(split.folder, false, reason);
+  if (folder == nullptr) return Placed::Failed;
+  const int dirFd = folder->fd;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string temp = TempLeaf();
-    if (::symlinkat(target.c_str(), dirFd, temp.c_str()) != 0) {
+    const TempLeaf temp;
+    if (::symlinkat(target.c_str(), dirFd, temp.text) != 0) {
       if (errno == EEXIST) continue;
       reason = std::strerror(errno);
       return Placed::Failed;
     }
-    const Placed placed = Commit(Path(folder + temp), name, rule, reason);
-    if (placed != Placed::Done) ::unlinkat(dirFd, temp.c_str(), 0);
+    const Placed placed = Commit(Path(std::string(split.folder) + temp.text), name, rule, reason);
+    if (placed != Placed::Done) ::unlinkat(dirFd, temp.text, 0);
     return placed;
   }
   reason = std::strerror(EEXIST);

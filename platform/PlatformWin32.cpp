@@ -217,7 +217,8 @@ bool FileSetUtcTime(FileHandle h, std::int64_t ticks) {
   return SetFileTime(reinterpret_cast<HANDLE>(h), nullptr, nullptr, &utc) != 0;
 }
 
-void FileStampAndClose(FileHandle h, const Path& name, const FileStamp& stamp) {
+// Windows has no permissions: the attributes say it all.
+void FileStampAndClose(FileHandle h, const Path& name, const FileStamp& stamp, std::optional<std::uint32_t> /*madeWith*/) {
   FileClose(h);
   // Stamped through a handle of its own: closing the written one may set
   // the time again (Wine does).
@@ -434,24 +435,26 @@ NameInfo OutputTree::Look(const Path& name) {
   return info;
 }
 
-FileHandle OutputTree::CreateTemp(const Path& folder, Path& name, std::string& reason) {
+OutputTree::TempFile OutputTree::CreateTemp(const Path& folder, std::uint32_t /*permissions*/, std::string& reason) {
   // Workers of a parallel run make temporary files at the same time.
   static std::atomic<unsigned> counter{0};
+  TempFile made;
   // The destination itself is held from the start: no look from a worker.
-  if (folder.Utf8() != state_->base && !state_->Reach(folder.Utf8(), false, reason)) return kInvalidHandle;
+  if (folder.Utf8() != state_->base && !state_->Reach(folder.Utf8(), false, reason)) return made;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const Path candidate = folder + Path(".quv" + std::to_string(GetCurrentProcessId()) + "-" +
                                          std::to_string(++counter) + ".tmp");
     HANDLE h = CreateFileW(SystemPath(candidate).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
-      name = candidate;
-      return reinterpret_cast<FileHandle>(h);
+      made.handle = reinterpret_cast<FileHandle>(h);
+      made.name = candidate;
+      return made;
     }
     if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
   reason = LastErrorText();
-  return kInvalidHandle;
+  return made;
 }
 
 Placed OutputTree::Commit(const Path& temp, const Path& name, Replace rule, std::string& reason) {

@@ -193,7 +193,7 @@ void TArchiveReader::ApplySortMode(TZipSortMode mode) {
 
 void TArchiveReader::LocateEntry(std::int32_t index) {
   if (!archiveStream_) OpenArchive();
-  currentEntry_->Assign(CheckedEntry(index));
+  currentEntry_->Assign(*CheckedEntry(index));
   if (currentEntry_->FileNameView().empty()) return;
   if (endCentral_->ThisDisk != 0 && std::cmp_not_equal(currentEntry_->DiskNumberStart, currentDisk_)) {
     // No disk follows the one with the end record.

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -57,7 +58,7 @@ class TForwardStream final : public TStream {
 // Splits a name at "\" and "/" (never at the trail byte of a double-byte
 // character when the name is in the system code page).
 template <class F>
-void ForEachComponent(const std::string& path, bool codePage, F f) {
+void ForEachComponent(std::string_view path, bool codePage, F f) {
   std::size_t start = 0;
   text::ForEachChar(
       path,
@@ -74,11 +75,11 @@ void ForEachComponent(const std::string& path, bool codePage, F f) {
 // stands ("" when it may): only dots and spaces (Windows trims those, so ".. "
 // would be the parent), a NUL (it would cut the name short), or on Windows a
 // name that the system would turn into another.
-std::string NameFault(const std::string& name) {
+std::string NameFault(std::string_view name) {
   if (name.empty()) return "empty name";
-  if (name.find('\0') != std::string::npos) return "NUL in the name";
-  if (name.find_first_not_of(". ") == std::string::npos) return "a name of dots and spaces";
-  return platform::kIsWindows ? names::WindowsNameFault(name) : std::string();
+  if (name.find('\0') != std::string_view::npos) return "NUL in the name";
+  if (name.find_first_not_of(". ") == std::string_view::npos) return "a name of dots and spaces";
+  return platform::kIsWindows ? names::WindowsNameFault(std::string(name)) : std::string();
 }
 
 // Resolves the "." and ".." parts of a folder path taken from an archive and
@@ -86,10 +87,10 @@ std::string NameFault(const std::string& name) {
 // above where it starts or holds a name that is not safe to create. A last
 // part without a separator after it (an entry name split at a drive colon)
 // is kept as it is, for the file name to follow it.
-bool ConfineFolder(const std::string& folder, bool codePage, std::string& out, std::string& fault) {
-  std::vector<std::string> parts;
-  std::string tail;
-  ForEachComponent(folder, codePage, [&](const std::string& part, bool closed) {
+bool ConfineFolder(std::string_view folder, bool codePage, std::string& out, std::string& fault) {
+  std::vector<std::string_view> parts;
+  std::string_view tail;
+  ForEachComponent(folder, codePage, [&](std::string_view part, bool closed) {
     if (!fault.empty()) return;
     if (!closed) {
       // Only Windows splits at a colon; there one left in the folder part
@@ -112,12 +113,15 @@ bool ConfineFolder(const std::string& folder, bool codePage, std::string& out, s
   });
   if (!fault.empty()) return false;
   out.clear();
-  for (const std::string& part : parts) out += part + "\\";
+  for (const std::string_view part : parts) {
+    out += part;
+    out += '\\';
+  }
   out += tail;
   return true;
 }
 
-bool StartsWithIgnoringCase(const std::string& whole, const std::string& prefix) {
+bool StartsWithIgnoringCase(std::string_view whole, std::string_view prefix) {
   return whole.size() >= prefix.size() && text::SameText(whole.substr(0, prefix.size()), prefix);
 }
 
@@ -125,7 +129,8 @@ bool StartsWithIgnoringCase(const std::string& whole, const std::string& prefix)
 // hashed: a run keeps one for every file it writes, and two names with one
 // hash only cost a look at the disk.
 std::size_t NameKey(const std::string& name) {
-  return std::hash<std::string>()(platform::kIsWindows ? text::UpperAscii(name) : name);
+  if constexpr (platform::kIsWindows) return std::hash<std::string>()(text::UpperAscii(name));
+  return std::hash<std::string>()(name);
 }
 
 // A link's target is a path, and no system takes one longer than this.
@@ -154,7 +159,7 @@ std::optional<std::size_t> DepthBelow(const std::string& base, const std::string
   if (path.compare(0, base.size(), base) != 0) return std::nullopt;
   std::size_t depth = 0;
   bool climbs = false;
-  ForEachComponent(path.substr(base.size()), false, [&](const std::string& part, bool closed) {
+  ForEachComponent(std::string_view(path).substr(base.size()), false, [&](std::string_view part, bool closed) {
     if (part == "..") climbs = true;
     if (closed && !part.empty() && part != ".") ++depth;
   });
@@ -171,7 +176,7 @@ bool LinkStaysInside(const std::string& target, std::size_t depth) {
   if (target.empty() || target[0] == '/') return false;
   bool descended = false;
   bool inside = true;
-  ForEachComponent(target, false, [&](const std::string& part, bool) {
+  ForEachComponent(target, false, [&](std::string_view part, bool) {
     if (part == "..") {
       inside = inside && !descended && depth > 0;
       if (depth > 0) --depth;
@@ -263,6 +268,7 @@ TExtractionRun::TExtractionRun(TUnZip& zip, TArchiveReader& reader, TRunReports&
       reader_(reader),
       reports_(reports),
       settings_(settings),
+      base_(BaseOf(settings_.destDir)),
       context_(zip, *this),
       memory_(settings_.memoryBudget) {}
 
@@ -454,7 +460,7 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
   std::int64_t dataStart = 0;
   if (prepared) {
     // Its worker read the local header already.
-    zip_.CurrentEntry().Assign(reader_.CheckedEntry(index));
+    zip_.CurrentEntry().Assign(*reader_.CheckedEntry(index));
   } else {
     dataStart = LocateData(index);
   }
@@ -477,7 +483,7 @@ void TExtractionRun::ExtractEntry(std::int32_t index) {
   }
 
   std::string fName = *dir + entry.FileName();
-  target_ = unheld ? *unheld : platform::Path(fName);
+  SetTarget(unheld ? std::move(*unheld) : platform::Path(fName));
   if (!AnnounceEntry(index, fName)) return;
   const bool decodable = MethodDecodable(aes_ ? aes_->Method : entry.CompressionMethod);
   if (!Readable(index, entry, decodable)) return;
@@ -546,7 +552,7 @@ std::int64_t TExtractionRun::LocateData(std::int32_t index) {
 
 std::optional<std::string> TExtractionRun::CreatableDestDir(const TZipHeaderInfo& entry, std::string& fault) const {
   std::optional<std::string> dir = ComposeDestDir(entry, fault);
-  if (dir && !entry.FileNameView().empty()) fault = NameFault(entry.FileName());
+  if (dir && !entry.FileNameView().empty()) fault = NameFault(entry.FileNameView());
   // No name at all is no folder entry: it would pass for the destination.
   if (entry.StoredPathView().empty()) fault = "the entry has no name";
   if (!fault.empty()) return std::nullopt;
@@ -554,19 +560,22 @@ std::optional<std::string> TExtractionRun::CreatableDestDir(const TZipHeaderInfo
 }
 
 std::optional<std::string> TExtractionRun::ComposeDestDir(const TZipHeaderInfo& entry, std::string& fault) const {
-  const std::optional<std::string> folder = ConfinedFolder(entry.Directory(), true, fault);
-  if (!folder) return std::nullopt;
-  return Base() + *folder;
+  std::optional<std::string> folder = ConfinedFolder(entry.DirectoryView(), true, fault);
+  if (folder) folder->insert(0, Base());
+  return folder;
 }
 
-std::optional<std::string> TExtractionRun::ConfinedFolder(std::string stored, bool codePage, std::string& fault) const {
+std::optional<std::string> TExtractionRun::ConfinedFolder(std::string_view stored, bool codePage,
+                                                          std::string& fault) const {
   if (!settings_.recreateDirs || stored.empty()) return std::string();
-  const std::string rootDir = codePage ? settings_.rootDir : platform::Path(settings_.rootDir).Utf8();
-  if (!rootDir.empty() && StartsWithIgnoringCase(stored, rootDir)) stored.erase(0, rootDir.size());
+  if (!settings_.rootDir.empty()) {
+    const std::string rootDir = codePage ? settings_.rootDir : platform::Path(settings_.rootDir).Utf8();
+    if (StartsWithIgnoringCase(stored, rootDir)) stored.remove_prefix(rootDir.size());
+  }
   // A stored path from the root, or from a drive, goes below the destination
   // all the same. POSIX has no drives: there a colon is part of the name.
   if (platform::kIsWindows && stored.size() >= 2 && stored[1] == ':') {
-    stored.erase(0, 2);
+    stored.remove_prefix(2);
   }
   std::string confined;
   if (!ConfineFolder(stored, codePage, confined, fault)) return std::nullopt;
@@ -576,7 +585,7 @@ std::optional<std::string> TExtractionRun::ConfinedFolder(std::string stored, bo
 std::optional<platform::Path> TExtractionRun::Utf8Target(const TZipHeaderInfo& entry, std::string& fault) const {
   const std::string utf8 = entry.Utf8Path().value_or(std::string());
   const std::size_t nameStart = text::AfterLastOf(utf8, "\\", false);
-  const std::optional<std::string> folder = ConfinedFolder(utf8.substr(0, nameStart), false, fault);
+  const std::optional<std::string> folder = ConfinedFolder(std::string_view(utf8).substr(0, nameStart), false, fault);
   if (!folder) return std::nullopt;
   const std::string name = utf8.substr(nameStart);
   if (!name.empty()) fault = NameFault(name);
@@ -598,7 +607,7 @@ bool TExtractionRun::AnnounceEntry(std::int32_t index, std::string& fName) {
   if (!zip_.OnStartUnZip) return true;
   const std::string announced = fName;
   zip_.OnStartUnZip(&zip_, index, fName, skip);
-  if (fName != announced) target_ = platform::Path(fName);
+  if (fName != announced) SetTarget(platform::Path(fName));
   return !skip;
 }
 
@@ -607,13 +616,13 @@ bool TExtractionRun::PrepareFolder(std::int32_t index, const std::string& fName)
   // Folders below the destination are never reached through a link; a
   // handler may have chosen a place of its own.
   std::string reason;
-  const bool made = tree_->MakeFolders(target_.Folder(), reason);
+  const bool made = tree_->MakeFolders(targetFolder_, reason);
   if (!made) SkipUncreatable(index, fName, reason);
   return made;
 }
 
 bool TExtractionRun::KnownFree() const {
-  return tree_->Made(target_.Folder()) && !written_.Contains(NameKey(target_.Utf8()));
+  return tree_->Made(targetFolder_) && !written_.Contains(NameKey(target_.Utf8()));
 }
 
 bool TExtractionRun::MayWrite(std::int32_t index, std::string& fName) {
@@ -643,7 +652,7 @@ bool TExtractionRun::MayReplace(std::int32_t index, std::string& fName, const pl
         const std::string asked = fName;
         zip_.OnPromptForOverwrite(&zip_, overWriteIt, index, fName);
         // A name the handler chose is taken as it stands.
-        if (fName != asked) target_ = platform::Path(fName);
+        if (fName != asked) SetTarget(platform::Path(fName));
       } else {
         overWriteIt = zip_.Ui().ShowMessage("Replace existing file " + zip_.EntryFileName(index) + "?",
                                             "File Exists Alert", platform::Buttons::YesNo) == platform::Answer::Yes;
@@ -670,6 +679,7 @@ platform::Replace TExtractionRun::ReplaceRule() const {
 std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index, const std::string& fName,
                                                               std::int64_t dataStart, bool decodable, TStream* sink) {
   const TZipHeaderInfo& entry = zip_.CurrentEntry();
+  const platform::FileStamp stamp = StampOf(entry, settings_.retainAttributes);
   Decoded decoded;
   std::unique_ptr<TStream> testStream;
   if (sink != nullptr) {
@@ -683,7 +693,8 @@ std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index
     output_ = testStream.get();
   } else {
     try {
-      decoded.file = std::make_unique<TOutputFile>(target_, *tree_, target_.Folder(), entry.UncompressedSize);
+      decoded.file = std::make_unique<TOutputFile>(target_, *tree_, targetFolder_, entry.UncompressedSize,
+                                                   stamp.CreationPermissions());
     } catch (const EFCreateError& e) {
       SkipUncreatable(index, fName, e.Message());
       return std::nullopt;
@@ -710,7 +721,7 @@ std::optional<TExtractionRun::Decoded> TExtractionRun::Decode(std::int32_t index
       decoded.fault = "authentication failed: the data is damaged or was altered";
     }
     if (decoded.file && decoded.result != DecodeResult::DamagedData) {
-      decoded.file->Finish(settings_.flushFilesOnClose, StampOf(entry, settings_.retainAttributes));
+      decoded.file->Finish(settings_.flushFilesOnClose, stamp);
     }
   } catch (const EDecoderOutOfMemory&) {
     output_ = nullptr;
@@ -811,7 +822,7 @@ TExtractionRun::Placement TExtractionRun::MoveIntoPlace(std::int32_t index, cons
     placed = place(replace_, reason);
   }
   if (placed != platform::Placed::Done) return Placement::Failed;
-  if (tree_->Made(target_.Folder())) written_.Insert(NameKey(target_.Utf8()));
+  if (tree_->Made(targetFolder_)) written_.Insert(NameKey(target_.Utf8()));
   return Placement::Placed;
 }
 
@@ -833,7 +844,7 @@ void TExtractionRun::DeferLink(std::int32_t index, const std::string& fName, std
     ReportFailure(index, *decoded);
     return;
   }
-  const std::optional<std::size_t> depth = DepthBelow(platform::Path(Base()).Utf8(), target_.Folder().Utf8());
+  const std::optional<std::size_t> depth = DepthBelow(platform::Path(Base()).Utf8(), targetFolder_.Utf8());
   if (!settings_.absoluteLinks && !(depth && LinkStaysInside(target.text, *depth))) {
     Skip(index, skUnsafeLink, fName, target.text);
     return;
@@ -845,8 +856,8 @@ void TExtractionRun::MakeLinks() {
   for (const PendingLink& link : links_) {
     StopIfCancelled();
     // The overwrite rule and the events look at the working entry.
-    zip_.CurrentEntry().Assign(reader_.CheckedEntry(link.index));
-    target_ = link.path;
+    zip_.CurrentEntry().Assign(*reader_.CheckedEntry(link.index));
+    SetTarget(link.path);
     std::string fName = link.fName;
     if (!PrepareFolder(link.index, fName) || !MayWrite(link.index, fName)) continue;
     std::string reason;
@@ -874,7 +885,14 @@ void TExtractionRun::SkipUncreatable(std::int32_t index, const std::string& name
   Skip(index, skCannotCreate, name, reason);
 }
 
-std::string TExtractionRun::Base() const { return settings_.destDir.empty() ? std::string() : settings_.destDir + "\\"; }
+void TExtractionRun::SetTarget(platform::Path target) {
+  target_ = std::move(target);
+  targetFolder_ = target_.Folder();
+}
+
+std::string TExtractionRun::BaseOf(const std::string& destDir) {
+  return destDir.empty() ? std::string() : destDir + "\\";
+}
 
 // ---- the decoders' output ----------------------------------------------------------
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "decompress/DecodeContext.h"
@@ -107,7 +108,7 @@ class TExtractionRun final : public DecodeOutput {
   std::optional<std::string> CreatableDestDir(const TZipHeaderInfo& entry, std::string& fault) const;
   // The part of a destination folder below the destination, from a stored
   // folder in the system code page or (codePage false) in UTF-8.
-  std::optional<std::string> ConfinedFolder(std::string stored, bool codePage, std::string& fault) const;
+  std::optional<std::string> ConfinedFolder(std::string_view stored, bool codePage, std::string& fault) const;
   // For a name the system code page cannot hold: its path from the UTF-8
   // name, checked as CreatableDestDir checks the other names.
   std::optional<platform::Path> Utf8Target(const TZipHeaderInfo& entry, std::string& fault) const;
@@ -161,18 +162,22 @@ class TExtractionRun final : public DecodeOutput {
     std::string target;
   };
   void EntryDone(std::int32_t index, const std::string& fName);
+  // Makes target the working entry's path (target_, targetFolder_).
+  void SetTarget(platform::Path target);
 
   // OnSkippingFile, with detail for SkipDetail.
   void Skip(std::int32_t index, TSkipReason reason, const std::string& name, const std::string& detail = "");
   // Reports an entry that cannot be created (skCannotCreate) with its reason.
   void SkipUncreatable(std::int32_t index, const std::string& name, const std::string& reason);
   // The destination with its separator ("" for the current folder).
-  std::string Base() const;
+  const std::string& Base() const { return base_; }
+  static std::string BaseOf(const std::string& destDir);
 
   TUnZip& zip_;
   TArchiveReader& reader_;
   TRunReports& reports_;
   const TUnZipSettings settings_;
+  const std::string base_;  // Base()
   TDecodeContext context_;
   TStream* output_ = nullptr;
   std::uint32_t crc_ = 0xFFFFFFFFu;
@@ -198,6 +203,7 @@ class TExtractionRun final : public DecodeOutput {
   // code page, or one composed from its UTF-8 name where that code page
   // cannot hold it.
   platform::Path target_;
+  platform::Path targetFolder_;  // its folder
   std::vector<PendingLink> links_;
   // The names (hashed) this run wrote into folders it made.
   THashSet written_;

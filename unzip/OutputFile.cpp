@@ -63,13 +63,17 @@ constexpr std::int64_t kSmallestBuffer = 4096;
 }  // namespace
 
 TOutputFile::TOutputFile(platform::Path finalName, platform::OutputTree& tree, const platform::Path& tempFolder,
-                         std::int64_t expectedSize)
-    : finalName_(std::move(finalName)), tree_(tree) {
-  const std::int64_t bufSize = std::clamp(expectedSize, kSmallestBuffer, kOutputBufferSize);
+                         std::int64_t expectedSize, std::uint32_t permissions)
+    : finalName_(std::move(finalName)),
+      tree_(tree),
+      expectedSize_(expectedSize),
+      bufferSize_(static_cast<std::size_t>(std::clamp(expectedSize, kSmallestBuffer, kOutputBufferSize))) {
   std::string reason;
-  handle_ = tree_.CreateTemp(tempFolder, tempName_, reason);
-  if (handle_ == platform::kInvalidHandle) throw EFCreateError(reason);
-  buffer_.reserve(static_cast<std::size_t>(bufSize));
+  platform::OutputTree::TempFile temp = tree_.CreateTemp(tempFolder, permissions, reason);
+  if (temp.handle == platform::kInvalidHandle) throw EFCreateError(reason);
+  handle_ = temp.handle;
+  tempName_ = std::move(temp.name);
+  madeWith_ = temp.permissions;
 }
 
 TOutputFile::~TOutputFile() {
@@ -80,11 +84,16 @@ TOutputFile::~TOutputFile() {
 std::int32_t TOutputFile::Write(const void* buffer, std::int32_t count) {
   if (count <= 0) return 0;
   const auto* bytes = static_cast<const char*>(buffer);
-  if (buffer_.size() + static_cast<std::size_t>(count) > buffer_.capacity()) Flush();
-  if (static_cast<std::size_t>(count) >= buffer_.capacity()) {
+  const auto size = static_cast<std::size_t>(count);
+  if (buffer_.size() + size > bufferSize_) Flush();
+  // A block as large as the buffer needs no copy, nor does one that ends
+  // the file while nothing waits before it: a small file, written at once,
+  // takes no buffer at all.
+  if (size >= bufferSize_ || (buffer_.empty() && position_ + count >= expectedSize_)) {
     WriteThrough(bytes, count);
   } else {
-    buffer_.append(bytes, static_cast<std::size_t>(count));
+    if (buffer_.capacity() < bufferSize_) buffer_.reserve(bufferSize_);
+    buffer_.append(bytes, size);
   }
   position_ += count;
   return count;
@@ -102,7 +111,7 @@ void TOutputFile::Finish(bool commitToDisk, const platform::FileStamp& stamp) {
   if (commitToDisk && !platform::FileCommit(handle_)) Fail();
   const platform::FileHandle written = handle_;
   handle_ = platform::kInvalidHandle;
-  platform::FileStampAndClose(written, tempName_, stamp);
+  platform::FileStampAndClose(written, tempName_, stamp, madeWith_);
 }
 
 platform::Placed TOutputFile::Commit(platform::Replace rule, std::string& reason) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/Platform.h"
@@ -38,9 +39,12 @@ class TNullStream final : public TStream {
 // the final file and the system's reason.
 class TOutputFile final : public TStream {
  public:
-  // expectedSize: the entry's size, so that a small file takes a small buffer.
+  // expectedSize: the entry's size, so that a small file takes a small
+  // buffer; permissions: those it is made with (FileStamp::CreationPermissions
+  // of the stamp Finish gives it, which then needs no change where the
+  // umask takes none of them).
   TOutputFile(platform::Path finalName, platform::OutputTree& tree, const platform::Path& tempFolder,
-              std::int64_t expectedSize);
+              std::int64_t expectedSize, std::uint32_t permissions = platform::FileStamp::kNewFilePermissions);
   ~TOutputFile() override;
   TOutputFile(const TOutputFile&) = delete;
   TOutputFile& operator=(const TOutputFile&) = delete;
@@ -69,7 +73,10 @@ class TOutputFile final : public TStream {
   platform::OutputTree& tree_;
   platform::Path tempName_;
   platform::FileHandle handle_ = platform::kInvalidHandle;
-  std::string buffer_;
+  std::optional<std::uint32_t> madeWith_;  // its permissions, where known
+  const std::int64_t expectedSize_;
+  const std::size_t bufferSize_;
+  std::string buffer_;  // reserved when first needed
   std::int64_t position_ = 0;
   bool committed_ = false;
 };

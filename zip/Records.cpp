@@ -303,16 +303,19 @@ void TZipHeaderInfo::Clear() {
 void TZipHeaderInfo::AssignTo(TPersistent* dest) const { AssignToOwnKind(*this, dest); }
 
 void TZipHeaderInfo::Assign(const TPersistent* source) {
-  const TZipHeaderInfo* src = OtherOfOwnKind(*this, source);
-  if (src == nullptr) return;
-  static_cast<ZipEntryFields&>(*this) = *src;
-  const std::string_view path = src->StoredPathView();
-  SetPath(path.substr(0, src->nameStart_), path.substr(src->nameStart_));
-  RareParts parts = src->rare_ ? *src->rare_ : RareParts{};
+  if (const TZipHeaderInfo* src = OtherOfOwnKind(*this, source)) Assign(*src);
+}
+
+void TZipHeaderInfo::Assign(const TZipHeaderInfo& source) {
+  if (&source == this) return;
+  static_cast<ZipEntryFields&>(*this) = source;
+  const std::string_view path = source.StoredPathView();
+  SetPath(path.substr(0, source.nameStart_), path.substr(source.nameStart_));
+  RareParts parts = source.rare_ ? *source.rare_ : RareParts{};
   // A source without its comment loaded leaves this entry's text as it is.
-  if (src->FileCommentLength == 0 || !src->FileCommentLoaded()) parts.fileComment = TakeRareParts().fileComment;
+  if (source.FileCommentLength == 0 || !source.FileCommentLoaded()) parts.fileComment = TakeRareParts().fileComment;
   SetRareParts(std::move(parts));
-  hasUtf8Path_ = src->hasUtf8Path_;
+  hasUtf8Path_ = source.hasUtf8Path_;
 }
 
 void TZipHeaderInfo::SetRareParts(RareParts parts) {

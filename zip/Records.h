@@ -182,6 +182,8 @@ class TZipHeaderInfo : public TPersistent, public ZipEntryFields {
 
   void AssignTo(TPersistent* dest) const override;
   void Assign(const TPersistent* source) override;
+  // The same from an entry known to be one: no look at its kind.
+  void Assign(const TZipHeaderInfo& source);
 
   void Clear();
 

@@ -58,9 +58,11 @@ class Cli(unittest.TestCase):
                     os.chmod(os.path.join(base, n), 0o755)
         shutil.rmtree(self.tmp, ignore_errors=True)
 
-    def run_cli(self, *args):
-        p = subprocess.run([CLI] + list(args), cwd=self.work, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    def run_cli(self, *args, umask=None, prefix=()):
+        """prefix: a program the tool runs under (strace)."""
+        p = subprocess.run(list(prefix) + [CLI] + list(args), cwd=self.work, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120,
+                           preexec_fn=None if umask is None else lambda: os.umask(umask))
         return p.returncode, p.stdout.decode("utf-8", "replace"), p.stderr.decode("utf-8", "replace")
 
     def files(self, root="out"):
@@ -467,6 +469,64 @@ class Cli(unittest.TestCase):
         rc, out, err = self.run_cli("-d", "out", "a.zip")
         self.assertEqual(rc, 0, err)
         self.assertEqual(stat.S_IMODE(os.stat(os.path.join(self.work, "out", "run.sh")).st_mode), 0o755)
+
+    def unix_file(self, name, mode):
+        info = zipfile.ZipInfo(name)
+        info.create_system = 3
+        info.external_attr = (stat.S_IFREG | mode) << 16
+        return info
+
+    def modes(self, root, names):
+        return {n: stat.S_IMODE(os.lstat(os.path.join(self.work, root, n)).st_mode) for n in names}
+
+    def test_archive_modes_are_exact_whatever_the_umask_and_a_read_only_file_takes_it(self):
+        modes = {"open": 0o666, "a/shared": 0o644, "a/b/group": 0o640, "a/b/c/own": 0o600, "exe": 0o4755,
+                 "x/tool": 0o775, "none": 0o000}
+        read_only = zipfile.ZipInfo("a/ro.txt")
+        read_only.create_system = 0
+        read_only.external_attr = 0x21
+        make_zip(self.archive, [(self.unix_file(n, m), b"data") for n, m in modes.items()] + [(read_only, b"ro")])
+        for umask in (0o022, 0o077, 0o002, 0o000, 0o777):
+            out = "out%03o" % umask
+            rc, _, err = self.run_cli("-d", out, "a.zip", umask=umask)
+            self.assertEqual(rc, 0, err)
+            got = self.modes(out, list(modes) + ["a/ro.txt"])
+            self.assertEqual(got, {**{n: m & 0o777 for n, m in modes.items()}, "a/ro.txt": 0o444 & ~umask},
+                             "umask %03o" % umask)
+
+    def test_archive_modes_are_exact_under_a_default_acl(self):
+        # u::rwx g::rwx o::---: new files there lose the bits of others, whatever the umask.
+        entries = [(1, 7), (4, 7), (0x20, 0)]
+        acl = struct.pack("<I", 2) + b"".join(struct.pack("<HHI", tag, perm, 0xFFFFFFFF) for tag, perm in entries)
+        out = os.path.join(self.work, "out")
+        os.makedirs(out)
+        try:
+            os.setxattr(out, "system.posix_acl_default", acl)
+        except OSError as e:
+            self.skipTest("no default ACL here: %s" % e)
+        make_zip(self.archive, [(self.unix_file("top", 0o644), b"t"), (self.unix_file("d/e/deep", 0o755), b"d")])
+        rc, _, err = self.run_cli("-d", "out", "a.zip", umask=0o022)
+        self.assertEqual(rc, 0, err)
+        self.assertEqual(self.modes("out", ["top", "d/e/deep"]), {"top": 0o644, "d/e/deep": 0o755})
+
+    @unittest.skipUnless(shutil.which("strace"), "needs strace")
+    def test_files_are_made_as_open_as_they_end_without_a_mode_change_and_new_folders_without_a_look(self):
+        make_zip(self.archive, [(self.unix_file("a/b/c/f%d" % i, 0o644), b"x") for i in range(3)] +
+                 [(self.unix_file("a/b/d/g", 0o600), b"y"), (self.unix_file("a/e/h", 0o755), b"z")])
+        trace = os.path.join(self.work, "trace")
+        rc, _, err = self.run_cli("-T", "1", "-d", "out", "a.zip", umask=0o022,
+                                  prefix=("env", "ASAN_OPTIONS=detect_leaks=0",  # no leak check under a tracer
+                                          "strace", "-f", "-o", trace, "-e", "trace=fchmod,openat,mkdirat"))
+        self.assertEqual(rc, 0, err)
+        with open(trace) as f:
+            calls = f.read()
+        self.assertNotIn("fchmod(", calls)
+        # Each is made as open as it ends, never more.
+        self.assertEqual(re.findall(r'openat\(\d+, "\.quv[^"]*", [^,]*, (0\d+)\)', calls), ["0644"] * 3 + ["0600", "0755"])
+        # Only "a" is looked for: every other folder is new in a folder the run made.
+        self.assertEqual(re.findall(r'openat\(\d+, "([^"]*)".* = -1 ENOENT', calls), ["a"])
+        self.assertEqual(self.modes("out", ["a/b/c/f0", "a/b/d/g", "a/e/h"]),
+                         {"a/b/c/f0": 0o644, "a/b/d/g": 0o600, "a/e/h": 0o755})
 
     def test_links_made_by_zip_y_are_restored_as_unzip_restores_them(self):
         tree = os.path.join(self.tmp, "tree")

@@ -461,6 +461,24 @@ TEST_F(Extraction, AFolderTheRunMadeThatBecomesALinkLeadsNowhere) {
   EXPECT_NE(std::find(log.begin(), log.end(), "skip 3 2 d/c"), log.end());
 }
 
+// A folder the run made holds only what the run made, unless another user
+// put something there meanwhile: a link in place of a folder to be made is
+// found, never followed.
+TEST_F(Extraction, ALinkPutInAFolderTheRunMadeLeadsNowhere) {
+  if (platform::kIsWindows) GTEST_SKIP() << "links need privileges there";
+  const std::string outside = tmp / "outside";
+  fs::create_directories(Native(outside));
+  Make({Entry("d/a", "a"), Entry("d/s/b", "b"), Entry("d/t/c", "c")});
+  Record();
+  zip.OnEndUnZip = [&](TObject*, std::int32_t i, const std::string&) {
+    if (i == 0) fs::create_directory_symlink(Native(outside), Native(Join(dest, "d\\s")));
+  };
+  EXPECT_EQ(zip.UnZipFiles(), 2);
+  EXPECT_TRUE(fs::is_empty(Native(outside)));
+  EXPECT_NE(std::find(log.begin(), log.end(), "skip 3 1 d/s/b"), log.end());
+  EXPECT_EQ(Out("d/t/c"), "c");
+}
+
 TEST_F(Overwrite, AFolderInTheWayCannotBeCreatedEvenWithReplaceReadOnly) {
   fs::remove(Native(Join(dest, "f.txt")));
   fs::create_directories(Native(Join(dest, "f.txt")));
@@ -512,6 +530,22 @@ TEST_F(Extraction, UnixPermissionsApplyWithoutSpecialBitsAndLinksAreFilesOnWindo
     EXPECT_EQ(mode("locked"), 0444u);
   }
   platform::FileSetAttr(Join(dest, "locked"), 0);
+}
+
+TEST_F(Extraction, AFileIsNoMoreOpenWhileWrittenThanItEnds) {
+  if (platform::kIsWindows) GTEST_SKIP() << "no permission bits there";
+  Make({UnixEntry("own", std::string(300000, 'o'), 0100600)});
+  zip.SetThreads(1);
+  std::vector<unsigned> whileWritten;
+  zip.OnFilePercentDone = [&](TObject*, std::int32_t) {
+    for (const auto& file : fs::directory_iterator(Native(dest))) {
+      if (file.path().filename().string().rfind(".quv", 0) != 0) continue;
+      whileWritten.push_back(static_cast<unsigned>(file.symlink_status().permissions()) & 07777u);
+    }
+  };
+  EXPECT_EQ(zip.UnZipFiles(), 1);
+  ASSERT_FALSE(whileWritten.empty());
+  for (const unsigned mode : whileWritten) EXPECT_EQ(mode & ~0600u, 0u) << std::oct << mode;
 }
 
 // ---- passwords -----------------------------------------------------------------------
