@@ -9,11 +9,15 @@
 // entry looked up as soon as the current one is consumed, up to three
 // literals per refill, and decoding straight into a long flat window in
 // WorkArea that is written to the output in 32 768-byte blocks from where it
-// lies. The fast loop only runs while InBuffer holds enough bytes; near its
-// end, and for block headers, bits are fetched the careful way, one
-// GetInputByte at a time and only when needed, so buffer refills (with their
-// decryption, disk changes and short-archive checks) happen exactly when the
-// data calls for them.
+// lies. Input is read where it lies too: in the host's own buffer when it
+// lends its bytes, else in InBuffer. The fast loop only runs while enough
+// bytes are at hand; near the end of a block of input, and for block
+// headers, bits are fetched the careful way, a byte at a time and only when
+// needed, so refills (with their decryption, disk changes and short-archive
+// checks) happen exactly when the data calls for them. At the end of the
+// entry's data nothing more is to be read: the last bytes are copied, with
+// the bytes the careful path feeds past the end after them, and the fast
+// loop runs on them up to the stream's end.
 //
 // Window: WorkArea holds 32 KB (Deflate64: 64 KB) of history followed by
 // 192 KB (Deflate64: 96 KB) of fresh output and a margin for the longest
@@ -77,6 +81,11 @@ static_assert(FitsWorkArea(kDeflate) && FitsWorkArea(kDeflate64));
 // complete the lookup of its last code; one that goes on living on them is
 // broken, and this many end its decoding, so no input can loop forever.
 constexpr std::uint32_t kPhantomLimit = 64;
+// Phantom bytes laid after the copy of the entry's last bytes: enough for
+// the fast loop to reach a sound stream's end, and fewer than the limit, so
+// that the careful path still stops at the same point.
+constexpr std::ptrdiff_t kPhantomRun = 32;
+static_assert(kPhantomRun <= kPhantomLimit);
 
 struct StopDecoding {};
 
@@ -105,6 +114,10 @@ constexpr int kLitRootBits = 11;
 constexpr int kDistRootBits = 8;
 // Input bytes a second refill within one symbol may take.
 constexpr std::int32_t kSecondRefillMargin = 8;
+// Input bytes at hand for the fast loop to be worth entering.
+constexpr std::ptrdiff_t kFastLoopInput = 16 + kSecondRefillMargin;
+// The copy of the entry's last bytes and the phantom bytes fit InBuffer.
+static_assert(kFastLoopInput + kPhantomRun <= kInBufferSize);
 // Room for the largest possible tables: every sub-table covers at least one
 // code and is at most 2^(15 - root bits) entries.
 constexpr int kLitCapacity = (1 << kLitRootBits) + 288 * (1 << (15 - kLitRootBits));
@@ -295,6 +308,10 @@ const FixedTables& Fixed(const Format& format) {
 
 enum Status { kGoOn, kEndOfBlock, kBad };
 
+// Test switches (see Inflate.h).
+std::atomic<bool> portableLoopOnly{false};
+std::atomic<bool> carefulTailOnly{false};
+
 class Inflater {
  public:
   Inflater(TDecodeContext& ctx, InflateTables& tables, const Format& format)
@@ -304,7 +321,8 @@ class Inflater {
         base_(ctx.WorkArea.get()),
         out_(base_ + format.history),
         first_(out_),
-        blockEnd_(out_ + kBlock) {}
+        blockEnd_(out_ + kBlock),
+        phantomRun_(carefulTailOnly.load(std::memory_order_relaxed) ? 0 : kPhantomRun) {}
 
   DecodeResult DecodeBlock(bool& last);
   void WriteRest() { WriteOutputBlock(ctx_, blockEnd_ - kBlock, static_cast<std::int32_t>(out_ - (blockEnd_ - kBlock))); }
@@ -333,17 +351,18 @@ class Inflater {
   Status SlowSymbol(const Table& lit, const Table& dist);
   std::uint32_t SlowDecode(const Table& t);
 
-  std::int32_t Available() const {
-    return static_cast<std::int32_t>(std::min<std::int64_t>(ctx_.InAvail, ctx_.PackedLeft));
+  // Bytes that may be read from in_ on.
+  std::ptrdiff_t Readable() const { return inLimit_ - in_; }
+  // Fewer than want bytes readable in the entry's last block: go on with
+  // the copy of its last bytes.
+  void ToTailIfShort(std::ptrdiff_t want) {
+    if (Readable() < want && lastBlock_ && !atTail_) MoveToTail();
   }
-  void Consumed(const std::uint8_t* in) {
-    const auto k = static_cast<std::int32_t>(in - ctx_.InNext);
-    if (k == 0) return;
-    ctx_.InNext += k;
-    ctx_.InAvail = static_cast<std::uint16_t>(ctx_.InAvail - k);
-    ctx_.PackedLeft -= k;
-    ctx_.ByteHold = ctx_.InNext[-1];
-  }
+  void TakeBlock();
+  void MoveToTail();
+  bool MoreInput();
+  std::uint8_t NextByte();
+  void HandBackLentInput();
   void Need(unsigned n);
   std::uint32_t Peek(unsigned n) const { return static_cast<std::uint32_t>(bits_ & Mask(n)); }
   void Drop(unsigned n) {
@@ -366,33 +385,90 @@ class Inflater {
   // The entry's first byte in the window; the window's start once it slid.
   const std::uint8_t* first_;
   std::uint8_t* blockEnd_;
+  // Input: the bytes at hand are [in_, inEnd_), a block TakeInputBlock
+  // answered. At the entry's end (atTail_) they are a copy of its last
+  // bytes at InBuffer's start followed by kPhantomRun phantom bytes up to
+  // inLimit_, which reads may take as they take the others; before that
+  // inLimit_ is inEnd_.
+  const std::uint8_t* in_ = nullptr;
+  const std::uint8_t* inEnd_ = nullptr;
+  const std::uint8_t* inLimit_ = nullptr;
+  bool lastBlock_ = false;  // no bytes of the entry's data follow inEnd_
+  bool atTail_ = false;
+  const std::ptrdiff_t phantomRun_;  // kPhantomRun, or none for the careful tail
+  // Phantom bytes fed beyond inLimit_.
   std::uint32_t phantom_ = 0;
 };
 
-// Makes at least n (at most 32) bits available. From InBuffer in one step
-// when it holds enough; otherwise a byte at a time through GetInputByte, so
-// a refill happens only when these bits really need it.
+void Inflater::TakeBlock() {
+  const std::span<const std::uint8_t> block = TakeInputBlock(ctx_);
+  in_ = block.data();
+  inEnd_ = inLimit_ = in_ + block.size();
+  lastBlock_ = ctx_.PackedLeft <= 0;
+  if (!block.empty()) ctx_.ByteHold = block.back();
+}
+
+// From here on the phantom bytes are the last byte of the entry's data.
+void Inflater::MoveToTail() {
+  const auto k = static_cast<std::size_t>(inEnd_ - in_);
+  std::uint8_t* const tail = ctx_.InBuffer.get();
+  if (k > 0) std::memmove(tail, in_, k);
+  std::memset(tail + k, static_cast<std::uint8_t>(ctx_.ByteHold), static_cast<std::size_t>(phantomRun_));
+  in_ = tail;
+  inEnd_ = tail + k;
+  inLimit_ = inEnd_ + phantomRun_;
+  atTail_ = true;
+}
+
+// When nothing is readable: the next block, or the entry's tail; false
+// once that too is used up.
+bool Inflater::MoreInput() {
+  if (!lastBlock_) {
+    TakeBlock();
+  } else if (!atTail_) {
+    MoveToTail();
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::uint8_t Inflater::NextByte() {
+  while (in_ == inLimit_) {
+    if (!MoreInput()) {
+      if (static_cast<std::ptrdiff_t>(++phantom_) > static_cast<std::ptrdiff_t>(kPhantomLimit) - phantomRun_)
+        throw StopDecoding{};
+      return static_cast<std::uint8_t>(ctx_.ByteHold);
+    }
+  }
+  return *in_++;
+}
+
+// Lent bytes are given back before output is written (the host's handlers
+// may then run) and taken again when needed.
+void Inflater::HandBackLentInput() {
+  if (atTail_ || !HandBackInput(ctx_, static_cast<std::int32_t>(inEnd_ - in_))) return;
+  in_ = inEnd_ = inLimit_ = nullptr;
+  lastBlock_ = ctx_.PackedLeft <= 0;
+}
+
+// Makes at least n (at most 32) bits available. In one step when enough
+// bytes are at hand; otherwise a byte at a time, so a refill happens only
+// when these bits really need it.
 void Inflater::Need(unsigned n) {
   while (count_ < n) {
-    if (Available() >= 8) {
-      const std::uint8_t* in = ctx_.InNext;
-      Refill(bits_, count_, in);
-      Consumed(in);
-      continue;
-    }
-    std::uint16_t b = 0;
-    if (GetInputByte(ctx_, b) == 8) {
-      ctx_.ByteHold = b;
+    ToTailIfShort(8);
+    if (Readable() >= 8) {
+      Refill(bits_, count_, in_);
     } else {
-      if (++phantom_ > kPhantomLimit) throw StopDecoding{};
-      b = ctx_.ByteHold;
+      bits_ |= static_cast<std::uint64_t>(NextByte()) << count_;
+      count_ += 8;
     }
-    bits_ |= static_cast<std::uint64_t>(b & 0xFF) << count_;
-    count_ += 8;
   }
 }
 
 void Inflater::Flush() {
+  HandBackLentInput();
   WriteOutputBlock(ctx_, blockEnd_ - kBlock, static_cast<std::int32_t>(kBlock));
   if (blockEnd_ == base_ + format_.history + format_.fresh) {
     const std::ptrdiff_t keep = out_ - (base_ + format_.fresh);
@@ -444,25 +520,17 @@ DecodeResult Inflater::CopyStoredBlock() {
     FlushIfFull();
   }
   if (left == 0) return DecodeResult::Decoded;
-  bits_ = 0;  // the bytes above the count are taken straight from InBuffer now
+  bits_ = 0;  // the bytes above the count are taken straight from the input now
   while (left > 0) {
-    const std::int32_t avail = Available();
-    if (avail > 0) {
+    if (Readable() > 0) {
       const auto k = static_cast<std::uint32_t>(
-          std::min<std::ptrdiff_t>({static_cast<std::ptrdiff_t>(left), avail, blockEnd_ - out_}));
-      std::memcpy(out_, ctx_.InNext, k);
+          std::min<std::ptrdiff_t>({static_cast<std::ptrdiff_t>(left), Readable(), blockEnd_ - out_}));
+      std::memcpy(out_, in_, k);
       out_ += k;
+      in_ += k;
       left -= k;
-      Consumed(ctx_.InNext + k);
     } else {
-      std::uint16_t b = 0;
-      if (GetInputByte(ctx_, b) == 8) {
-        ctx_.ByteHold = b;
-      } else {
-        if (++phantom_ > kPhantomLimit) throw StopDecoding{};
-        b = ctx_.ByteHold;
-      }
-      *out_++ = static_cast<std::uint8_t>(b);
+      *out_++ = NextByte();
       --left;
     }
     FlushIfFull();
@@ -534,11 +602,7 @@ DecodeResult Inflater::ReadCodeLengths(const Table& cl, std::uint16_t* lens, uns
   // holds that many, and the repeat counts' bits are there too.
   const std::uint64_t clMask = Mask(cl.rootBits);
   while (n < total) {
-    if (count_ < 14 && Available() >= 8) {
-      const std::uint8_t* in = ctx_.InNext;
-      Refill(bits_, count_, in);
-      Consumed(in);
-    }
+    if (count_ < 14 && Readable() >= 8) Refill(bits_, count_, in_);
     std::uint32_t e;
     if (count_ >= cl.rootBits) {
       e = t_.codeLengths[bits_ & clMask];
@@ -569,7 +633,8 @@ DecodeResult Inflater::DecodeCompressedData(const Table& lit, const Table& dist)
   if (lit.entries == nullptr) return DecodeResult::DamagedData;
   for (;;) {
     Status s;
-    if (Available() < 16 + kSecondRefillMargin)
+    ToTailIfShort(kFastLoopInput);
+    if (Readable() < kFastLoopInput)
       s = SlowSymbol(lit, dist);
     else if (format_.deflate64)
       s = RunFastLoop<true>(lit, dist);
@@ -581,7 +646,6 @@ DecodeResult Inflater::DecodeCompressedData(const Table& lit, const Table& dist)
   }
 }
 
-std::atomic<bool> portableLoopOnly{false};
 
 #ifdef QUV_INFLATE_BMI2
 bool HaveBmi2() {
@@ -651,9 +715,9 @@ Status Inflater::SlowSymbol(const Table& lit, const Table& dist) {
 // bits need a second refill before the distance.
 template <bool kDeflate64>
 Status Inflater::FastLoop(const Table& lit, const Table& dist) {
-  const std::uint8_t* in = ctx_.InNext;
+  const std::uint8_t* in = in_;
   // The last position with 8 readable bytes, or with 8 more after a refill.
-  const std::uint8_t* const inLast = in + Available() - 8 - (kDeflate64 ? kSecondRefillMargin : 0);
+  const std::uint8_t* const inLast = inLimit_ - 8 - (kDeflate64 ? kSecondRefillMargin : 0);
   std::uint8_t* out = out_;
   std::uint8_t* const outEnd = blockEnd_;
   std::uint64_t bits = bits_;
@@ -737,7 +801,7 @@ Status Inflater::FastLoop(const Table& lit, const Table& dist) {
     Refill(bits, count, in);
   }
 
-  Consumed(in);
+  in_ = in;
   count_ = count & 0xFF;
   bits_ = bits & Mask(count_);  // nothing above the count when bytes come one at a time next
   out_ = out;
@@ -747,6 +811,8 @@ Status Inflater::FastLoop(const Table& lit, const Table& dist) {
 }  // namespace
 
 void UsePortableInflateLoop(bool portable) { portableLoopOnly.store(portable, std::memory_order_relaxed); }
+
+void UseCarefulInflateTail(bool careful) { carefulTailOnly.store(careful, std::memory_order_relaxed); }
 
 DecodeResult InflateEntry(TDecodeContext& ctx, InflateFormat format) {
   Inflater inflater(ctx, TablesOf(ctx), format == InflateFormat::Deflate64 ? kDeflate64 : kDeflate);
