@@ -335,6 +335,7 @@ class Inflater {
   DecodeResult ReadCodeLengthCode(unsigned ncode, Table& cl);
   // The literal/length and distance code lengths, total of them, into lens.
   DecodeResult ReadCodeLengths(const Table& cl, std::uint16_t* lens, unsigned total);
+  bool ReadCodeLengthsFast(const Table& cl, std::uint16_t* lens, unsigned& n, unsigned total, std::uint16_t& lastLen);
   DecodeResult DecodeCompressedData(const Table& lit, const Table& dist);
   template <bool kDeflate64>
   [[gnu::always_inline]] inline Status FastLoop(const Table& lit, const Table& dist);
@@ -595,38 +596,85 @@ DecodeResult Inflater::ReadCodeLengthCode(unsigned ncode, Table& cl) {
   return DecodeResult::Decoded;
 }
 
+// The repeat count's bits after code-length symbol 16, 17 or 18.
+constexpr unsigned RepeatBits(unsigned sym) { return sym == 16 ? 2 : sym == 17 ? 3 : 7; }
+
+// Adds at lens[n] the lengths a code-length symbol stands for; false when a
+// repeat would run past total.
+[[gnu::always_inline]] inline bool AddCodeLengths(std::uint16_t* lens, unsigned& n, unsigned total, unsigned sym,
+                                                  unsigned repeatCount, std::uint16_t& lastLen) {
+  if (sym < 16) {
+    lens[n++] = static_cast<std::uint16_t>(sym);
+    lastLen = static_cast<std::uint16_t>(sym);
+    return true;
+  }
+  const unsigned repeat = (sym == 18 ? 11 : 3) + repeatCount;
+  if (sym != 16) lastLen = 0;
+  if (n + repeat > total) return false;
+  std::fill(lens + n, lens + n + repeat, lastLen);
+  n += repeat;
+  return true;
+}
+
 DecodeResult Inflater::ReadCodeLengths(const Table& cl, std::uint16_t* lens, unsigned total) {
   unsigned n = 0;
   std::uint16_t lastLen = 0;
-  // Code-length codes are at most 7 bits: one lookup whenever the buffer
-  // holds that many, and the repeat counts' bits are there too.
-  const std::uint64_t clMask = Mask(cl.rootBits);
   while (n < total) {
-    if (count_ < 14 && Readable() >= 8) Refill(bits_, count_, in_);
-    std::uint32_t e;
-    if (count_ >= cl.rootBits) {
-      e = t_.codeLengths[bits_ & clMask];
-      Drop(CodeBits(e));
+    bool sound;
+    if (Readable() >= 8) {
+      sound = ReadCodeLengthsFast(cl, lens, n, total, lastLen);
     } else {
-      e = SlowDecode(cl);
+      std::uint32_t e;
+      if (count_ >= cl.rootBits) {
+        e = t_.codeLengths[bits_ & Mask(cl.rootBits)];
+        Drop(CodeBits(e));
+      } else {
+        e = SlowDecode(cl);
+      }
+      const unsigned sym = Value(e);
+      unsigned repeatCount = 0;
+      if (sym >= 16) {
+        Need(RepeatBits(sym));
+        repeatCount = Peek(RepeatBits(sym));
+        Drop(RepeatBits(sym));
+      }
+      sound = AddCodeLengths(lens, n, total, sym, repeatCount, lastLen);
     }
-    const unsigned sym = Value(e);
-    if (sym < 16) {
-      lens[n++] = static_cast<std::uint16_t>(sym);
-      lastLen = static_cast<std::uint16_t>(sym);
-      continue;
-    }
-    const unsigned extraBits = sym == 16 ? 2 : sym == 17 ? 3 : 7;
-    Need(extraBits);
-    const unsigned repeat = (sym == 18 ? 11 : 3) + Peek(extraBits);
-    Drop(extraBits);
-    const std::uint16_t fill = sym == 16 ? lastLen : 0;
-    if (n + repeat > total) return DecodeResult::DamagedData;
-    std::fill(lens + n, lens + n + repeat, fill);
-    n += repeat;
-    lastLen = fill;
+    if (!sound) return DecodeResult::DamagedData;
   }
   return DecodeResult::Decoded;
+}
+
+// Reads code lengths while 8 input bytes are at hand, with the bit buffer in
+// locals. A code-length code is at most 7 bits and a repeat count at most 7:
+// 14 bits held decode a symbol whole.
+bool Inflater::ReadCodeLengthsFast(const Table& cl, std::uint16_t* lens, unsigned& n, unsigned total,
+                                   std::uint16_t& lastLen) {
+  std::uint64_t bits = bits_;
+  std::uint32_t count = count_;
+  const std::uint8_t* in = in_;
+  const std::uint8_t* const inLast = inLimit_ - 8;
+  const std::uint32_t* const table = t_.codeLengths;
+  const std::uint64_t clMask = Mask(cl.rootBits);
+  bool sound = true;
+  do {
+    if (count < 14) Refill(bits, count, in);
+    const std::uint32_t e = table[bits & clMask];
+    bits >>= CodeBits(e);
+    count -= CodeBits(e);
+    const unsigned sym = Value(e);
+    unsigned repeatCount = 0;
+    if (sym >= 16) {
+      repeatCount = static_cast<unsigned>(bits & Mask(RepeatBits(sym)));
+      bits >>= RepeatBits(sym);
+      count -= RepeatBits(sym);
+    }
+    sound = AddCodeLengths(lens, n, total, sym, repeatCount, lastLen);
+  } while (sound && n < total && in <= inLast);
+  count_ = count;
+  bits_ = bits & Mask(count);  // nothing above the count when bytes come one at a time next
+  in_ = in;
+  return sound;
 }
 
 DecodeResult Inflater::DecodeCompressedData(const Table& lit, const Table& dist) {
