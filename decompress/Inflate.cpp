@@ -177,6 +177,12 @@ DecodeResult BuildTable(const Format& format, const std::uint16_t* lens, int n, 
   return huffman::BuildTable(lens, n, Symbols(format, alphabet), wantBits, classicBits, storage, capacity, out,
                              entriesUsed);
 }
+DecodeResult BuildTable(const Format& format, const std::uint16_t* lens, int n, const LengthCounts& counts,
+                        Alphabet alphabet, unsigned wantBits, unsigned classicBits, std::uint32_t* storage, int capacity,
+                        Table& out, std::uint16_t& entriesUsed) {
+  return huffman::BuildTable(lens, n, counts, Symbols(format, alphabet), wantBits, classicBits, storage, capacity, out,
+                             entriesUsed);
+}
 
 [[gnu::always_inline]] inline std::uint64_t Load64(const std::uint8_t* p) {
   std::uint64_t v;
@@ -333,9 +339,11 @@ class Inflater {
   DecodeResult DecodeDynamicBlock();
   // The code-length code's lengths and table (cl).
   DecodeResult ReadCodeLengthCode(unsigned ncode, Table& cl);
-  // The literal/length and distance code lengths, total of them, into lens.
-  DecodeResult ReadCodeLengths(const Table& cl, std::uint16_t* lens, unsigned total);
-  bool ReadCodeLengthsFast(const Table& cl, std::uint16_t* lens, unsigned& n, unsigned total, std::uint16_t& lastLen);
+  // The literal/length and distance code lengths, total of them, into lens,
+  // with counts of each length.
+  DecodeResult ReadCodeLengths(const Table& cl, std::uint16_t* lens, unsigned total, LengthCounts& counts);
+  bool ReadCodeLengthsFast(const Table& cl, std::uint16_t* lens, unsigned& n, unsigned total, std::uint16_t& lastLen,
+                           LengthCounts& counts);
   DecodeResult DecodeCompressedData(const Table& lit, const Table& dist);
   template <bool kDeflate64>
   [[gnu::always_inline]] inline Status FastLoop(const Table& lit, const Table& dist);
@@ -561,17 +569,21 @@ DecodeResult Inflater::DecodeDynamicBlock() {
   DecodeResult r = ReadCodeLengthCode(ncode, cl);
   if (r != DecodeResult::Decoded) return r;
   std::uint16_t lens[286 + 32];
-  r = ReadCodeLengths(cl, lens, nlit + ndist);
+  // Counted as they are read: all of them, then the literal/length ones.
+  LengthCounts litCounts;
+  r = ReadCodeLengths(cl, lens, nlit + ndist, litCounts);
   if (r != DecodeResult::Decoded) return r;
+  const LengthCounts distCounts = CountLengths(lens + nlit, static_cast<int>(ndist));
+  for (unsigned len = 0; len <= kMaxCodeBits; ++len) litCounts.of[len] -= distCounts.of[len];
 
   std::uint16_t& used = ctx_.TableEntryCount;
   Table lit;
   Table dist;
-  r = BuildTable(format_, lens, static_cast<int>(nlit), Alphabet::LiteralLength, kLitRootBits, 9, t_.lit, kLitCapacity, lit,
-                 used);
+  r = BuildTable(format_, lens, static_cast<int>(nlit), litCounts, Alphabet::LiteralLength, kLitRootBits, 9, t_.lit,
+                 kLitCapacity, lit, used);
   if (r != DecodeResult::Decoded) return r;
-  r = BuildTable(format_, lens + nlit, static_cast<int>(ndist), Alphabet::Distance, kDistRootBits, 6, t_.dist, kDistCapacity,
-                 dist, used);
+  r = BuildTable(format_, lens + nlit, static_cast<int>(ndist), distCounts, Alphabet::Distance, kDistRootBits, 6, t_.dist,
+                 kDistCapacity, dist, used);
   if (r != DecodeResult::Decoded) return r;
   if (dist.entries == nullptr) dist.entries = kNoDistanceCodes;
   return DecodeCompressedData(lit, dist);
@@ -599,12 +611,13 @@ DecodeResult Inflater::ReadCodeLengthCode(unsigned ncode, Table& cl) {
 // The repeat count's bits after code-length symbol 16, 17 or 18.
 constexpr unsigned RepeatBits(unsigned sym) { return sym == 16 ? 2 : sym == 17 ? 3 : 7; }
 
-// Adds at lens[n] the lengths a code-length symbol stands for; false when a
-// repeat would run past total.
+// Adds at lens[n] the lengths a code-length symbol stands for, and counts
+// them; false when a repeat would run past total.
 [[gnu::always_inline]] inline bool AddCodeLengths(std::uint16_t* lens, unsigned& n, unsigned total, unsigned sym,
-                                                  unsigned repeatCount, std::uint16_t& lastLen) {
+                                                  unsigned repeatCount, std::uint16_t& lastLen, LengthCounts& counts) {
   if (sym < 16) {
     lens[n++] = static_cast<std::uint16_t>(sym);
+    ++counts.of[sym];
     lastLen = static_cast<std::uint16_t>(sym);
     return true;
   }
@@ -612,17 +625,18 @@ constexpr unsigned RepeatBits(unsigned sym) { return sym == 16 ? 2 : sym == 17 ?
   if (sym != 16) lastLen = 0;
   if (n + repeat > total) return false;
   std::fill(lens + n, lens + n + repeat, lastLen);
+  counts.of[lastLen] += repeat;
   n += repeat;
   return true;
 }
 
-DecodeResult Inflater::ReadCodeLengths(const Table& cl, std::uint16_t* lens, unsigned total) {
+DecodeResult Inflater::ReadCodeLengths(const Table& cl, std::uint16_t* lens, unsigned total, LengthCounts& counts) {
   unsigned n = 0;
   std::uint16_t lastLen = 0;
   while (n < total) {
     bool sound;
     if (Readable() >= 8) {
-      sound = ReadCodeLengthsFast(cl, lens, n, total, lastLen);
+      sound = ReadCodeLengthsFast(cl, lens, n, total, lastLen, counts);
     } else {
       std::uint32_t e;
       if (count_ >= cl.rootBits) {
@@ -638,7 +652,7 @@ DecodeResult Inflater::ReadCodeLengths(const Table& cl, std::uint16_t* lens, uns
         repeatCount = Peek(RepeatBits(sym));
         Drop(RepeatBits(sym));
       }
-      sound = AddCodeLengths(lens, n, total, sym, repeatCount, lastLen);
+      sound = AddCodeLengths(lens, n, total, sym, repeatCount, lastLen, counts);
     }
     if (!sound) return DecodeResult::DamagedData;
   }
@@ -649,7 +663,7 @@ DecodeResult Inflater::ReadCodeLengths(const Table& cl, std::uint16_t* lens, uns
 // locals. A code-length code is at most 7 bits and a repeat count at most 7:
 // 14 bits held decode a symbol whole.
 bool Inflater::ReadCodeLengthsFast(const Table& cl, std::uint16_t* lens, unsigned& n, unsigned total,
-                                   std::uint16_t& lastLen) {
+                                   std::uint16_t& lastLen, LengthCounts& counts) {
   std::uint64_t bits = bits_;
   std::uint32_t count = count_;
   const std::uint8_t* in = in_;
@@ -669,7 +683,7 @@ bool Inflater::ReadCodeLengthsFast(const Table& cl, std::uint16_t* lens, unsigne
       bits >>= RepeatBits(sym);
       count -= RepeatBits(sym);
     }
-    sound = AddCodeLengths(lens, n, total, sym, repeatCount, lastLen);
+    sound = AddCodeLengths(lens, n, total, sym, repeatCount, lastLen, counts);
   } while (sound && n < total && in <= inLast);
   count_ = count;
   bits_ = bits & Mask(count);  // nothing above the count when bytes come one at a time next
