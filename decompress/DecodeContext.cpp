@@ -26,6 +26,8 @@ TDecodeContext::TDecodeContext(DecodeInput& input, DecodeOutput& output)
 void TDecodeContext::ResetForEntry(std::int64_t packedSize, std::int64_t unpackedSize) {
   EntryBytesOut = 0;
   InAvail = 0;
+  InLent = false;
+  InHandedBack = 0;
   OutFill = 0;
   InNext = InBuffer.get();
   OutNext = OutBuffer.get();
@@ -57,10 +59,28 @@ std::int32_t NextBlockSize(TDecodeContext& ctx) {
   return c;
 }
 
-// Reads the next block of the entry's compressed bytes into the input buffer,
-// decrypted.
-void RefillInput(TDecodeContext& ctx) {
-  const std::int32_t c = NextBlockSize(ctx);
+// The size of the next block: what was handed back, taken again without
+// another breath, or a new block.
+std::int32_t RefillSize(TDecodeContext& ctx) {
+  const std::int32_t c = ctx.InHandedBack;
+  if (c == 0) return NextBlockSize(ctx);
+  ctx.InHandedBack = 0;
+  ctx.ArchiveLeft -= c;
+  return c;
+}
+
+// Makes the next block of the entry's compressed bytes the buffered ones:
+// where the host lends them when lending is asked for, else read into the
+// input buffer, decrypted.
+void RefillInput(TDecodeContext& ctx, bool lend = false) {
+  const std::int32_t c = RefillSize(ctx);
+  const std::uint8_t* lent = lend && c > 0 ? ctx.Input->LendInput(c) : nullptr;
+  ctx.InLent = lent != nullptr;
+  if (lent != nullptr) {
+    ctx.InNext = lent;
+    ctx.InAvail = static_cast<std::uint16_t>(c);
+    return;
+  }
   ctx.InAvail = static_cast<std::uint16_t>(ReadArchiveBlock(*ctx.Input, ctx.InBuffer.get(), c));
   if (c > 0) ctx.Input->Decrypt(ctx.InBuffer.get(), c);
   ctx.InNext = ctx.InBuffer.get();
@@ -109,6 +129,25 @@ void ConsumeInput(TDecodeContext& ctx, std::size_t n) {
   ctx.InNext += used;
   ctx.InAvail = static_cast<std::uint16_t>(ctx.InAvail - used);
   ctx.PackedLeft -= used;
+}
+
+std::span<const std::uint8_t> TakeInputBlock(TDecodeContext& ctx) {
+  if (ctx.InAvail == 0 && ctx.PackedLeft > 0) RefillInput(ctx, true);
+  const auto n = static_cast<std::size_t>(std::clamp<std::int64_t>(ctx.PackedLeft, 0, ctx.InAvail));
+  const std::span<const std::uint8_t> block(ctx.InNext, n);
+  ConsumeInput(ctx, n);
+  return block;
+}
+
+bool HandBackInput(TDecodeContext& ctx, std::int32_t n) {
+  if (!ctx.InLent) return false;
+  ctx.InLent = false;
+  if (n <= 0) return true;
+  ctx.Input->ReturnInput(n);
+  ctx.InHandedBack = n;
+  ctx.ArchiveLeft += n;
+  ctx.PackedLeft += n;
+  return true;
 }
 
 void PutOutputByte(TDecodeContext& ctx, std::uint8_t b) {

@@ -30,6 +30,15 @@ class DecodeInput {
   virtual bool OpenNextDisk() = 0;
   // Decrypts a block of the entry's data in place; leaves a plain entry's as it is.
   virtual void Decrypt(std::uint8_t* buffer, std::int32_t length) = 0;
+  // Lends the current disk's next count bytes where they lie in the host's
+  // own buffer, taken as read, when they need no decryption and all of them
+  // can be had that way; null otherwise, and nothing is read (ReadInput then
+  // reads them). The bytes stay valid until the next call to the host,
+  // input or output: its handlers may move or close the archive.
+  virtual const std::uint8_t* LendInput(std::int32_t /*count*/) { return nullptr; }
+  // Takes back the last count bytes of the lend just made, unread: the
+  // next read or lend starts with them.
+  virtual void ReturnInput(std::int32_t /*count*/) {}
   // Called before each block is read: lets the host's user interface breathe.
   virtual void Breathe() {}
 };
@@ -80,8 +89,12 @@ struct TDecodeContext {
   DecodeOutput* Output;
 
   std::unique_ptr<std::uint8_t[]> InBuffer;  // kInBufferSize + 1 bytes
-  std::uint8_t* InNext = nullptr;
+  const std::uint8_t* InNext = nullptr;
   std::uint16_t InAvail = 0;
+  // InNext points into bytes the host lent rather than into InBuffer.
+  bool InLent = false;
+  // Bytes handed back to the host (HandBackInput) that the next refill takes again.
+  std::int32_t InHandedBack = 0;
   // Compressed bytes not yet delivered to the decoder.
   std::int64_t PackedLeft = 0;
   // Compressed bytes not yet read from the archive; what is left after
@@ -123,6 +136,15 @@ int GetInputByte(TDecodeContext& ctx, std::uint16_t& b);
 std::span<const std::uint8_t> PendingInput(TDecodeContext& ctx);
 // Marks the first n bytes PendingInput answered as used.
 void ConsumeInput(TDecodeContext& ctx, std::size_t n);
+// For a decoder that reads the entry's bytes where they lie: the buffered
+// bytes, refilled (lent by the host where it can, else read into InBuffer)
+// once all are used, all marked as used; empty at the end of the entry's data.
+std::span<const std::uint8_t> TakeInputBlock(TDecodeContext& ctx);
+// Before the decoder writes output (the host's handlers may then run): the
+// last n bytes TakeInputBlock answered go back unused when the host lent
+// them, and the next TakeInputBlock answers them again. False when they
+// were not lent: they stay where they are, valid.
+bool HandBackInput(TDecodeContext& ctx, std::int32_t n);
 void PutOutputByte(TDecodeContext& ctx, std::uint8_t b);
 void WriteOutputBuffer(TDecodeContext& ctx);
 // Writes n bytes straight from data exactly as WriteOutputBuffer writes the

@@ -8,15 +8,13 @@ namespace quv::huffman {
 
 namespace {
 
-// Checks the n code lengths: InvalidCode when they over-subscribe the code,
-// DamagedData when slots stay unused (except for a code whose longest length
-// is 1), else Decoded.
+// Checks the n code lengths by their counts: InvalidCode when they
+// over-subscribe the code, DamagedData when slots stay unused (except for a
+// code whose longest length is 1), else Decoded.
 // min/max: shortest and longest length (0 when every length is 0);
 // incomplete: some slots stay unused.
-DecodeResult CheckLengths(const std::uint16_t* lens, int n, unsigned count[kMaxCodeBits + 1], unsigned& minLen,
-                 unsigned& maxLen, bool& incomplete) {
-  std::fill(count, count + kMaxCodeBits + 1, 0u);
-  for (int i = 0; i < n; ++i) ++count[lens[i]];
+DecodeResult CheckLengths(int n, const unsigned count[kMaxCodeBits + 1], unsigned& minLen, unsigned& maxLen,
+                          bool& incomplete) {
   minLen = maxLen = 0;
   incomplete = false;
   if (count[0] == static_cast<unsigned>(n)) return DecodeResult::Decoded;
@@ -44,13 +42,27 @@ inline unsigned NextCode(unsigned code, unsigned len) {
 
 }  // namespace
 
+LengthCounts CountLengths(const std::uint16_t* lens, int n) {
+  LengthCounts counts;
+  for (int i = 0; i < n; ++i) ++counts.of[lens[i]];
+  return counts;
+}
+
 DecodeResult BuildTable(const std::uint16_t* lens, int n, const std::uint32_t* symbols, unsigned wantBits,
                unsigned classicBits, std::uint32_t* storage, int capacity, Table& out, std::uint16_t& entriesUsed) {
-  unsigned count[kMaxCodeBits + 1];
+  return BuildTable(lens, n, CountLengths(lens, n), symbols, wantBits, classicBits, storage, capacity, out,
+                    entriesUsed);
+}
+
+DecodeResult BuildTable(const std::uint16_t* lens, int n, const LengthCounts& counts, const std::uint32_t* symbols,
+                        unsigned wantBits, unsigned classicBits, std::uint32_t* storage, int capacity, Table& out,
+                        std::uint16_t& entriesUsed) {
+  unsigned count[kMaxCodeBits + 1];  // the sub-tables use it up
+  std::copy(counts.of, counts.of + kMaxCodeBits + 1, count);
   unsigned minLen = 0;
   unsigned maxLen = 0;
   bool incomplete = false;
-  const DecodeResult check = CheckLengths(lens, n, count, minLen, maxLen, incomplete);
+  const DecodeResult check = CheckLengths(n, count, minLen, maxLen, incomplete);
   out = Table{};
   if (check != DecodeResult::Decoded || maxLen == 0) return check;
 

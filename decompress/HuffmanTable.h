@@ -72,4 +72,15 @@ struct Table {
 DecodeResult BuildTable(const std::uint16_t* lens, int n, const std::uint32_t* symbols, unsigned wantBits,
                unsigned classicBits, std::uint32_t* storage, int capacity, Table& out, std::uint16_t& entriesUsed);
 
+// How many of a table's code lengths have each value.
+struct LengthCounts {
+  unsigned of[kMaxCodeBits + 1] = {};
+};
+LengthCounts CountLengths(const std::uint16_t* lens, int n);
+// BuildTable for a caller that counted the lengths as it read them; counts
+// must be exactly CountLengths(lens, n).
+DecodeResult BuildTable(const std::uint16_t* lens, int n, const LengthCounts& counts, const std::uint32_t* symbols,
+                        unsigned wantBits, unsigned classicBits, std::uint32_t* storage, int capacity, Table& out,
+                        std::uint16_t& entriesUsed);
+
 }  // namespace quv::huffman

@@ -9,11 +9,15 @@
 // entry looked up as soon as the current one is consumed, up to three
 // literals per refill, and decoding straight into a long flat window in
 // WorkArea that is written to the output in 32 768-byte blocks from where it
-// lies. The fast loop only runs while InBuffer holds enough bytes; near its
-// end, and for block headers, bits are fetched the careful way, one
-// GetInputByte at a time and only when needed, so buffer refills (with their
-// decryption, disk changes and short-archive checks) happen exactly when the
-// data calls for them.
+// lies. Input is read where it lies too: in the host's own buffer when it
+// lends its bytes, else in InBuffer. The fast loop only runs while enough
+// bytes are at hand; near the end of a block of input, and for block
+// headers, bits are fetched the careful way, a byte at a time and only when
+// needed, so refills (with their decryption, disk changes and short-archive
+// checks) happen exactly when the data calls for them. At the end of the
+// entry's data nothing more is to be read: the last bytes are copied, with
+// the bytes the careful path feeds past the end after them, and the fast
+// loop runs on them up to the stream's end.
 //
 // Window: WorkArea holds 32 KB (Deflate64: 64 KB) of history followed by
 // 192 KB (Deflate64: 96 KB) of fresh output and a margin for the longest
@@ -77,6 +81,11 @@ static_assert(FitsWorkArea(kDeflate) && FitsWorkArea(kDeflate64));
 // complete the lookup of its last code; one that goes on living on them is
 // broken, and this many end its decoding, so no input can loop forever.
 constexpr std::uint32_t kPhantomLimit = 64;
+// Phantom bytes laid after the copy of the entry's last bytes: enough for
+// the fast loop to reach a sound stream's end, and fewer than the limit, so
+// that the careful path still stops at the same point.
+constexpr std::ptrdiff_t kPhantomRun = 32;
+static_assert(kPhantomRun <= kPhantomLimit);
 
 struct StopDecoding {};
 
@@ -105,6 +114,10 @@ constexpr int kLitRootBits = 11;
 constexpr int kDistRootBits = 8;
 // Input bytes a second refill within one symbol may take.
 constexpr std::int32_t kSecondRefillMargin = 8;
+// Input bytes at hand for the fast loop to be worth entering.
+constexpr std::ptrdiff_t kFastLoopInput = 16 + kSecondRefillMargin;
+// The copy of the entry's last bytes and the phantom bytes fit InBuffer.
+static_assert(kFastLoopInput + kPhantomRun <= kInBufferSize);
 // Room for the largest possible tables: every sub-table covers at least one
 // code and is at most 2^(15 - root bits) entries.
 constexpr int kLitCapacity = (1 << kLitRootBits) + 288 * (1 << (15 - kLitRootBits));
@@ -162,6 +175,12 @@ const std::uint32_t* Symbols(const Format& format, Alphabet alphabet) {
 DecodeResult BuildTable(const Format& format, const std::uint16_t* lens, int n, Alphabet alphabet, unsigned wantBits,
                unsigned classicBits, std::uint32_t* storage, int capacity, Table& out, std::uint16_t& entriesUsed) {
   return huffman::BuildTable(lens, n, Symbols(format, alphabet), wantBits, classicBits, storage, capacity, out,
+                             entriesUsed);
+}
+DecodeResult BuildTable(const Format& format, const std::uint16_t* lens, int n, const LengthCounts& counts,
+                        Alphabet alphabet, unsigned wantBits, unsigned classicBits, std::uint32_t* storage, int capacity,
+                        Table& out, std::uint16_t& entriesUsed) {
+  return huffman::BuildTable(lens, n, counts, Symbols(format, alphabet), wantBits, classicBits, storage, capacity, out,
                              entriesUsed);
 }
 
@@ -295,6 +314,10 @@ const FixedTables& Fixed(const Format& format) {
 
 enum Status { kGoOn, kEndOfBlock, kBad };
 
+// Test switches (see Inflate.h).
+std::atomic<bool> portableLoopOnly{false};
+std::atomic<bool> carefulTailOnly{false};
+
 class Inflater {
  public:
   Inflater(TDecodeContext& ctx, InflateTables& tables, const Format& format)
@@ -304,7 +327,8 @@ class Inflater {
         base_(ctx.WorkArea.get()),
         out_(base_ + format.history),
         first_(out_),
-        blockEnd_(out_ + kBlock) {}
+        blockEnd_(out_ + kBlock),
+        phantomRun_(carefulTailOnly.load(std::memory_order_relaxed) ? 0 : kPhantomRun) {}
 
   DecodeResult DecodeBlock(bool& last);
   void WriteRest() { WriteOutputBlock(ctx_, blockEnd_ - kBlock, static_cast<std::int32_t>(out_ - (blockEnd_ - kBlock))); }
@@ -315,8 +339,11 @@ class Inflater {
   DecodeResult DecodeDynamicBlock();
   // The code-length code's lengths and table (cl).
   DecodeResult ReadCodeLengthCode(unsigned ncode, Table& cl);
-  // The literal/length and distance code lengths, total of them, into lens.
-  DecodeResult ReadCodeLengths(const Table& cl, std::uint16_t* lens, unsigned total);
+  // The literal/length and distance code lengths, total of them, into lens,
+  // with counts of each length.
+  DecodeResult ReadCodeLengths(const Table& cl, std::uint16_t* lens, unsigned total, LengthCounts& counts);
+  bool ReadCodeLengthsFast(const Table& cl, std::uint16_t* lens, unsigned& n, unsigned total, std::uint16_t& lastLen,
+                           LengthCounts& counts);
   DecodeResult DecodeCompressedData(const Table& lit, const Table& dist);
   template <bool kDeflate64>
   [[gnu::always_inline]] inline Status FastLoop(const Table& lit, const Table& dist);
@@ -333,17 +360,18 @@ class Inflater {
   Status SlowSymbol(const Table& lit, const Table& dist);
   std::uint32_t SlowDecode(const Table& t);
 
-  std::int32_t Available() const {
-    return static_cast<std::int32_t>(std::min<std::int64_t>(ctx_.InAvail, ctx_.PackedLeft));
+  // Bytes that may be read from in_ on.
+  std::ptrdiff_t Readable() const { return inLimit_ - in_; }
+  // Fewer than want bytes readable in the entry's last block: go on with
+  // the copy of its last bytes.
+  void ToTailIfShort(std::ptrdiff_t want) {
+    if (Readable() < want && lastBlock_ && !atTail_) MoveToTail();
   }
-  void Consumed(const std::uint8_t* in) {
-    const auto k = static_cast<std::int32_t>(in - ctx_.InNext);
-    if (k == 0) return;
-    ctx_.InNext += k;
-    ctx_.InAvail = static_cast<std::uint16_t>(ctx_.InAvail - k);
-    ctx_.PackedLeft -= k;
-    ctx_.ByteHold = ctx_.InNext[-1];
-  }
+  void TakeBlock();
+  void MoveToTail();
+  bool MoreInput();
+  std::uint8_t NextByte();
+  void HandBackLentInput();
   void Need(unsigned n);
   std::uint32_t Peek(unsigned n) const { return static_cast<std::uint32_t>(bits_ & Mask(n)); }
   void Drop(unsigned n) {
@@ -366,33 +394,90 @@ class Inflater {
   // The entry's first byte in the window; the window's start once it slid.
   const std::uint8_t* first_;
   std::uint8_t* blockEnd_;
+  // Input: the bytes at hand are [in_, inEnd_), a block TakeInputBlock
+  // answered. At the entry's end (atTail_) they are a copy of its last
+  // bytes at InBuffer's start followed by kPhantomRun phantom bytes up to
+  // inLimit_, which reads may take as they take the others; before that
+  // inLimit_ is inEnd_.
+  const std::uint8_t* in_ = nullptr;
+  const std::uint8_t* inEnd_ = nullptr;
+  const std::uint8_t* inLimit_ = nullptr;
+  bool lastBlock_ = false;  // no bytes of the entry's data follow inEnd_
+  bool atTail_ = false;
+  const std::ptrdiff_t phantomRun_;  // kPhantomRun, or none for the careful tail
+  // Phantom bytes fed beyond inLimit_.
   std::uint32_t phantom_ = 0;
 };
 
-// Makes at least n (at most 32) bits available. From InBuffer in one step
-// when it holds enough; otherwise a byte at a time through GetInputByte, so
-// a refill happens only when these bits really need it.
+void Inflater::TakeBlock() {
+  const std::span<const std::uint8_t> block = TakeInputBlock(ctx_);
+  in_ = block.data();
+  inEnd_ = inLimit_ = in_ + block.size();
+  lastBlock_ = ctx_.PackedLeft <= 0;
+  if (!block.empty()) ctx_.ByteHold = block.back();
+}
+
+// From here on the phantom bytes are the last byte of the entry's data.
+void Inflater::MoveToTail() {
+  const auto k = static_cast<std::size_t>(inEnd_ - in_);
+  std::uint8_t* const tail = ctx_.InBuffer.get();
+  if (k > 0) std::memmove(tail, in_, k);
+  std::memset(tail + k, static_cast<std::uint8_t>(ctx_.ByteHold), static_cast<std::size_t>(phantomRun_));
+  in_ = tail;
+  inEnd_ = tail + k;
+  inLimit_ = inEnd_ + phantomRun_;
+  atTail_ = true;
+}
+
+// When nothing is readable: the next block, or the entry's tail; false
+// once that too is used up.
+bool Inflater::MoreInput() {
+  if (!lastBlock_) {
+    TakeBlock();
+  } else if (!atTail_) {
+    MoveToTail();
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::uint8_t Inflater::NextByte() {
+  while (in_ == inLimit_) {
+    if (!MoreInput()) {
+      if (static_cast<std::ptrdiff_t>(++phantom_) > static_cast<std::ptrdiff_t>(kPhantomLimit) - phantomRun_)
+        throw StopDecoding{};
+      return static_cast<std::uint8_t>(ctx_.ByteHold);
+    }
+  }
+  return *in_++;
+}
+
+// Lent bytes are given back before output is written (the host's handlers
+// may then run) and taken again when needed.
+void Inflater::HandBackLentInput() {
+  if (atTail_ || !HandBackInput(ctx_, static_cast<std::int32_t>(inEnd_ - in_))) return;
+  in_ = inEnd_ = inLimit_ = nullptr;
+  lastBlock_ = ctx_.PackedLeft <= 0;
+}
+
+// Makes at least n (at most 32) bits available. In one step when enough
+// bytes are at hand; otherwise a byte at a time, so a refill happens only
+// when these bits really need it.
 void Inflater::Need(unsigned n) {
   while (count_ < n) {
-    if (Available() >= 8) {
-      const std::uint8_t* in = ctx_.InNext;
-      Refill(bits_, count_, in);
-      Consumed(in);
-      continue;
-    }
-    std::uint16_t b = 0;
-    if (GetInputByte(ctx_, b) == 8) {
-      ctx_.ByteHold = b;
+    ToTailIfShort(8);
+    if (Readable() >= 8) {
+      Refill(bits_, count_, in_);
     } else {
-      if (++phantom_ > kPhantomLimit) throw StopDecoding{};
-      b = ctx_.ByteHold;
+      bits_ |= static_cast<std::uint64_t>(NextByte()) << count_;
+      count_ += 8;
     }
-    bits_ |= static_cast<std::uint64_t>(b & 0xFF) << count_;
-    count_ += 8;
   }
 }
 
 void Inflater::Flush() {
+  HandBackLentInput();
   WriteOutputBlock(ctx_, blockEnd_ - kBlock, static_cast<std::int32_t>(kBlock));
   if (blockEnd_ == base_ + format_.history + format_.fresh) {
     const std::ptrdiff_t keep = out_ - (base_ + format_.fresh);
@@ -444,25 +529,17 @@ DecodeResult Inflater::CopyStoredBlock() {
     FlushIfFull();
   }
   if (left == 0) return DecodeResult::Decoded;
-  bits_ = 0;  // the bytes above the count are taken straight from InBuffer now
+  bits_ = 0;  // the bytes above the count are taken straight from the input now
   while (left > 0) {
-    const std::int32_t avail = Available();
-    if (avail > 0) {
+    if (Readable() > 0) {
       const auto k = static_cast<std::uint32_t>(
-          std::min<std::ptrdiff_t>({static_cast<std::ptrdiff_t>(left), avail, blockEnd_ - out_}));
-      std::memcpy(out_, ctx_.InNext, k);
+          std::min<std::ptrdiff_t>({static_cast<std::ptrdiff_t>(left), Readable(), blockEnd_ - out_}));
+      std::memcpy(out_, in_, k);
       out_ += k;
+      in_ += k;
       left -= k;
-      Consumed(ctx_.InNext + k);
     } else {
-      std::uint16_t b = 0;
-      if (GetInputByte(ctx_, b) == 8) {
-        ctx_.ByteHold = b;
-      } else {
-        if (++phantom_ > kPhantomLimit) throw StopDecoding{};
-        b = ctx_.ByteHold;
-      }
-      *out_++ = static_cast<std::uint8_t>(b);
+      *out_++ = NextByte();
       --left;
     }
     FlushIfFull();
@@ -492,17 +569,21 @@ DecodeResult Inflater::DecodeDynamicBlock() {
   DecodeResult r = ReadCodeLengthCode(ncode, cl);
   if (r != DecodeResult::Decoded) return r;
   std::uint16_t lens[286 + 32];
-  r = ReadCodeLengths(cl, lens, nlit + ndist);
+  // Counted as they are read: all of them, then the literal/length ones.
+  LengthCounts litCounts;
+  r = ReadCodeLengths(cl, lens, nlit + ndist, litCounts);
   if (r != DecodeResult::Decoded) return r;
+  const LengthCounts distCounts = CountLengths(lens + nlit, static_cast<int>(ndist));
+  for (unsigned len = 0; len <= kMaxCodeBits; ++len) litCounts.of[len] -= distCounts.of[len];
 
   std::uint16_t& used = ctx_.TableEntryCount;
   Table lit;
   Table dist;
-  r = BuildTable(format_, lens, static_cast<int>(nlit), Alphabet::LiteralLength, kLitRootBits, 9, t_.lit, kLitCapacity, lit,
-                 used);
+  r = BuildTable(format_, lens, static_cast<int>(nlit), litCounts, Alphabet::LiteralLength, kLitRootBits, 9, t_.lit,
+                 kLitCapacity, lit, used);
   if (r != DecodeResult::Decoded) return r;
-  r = BuildTable(format_, lens + nlit, static_cast<int>(ndist), Alphabet::Distance, kDistRootBits, 6, t_.dist, kDistCapacity,
-                 dist, used);
+  r = BuildTable(format_, lens + nlit, static_cast<int>(ndist), distCounts, Alphabet::Distance, kDistRootBits, 6, t_.dist,
+                 kDistCapacity, dist, used);
   if (r != DecodeResult::Decoded) return r;
   if (dist.entries == nullptr) dist.entries = kNoDistanceCodes;
   return DecodeCompressedData(lit, dist);
@@ -527,49 +608,95 @@ DecodeResult Inflater::ReadCodeLengthCode(unsigned ncode, Table& cl) {
   return DecodeResult::Decoded;
 }
 
-DecodeResult Inflater::ReadCodeLengths(const Table& cl, std::uint16_t* lens, unsigned total) {
+// The repeat count's bits after code-length symbol 16, 17 or 18.
+constexpr unsigned RepeatBits(unsigned sym) { return sym == 16 ? 2 : sym == 17 ? 3 : 7; }
+
+// Adds at lens[n] the lengths a code-length symbol stands for, and counts
+// them; false when a repeat would run past total.
+[[gnu::always_inline]] inline bool AddCodeLengths(std::uint16_t* lens, unsigned& n, unsigned total, unsigned sym,
+                                                  unsigned repeatCount, std::uint16_t& lastLen, LengthCounts& counts) {
+  if (sym < 16) {
+    lens[n++] = static_cast<std::uint16_t>(sym);
+    ++counts.of[sym];
+    lastLen = static_cast<std::uint16_t>(sym);
+    return true;
+  }
+  const unsigned repeat = (sym == 18 ? 11 : 3) + repeatCount;
+  if (sym != 16) lastLen = 0;
+  if (n + repeat > total) return false;
+  std::fill(lens + n, lens + n + repeat, lastLen);
+  counts.of[lastLen] += repeat;
+  n += repeat;
+  return true;
+}
+
+DecodeResult Inflater::ReadCodeLengths(const Table& cl, std::uint16_t* lens, unsigned total, LengthCounts& counts) {
   unsigned n = 0;
   std::uint16_t lastLen = 0;
-  // Code-length codes are at most 7 bits: one lookup whenever the buffer
-  // holds that many, and the repeat counts' bits are there too.
-  const std::uint64_t clMask = Mask(cl.rootBits);
   while (n < total) {
-    if (count_ < 14 && Available() >= 8) {
-      const std::uint8_t* in = ctx_.InNext;
-      Refill(bits_, count_, in);
-      Consumed(in);
-    }
-    std::uint32_t e;
-    if (count_ >= cl.rootBits) {
-      e = t_.codeLengths[bits_ & clMask];
-      Drop(CodeBits(e));
+    bool sound;
+    if (Readable() >= 8) {
+      sound = ReadCodeLengthsFast(cl, lens, n, total, lastLen, counts);
     } else {
-      e = SlowDecode(cl);
+      std::uint32_t e;
+      if (count_ >= cl.rootBits) {
+        e = t_.codeLengths[bits_ & Mask(cl.rootBits)];
+        Drop(CodeBits(e));
+      } else {
+        e = SlowDecode(cl);
+      }
+      const unsigned sym = Value(e);
+      unsigned repeatCount = 0;
+      if (sym >= 16) {
+        Need(RepeatBits(sym));
+        repeatCount = Peek(RepeatBits(sym));
+        Drop(RepeatBits(sym));
+      }
+      sound = AddCodeLengths(lens, n, total, sym, repeatCount, lastLen, counts);
     }
-    const unsigned sym = Value(e);
-    if (sym < 16) {
-      lens[n++] = static_cast<std::uint16_t>(sym);
-      lastLen = static_cast<std::uint16_t>(sym);
-      continue;
-    }
-    const unsigned extraBits = sym == 16 ? 2 : sym == 17 ? 3 : 7;
-    Need(extraBits);
-    const unsigned repeat = (sym == 18 ? 11 : 3) + Peek(extraBits);
-    Drop(extraBits);
-    const std::uint16_t fill = sym == 16 ? lastLen : 0;
-    if (n + repeat > total) return DecodeResult::DamagedData;
-    std::fill(lens + n, lens + n + repeat, fill);
-    n += repeat;
-    lastLen = fill;
+    if (!sound) return DecodeResult::DamagedData;
   }
   return DecodeResult::Decoded;
+}
+
+// Reads code lengths while 8 input bytes are at hand, with the bit buffer in
+// locals. A code-length code is at most 7 bits and a repeat count at most 7:
+// 14 bits held decode a symbol whole.
+bool Inflater::ReadCodeLengthsFast(const Table& cl, std::uint16_t* lens, unsigned& n, unsigned total,
+                                   std::uint16_t& lastLen, LengthCounts& counts) {
+  std::uint64_t bits = bits_;
+  std::uint32_t count = count_;
+  const std::uint8_t* in = in_;
+  const std::uint8_t* const inLast = inLimit_ - 8;
+  const std::uint32_t* const table = t_.codeLengths;
+  const std::uint64_t clMask = Mask(cl.rootBits);
+  bool sound = true;
+  do {
+    if (count < 14) Refill(bits, count, in);
+    const std::uint32_t e = table[bits & clMask];
+    bits >>= CodeBits(e);
+    count -= CodeBits(e);
+    const unsigned sym = Value(e);
+    unsigned repeatCount = 0;
+    if (sym >= 16) {
+      repeatCount = static_cast<unsigned>(bits & Mask(RepeatBits(sym)));
+      bits >>= RepeatBits(sym);
+      count -= RepeatBits(sym);
+    }
+    sound = AddCodeLengths(lens, n, total, sym, repeatCount, lastLen, counts);
+  } while (sound && n < total && in <= inLast);
+  count_ = count;
+  bits_ = bits & Mask(count);  // nothing above the count when bytes come one at a time next
+  in_ = in;
+  return sound;
 }
 
 DecodeResult Inflater::DecodeCompressedData(const Table& lit, const Table& dist) {
   if (lit.entries == nullptr) return DecodeResult::DamagedData;
   for (;;) {
     Status s;
-    if (Available() < 16 + kSecondRefillMargin)
+    ToTailIfShort(kFastLoopInput);
+    if (Readable() < kFastLoopInput)
       s = SlowSymbol(lit, dist);
     else if (format_.deflate64)
       s = RunFastLoop<true>(lit, dist);
@@ -581,7 +708,6 @@ DecodeResult Inflater::DecodeCompressedData(const Table& lit, const Table& dist)
   }
 }
 
-std::atomic<bool> portableLoopOnly{false};
 
 #ifdef QUV_INFLATE_BMI2
 bool HaveBmi2() {
@@ -651,9 +777,9 @@ Status Inflater::SlowSymbol(const Table& lit, const Table& dist) {
 // bits need a second refill before the distance.
 template <bool kDeflate64>
 Status Inflater::FastLoop(const Table& lit, const Table& dist) {
-  const std::uint8_t* in = ctx_.InNext;
+  const std::uint8_t* in = in_;
   // The last position with 8 readable bytes, or with 8 more after a refill.
-  const std::uint8_t* const inLast = in + Available() - 8 - (kDeflate64 ? kSecondRefillMargin : 0);
+  const std::uint8_t* const inLast = inLimit_ - 8 - (kDeflate64 ? kSecondRefillMargin : 0);
   std::uint8_t* out = out_;
   std::uint8_t* const outEnd = blockEnd_;
   std::uint64_t bits = bits_;
@@ -737,7 +863,7 @@ Status Inflater::FastLoop(const Table& lit, const Table& dist) {
     Refill(bits, count, in);
   }
 
-  Consumed(in);
+  in_ = in;
   count_ = count & 0xFF;
   bits_ = bits & Mask(count_);  // nothing above the count when bytes come one at a time next
   out_ = out;
@@ -747,6 +873,8 @@ Status Inflater::FastLoop(const Table& lit, const Table& dist) {
 }  // namespace
 
 void UsePortableInflateLoop(bool portable) { portableLoopOnly.store(portable, std::memory_order_relaxed); }
+
+void UseCarefulInflateTail(bool careful) { carefulTailOnly.store(careful, std::memory_order_relaxed); }
 
 DecodeResult InflateEntry(TDecodeContext& ctx, InflateFormat format) {
   Inflater inflater(ctx, TablesOf(ctx), format == InflateFormat::Deflate64 ? kDeflate64 : kDeflate);

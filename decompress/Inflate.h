@@ -19,5 +19,9 @@ DecodeResult InflateEntry(TDecodeContext& ctx, InflateFormat format = InflateFor
 // with BMI2, and the processor's best runs. For tests: true makes every
 // thread run the one for any processor from now on.
 void UsePortableInflateLoop(bool portable);
+// The entry's last input bytes are decoded by the fast loop, over a copy of
+// them followed by what the careful path feeds past their end. For tests:
+// true has every thread decode them the careful way from now on.
+void UseCarefulInflateTail(bool careful);
 
 }  // namespace quv

@@ -1,6 +1,7 @@
 // Arbitrary bytes as a deflated entry. The first byte chooses the declared
 // uncompressed size (small, or what zlib makes of the data), whether the
-// input arrives over two disks and whether it is Deflate64; the rest is the
+// input arrives over two disks, whether it is Deflate64 and whether the host
+// lends its bytes rather than copying them; the rest is the
 // stream. Whenever zlib inflates a Deflate stream completely, our decoder
 // must give the very same bytes; Deflate64 streams must stay within bounds
 // and their CRC must match what was written.
@@ -52,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                          ? quv::test::MemoryDecodeHost(std::vector<std::string>{
                                                stream.substr(0, stream.size() / 2), stream.substr(stream.size() / 2)})
                                          : quv::test::MemoryDecodeHost(stream);
+  host.lend = (mode & 8) != 0;
   static quv::TDecodeContext ctx(host, host);
   ctx.Input = &host;
   ctx.Output = &host;

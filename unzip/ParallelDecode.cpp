@@ -97,6 +97,8 @@ class TWorkerHost final : public DecodeInput, public DecodeOutput {
   bool CanSpan() const override { return false; }
   bool OpenNextDisk() override { return false; }
   void Decrypt(std::uint8_t* /*buffer*/, std::int32_t /*length*/) override {}
+  const std::uint8_t* LendInput(std::int32_t count) override { return archive_.Lend(count); }
+  void ReturnInput(std::int32_t count) override { archive_.Unlend(count); }
   std::int64_t OutputPosition() override { return output_->Position(); }
   std::int32_t WriteOutput(const void* buffer, std::int32_t count) override { return output_->Write(buffer, count); }
   std::uint32_t& Crc() override { return crc_; }

@@ -255,6 +255,15 @@ void TUnZip::Decrypt(std::uint8_t* buffer, std::int32_t length) {
   }
 }
 
+const std::uint8_t* TUnZip::LendInput(std::int32_t count) {
+  TS_BufferStream* archive = ArchiveStream();
+  return archive && !CurrentEntry().IsEncrypted() ? archive->Lend(count) : nullptr;
+}
+
+void TUnZip::ReturnInput(std::int32_t count) {
+  if (TS_BufferStream* archive = ArchiveStream()) archive->Unlend(count);
+}
+
 void TUnZip::Breathe() {
   if (settings_.doProcessMessages) settings_.ui->ProcessMessages();
 }

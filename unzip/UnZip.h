@@ -381,6 +381,9 @@ class TUnZip : public TPersistent, public DecodeInput, private TArchiveOwner, pr
   // AES, OnDecrypt when assigned, or the traditional cipher; nothing for a
   // plain entry.
   void Decrypt(std::uint8_t* buffer, std::int32_t length) override;
+  // From the archive stream's buffer; nothing for an encrypted entry.
+  const std::uint8_t* LendInput(std::int32_t count) override;
+  void ReturnInput(std::int32_t count) override;
   void Breathe() override;
 
  protected:

@@ -129,6 +129,36 @@ std::int64_t TS_BufferStream::Size() {
 
 void TS_BufferStream::SetReadAhead(std::int32_t bytes) { readAhead_ = std::clamp(bytes, 0, BufSize); }
 
+const std::uint8_t* TS_BufferStream::Lend(std::int32_t count) {
+  if (State == kWriting || count <= 0 || count > BufSize) return nullptr;
+  if (State != kReading || BufPtr == nullptr) {
+    BufPtr = Buffer.get();
+    BufEnd = BufPtr;
+  }
+  if (BufEnd - BufPtr < count && !FillKeepingUnread(count)) return nullptr;
+  const std::uint8_t* lent = BufPtr;
+  BufPtr += count;
+  return lent;
+}
+
+void TS_BufferStream::Unlend(std::int32_t count) {
+  if (State != kReading || BufPtr == nullptr || count < 0 || BufPtr - Buffer.get() < count)
+    throw EStreamError("Putback overflow");
+  BufPtr -= count;
+}
+
+bool TS_BufferStream::FillKeepingUnread(std::int32_t count) {
+  const auto unread = static_cast<std::int32_t>(BufEnd - BufPtr);
+  std::memmove(Buffer.get(), BufPtr, static_cast<std::size_t>(unread));
+  const std::int32_t want = std::max(readAhead_ > 0 ? readAhead_ : BufSize, count) - unread;
+  const std::int32_t n = std::clamp(Stream->Read(Buffer.get() + unread, want), 0, want);
+  BufPtr = Buffer.get();
+  BufEnd = BufPtr + unread + n;
+  State = BufEnd > BufPtr ? kReading : kEmpty;
+  DoFillBuffer();
+  return BufEnd - BufPtr >= count;
+}
+
 bool TS_BufferStream::FillBuffer() {
   const std::int32_t want = readAhead_ > 0 ? readAhead_ : BufSize;
   const std::int32_t n = std::clamp(Stream->Read(Buffer.get(), want), 0, want);

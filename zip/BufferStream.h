@@ -43,6 +43,15 @@ class TS_BufferStream : public TStream {
   // The most each later refill reads (for a reader that knows how little it
   // needs); 0: a whole buffer.
   void SetReadAhead(std::int32_t bytes);
+  // The next count bytes where they lie in the buffer, taken as read. When
+  // fewer are there, the unread ones move to the buffer's start and a refill
+  // reads the rest. Null, with nothing taken, when count bytes cannot be
+  // had that way (the stream's end is nearer, count is more than the buffer
+  // holds, or the stream is writing). Valid until the next call on the stream.
+  const std::uint8_t* Lend(std::int32_t count);
+  // Steps back over the last count bytes Lend answered: they will be read again.
+  // Raises EStreamError "Putback overflow" when the buffer does not hold them.
+  void Unlend(std::int32_t count);
 
   virtual bool FillBuffer();
   virtual bool FlushBuffer();
@@ -75,6 +84,10 @@ class TS_BufferStream : public TStream {
   void Finish();
 
  private:
+  // Lend's refill: the unread bytes move to the buffer's start and at least
+  // count - unread more are asked for; true when count bytes are there.
+  bool FillKeepingUnread(std::int32_t count);
+
   bool finished_ = false;
   std::int32_t readAhead_ = 0;
 };

@@ -134,6 +134,39 @@ TEST(BufferStream, PutBackDeliversTheByteFirstAndRefusesAnEmptyBuffer) {
   EXPECT_THROW(s.PutBack('a'), quv::EStreamError) << "nothing left to step back over after an empty fill";
 }
 
+TEST(BufferStream, LentBytesLieInTheBufferAndCanBeReturned) {
+  ProbeStream under(Digits(20));
+  TS_BufferStream s(&under, 8);
+  char buf[3] = {};
+  ASSERT_EQ(s.Read(buf, 3), 3);
+  // Within the buffer: no read of the stream underneath.
+  const std::uint8_t* lent = s.Lend(4);
+  ASSERT_NE(lent, nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(lent), 4), "3456");
+  EXPECT_EQ(under.reads, 1);
+  // Across the buffer's end: the unread byte stays in front of the refill.
+  lent = s.Lend(6);
+  ASSERT_NE(lent, nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(lent), 6), "789012");
+  EXPECT_EQ(s.Position(), 13);
+  s.Unlend(2);
+  EXPECT_EQ(s.Position(), 11);
+  EXPECT_EQ(s.Read(buf, 3), 3);
+  EXPECT_EQ(std::string(buf, 3), "123");
+  // More than the stream still holds: nothing is taken, a read gets the rest.
+  EXPECT_EQ(s.Lend(8), nullptr);
+  EXPECT_EQ(s.Lend(9), nullptr);  // more than the buffer
+  EXPECT_EQ(s.Position(), 14);
+  std::string rest(10, '\0');
+  EXPECT_EQ(s.Read(rest.data(), 10), 6);
+  EXPECT_EQ(rest.substr(0, 6), "456789");
+  EXPECT_THROW(s.Unlend(9), quv::EStreamError);
+  // Nor while writing.
+  s.Seek(0, quv::soFromBeginning);
+  s.Write("x", 1);
+  EXPECT_EQ(s.Lend(1), nullptr);
+}
+
 TEST(BufferStream, WritesGoOutInBlocksAndOnSeek) {
   ProbeStream under;
   {

@@ -671,3 +671,112 @@ TEST(InflateEdges, MatchesAroundTheWindowSlide) {
 
 }  // namespace
 }  // namespace quv
+
+namespace quv {
+namespace {
+
+// What a decoding did, as far as the run can see it.
+struct Outcome {
+  std::string result;  // the status, or the exception's message
+  std::string output;
+  std::vector<std::int32_t> blocks;
+  int breaths = 0;
+  int lends = 0;
+  bool operator==(const Outcome& o) const {
+    return result == o.result && output == o.output && blocks == o.blocks && breaths == o.breaths;
+  }
+};
+
+Outcome InflateThrough(std::vector<std::string> disks, std::int64_t compressedSize, std::int32_t unpacked, bool lend,
+                       InflateFormat format) {
+  MemoryDecodeHost host(std::move(disks));
+  host.compressedSize = compressedSize;
+  host.lend = lend;
+  host.processMessages = true;
+  Outcome o;
+  try {
+    o.result = std::to_string(static_cast<int>(Inflate(host, unpacked, format).status));
+  } catch (const Exception& e) {
+    o.result = e.what();
+  }
+  o.output = host.output;
+  for (const auto& p : host.progress) o.blocks.push_back(p.n);
+  o.breaths = host.breaths;
+  o.lends = host.lends;
+  return o;
+}
+
+TEST(InflateInput, LendingHostDecodesAsACopyingOne) {
+  // Sound, cut short (the last byte fed again), damaged, in an archive that
+  // ends early, over two disks: a host that lends its bytes where they lie
+  // gives what one that copies them gives. Each disk is an allocation of
+  // its own size: no read goes past the bytes an entry has.
+  const std::string dir = test::Join(test::TestDataDir(), "deflate");
+  std::mt19937 rng(7);
+  for (const char* name : {"mixed.L6.deflate", "text.L1.deflate", "text.L9.deflate"}) {
+    const std::string stream = test::ReadFile(test::Join(dir, name));
+    ASSERT_GT(stream.size(), 70000u) << name;
+    std::string damaged = stream;
+    for (int k = 0; k < 3; ++k) damaged[rng() % damaged.size()] ^= static_cast<char>(1 + rng() % 255);
+    const auto size = static_cast<std::int64_t>(stream.size());
+    const std::size_t half = stream.size() / 2 + rng() % 1000;
+    struct Case {
+      std::vector<std::string> disks;
+      std::int64_t compressedSize;
+    };
+    const std::vector<Case> cases = {
+        {{stream}, size},
+        {{stream.substr(0, 1)}, 1},
+        {{stream.substr(0, 40000)}, 40000},
+        {{stream.substr(0, half)}, static_cast<std::int64_t>(half)},
+        {{damaged}, size},
+        {{stream.substr(0, 50000)}, size},
+        {{stream.substr(0, half), stream.substr(half)}, size},
+    };
+    for (const InflateFormat format : {InflateFormat::Deflate, InflateFormat::Deflate64}) {
+      for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        const Outcome copied = InflateThrough(c.disks, c.compressedSize, 1 << 22, false, format);
+        const Outcome lent = InflateThrough(c.disks, c.compressedSize, 1 << 22, true, format);
+        EXPECT_TRUE(lent == copied) << name << " case " << i << ": " << lent.result << " / " << copied.result;
+        EXPECT_GT(lent.lends, 0) << name << " case " << i;
+      }
+    }
+  }
+}
+
+TEST(InflateInput, EntryEndsDecodeAsTheCarefulPathDecodesThem) {
+  // The last bytes of an entry go through the fast loop, over a copy of
+  // them followed by the last byte again: whatever the data, that must give
+  // what decoding them the careful way gives, stops included.
+  struct Restore {
+    ~Restore() { UseCarefulInflateTail(false); }
+  } restore;
+  const std::string dir = test::Join(test::TestDataDir(), "deflate");
+  const std::string stream = test::ReadFile(test::Join(dir, "text.L6.deflate"));
+  ASSERT_FALSE(stream.empty());
+  std::vector<std::string> entries;
+  for (std::size_t cut : {1, 2, 3, 5, 8, 13, 21, 34, 55, 89, 144, 2000})
+    entries.push_back(stream.substr(0, std::min(cut, stream.size())));
+  entries.push_back(stream);
+  entries.push_back(stream.substr(0, stream.size() - 1));
+  for (int b = 0; b < 256; ++b) entries.emplace_back(1 + b % 3, static_cast<char>(b));
+  std::mt19937 rng(5);
+  for (int round = 0; round < 200; ++round) {
+    std::string s(rng() % 80, '\0');
+    for (auto& ch : s) ch = static_cast<char>(rng());
+    entries.push_back(s);
+  }
+  for (const InflateFormat format : {InflateFormat::Deflate, InflateFormat::Deflate64}) {
+    for (const std::string& entry : entries) {
+      const auto size = static_cast<std::int64_t>(entry.size());
+      UseCarefulInflateTail(true);
+      const Outcome careful = InflateThrough({entry}, size, 300000, false, format);
+      UseCarefulInflateTail(false);
+      EXPECT_TRUE(InflateThrough({entry}, size, 300000, false, format) == careful) << entry.size();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quv

@@ -1,5 +1,7 @@
 // A decoder input and output over memory for the decoder tests: the compressed data may be
 // split over several "disks", an optional decryption hook sees every block,
+// a plain entry's bytes may be lent where they lie (each disk is its own
+// allocation of exactly its size, so the sanitizers see a read past it),
 // the output collects in a string (optionally refusing bytes past a limit),
 // and every progress call is recorded with the percentage it stands for.
 #pragma once
@@ -8,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,7 +44,11 @@ class MemoryDecodeHost : public DecodeInput, public DecodeOutput {
   // Input spread over several disks; spanning is allowed when there are more than one.
   explicit MemoryDecodeHost(std::vector<std::string> disks) : disks_(std::move(disks)) {
     std::int64_t total = 0;
-    for (const auto& d : disks_) total += static_cast<std::int64_t>(d.size());
+    for (const auto& d : disks_) {
+      total += static_cast<std::int64_t>(d.size());
+      lendable_.emplace_back(new std::uint8_t[std::max<std::size_t>(d.size(), 1)]);
+      std::memcpy(lendable_.back().get(), d.data(), d.size());
+    }
     compressedSize = static_cast<std::int32_t>(total);
     spanned = disks_.size() > 1;
   }
@@ -52,6 +59,7 @@ class MemoryDecodeHost : public DecodeInput, public DecodeOutput {
   bool processMessages = false;
   std::function<void()> onProcessMessages;
   bool encrypted = false;
+  bool lend = false;  // lends the bytes of a plain entry
   std::function<void(std::uint8_t*, std::int32_t)> decrypt;
   std::int64_t writeLimit = -1;  // bytes the output accepts in all; -1: no limit
   std::uint32_t crc = 0;
@@ -62,8 +70,12 @@ class MemoryDecodeHost : public DecodeInput, public DecodeOutput {
   std::vector<std::int32_t> readSizes;  // requested count of each ReadInput
   int disksOpened = 0;
   int decryptCalls = 0;
+  int lends = 0;
+  int returns = 0;
+  int breaths = 0;
 
   void Breathe() override {
+    ++breaths;
     if (processMessages && onProcessMessages) onProcessMessages();
   }
 
@@ -75,6 +87,20 @@ class MemoryDecodeHost : public DecodeInput, public DecodeOutput {
     if (k > 0) std::memcpy(buffer, d.data() + pos_, k);
     pos_ += k;
     return static_cast<std::int32_t>(k);
+  }
+
+  const std::uint8_t* LendInput(std::int32_t count) override {
+    if (!lend || encrypted || disk_ >= disks_.size() || count > static_cast<std::int64_t>(disks_[disk_].size() - pos_))
+      return nullptr;
+    ++lends;
+    const std::uint8_t* lent = lendable_[disk_].get() + pos_;
+    pos_ += static_cast<std::size_t>(count);
+    return lent;
+  }
+
+  void ReturnInput(std::int32_t count) override {
+    ++returns;
+    pos_ -= static_cast<std::size_t>(count);
   }
 
   bool CanSpan() const override { return spanned; }
@@ -116,6 +142,7 @@ class MemoryDecodeHost : public DecodeInput, public DecodeOutput {
 
  private:
   std::vector<std::string> disks_;
+  std::vector<std::unique_ptr<std::uint8_t[]>> lendable_;
   std::size_t disk_ = 0;
   std::size_t pos_ = 0;
 };
