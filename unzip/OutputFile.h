@@ -44,7 +44,7 @@ class TOutputFile final : public TStream {
   // of the stamp Finish gives it, which then needs no change where the
   // umask takes none of them).
   TOutputFile(platform::Path finalName, platform::OutputTree& tree, const platform::Path& tempFolder,
-              std::int64_t expectedSize, std::uint32_t permissions = platform::FileStamp::kNewFilePermissions);
+              std::int64_t expectedSize, std::uint32_t permissions);
   ~TOutputFile() override;
   TOutputFile(const TOutputFile&) = delete;
   TOutputFile& operator=(const TOutputFile&) = delete;

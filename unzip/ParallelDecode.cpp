@@ -76,7 +76,9 @@ class TWorkerHost final : public DecodeInput, public DecodeOutput {
       if (!job.target.empty() && platform::NameTaken(job.target)) return nullptr;
       if (!SeekData(job)) return nullptr;
       TNullStream nowhere;
-      if (!settings_.testMode) prepared->file = std::make_unique<TOutputFile>("", *settings_.tree, settings_.tempFolder, job.uncompressedSize);
+      if (!settings_.testMode)
+        prepared->file = std::make_unique<TOutputFile>("", *settings_.tree, settings_.tempFolder, job.uncompressedSize,
+                                                       job.stamp.CreationPermissions());
       output_ = prepared->file ? static_cast<TStream*>(prepared->file.get()) : &nowhere;
       blocks_ = settings_.recordBlocks ? &prepared->blocks : nullptr;
       context_.ResetForEntry(job.compressedSize, job.uncompressedSize);

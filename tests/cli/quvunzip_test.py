@@ -527,6 +527,19 @@ class Cli(unittest.TestCase):
         self.assertEqual(re.findall(r'openat\(\d+, "([^"]*)".* = -1 ENOENT', calls), ["a"])
         self.assertEqual(self.modes("out", ["a/b/c/f0", "a/b/d/g", "a/e/h"]),
                          {"a/b/c/f0": 0o644, "a/b/d/g": 0o600, "a/e/h": 0o755})
+        # Workers make their files the same way.
+        make_zip(self.archive, [(self.unix_file("w%d" % i, mode), os.urandom(100000)) for i, mode in
+                                enumerate((0o600, 0o644, 0o600, 0o640))])
+        rc, _, err = self.run_cli("-T", "2", "-d", "out2", "a.zip", umask=0o022,
+                                  prefix=("env", "ASAN_OPTIONS=detect_leaks=0",
+                                          "strace", "-f", "-o", trace, "-e", "trace=fchmod,openat"))
+        self.assertEqual(rc, 0, err)
+        with open(trace) as f:
+            calls = f.read()
+        self.assertNotIn("fchmod(", calls)
+        # Two workers' calls may be cut in two: "... 0600 <unfinished ...>".
+        self.assertEqual(sorted(re.findall(r'openat\(\d+, "\.quv[^"]*", [^,]*, (0\d+)[) ]', calls)),
+                         ["0600", "0600", "0640", "0644"])
 
     def test_links_made_by_zip_y_are_restored_as_unzip_restores_them(self):
         tree = os.path.join(self.tmp, "tree")
