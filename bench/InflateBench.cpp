@@ -128,6 +128,14 @@ class BenchHost : public quv::DecodeInput, public quv::DecodeOutput {
     inPos_ += k;
     return static_cast<std::int32_t>(k);
   }
+  // As the archive's stream does, where the bytes lie already.
+  const std::uint8_t* LendInput(std::int32_t count) override {
+    if (static_cast<std::size_t>(count) > in_.size() - inPos_) return nullptr;
+    const auto* lent = reinterpret_cast<const std::uint8_t*>(in_.data()) + inPos_;
+    inPos_ += static_cast<std::size_t>(count);
+    return lent;
+  }
+  void ReturnInput(std::int32_t count) override { inPos_ -= static_cast<std::size_t>(count); }
   bool CanSpan() const override { return false; }
   bool OpenNextDisk() override { return false; }
   void Decrypt(std::uint8_t*, std::int32_t) override {}
