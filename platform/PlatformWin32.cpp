@@ -303,13 +303,6 @@ namespace {
 
 constexpr char kInTheWay[] = "a link or file is in the way";
 
-// The tree keeps its names in UTF-8, where no byte of a character looks
-// like a separator.
-std::string FolderPart(const std::string& name) {
-  const std::size_t cut = name.find_last_of("\\/");
-  return cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
-}
-
 // A folder held open: neither moved, renamed nor deleted while the handle
 // lasts (no FILE_SHARE_DELETE). A reparse point is opened as itself.
 HANDLE HoldFolder(const std::string& path, DWORD flags) {
@@ -420,7 +413,7 @@ bool OutputTree::Made(const Path& folder) const {
 NameInfo OutputTree::Look(const Path& name) {
   NameInfo info;
   std::string reason;
-  if (!state_->Reach(FolderPart(name.Utf8()), false, reason)) return info;
+  if (!state_->Reach(name.Folder().Utf8(), false, reason)) return info;
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(SystemPath(name).c_str(), GetFileExInfoStandard, &data)) return info;
   if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return info;
@@ -460,7 +453,7 @@ OutputTree::TempFile OutputTree::CreateTemp(const Path& folder, std::uint32_t /*
 Placed OutputTree::Commit(const Path& temp, const Path& name, Replace rule, std::string& reason) {
   const std::string& from = temp.Utf8();
   const std::string& to = name.Utf8();
-  if (!state_->Reach(FolderPart(to), false, reason)) return Placed::Failed;
+  if (!state_->Reach(name.Folder().Utf8(), false, reason)) return Placed::Failed;
   if (rule != Replace::Any) {
     if (Move(from, to, 0) != 0) return Placed::Done;
     const DWORD error = GetLastError();
